@@ -1,0 +1,76 @@
+# Shared build settings and helper functions for every subsystem.
+
+set(ZELBO_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+
+if(ZELBO_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZELBO_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+if(ZELBO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The fuzz preset needs clang (libFuzzer)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# zelbo_target_warnings(target): our warning set, for our own code only.
+function(zelbo_target_warnings target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${ZELBO_WARNINGS}>)
+endfunction()
+
+# zelbo_add_gtest(name SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s] [ENV K=V ...])
+# One GoogleTest executable, registered with CTest case by case.
+function(zelbo_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  zelbo_target_warnings(${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ${props})
+endfunction()
+
+# zelbo_add_fuzz(name SOURCES a.cpp LIBS x y [CORPUS dir])
+# A libFuzzer target (LLVMFuzzerTestOneInput). With the fuzz preset it is a real
+# libFuzzer binary; in every other build it links a small driver that replays the
+# seed corpus and a bounded run of pseudo-random inputs, registered as a quick test.
+function(zelbo_add_fuzz name)
+  cmake_parse_arguments(F "" "CORPUS;RUNS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS} Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  zelbo_target_warnings(${name})
+  if(ZELBO_FUZZ)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    if(NOT F_RUNS)
+      set(F_RUNS 3000)
+    endif()
+    set(args --runs=${F_RUNS})
+    if(F_CORPUS)
+      list(APPEND args ${F_CORPUS})
+    endif()
+    add_test(NAME fuzz.${name} COMMAND ${name} ${args} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 300 LABELS "fuzz-replay")
+  endif()
+endfunction()
