@@ -1,0 +1,662 @@
+#include "link/fpga_link.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zelbo::link {
+
+namespace {
+constexpr std::uint8_t kReqStatus = 0xFD;
+constexpr int kBulkIn = 1;
+constexpr int kBulkOut = 2;
+constexpr std::uint8_t kFrameRead = 0x80;
+constexpr std::uint8_t kFrameBlock = 0x03;
+} // namespace
+
+struct FpgaLink::Handlers {
+    std::function<void(std::uint16_t)> temperature;
+    std::function<void()> clockRunEnded;
+    std::function<void(std::int16_t)> dynamicIndex;
+    std::function<void(std::uint8_t, std::uint8_t)> registerRead;
+    std::function<void(int)> boardEvent;
+    std::function<void()> scopeArm;
+    std::function<void()> sweep;
+    std::function<bool()> calibrating;
+    std::function<void()> calibrationStep;
+    std::function<void(CommandPort&)> clearDacOutputs;
+    std::function<void()> communicationError;
+    std::function<void()> requestClose;
+};
+
+// Applies the record actions of one walk to the link's state. Runs under the
+// walk mutex.
+class FpgaLink::Walker final : public ResponseSink {
+public:
+    Walker(FpgaLink& link, std::shared_ptr<const Handlers> h) : link_(link), h_(std::move(h)) {}
+
+    void hardwareReady() override { link_.hardwareReady_.set(); }
+
+    void patternStopped() override
+    {
+        if (h_->boardEvent)
+            h_->boardEvent(5);
+    }
+
+    void sweepFinished() override
+    {
+        const bool calibrating = h_->calibrating && h_->calibrating();
+        if (!calibrating) {
+            link_.signal(link_.sweepDone_);
+            return;
+        }
+        // Every fourth sweep while calibrating advances the calibration; the
+        // step itself runs on the reader thread.
+        if (link_.sweepCount_ == 3) {
+            link_.sweepCount_ = 0;
+            link_.calibrationStepsDue_.fetch_add(1);
+            link_.wake_.set();
+        } else {
+            ++link_.sweepCount_;
+        }
+    }
+
+    void registerRead(std::uint8_t reg, std::uint8_t value) override
+    {
+        if (h_->registerRead)
+            h_->registerRead(reg, value);
+        switch (reg) {
+        case 0x64: link_.temperatureLow_ = value; break;
+        case 0x65: {
+            const auto raw = static_cast<std::uint16_t>((value & 0x0F) * 256 + link_.temperatureLow_);
+            if (h_->temperature)
+                h_->temperature(raw);
+            link_.temperature_.set();
+            break;
+        }
+        case 0x90:
+            if ((value & 0x01) == 0 && h_->clockRunEnded)
+                h_->clockRunEnded();
+            break;
+        case 0xC6:
+            link_.dynamicIndexLow_ = value;
+            link_.queueRead(0xC7);
+            break;
+        case 0xC7: {
+            const auto index = static_cast<std::int16_t>(
+                static_cast<std::uint16_t>(value * 256 + link_.dynamicIndexLow_));
+            if (h_->dynamicIndex)
+                h_->dynamicIndex(index);
+            break;
+        }
+        default: break;
+        }
+    }
+
+    void upload(int channel, const std::uint8_t* data, std::size_t n) override
+    {
+        auto& area = link_.capture_[static_cast<std::size_t>(channel)];
+        auto& index = link_.captureIndex_[static_cast<std::size_t>(channel)];
+        if (index + kUploadChunk > kCaptureBytes)
+            index = 0;
+        std::memcpy(area.data() + index, data, n);
+        std::memset(area.data() + index + n, 0, kUploadChunk - n);
+        index += kUploadChunk;
+        if (index >= kCaptureBytes - 1)
+            index = 0;
+    }
+
+private:
+    FpgaLink& link_;
+    std::shared_ptr<const Handlers> h_;
+};
+
+FpgaLink::FpgaLink(MessageService& messages, LinkOptions options)
+    : messages_(messages),
+      options_(std::move(options)),
+      clock_(options_.clock ? options_.clock : &realClock()),
+      handlers_(std::make_shared<Handlers>())
+{
+    block_[3] = kFrameBlock;
+}
+
+FpgaLink::~FpgaLink()
+{
+    stop_.set();
+    std::unique_ptr<boost::thread> t;
+    {
+        boost::lock_guard lock(threadMutex_);
+        t = std::move(reader_);
+    }
+    if (t && t->joinable())
+        t->join();
+    releaseBridge();
+}
+
+// ---- handlers ---------------------------------------------------------------
+
+std::shared_ptr<const FpgaLink::Handlers> FpgaLink::handlers() const
+{
+    boost::lock_guard lock(handlersMutex_);
+    return handlers_;
+}
+
+template <class F> void FpgaLink::updateHandlers(F&& change)
+{
+    boost::lock_guard lock(handlersMutex_);
+    auto copy = std::make_shared<Handlers>(*handlers_);
+    change(*copy);
+    handlers_ = std::move(copy);
+}
+
+void FpgaLink::onTemperature(std::function<void(std::uint16_t)> fn)
+{
+    updateHandlers([&](Handlers& h) { h.temperature = std::move(fn); });
+}
+void FpgaLink::onClockRunEnded(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.clockRunEnded = std::move(fn); });
+}
+void FpgaLink::onDynamicIndex(std::function<void(std::int16_t)> fn)
+{
+    updateHandlers([&](Handlers& h) { h.dynamicIndex = std::move(fn); });
+}
+void FpgaLink::onRegisterRead(std::function<void(std::uint8_t, std::uint8_t)> fn)
+{
+    updateHandlers([&](Handlers& h) { h.registerRead = std::move(fn); });
+}
+void FpgaLink::onBoardEvent(std::function<void(int)> fn)
+{
+    updateHandlers([&](Handlers& h) { h.boardEvent = std::move(fn); });
+}
+void FpgaLink::onScopeArm(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.scopeArm = std::move(fn); });
+}
+void FpgaLink::onSweep(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.sweep = std::move(fn); });
+}
+void FpgaLink::onCalibration(std::function<bool()> calibrating, std::function<void()> step)
+{
+    updateHandlers([&](Handlers& h) {
+        h.calibrating = std::move(calibrating);
+        h.calibrationStep = std::move(step);
+    });
+}
+void FpgaLink::onClearDacOutputs(std::function<void(CommandPort&)> fn)
+{
+    updateHandlers([&](Handlers& h) { h.clearDacOutputs = std::move(fn); });
+}
+void FpgaLink::onCommunicationError(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.communicationError = std::move(fn); });
+}
+void FpgaLink::onRequestClose(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.requestClose = std::move(fn); });
+}
+
+// ---- queueing ---------------------------------------------------------------
+
+void FpgaLink::signal(Event& trigger)
+{
+    trigger.set();
+    wake_.set();
+}
+
+void FpgaLink::append(const std::uint8_t* frame, std::size_t n, bool wake)
+{
+    if (wake)
+        commandsPending_.reset();
+    bool stored = false;
+    {
+        boost::lock_guard lock(commandMutex_);
+        if (pendingLength_ + n < kPendingSize) {
+            std::memcpy(pending_.data() + pendingLength_, frame, n);
+            pendingLength_ += n;
+            stored = true;
+            // Something waits to leave the host: whoever waits for the
+            // write-done event now waits for this frame too.
+            writeDone_.reset();
+        }
+    }
+    if (wake)
+        signal(commandsPending_);
+    (void)stored;
+}
+
+void FpgaLink::queueWriteImpl(std::uint8_t reg, std::uint8_t value, WriteClass cls, bool wake)
+{
+    if (!active_.load())
+        return;
+    if (cls == WriteClass::Scope && !scopeAllowed_.load())
+        return;
+    bool full = false;
+    {
+        boost::lock_guard lock(commandMutex_);
+        full = pendingLength_ + kWriteFrame >= kPendingSize;
+    }
+    if (full && flushCommands() != 0)
+        return;
+    const std::uint8_t frame[kWriteFrame] = {static_cast<std::uint8_t>(cls), 0, 0, 0, reg, value};
+    append(frame, kWriteFrame, wake);
+}
+
+void FpgaLink::queueWrite(std::uint8_t reg, std::uint8_t value, WriteClass cls)
+{
+    queueWriteImpl(reg, value, cls, true);
+}
+
+void FpgaLink::queueWriteQuiet(std::uint8_t reg, std::uint8_t value, WriteClass cls)
+{
+    queueWriteImpl(reg, value, cls, false);
+}
+
+void FpgaLink::queueRead(std::uint8_t reg)
+{
+    const std::uint8_t frame[kReadFrame] = {0, 0, 0, kFrameRead, reg};
+    append(frame, kReadFrame, true);
+}
+
+void FpgaLink::queueBlock(std::uint8_t target, std::uint16_t start, const std::uint8_t* data,
+                          std::size_t n)
+{
+    if (n == 0 || n > kMaxBlockData || !data)
+        return;
+    {
+        boost::lock_guard lock(commandMutex_);
+        block_[0] = 0;
+        block_[1] = 0;
+        block_[2] = 0;
+        block_[3] = kFrameBlock;
+        block_[4] = target;
+        block_[5] = static_cast<std::uint8_t>(start >> 8);
+        block_[6] = static_cast<std::uint8_t>(start & 0xFF);
+        const auto last = static_cast<std::uint16_t>(n - 1);
+        block_[7] = static_cast<std::uint8_t>(last >> 8);
+        block_[8] = static_cast<std::uint8_t>(last & 0xFF);
+        std::memcpy(block_.data() + kBlockHeader, data, n);
+        blockLength_ = n + kBlockHeader;
+        blockWriteDone_.reset();
+    }
+    signal(blockTrigger_);
+}
+
+std::size_t FpgaLink::pendingLength() const
+{
+    boost::lock_guard lock(commandMutex_);
+    return pendingLength_;
+}
+
+std::size_t FpgaLink::blockLength() const
+{
+    boost::lock_guard lock(commandMutex_);
+    return blockLength_;
+}
+
+void FpgaLink::quiesceTriggers()
+{
+    for (Event* e : {&scopeArm_, &sweepDone_, &commandsPending_, &blockTrigger_})
+        while (e->tryWait()) {
+        }
+}
+
+void FpgaLink::armScope()
+{
+    signal(scopeArm_);
+}
+
+void FpgaLink::pause(std::chrono::milliseconds ms)
+{
+    clock().sleep(ms);
+}
+
+bool FpgaLink::waitWriteDone(std::chrono::milliseconds timeout)
+{
+    return writeDone_.wait(timeout);
+}
+
+// ---- transfers --------------------------------------------------------------
+
+bool FpgaLink::bridgeUsable() const
+{
+    return bridge_ != nullptr;
+}
+
+VendorReply FpgaLink::vendorRequest(std::uint8_t request, std::uint16_t value, int length)
+{
+    VendorReply reply;
+    const int n = std::clamp(length, 0, static_cast<int>(reply.bytes.size()));
+    vendorDone_.reset();
+    {
+        boost::lock_guard lock(busMutex_);
+        if (bridge_ && bridge_->SendVendorRequest)
+            (void)bridge_->SendVendorRequest(1, request, value, kVendorIndex, reply.bytes.data(), n);
+    }
+    reply.ok = reply.bytes[0] != 0;
+    vendorDone_.set();
+    return reply;
+}
+
+Status FpgaLink::readStatus()
+{
+    Status s;
+    boost::lock_guard lock(busMutex_);
+    if (bridge_ && bridge_->SendVendorRequest)
+        (void)bridge_->SendVendorRequest(1, kReqStatus, 1, kVendorIndex, s.bytes.data(),
+                                         static_cast<int>(s.bytes.size()));
+    return s;
+}
+
+bool FpgaLink::readAndProcessBlock()
+{
+    {
+        boost::lock_guard walk(walkMutex_);
+        std::uint8_t block[kBlockSize] = {};
+        int r = 1;
+        {
+            boost::lock_guard lock(busMutex_);
+            if (bridge_)
+                r = bridge_->USB_BulkRead(block, static_cast<int>(kBlockSize), kBulkIn);
+        }
+        if (r == 0) {
+            Walker walker(*this, handlers());
+            walkResponseBlock(block, walker);
+            return true;
+        }
+    }
+    // Reported outside the walk lock: the message may need the GUI thread.
+    communicationFailure();
+    return false;
+}
+
+void FpgaLink::purgeInput()
+{
+    const Status s = readStatus();
+    if (s.inputEmpty())
+        return;
+    std::uint8_t scratch[kBlockSize] = {};
+    int r = 1;
+    {
+        boost::lock_guard lock(busMutex_);
+        if (bridge_)
+            r = bridge_->USB_BulkRead(scratch, static_cast<int>(kBlockSize), kBulkIn);
+    }
+    if (r != 0)
+        communicationFailure();
+}
+
+int FpgaLink::flushCommands()
+{
+    {
+        boost::lock_guard lock(commandMutex_);
+        if (pendingLength_ == 0) {
+            writeDone_.set();
+            return 0;
+        }
+    }
+    if (failed_.load())
+        return 1;
+
+    const auto& t = options_.timings;
+    Status s = readStatus();
+    for (int c = 0; !s.acceptsCommands(); ++c) {
+        if (s.blockFlag() && !readAndProcessBlock())
+            return 1;
+        s = readStatus();
+        if (c > t.purgeAfterCycles && !s.inputEmpty()) {
+            purgeInput();
+            if (failed_.load())
+                return 1;
+        }
+        if (c > t.errorAfterCycles) {
+            communicationFailure();
+            return 1;
+        }
+    }
+
+    int r = 1;
+    {
+        boost::lock_guard lock(commandMutex_);
+        if (pendingLength_ == 0) { // another thread sent it meanwhile
+            writeDone_.set();
+            return 0;
+        }
+        {
+            boost::lock_guard bus(busMutex_);
+            if (bridge_)
+                r = bridge_->USB_BulkWrite(pending_.data(), static_cast<int>(pendingLength_), kBulkOut);
+        }
+        pendingLength_ = 0;
+        writeDone_.set();
+    }
+    if (r == 0)
+        return 0;
+    (void)readStatus();
+    return 1;
+}
+
+void FpgaLink::sendBlock()
+{
+    boost::lock_guard lock(commandMutex_);
+    if (blockLength_ == 0)
+        return;
+    blockWriteDone_.reset();
+    {
+        boost::lock_guard bus(busMutex_);
+        if (bridge_)
+            (void)bridge_->USB_BulkWrite(block_.data(), static_cast<int>(blockLength_), kBulkOut);
+    }
+    blockLength_ = 0;
+    blockWriteDone_.set();
+}
+
+// ---- failure ----------------------------------------------------------------
+
+void FpgaLink::communicationFailure()
+{
+    // Once per link. No lock is held while the message is up: it may have to
+    // wait for the GUI thread, which may itself be waiting on the link.
+    if (failed_.exchange(true))
+        return;
+    active_.store(false);
+    stop_.set(); // the reader ends at its next check
+    wake_.set();
+    messages_.show(kCommErrorText, kCommErrorCaption, MsgIcon::Error);
+    if (auto h = handlers(); h->communicationError)
+        h->communicationError();
+    requestCloseOnce();
+}
+
+void FpgaLink::requestCloseOnce()
+{
+    if (closeRequested_.exchange(true))
+        return;
+    if (auto h = handlers(); h->requestClose)
+        h->requestClose();
+}
+
+// ---- reader -----------------------------------------------------------------
+
+bool FpgaLink::readerRunning() const
+{
+    return readerRunning_.load();
+}
+
+void FpgaLink::readerLoop()
+{
+    bool failedWrite = false;
+    while (!stop_.tryWait()) {
+        bool busy = false;
+        const Status s = readStatus();
+        if (s.blockWaiting()) {
+            busy = true;
+            if (!readAndProcessBlock())
+                break;
+        }
+        auto h = handlers();
+        for (int due = calibrationStepsDue_.exchange(0); due > 0; --due) {
+            busy = true;
+            if (h->calibrationStep)
+                h->calibrationStep();
+        }
+        if (scopeArm_.tryWait()) {
+            busy = true;
+            if (h->scopeArm)
+                h->scopeArm();
+        }
+        if (sweepDone_.tryWait()) {
+            busy = true;
+            if (h->sweep)
+                h->sweep();
+        }
+        if (commandsPending_.tryWait()) {
+            busy = true;
+            {
+                boost::lock_guard lock(commandMutex_);
+                if (pendingLength_ != 0)
+                    writeDone_.reset();
+            }
+            if (flushCommands() != 0) {
+                failedWrite = true;
+                break;
+            }
+        }
+        if (blockTrigger_.tryWait()) {
+            busy = true;
+            sendBlock();
+        }
+        boost::call_once(readerAliveOnce_, [this] { readerAlive_.set(); });
+        if (!busy && options_.timings.idleWait.count() > 0)
+            (void)wake_.wait(options_.timings.idleWait);
+    }
+    if (failedWrite) {
+        // A failed write (or a communication error, whose close request has
+        // gone out already) ends the reader and closes the window.
+        stop_.set();
+        if (!failed_.load())
+            requestCloseOnce();
+        writeDone_.set();
+    }
+    readerRunning_.store(false);
+}
+
+// ---- start and shutdown -------------------------------------------------------
+
+int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
+{
+    BringUp bringUpper(*this, progress, messages_);
+    const int result = bringUpper.bringUp();
+    int startResult = result;
+    if (result == kBringUpReady) {
+        purgeInput();
+        {
+            boost::lock_guard lock(threadMutex_);
+            if (!reader_) {
+                readerRunning_.store(true);
+                reader_ = std::make_unique<boost::thread>([this] { readerLoop(); });
+            }
+        }
+        (void)vendorRequest(0xB5, 0, 1);
+        (void)readStatus();
+        if (!readerAlive_.wait(options_.timings.readerAlive)) {
+            messages_.show(kReaderUnresponsiveText);
+            return -1;
+        }
+        if (!hardwareReady_.wait(options_.timings.hardwareReady)) {
+            messages_.show(kNoHardwareReadyText);
+            return -1;
+        }
+        active_.store(true);
+
+        if (auto h = handlers(); h->clearDacOutputs)
+            h->clearDacOutputs(*this);
+        queueWrite(0xA0, 0);
+        pause(std::chrono::milliseconds(30));
+        const std::uint8_t zeros[3] = {0, 0, 0};
+        queueBlock(0, 0, zeros, sizeof zeros);
+        pause(std::chrono::milliseconds(100));
+        queueWrite(0xA1, 2);
+        for (std::uint8_t reg = 0xA2; reg <= 0xA7; ++reg)
+            queueWrite(reg, 0);
+        pause(std::chrono::milliseconds(100));
+        queueWrite(0xA0, 1);
+        pause(std::chrono::milliseconds(100));
+        queueWrite(0xA0, 0);
+
+        window.linkStarted();
+        pause(std::chrono::milliseconds(50));
+        startResult = 0;
+    }
+
+    queueWrite(0xB0, 0);
+    if (result == kBringUpReady) {
+        const VendorReply cap = vendorRequest(0xB3, 0, 1);
+        scopeAllowed_.store(cap.ok);
+        queueWrite(0xF0, cap.ok ? 1 : 0);
+        pause(std::chrono::milliseconds(10));
+    }
+    return startResult;
+}
+
+bool FpgaLink::shutdown()
+{
+    const auto wait = options_.timings.doneWait;
+    if (active_.load()) {
+        (void)writeDone_.wait(wait);
+        (void)vendorRequest(0xB5, 1, 1);
+        (void)vendorDone_.wait(wait);
+        queueWrite(0x22, 0);
+        queueWrite(0x23, 0);
+        queueWrite(0x1A, 0x88);
+        (void)writeDone_.wait(wait);
+        for (std::uint8_t v : {std::uint8_t(0xEA), std::uint8_t(0x15), std::uint8_t(0xAE),
+                               std::uint8_t(0xFF)})
+            queueWrite(0xFF, v);
+        (void)writeDone_.wait(wait);
+    }
+    boost::lock_guard lock(threadMutex_);
+    if (!reader_)
+        return true;
+    stop_.set();
+    wake_.set();
+    if (!reader_->try_join_for(boost::chrono::milliseconds(options_.timings.readerJoin.count())))
+        return false;
+    reader_.reset();
+    return true;
+}
+
+void FpgaLink::releaseBridge()
+{
+    boost::lock_guard lock(busMutex_);
+    if (bridge_ && deviceHandle_ != 0 && bridge_->USB_Close)
+        bridge_->USB_Close(deviceHandle_);
+    deviceHandle_ = 0;
+    bridge_.reset();
+}
+
+// ---- capture areas ------------------------------------------------------------
+
+void FpgaLink::copyCapture(int ch, std::uint8_t* out) const
+{
+    if (ch < 0 || ch >= kChannels || !out)
+        return;
+    boost::lock_guard lock(walkMutex_);
+    std::memcpy(out, capture_[static_cast<std::size_t>(ch)].data(), kCaptureBytes);
+}
+
+std::size_t FpgaLink::captureIndex(int ch) const
+{
+    if (ch < 0 || ch >= kChannels)
+        return 0;
+    boost::lock_guard lock(walkMutex_);
+    return captureIndex_[static_cast<std::size_t>(ch)];
+}
+
+void FpgaLink::resetCaptureIndices()
+{
+    boost::lock_guard lock(walkMutex_);
+    captureIndex_.fill(0);
+}
+
+} // namespace zelbo::link
