@@ -52,7 +52,16 @@ std::optional<SerialPort> SerialPort::open(const std::string& device, Reporter& 
         reporter.report(MessageKind::Plain, kCannotOpen);
         return std::nullopt;
     }
-    ::ioctl(fd, TIOCEXCL); // fails on anything that is not a terminal; tcgetattr says so below
+    // A terminal another program has put into exclusive mode is in use, even
+    // if we were let in (root is). Otherwise take exclusive mode ourselves;
+    // on anything that is not a terminal this fails, and tcgetattr says so.
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        ::close(fd);
+        reporter.report(MessageKind::Plain, kCannotOpen);
+        return std::nullopt;
+    }
+    ::ioctl(fd, TIOCEXCL);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -128,12 +129,6 @@ std::uint16_t SimController::reg(std::uint16_t r) const
     return it == registers_.end() ? 0 : it->second;
 }
 
-bool SimController::hasRegister(std::uint16_t r) const
-{
-    std::lock_guard lock(mutex_);
-    return registers_.count(r) != 0;
-}
-
 std::vector<Bytes> SimController::requests() const
 {
     std::lock_guard lock(mutex_);
@@ -213,22 +208,14 @@ std::vector<std::string> StderrCapture::lines()
 {
     restore();
     std::string all;
-    ::lseek(file_, 0, SEEK_SET);
     char buf[512];
     ssize_t n;
-    while ((n = ::read(file_, buf, sizeof buf)) > 0)
+    for (off_t at = 0; (n = ::pread(file_, buf, sizeof buf, at)) > 0; at += n)
         all.append(buf, static_cast<std::size_t>(n));
     std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < all.size()) {
-        const std::size_t nl = all.find('\n', start);
-        if (nl == std::string::npos) {
-            out.push_back(all.substr(start));
-            break;
-        }
-        out.push_back(all.substr(start, nl - start));
-        start = nl + 1;
-    }
+    std::istringstream in(all);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
     return out;
 }
 

@@ -51,7 +51,6 @@ public:
 
     void setRegister(std::uint16_t reg, std::uint16_t value);
     std::uint16_t reg(std::uint16_t reg) const;
-    bool hasRegister(std::uint16_t reg) const;
 
     std::vector<Bytes> requests() const;
     int badCrcCount() const { return badCrc_.load(); }
