@@ -1,0 +1,186 @@
+#include "drive/column.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "drive/number_text.h"
+
+namespace zelbo::drive {
+
+namespace {
+
+const ColumnSpec kSpecs[3] = {
+    {3.0, 0.01, "3.00", "0.00", "0.01", 300, 6, false},
+    {3.5, 0.01, "3.50", "0.00", "0.01", 350, 7, false},
+    {100000.0, 10.0, "1000", "0", "10", 100, 10, true},
+};
+
+int clampToInt(long long v, int lo, int hi)
+{
+    return static_cast<int>(std::clamp<long long>(v, lo, hi));
+}
+
+} // namespace
+
+const ColumnSpec& columnSpec(ColumnId id) { return kSpecs[static_cast<int>(id)]; }
+
+Column::Column(ColumnId id) : id_(id), spec_(&columnSpec(id)) { reset(); }
+
+const std::string& Column::limitText(Limit which) const
+{
+    switch (which) {
+    case Limit::Max: return maxText_;
+    case Limit::Step: return stepText_;
+    case Limit::Min: break;
+    }
+    return minText_;
+}
+
+void Column::setLimitText(Limit which, std::string text)
+{
+    switch (which) {
+    case Limit::Max: maxText_ = std::move(text); return;
+    case Limit::Step: stepText_ = std::move(text); return;
+    case Limit::Min: minText_ = std::move(text); return;
+    }
+}
+
+double Column::max() const { return parseNumberK(maxText_); }
+double Column::min() const { return parseNumberK(minText_); }
+
+double Column::step() const
+{
+    const double s = parseNumberK(stepText_);
+    // A zero, negative or infinite step would divide the grid by zero or
+    // collapse it; such a text can only come from a settings file that was
+    // edited by hand, since the STEP field itself never keeps one.
+    if (!(s > 0.0) || !std::isfinite(s)) return spec_->resolution;
+    return s;
+}
+
+std::string Column::format(double v) const
+{
+    return spec_->frequency ? formatFrequency(v) : formatVolts(v);
+}
+
+void Column::showValue(double v)
+{
+    std::string text = format(v);
+    if (text != valueText_) valueText_ = std::move(text);
+}
+
+void Column::setSliderRange(int max)
+{
+    sliderMax_ = std::max(0, max);
+    setSliderPosition(sliderPos_);
+}
+
+void Column::setSliderPosition(int pos) { sliderPos_ = std::clamp(pos, 0, sliderMax_); }
+
+double Column::commit()
+{
+    double v = parseNumberK(valueText_);
+    const double hi = max();
+    const double lo = min();
+    const double s = step();
+    if (v > hi) v = hi;
+    if (v < lo) v = lo;
+    const double clamped = v;
+    v = std::floor(v / s + 0.5) * s;
+    // Rounding to the grid must not carry the value back out of its limits
+    // (a MAX that is not a multiple of STEP would otherwise let VREF exceed
+    // its absolute maximum). Step back onto the nearest grid point inside.
+    if (v > hi) v -= s;
+    if (v < lo) v += s;
+    if (v > hi || v < lo || !std::isfinite(v)) v = clamped;
+    if (!std::isfinite(v)) v = 0.0;
+    const long long n = truncTolerant((1.0 / s) * (v - lo));
+    setSliderPosition(clampToInt(sliderMax_ - std::clamp<long long>(n, 0, INT_MAX), 0, INT_MAX));
+    value_ = v;
+    showValue(v);
+    return v;
+}
+
+double Column::fromSlider(int pos)
+{
+    setSliderPosition(pos);
+    const int n = sliderMax_ - sliderPos_;
+    double v = step() * n + min();
+    if (!std::isfinite(v)) v = 0.0;
+    value_ = v;
+    showValue(v);
+    return v;
+}
+
+void Column::validate(Limit which)
+{
+    double hi = max();
+    double lo = min();
+    double s = parseNumberK(stepText_);
+    const double a = spec_->absoluteMax;
+    const double r = spec_->resolution;
+    double edited = 0.0;
+    switch (which) {
+    case Limit::Max:
+        if (hi > a || hi < lo) hi = a;
+        edited = hi;
+        break;
+    case Limit::Min:
+        if (lo < 0.0 || lo > hi) lo = 0.0;
+        edited = lo;
+        break;
+    case Limit::Step: {
+        double g = std::floor(s / r + 0.5) * r;
+        if (!std::isfinite(g) || g > hi - lo || g < r) g = r;
+        s = g;
+        edited = s;
+        break;
+    }
+    }
+    const std::string text = spec_->frequency ? (edited <= 1000.0 ? formatFixed(edited, 0)
+                                                                  : formatFixed(edited / 1000.0, 2) + " k")
+                                              : formatVolts(edited);
+    if (text != limitText(which)) setLimitText(which, text);
+
+    const double span = (max() - min()) / step();
+    const int range = clampToInt(truncTolerant(std::isfinite(span) ? span : 0.0), 0, INT_MAX);
+    setSliderRange(range);
+    page_ = range / spec_->pageDivisor;
+}
+
+void Column::reset()
+{
+    maxText_ = spec_->resetMax;
+    minText_ = spec_->resetMin;
+    stepText_ = spec_->resetStep;
+    sliderMax_ = spec_->resetRange;
+    page_ = sliderMax_ / spec_->pageDivisor;
+    sliderPos_ = sliderMax_;
+    value_ = 0.0;
+}
+
+void Column::refreshFromSlider()
+{
+    const int r = sliderMax_;
+    const int pos = sliderPos_;
+    switch (id_) {
+    case ColumnId::Mth:
+    case ColumnId::Vref: {
+        const double top = id_ == ColumnId::Mth ? 3.5 : 3.0;
+        const double v = r > 0 ? top / r * (r - pos) : 0.0;
+        if (id_ == ColumnId::Vref) value_ = v;
+        showValue(v);
+        return;
+    }
+    case ColumnId::Clk: {
+        // Display only: the clock frequency itself is whatever the reset set.
+        std::string text = r == 100 ? formatFixed((100 - pos) * 10.0, 0)
+                                    : formatFixed(((r - pos) + 10) * 100.0 / 1000.0, 1) + " k";
+        if (text != valueText_) valueText_ = std::move(text);
+        return;
+    }
+    }
+}
+
+} // namespace zelbo::drive

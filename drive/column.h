@@ -1,0 +1,82 @@
+#pragma once
+// One value column of the main window (VREF, MTH or CLK): the value field, the
+// MAX / STEP / MIN limit fields and the vertical slider whose top is the
+// largest value. This class keeps the texts and the slider and applies the
+// column rules; the register effects of a new value belong to DriveCore.
+
+#include <string>
+
+namespace zelbo::drive {
+
+enum class ColumnId { Vref = 0, Mth = 1, Clk = 2 };
+enum class Limit { Max, Step, Min };
+
+struct ColumnSpec {
+    double absoluteMax;  // largest value the column may ever hold
+    double resolution;   // smallest step
+    const char* resetMax;
+    const char* resetMin;
+    const char* resetStep;
+    int resetRange;      // slider range 0..resetRange after a reset
+    int pageDivisor;     // page size = range / pageDivisor
+    bool frequency;      // texts as clock frequencies instead of volts
+};
+
+const ColumnSpec& columnSpec(ColumnId id);
+
+class Column {
+public:
+    explicit Column(ColumnId id);
+
+    ColumnId id() const { return id_; }
+    const ColumnSpec& spec() const { return *spec_; }
+
+    // Field texts as the user typed them or the program wrote them.
+    const std::string& valueText() const { return valueText_; }
+    const std::string& limitText(Limit which) const;
+    void setValueText(std::string text) { valueText_ = std::move(text); }
+    void setLimitText(Limit which, std::string text);
+
+    double value() const { return value_; }
+    int sliderMax() const { return sliderMax_; }
+    int sliderPosition() const { return sliderPos_; }
+    int pageStep() const { return page_; }
+
+    // Parsed limits ("k" rule). step() is never <= 0: a STEP field that holds
+    // no positive number counts as the column's resolution.
+    double max() const;
+    double min() const;
+    double step() const;
+
+    // The value field was committed: clamp to MIN..MAX, round to the step
+    // grid, place the slider and rewrite the text. Returns the new value.
+    double commit();
+    // The slider was moved to pos: value = STEP * (range - pos) + MIN.
+    double fromSlider(int pos);
+    // A limit field was committed: correct it, rewrite it, re-range the
+    // slider. The caller then re-commits the value field.
+    void validate(Limit which);
+    // Reset limits, slider range and page, thumb at the smallest value.
+    void reset();
+    // Shows value v in the value field (written only when different).
+    void showValue(double v);
+    // The clock display refresh after a reset: value field from the slider.
+    void refreshFromSlider();
+
+    std::string format(double v) const;
+
+private:
+    void setSliderRange(int max);
+    void setSliderPosition(int pos);
+
+    ColumnId id_;
+    const ColumnSpec* spec_;
+    std::string valueText_;
+    std::string maxText_, stepText_, minText_;
+    double value_ = 0.0;
+    int sliderMax_ = 0;
+    int sliderPos_ = 0;
+    int page_ = 0;
+};
+
+} // namespace zelbo::drive

@@ -1,0 +1,461 @@
+#include "drive/drive_core.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "drive/number_text.h"
+
+namespace zelbo::drive {
+
+namespace {
+
+constexpr const char* kRateTexts[10] = {"1 / 10", "1 / 9", "1 / 8", "1 / 7", "1 / 6",
+                                        "1 / 5",  "1 / 4", "1 / 3", "1 / 2", "1 / 1"};
+
+// Scope front-end registers reset together with the DAC outputs.
+constexpr std::uint8_t kScopeControl = 112;
+constexpr std::uint8_t kScopeDividerHigh = 116;
+constexpr std::uint8_t kScopeDividerTop = 117;
+constexpr std::uint8_t kScopeChannelFirst = 120;
+
+} // namespace
+
+DriveCore::DriveCore(link::CommandPort& port, MessageService& messages)
+    : port_(port), messages_(messages)
+{
+    setChipList({});
+    resetState();
+}
+
+// ---- mode and supply ------------------------------------------------------
+
+std::string DriveCore::modeLabel() const
+{
+    switch (mode_) {
+    case 0: return "Stepping Clk-In";
+    case 1: return "Para-In";
+    case 2: return "H-Bridge";
+    default: return {};
+    }
+}
+
+void DriveCore::loadMode(int mode)
+{
+    if (mode < 0 || mode > 2) return;
+    mode_ = mode;
+    notify(aspect::kMode);
+}
+
+void DriveCore::loadVcc(Vcc vcc)
+{
+    vcc_ = vcc;
+    notify(aspect::kMode);
+}
+
+void DriveCore::applyVccAndPins()
+{
+    port_.queueWrite(kSupplyRegister, supplyRegisterValue(vcc_));
+    port_.waitWriteDone();
+    pinHighLevel_ = drive::pinHighLevel(vcc_);
+    for (Pin pin : kPinOrder) {
+        loadDacChannel(port_, pinChannel(pin), pinHigh(pin) ? pinHighLevel_ : 0);
+        port_.pause(std::chrono::milliseconds(50));
+    }
+    port_.waitWriteDone();
+    port_.pause(std::chrono::milliseconds(50));
+}
+
+bool DriveCore::changeMode(int requestedMode, Vcc vcc, const ModeChangeHooks& hooks)
+{
+    // The selector has one entry; an index that names no mode stays on the
+    // current one.
+    const int m = (requestedMode >= 0 && requestedMode <= 2) ? requestedMode : mode_;
+
+    const bool scopeRan = hooks.scopeRunning && hooks.scopeRunning();
+    if (scopeRan && hooks.stopScope) hooks.stopScope();
+
+    if (m != mode_) {
+        const MsgAnswer answer =
+            messages_.show(kModeChangeWarning, kAppCaption, MsgIcon::Warning, MsgButtons::OkCancel);
+        if (answer != MsgAnswer::Ok && answer != MsgAnswer::Yes) {
+            notify(aspect::kMode); // the selector goes back to the current mode
+            return false;
+        }
+        reset(hooks);
+        clearDacOutputs();
+        if (hooks.resetScopeOutputNames) hooks.resetScopeOutputNames();
+        if (m == 0) {
+            port_.queueWrite(kModeSetupRegister, 1);
+            if (hooks.startThermometer) hooks.startThermometer();
+        }
+    }
+
+    mode_ = m;
+    vcc_ = vcc;
+    applyVccAndPins();
+    fillChipNames(m);
+    if (scopeRan && hooks.startScope) hooks.startScope();
+    notify(aspect::kAll);
+    return true;
+}
+
+void DriveCore::clearDacOutputs()
+{
+    for (DacChannel ch : {DacChannel::CwCcw, DacChannel::Ps, DacChannel::Enable, DacChannel::Mode0,
+                          DacChannel::Mode1, DacChannel::Mth, DacChannel::Vref})
+        loadDacChannel(port_, ch, 0);
+    port_.pause(std::chrono::milliseconds(30));
+    port_.queueWrite(kModeSetupRegister, 1);
+    sendClockRegisters();
+    port_.queueWrite(clockreg::kSecondRun, 0);
+    port_.queueWrite(kScopeControl, 0, link::WriteClass::Scope);
+    port_.queueWrite(kScopeDividerHigh, 255, link::WriteClass::Scope);
+    port_.queueWrite(kScopeDividerTop, 15, link::WriteClass::Scope);
+    for (int i = 0; i < 4; ++i)
+        port_.queueWrite(static_cast<std::uint8_t>(kScopeChannelFirst + i), 4, link::WriteClass::Scope);
+}
+
+void DriveCore::reset(const ModeChangeHooks& hooks)
+{
+    if (hooks.clearChartOrigin) hooks.clearChartOrigin();
+    resetState();
+    notify(aspect::kAll);
+}
+
+void DriveCore::resetState()
+{
+    mode_ = 0;
+    // Clock rows.
+    manual_ = false;
+    if (stepsText_ != "1") stepsText_ = "1";
+    stopHigh_ = false;
+    clockRunning_ = false;
+    secondRunning_ = false;
+    // Limits, slider ranges and pages, thumbs at the smallest value. The
+    // ranges are restored before the display refresh so that the refresh reads
+    // the default ranges (a CLK range other than 0..100 would otherwise show
+    // "1.0 k" for a stopped clock).
+    for (auto& c : columns_) c.reset();
+    vref_ = 0.0;
+    dutyPos_ = dutySliderMax() / 2;
+    // Sense resistor.
+    rnf_ = 0.2;
+    rnfText_ = formatFixed(rnf_, 2);
+    rateIndex_ = 5;
+    rateText_ = kRateTexts[rateIndex_];
+    columns_[static_cast<int>(ColumnId::Mth)].refreshFromSlider();
+    columns_[static_cast<int>(ColumnId::Vref)].refreshFromSlider();
+    columns_[static_cast<int>(ColumnId::Clk)].refreshFromSlider();
+    vref_ = column(ColumnId::Vref).value();
+    recomputeIo();
+    // Pins all Low, first chip.
+    pins_.fill(false);
+    psIndicator_ = false;
+    if (!chipNames_.empty()) selectChip(0);
+}
+
+// ---- pins -----------------------------------------------------------------
+
+std::string DriveCore::pinStateText() const
+{
+    std::string s;
+    for (bool high : pins_) s += high ? '1' : '0';
+    return s;
+}
+
+void DriveCore::setPin(Pin pin, bool high)
+{
+    pins_[static_cast<int>(pin)] = high;
+    handlePinDacRequest(PinDacRequest{static_cast<std::uint8_t>(pinChannel(pin)),
+                                      high ? pinHighLevel_ : 0u, true});
+}
+
+void DriveCore::handlePinDacRequest(const PinDacRequest& request)
+{
+    loadDacChannel(port_, request.channel, static_cast<std::uint16_t>(request.code & 0xFFFF));
+    if (request.mirror && request.channel == static_cast<std::uint8_t>(DacChannel::Ps))
+        psIndicator_ = request.code != 0;
+    notify(aspect::kPins);
+}
+
+bool DriveCore::loadPinStateText(std::string_view text)
+{
+    if (text.size() != kPinCount) return false;
+    for (int i = 0; i < kPinCount; ++i) pins_[i] = text[i] > '0' && text[i] <= '9';
+    psIndicator_ = pins_[0];
+    notify(aspect::kPins);
+    return true;
+}
+
+// ---- chips ----------------------------------------------------------------
+
+void DriveCore::setChipList(std::vector<ChipEntry> chips)
+{
+    chips_ = std::move(chips);
+    if (chips_.empty()) chips_.push_back(defaultChip());
+    fillChipNames(mode_);
+}
+
+void DriveCore::fillChipNames(int mode)
+{
+    chipNames_.clear();
+    for (const auto& c : chips_)
+        if (c.mode == mode) chipNames_.push_back(c.name);
+    selectedChip_ = -1;
+    if (!chipNames_.empty()) selectChip(0);
+    notify(aspect::kChips);
+}
+
+std::string DriveCore::selectedChipName() const
+{
+    if (selectedChip_ < 0 || selectedChip_ >= static_cast<int>(chipNames_.size())) return {};
+    return chipNames_[static_cast<std::size_t>(selectedChip_)];
+}
+
+void DriveCore::selectChip(int index)
+{
+    if (index < 0 || index >= static_cast<int>(chipNames_.size())) return;
+    selectedChip_ = index;
+    const std::string& name = chipNames_[static_cast<std::size_t>(index)];
+    auto it = std::find_if(chips_.begin(), chips_.end(),
+                           [&](const ChipEntry& c) { return c.name == name; });
+    if (it != chips_.end()) {
+        chipA_ = it->a;
+        chipB_ = it->b;
+    }
+    notify(aspect::kChips);
+}
+
+std::string DriveCore::excitationText() const
+{
+    const bool m0 = pinHigh(Pin::Mode0);
+    const bool m1 = pinHigh(Pin::Mode1);
+    if (chips_.size() != 1) {
+        const std::string name = selectedChipName();
+        auto it = std::find_if(chips_.begin(), chips_.end(),
+                               [&](const ChipEntry& c) { return c.name == name; });
+        if (it != chips_.end()) return it->excitationNames[(m0 ? 2 : 0) + (m1 ? 1 : 0)];
+        // No chip of this mode to name the modes: the built-in names.
+    }
+    return builtInExcitationName(m0, m1);
+}
+
+// ---- columns --------------------------------------------------------------
+
+void DriveCore::setValueText(ColumnId id, std::string text)
+{
+    columns_[static_cast<int>(id)].setValueText(std::move(text));
+}
+
+void DriveCore::setLimitText(ColumnId id, Limit which, std::string text)
+{
+    columns_[static_cast<int>(id)].setLimitText(which, std::move(text));
+}
+
+std::uint16_t DriveCore::referenceCode(double volts)
+{
+    return static_cast<std::uint16_t>(std::clamp<long long>(truncTolerant(volts * 1000.0), 0, 0xFFFF));
+}
+
+void DriveCore::applyReferenceEffects(ColumnId id, double v)
+{
+    switch (id) {
+    case ColumnId::Mth:
+        loadDacChannel(port_, DacChannel::Mth, referenceCode(v));
+        return;
+    case ColumnId::Vref:
+        loadDacChannel(port_, DacChannel::Vref, referenceCode(v));
+        vref_ = v;
+        recomputeIo();
+        return;
+    case ColumnId::Clk:
+        port_.pause(std::chrono::milliseconds(10));
+        sendClockRegisters();
+        return;
+    }
+}
+
+void DriveCore::commitValue(ColumnId id)
+{
+    const double v = columns_[static_cast<int>(id)].commit();
+    applyReferenceEffects(id, v);
+    notify(aspect::kColumns | (id == ColumnId::Vref ? aspect::kRnf : 0u));
+}
+
+void DriveCore::sliderMoved(ColumnId id, int pos)
+{
+    const double v = columns_[static_cast<int>(id)].fromSlider(pos);
+    applyReferenceEffects(id, v);
+    port_.waitWriteDone();
+    notify(aspect::kColumns | (id == ColumnId::Vref ? aspect::kRnf : 0u));
+}
+
+void DriveCore::commitLimit(ColumnId id, Limit which)
+{
+    columns_[static_cast<int>(id)].validate(which);
+    commitValue(id);
+}
+
+void DriveCore::refreshClockDisplay()
+{
+    for (auto& c : columns_) c.refreshFromSlider();
+    vref_ = column(ColumnId::Vref).value();
+    recomputeIo();
+    notify(aspect::kColumns | aspect::kRnf);
+}
+
+void DriveCore::loadValueText(ColumnId id, std::string text)
+{
+    Column& c = columns_[static_cast<int>(id)];
+    c.setValueText(std::move(text));
+    if (id == ColumnId::Vref) {
+        vref_ = parseLeadingNumber(c.valueText());
+        recomputeIo();
+    }
+    notify(aspect::kColumns | aspect::kRnf);
+}
+
+// ---- sense resistor -------------------------------------------------------
+
+void DriveCore::commitRnf()
+{
+    double r = parseLeadingNumber(rnfText_);
+    if (std::isnan(r) || r > 1.0) r = 1.0;
+    if (r < 0.01) r = 0.01;
+    rnf_ = r;
+    std::string text = formatFixed(r, 2);
+    if (text != rnfText_) rnfText_ = std::move(text);
+    recomputeIo();
+    notify(aspect::kRnf);
+}
+
+const char* DriveCore::rateTextOf(int index) { return kRateTexts[std::clamp(index, 0, 9)]; }
+
+void DriveCore::setRateIndex(int index)
+{
+    rateIndex_ = std::clamp(index, 0, 9);
+    rateText_ = kRateTexts[rateIndex_];
+    recomputeIo();
+    notify(aspect::kRnf);
+}
+
+bool DriveCore::loadRateText(std::string text)
+{
+    rateText_ = std::move(text);
+    bool matched = false;
+    for (int i = 0; i < 10; ++i)
+        if (rateText_ == kRateTexts[i]) {
+            rateIndex_ = i;
+            matched = true;
+        }
+    recomputeIo();
+    notify(aspect::kRnf);
+    return matched;
+}
+
+void DriveCore::recomputeIo()
+{
+    // The RNF value is kept within 0.01..1.00 by its commit; a value restored
+    // from elsewhere is held to the same floor so that Io stays a number.
+    const double rnf = std::isfinite(rnf_) && rnf_ >= 0.01 ? rnf_ : 0.01;
+    io_ = vref_ / rnf / rateDivisor() * 1000.0;
+    ioText_ = formatFixed(io_, 0) + " m";
+}
+
+// ---- step clock -----------------------------------------------------------
+
+void DriveCore::setManual(bool manual)
+{
+    manual_ = manual;
+    notify(aspect::kClock);
+}
+
+const std::string& DriveCore::editSteps(std::string text)
+{
+    const int v = clampSteps(parseLeadingInt(text));
+    std::string shown = std::to_string(v);
+    stepsText_ = shown != text ? std::move(shown) : std::move(text);
+    notify(aspect::kClock);
+    return stepsText_;
+}
+
+void DriveCore::setStopHigh(bool high)
+{
+    stopHigh_ = high;
+    notify(aspect::kClock);
+}
+
+void DriveCore::setClockRunning(bool run)
+{
+    port_.queueWrite(clockreg::kControl, 0);
+    port_.waitWriteDone();
+    clockRunning_ = run;
+    if (run) {
+        // The steps field keeps itself within 1..255 while edited; a text
+        // restored from a settings file is held to the same rule here rather
+        // than sending only its low byte.
+        const int steps = manual_ ? clampSteps(parseLeadingInt(stepsText_)) : 0;
+        port_.queueWrite(clockreg::kStepCount, static_cast<std::uint8_t>(steps));
+        port_.queueWrite(clockreg::kControl, stopHigh_ ? clockreg::kRunStopHigh : clockreg::kRun);
+    } else {
+        port_.queueWrite(clockreg::kControl, 0);
+    }
+    port_.waitWriteDone();
+    notify(aspect::kClock);
+}
+
+void DriveCore::setSecondRunning(bool run)
+{
+    secondRunning_ = run;
+    port_.queueWrite(clockreg::kSecondRun, run ? 1 : 0);
+    notify(aspect::kClock);
+}
+
+void DriveCore::commitDuty()
+{
+    const double duty = parseLeadingNumber(dutyText_);
+    const int range = dutySliderMax();
+    const long long offset = truncTolerant(duty / 100.0 * range);
+    dutyPos_ = static_cast<int>(std::clamp<long long>(range - offset, 0, range));
+    std::string text = formatFixed(duty, 2);
+    if (text != dutyText_) dutyText_ = std::move(text);
+    sendClockRegisters();
+    notify(aspect::kClock);
+}
+
+void DriveCore::sendClockRegisters()
+{
+    writeClockRegisters(port_, clockCounts(clockFrequency(), effectiveDuty(dutyText_)), clockRunning_);
+}
+
+bool DriveCore::requestClockState()
+{
+    if (!manual_) return false;
+    port_.queueRead(clockreg::kControl);
+    return true;
+}
+
+bool DriveCore::onClockControlRead(std::uint8_t value)
+{
+    if (value & 0x01) return false;
+    const bool wasRunning = clockRunning_;
+    clockRunning_ = false;
+    notify(aspect::kClock);
+    return wasRunning;
+}
+
+void DriveCore::loadRunMode(int value)
+{
+    if (value != 0 && value != 1) return;
+    setManual(value == 1);
+}
+
+void DriveCore::loadStepsText(std::string text)
+{
+    stepsText_ = std::move(text);
+    notify(aspect::kClock);
+}
+
+void DriveCore::loadStopLevel(int value) { setStopHigh(value != 0); }
+
+} // namespace zelbo::drive
