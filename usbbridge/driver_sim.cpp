@@ -1,0 +1,248 @@
+// The simulated-board backend: driver requests answered by the board model in
+// board/, in the calling thread. A handle belongs to one enumeration of the
+// board: once it has dropped off the bus (port cycle, vanished) the handle's
+// requests fail, as they do on a real bus.
+
+#include "usbbridge/driver.h"
+
+#include "board/sim_board.h"
+
+#include <cstdio>
+#include <mutex>
+#include <unordered_map>
+
+namespace usbbridge {
+
+namespace {
+
+using simboard::Board;
+using simboard::Result;
+
+// A request the board has already carried out; only a time-out is reported as
+// still pending, so the layer's abort path runs as it would on hardware.
+class DoneRequest final : public PendingRequest {
+public:
+    DoneRequest(bool ok, std::uint32_t bytes, bool timedOut) : ok_(ok), bytes_(bytes), timedOut_(timedOut) {}
+    bool wait(std::uint32_t) override
+    {
+        if (timedOut_) {
+            timedOut_ = false;
+            return false;
+        }
+        return true;
+    }
+    bool result(std::uint32_t& bytes) override
+    {
+        bytes = ok_ ? bytes_ : 0;
+        return ok_;
+    }
+
+private:
+    bool ok_;
+    std::uint32_t bytes_;
+    bool timedOut_;
+};
+
+void storeStatus(std::uint8_t* record, Result r)
+{
+    std::uint32_t usbd = 0, nt = 0;
+    switch (r) {
+    case Result::Ok: break;
+    case Result::Stall: usbd = kUsbdStall; nt = kNtUnsuccessful; break;
+    case Result::Timeout: usbd = kUsbdCanceled; nt = kNtCancelled; break;
+    case Result::Error: usbd = kUsbdError; nt = kNtUnsuccessful; break;
+    case Result::NoDevice: usbd = kUsbdDeviceGone; nt = kNtNoSuchDevice; break;
+    }
+    putU32(record + 14, nt);
+    putU32(record + 18, usbd);
+}
+
+class SimDriver final : public Driver {
+public:
+    SimDriver() : board_(Board::instance()) {}
+
+    unsigned deviceCount() override { return board_.present() ? 1u : 0u; }
+
+    std::uint64_t deviceInstance(unsigned n) override
+    {
+        if (n != 0 || !board_.present()) return 0;
+        return std::uint64_t{board_.enumerationCount()} + 1;
+    }
+
+    DriverHandle open(unsigned n, std::string& path) override
+    {
+        const std::uint64_t inst = deviceInstance(n);
+        if (inst == 0) return kInvalidHandle;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const DriverHandle h = nextHandle_++;
+        handles_[h] = State{inst, 0};
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "sim:usb/001/%03u", board_.deviceAddress());
+        path = buf;
+        return h;
+    }
+
+    bool close(DriverHandle h) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return handles_.erase(h) == 1;
+    }
+
+    bool ioctl(DriverHandle h, std::uint32_t code, std::uint8_t* buf, std::size_t inLen, std::size_t outLen,
+               std::uint32_t& returned) override
+    {
+        returned = 0;
+        State* s = state(h);
+        if (s == nullptr) return false;
+        switch (code) {
+        case req::kDriverVersion:
+        case req::kStackVersion:
+        case req::kBusSpeed:
+            if (outLen < 4) return false;
+            putU32(buf, code == req::kDriverVersion ? kOurDriverVersion : code == req::kStackVersion ? 0x00010000u : 2u);
+            returned = 4;
+            return true;
+        case req::kGetAltSetting:
+            if (outLen < 1) return false;
+            buf[0] = s->alt;
+            returned = 1;
+            return true;
+        case req::kSetAltSetting: {
+            if (inLen < 1 || !alive(*s)) return false;
+            simboard::Setup setup{0x01, 11, buf[0], 0, 0};
+            if (board_.control(setup, nullptr, 1000).result != Result::Ok) return false;
+            s->alt = buf[0];
+            return true;
+        }
+        case req::kUsbAddress:
+            if (outLen < 1 || !alive(*s)) return false;
+            buf[0] = board_.deviceAddress();
+            returned = 1;
+            return true;
+        case req::kControl: {
+            if (inLen < TransferRecord::kSize || !alive(*s)) return false;
+            const Outcome o = control(buf, inLen, 5000);
+            returned = o.bytes;
+            return o.result == Result::Ok;
+        }
+        case req::kCyclePort:
+            if (!alive(*s)) return false;
+            board_.cyclePort();
+            return true;
+        case req::kSetTransferSize:
+            return inLen >= 5;
+        case req::kDeviceName:
+        case req::kFriendlyName: {
+            if (!alive(*s)) return false;
+            char text[128];
+            if (code == req::kDeviceName)
+                std::snprintf(text, sizeof text, "/sim/bus/usb/001/%03u", board_.deviceAddress());
+            else
+                std::snprintf(text, sizeof text, "Simulated evaluation board (bus 1, address %u)",
+                              board_.deviceAddress());
+            const std::size_t n = std::min(outLen, std::strlen(text) + 1);
+            std::memcpy(buf, text, n);
+            returned = static_cast<std::uint32_t>(n);
+            return n > 0;
+        }
+        case req::kAbortPipe:
+            if (inLen < 1) return false;
+            board_.abortEndpoint(buf[0]);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    Submission submit(DriverHandle h, std::uint32_t code, std::uint8_t* in, std::size_t inLen, std::uint8_t* out,
+                      std::size_t outLen, std::uint32_t waitHintMs) override
+    {
+        State* s = state(h);
+        if (s == nullptr || inLen < TransferRecord::kSize) return Submission{kErrorInvalidParameter, nullptr};
+        if (!alive(*s)) {
+            storeStatus(in, Result::NoDevice);
+            return Submission{kErrorNoDevice, std::make_unique<DoneRequest>(false, 0, false)};
+        }
+        Outcome o;
+        if (code == req::kControl) {
+            o = control(in, inLen, waitHintMs);
+        } else if (code == req::kBufferedXfer || code == req::kDirectXfer) {
+            const TransferRecord rec = TransferRecord::load(in);
+            if (rec.isoPacketLength != 0) return Submission{kErrorInvalidParameter, nullptr}; // no isochronous endpoints
+            std::uint8_t* data = out;
+            std::size_t length = outLen;
+            std::uint32_t header = 0;
+            if (code == req::kBufferedXfer) {
+                if (rec.dataOffset > inLen || rec.dataLength > inLen - rec.dataOffset)
+                    return Submission{kErrorInvalidParameter, nullptr};
+                data = in + rec.dataOffset;
+                length = rec.dataLength;
+                header = rec.dataOffset;
+            }
+            const simboard::Transfer t = (rec.endpointAddress & 0x80)
+                                             ? board_.bulkIn(rec.endpointAddress, data, length, waitHintMs)
+                                             : board_.bulkOut(rec.endpointAddress, data, length, waitHintMs);
+            storeStatus(in, t.result);
+            o.result = t.result;
+            o.bytes = t.result == Result::Ok ? header + static_cast<std::uint32_t>(std::min(t.length, length)) : 0;
+        } else {
+            return Submission{kErrorInvalidParameter, nullptr};
+        }
+        if (o.result == Result::NoDevice)
+            return Submission{kErrorNoDevice, std::make_unique<DoneRequest>(false, 0, false)};
+        const bool timedOut = o.result == Result::Timeout;
+        return Submission{timedOut ? kErrorIoPending : kErrorNone,
+                          std::make_unique<DoneRequest>(o.result == Result::Ok, o.bytes, timedOut)};
+    }
+
+private:
+    struct State {
+        std::uint64_t instance;
+        std::uint8_t alt;
+    };
+    struct Outcome {
+        Result result = Result::Error;
+        std::uint32_t bytes = 0;
+    };
+
+    State* state(DriverHandle h)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = handles_.find(h);
+        return it == handles_.end() ? nullptr : &it->second;
+    }
+
+    bool alive(const State& s) { return deviceInstance(0) == s.instance; }
+
+    // A control request from a record with its data behind it.
+    Outcome control(std::uint8_t* block, std::size_t length, std::uint32_t timeoutMs)
+    {
+        const TransferRecord rec = TransferRecord::load(block);
+        Outcome o;
+        if (rec.dataOffset != TransferRecord::kSize || rec.wLength > length - TransferRecord::kSize) {
+            storeStatus(block, Result::Error);
+            return o;
+        }
+        simboard::Setup setup{rec.bmRequestType, rec.bRequest, rec.wValue, rec.wIndex, rec.wLength};
+        const simboard::Transfer t = board_.control(setup, block + TransferRecord::kSize, timeoutMs);
+        storeStatus(block, t.result);
+        o.result = t.result;
+        if (t.result == Result::Ok)
+            o.bytes = static_cast<std::uint32_t>(TransferRecord::kSize + std::min<std::size_t>(t.length, rec.wLength));
+        return o;
+    }
+
+    Board& board_;
+    std::mutex mutex_;
+    std::unordered_map<DriverHandle, State> handles_;
+    DriverHandle nextHandle_ = 0x100;
+};
+
+} // namespace
+
+std::unique_ptr<Driver> makeSimDriver()
+{
+    return std::make_unique<SimDriver>();
+}
+
+} // namespace usbbridge
