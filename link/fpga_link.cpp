@@ -539,6 +539,7 @@ void FpgaLink::readerLoop()
         writeDone_.set();
     }
     readerRunning_.store(false);
+    readerEnded_.set();
 }
 
 // ---- start and shutdown -------------------------------------------------------
@@ -554,6 +555,7 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
             boost::lock_guard lock(threadMutex_);
             if (!reader_) {
                 readerRunning_.store(true);
+                readerEnded_.reset();
                 reader_ = std::make_unique<boost::thread>([this] { readerLoop(); });
             }
         }
@@ -602,26 +604,35 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
 bool FpgaLink::shutdown()
 {
     const auto wait = options_.timings.doneWait;
+    // Waits until the queued writes have left the host. Without a reader (it
+    // stopped after a failed write) nothing would send them: send them here.
+    auto sent = [&] {
+        if (readerRunning_.load())
+            (void)writeDone_.wait(wait);
+        else
+            (void)flushCommands();
+    };
     if (active_.load()) {
-        (void)writeDone_.wait(wait);
+        sent();
         (void)vendorRequest(0xB5, 1, 1);
         (void)vendorDone_.wait(wait);
         queueWrite(0x22, 0);
         queueWrite(0x23, 0);
         queueWrite(0x1A, 0x88);
-        (void)writeDone_.wait(wait);
+        sent();
         for (std::uint8_t v : {std::uint8_t(0xEA), std::uint8_t(0x15), std::uint8_t(0xAE),
                                std::uint8_t(0xFF)})
             queueWrite(0xFF, v);
-        (void)writeDone_.wait(wait);
+        sent();
     }
     boost::lock_guard lock(threadMutex_);
     if (!reader_)
         return true;
     stop_.set();
     wake_.set();
-    if (!reader_->try_join_for(boost::chrono::milliseconds(options_.timings.readerJoin.count())))
+    if (!readerEnded_.wait(options_.timings.readerJoin))
         return false;
+    reader_->join(); // it has left its loop: returns at once
     reader_.reset();
     return true;
 }

@@ -261,6 +261,7 @@ private:
     Event readerAlive_{Event::Reset::Auto, false, "reader-alive"};
     Event hardwareReady_{Event::Reset::Auto, false, "hardware-ready"};
     Event wake_{Event::Reset::Auto, false, "reader-wake"};
+    Event readerEnded_{Event::Reset::Manual, false, "reader-ended"};
 
     mutable boost::mutex threadMutex_;
     std::unique_ptr<boost::thread> reader_;
