@@ -134,6 +134,11 @@ bool SerialPort::writeEachByte(std::span<const std::uint8_t> bytes)
                 break;
             if (n < 0 && errno == EINTR)
                 continue;
+            if (n < 0 && errno == EAGAIN) { // still non-blocking: wait for room, briefly
+                pollfd p{fd_, POLLOUT, 0};
+                if (::poll(&p, 1, 1000) > 0 && (p.revents & POLLOUT) != 0)
+                    continue;
+            }
             return false;
         }
     }
