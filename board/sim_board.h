@@ -59,7 +59,13 @@ public:
     Transfer control(const Setup& setup, std::uint8_t* data, unsigned timeoutMs);
 
     // Bulk transfers on the running firmware's endpoints (0x04 OUT, 0x82 IN,
-    // 0x86 IN, 0x88 IN). Reads of 0x82 return one 512-byte response block.
+    // 0x86 IN, 0x88 IN). Reads of 0x82 return one 512-byte response block
+    // (whole blocks while `length` has room for them; a read shorter than 512
+    // bytes fails with Error and leaves the block queued). An endpoint with
+    // nothing to give, or one that cannot take data, NAKs: the transfer ends
+    // with Timeout after `timeoutMs`. A time-out of 0 waits without limit, as
+    // in libusb, until data comes, the endpoint is aborted (Error) or the
+    // board leaves the bus (NoDevice).
     Transfer bulkOut(std::uint8_t endpoint, const std::uint8_t* data, std::size_t length,
                      unsigned timeoutMs);
     Transfer bulkIn(std::uint8_t endpoint, std::uint8_t* data, std::size_t length,
@@ -73,7 +79,8 @@ public:
     // 8051 released, and is a bare FX2 otherwise.
     void cyclePort();
 
-    // ---- Test surface (steering and inspection) follows in sim_board_test.h.
+    // ---- Steering and inspection for tests: simboard::Control in
+    // board/sim_board_test.h.
 
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;

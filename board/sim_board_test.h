@@ -1,0 +1,144 @@
+#pragma once
+// Steering and inspection of the simulated board, for tests and tools.
+//
+// The USB-facing surface (board/sim_board.h) is what a driver layer sees; this
+// header is the bench around the board: a test resets it, switches the bus
+// timing off or to virtual time, injects faults, and reads back what the host
+// did to it (registers, DAC channels, the event log). Every member is
+// thread-safe and acts on the same board instance the host talks to.
+
+#include "board/sim_board.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace simboard {
+
+// One entry of the board's event log.
+struct LogEvent {
+    enum class Kind : std::uint8_t {
+        RegisterWrite, // code = register, value = value, writeClass = frame class byte
+        DacLoad,       // code = DAC channel code (128..135), value = 16-bit code
+        VendorRequest, // code = request, value = wValue
+        BlockWrite,    // code = target, value = start address, count = data bytes
+    };
+    Kind kind = Kind::RegisterWrite;
+    std::int64_t timeNs = 0; // board time of the event
+    std::uint8_t code = 0;
+    std::uint8_t writeClass = 0;
+    std::uint16_t value = 0;
+    std::uint16_t count = 0;
+};
+
+// The text form written to ZELBO_BOARD_LOG: "W rr vv", "D cc hhhh",
+// "V rr vvvv", "B tt aaaa nnnn" (upper-case hex, no line end).
+SIMBOARD_API std::string formatLogEvent(const LogEvent& event);
+
+// Costs of the bus-timing model.
+struct BusTiming {
+    // A control transfer: setup, data and status stages on a high-speed bus.
+    std::chrono::nanoseconds controlBase{125'000};
+    std::chrono::nanoseconds perControlPacket{1'500}; // each 64-byte data packet
+    // Bulk: wire time of the bytes plus per-packet overhead at 480 Mbit/s.
+    double bulkNsPerByte = 8.0 * 1e9 / 480e6;
+    unsigned bulkOverheadBytesPerPacket = 20;
+};
+
+enum class FpgaState : std::uint8_t {
+    Unconfigured, // since power-up, no nCONFIG pulse yet
+    Configuring,  // after an nCONFIG pulse, taking image bytes
+    Failed,       // the closing bytes came after an empty (or refused) image
+    Configured,   // user mode: command frames in, response blocks out
+};
+
+class SIMBOARD_API Control {
+public:
+    explicit Control(Board& board = Board::instance());
+
+    // ---- The board as a whole ----------------------------------------------
+
+    // Power-up state with default settings: bare FX2, FPGA unconfigured, bus
+    // timing on, real time, no time-out limit, no faults, empty log and no
+    // response blocks. Tests call this first.
+    void reset();
+    // Unplugs the board (false: it vanishes from the bus; waiting transfers
+    // end with NoDevice) or plugs it in again (true: powered up bare).
+    void setPresent(bool present);
+    // Shortcuts for tests of other parts: as if the firmware had been loaded
+    // and the port cycled; as if the FPGA had been configured with an image.
+    // Hardware Ready still waits for the host to set port A bit 7.
+    void startFirmware();
+    void configureFpga();
+
+    // ---- Time ----------------------------------------------------------------
+
+    void setBusTiming(bool on);
+    void setBusTiming(const BusTiming& costs); // and switches it on
+    // Virtual time: board time only moves by advanceTime() and by modelled
+    // costs (bus time, time-outs), which then return at once.
+    void setVirtualTime(bool on);
+    void advanceTime(std::chrono::nanoseconds dt);
+    std::int64_t nowNs() const;
+    // Caps every real-time wait (time-outs, NAKed endpoints) so that fault
+    // tests stay fast; nullopt waits as long as the host asked.
+    void setTimeoutLimit(std::optional<std::chrono::milliseconds> limit);
+
+    // ---- Inspection ------------------------------------------------------------
+
+    bool firmwareRunning() const;
+    bool cpuHeldInReset() const;
+    std::vector<std::uint8_t> fx2Memory(std::uint16_t address, std::size_t n) const;
+    std::uint8_t portA() const;
+    std::uint8_t portD() const;
+    bool nakAll() const;
+    FpgaState fpgaState() const;
+    std::vector<std::uint8_t> fpgaImage() const;
+    std::uint8_t registerValue(std::uint8_t reg) const;
+    std::uint16_t dacCode(std::uint8_t channelCode) const; // 128..135
+    int supplyMillivolts() const;                          // 0, 3300 or 5000
+    std::vector<std::uint8_t> blockMemory(std::uint8_t target, std::uint16_t start,
+                                          std::size_t n) const;
+    std::size_t blocksWaiting() const;
+    std::uint64_t statusRequests() const; // 0xFD polls (kept out of the log)
+    std::uint64_t droppedBlocks() const;  // response blocks lost to a full queue
+
+    // The ordered event log (the most recent 262144 events).
+    std::vector<LogEvent> log() const;
+    void clearLog();
+    // Also append the log as text to this file ("" stops). Set from the
+    // environment variable ZELBO_BOARD_LOG when the board is created.
+    bool setLogFile(const std::string& path);
+
+    // ---- Steering ----------------------------------------------------------------
+
+    // Queues a response block of the test's own making (up to 512 bytes,
+    // zero padded) behind those already waiting on EP2.
+    void queueResponseBlock(const std::vector<std::uint8_t>& bytes);
+    // Port A bit 1: whether the board supports scope commands (default yes).
+    void setScopeCapable(bool capable);
+
+    // ---- Faults --------------------------------------------------------------------
+
+    // Stall vendor request `request` the next `times` times (-1: until cleared).
+    void stallRequest(std::uint8_t request, int times = -1);
+    void clearStalls();
+    void failControlTransfers(int n);    // next n control transfers: Error
+    void failBulkWrites(int n);          // next n bulk OUT transfers: Error
+    void timeoutBulkWrites(int n);       // next n bulk OUT transfers: Timeout
+    void failBulkReads(int n);           // next n bulk IN transfers: Error
+    void timeoutBulkReads(int n);        // next n bulk IN transfers: Timeout
+    void setNeverAcceptCommands(bool on); // EP4 never empties; OUT transfers NAK
+    void setNeverSendHardwareReady(bool on);
+    void setFailConfiguration(bool on);  // the closing bytes leave the FPGA failed
+    void sendGarbageBlocks(int n);       // n blocks of noise ahead of the queue
+    void setDownloadTakes(bool takes);   // false: a firmware download does not take
+
+private:
+    Board& board_;
+};
+
+} // namespace simboard
