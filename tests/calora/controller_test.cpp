@@ -33,7 +33,7 @@ class CaloraController : public ::testing::Test {
 protected:
     calora_test::SimController sim;
     Recorder rec;
-    calora::Controller ctl{sim.slavePath(), rec, calora::Timing{5ms, 1ms, 10}};
+    calora::Controller ctl{sim.slavePath(), rec, calora::Timing{10ms, 1ms, 10}};
 };
 
 TEST_F(CaloraController, WriteWithoutExactEchoIsAskedTenTimesThenFails)
@@ -78,13 +78,13 @@ TEST_F(CaloraController, ReadIsOneExchangeAndBadRepliesGiveNothing)
     Bytes badCrc = good;
     badCrc[5] ^= 0x10;
     for (const Reply& answer : {Reply{}, Reply{Bytes(good.begin(), good.begin() + 5), {}}, Reply{badCrc, {}},
-                                Reply{withCrc({0x01, 0x83, 0x02}), {}}, Reply{good, 200ms} /* too late */}) {
+                                Reply{withCrc({0x01, 0x83, 0x02}), {}}, Reply{good, 300ms} /* too late */}) {
         sim.setResponder([answer](const Bytes&, int) { return answer; });
         EXPECT_FALSE(ctl.readRegister(0x0002).has_value());
     }
     EXPECT_EQ(sim.requests().size(), 6U);
     // The late reply must not be taken for the next transaction's answer.
-    std::this_thread::sleep_for(250ms);
+    std::this_thread::sleep_for(350ms);
     sim.setResponder([&](const Bytes& req, int) { return sim.normalReply(req); });
     sim.setRegister(0x0002, 1234);
     EXPECT_EQ(ctl.readRegister(0x0002), 1234);
