@@ -1,0 +1,383 @@
+#include "scope/chart/line_chart.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "scope/scope_channel.h"
+
+namespace zelbo::scope {
+
+namespace {
+
+constexpr QRgb kStartColour = 0xFFFF0000;
+constexpr QRgb kEndColour = 0xFF0000FF;
+
+QFont chartFont(int pixelSize, bool bold = false)
+{
+    QFont f("Arial");
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+// Index of the first point whose time is not before t (size() when none).
+std::size_t firstNotBefore(const Trace& trace, double t)
+{
+    std::size_t lo = 0, hi = trace.size();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (trace[mid].first < t)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// Nearest sample to time t; nothing when t lies outside the sweep.
+std::optional<double> valueAt(const Trace& trace, double t)
+{
+    if (trace.empty() || t < trace.front().first || t > trace.back().first)
+        return std::nullopt;
+    const std::size_t i = firstNotBefore(trace, t);
+    if (i >= trace.size())
+        return trace.back().second;
+    if (i > 0 && t - trace[i - 1].first < trace[i].first - t)
+        return trace[i - 1].second;
+    return trace[i].second;
+}
+
+} // namespace
+
+CLineChart::CLineChart()
+{
+    points_.reserve(8192);
+}
+
+void CLineChart::configureForScope()
+{
+    setBackgroundColour(0xFFF0F8FF);
+    setGridColour(0xFF696969);
+    setAxisColour(0xFF696969);
+    setTitle(QStringLiteral("Scope"));
+    setAxisTitles(QStringLiteral("Time [Unit x 100ms]"), QStringLiteral("Voltage [V]"));
+    setDivisions(10, 10);
+    ChartLayers l;
+    l.title = false;
+    l.xLabels = l.yLabels = false;
+    l.xTitle = l.yTitle = false;
+    l.axes = true;
+    l.secondGrid = true;
+    l.verticalGrid = l.horizontalGrid = true;
+    setLayers(l);
+}
+
+void CLineChart::traceSetChanged()
+{
+    // A hidden channel no longer has a readout or a trigger marker; nothing
+    // is cached per trace, so the next redraw is all it takes.
+}
+
+QString CLineChart::displayName(const std::string& key, const ScopeChannel& channel)
+{
+    return QString::fromStdString(channel.label.empty() ? key : channel.label);
+}
+
+QString CLineChart::legendText(const std::string& key, const ScopeChannel& channel)
+{
+    return displayName(key, channel).left(5) + QStringLiteral(": ") +
+           QString::fromStdString(channel.valuePerDivText);
+}
+
+QString CLineChart::timeLegendText() const
+{
+    return QStringLiteral("TIME : ") + QString::fromStdString(timeText_);
+}
+
+QString CLineChart::cursorDeltaText() const
+{
+    if (!startOn_ || !endOn_)
+        return {};
+    // The distance between the cursors only; where the view starts does not matter.
+    const double us = (endX_ - startX_) * usPerPixel();
+    const QString t = QString::fromStdString(timeText_);
+    double v;
+    QString unit;
+    if (t.contains(QStringLiteral("ms"))) {
+        v = us / 1000.0;
+        unit = QStringLiteral("ms");
+    } else if (t.contains(QStringLiteral("µs"))) {
+        v = us;
+        unit = QStringLiteral("µs");
+    } else if (t.contains(QStringLiteral("ns"))) {
+        v = us * 1000.0;
+        unit = QStringLiteral("ns");
+    } else {
+        v = us / 1000000.0;
+        unit = QStringLiteral("s");
+    }
+    return QString::number(v, 'f', 3) + QLatin1Char(' ') + unit;
+}
+
+std::vector<CursorReadout> CLineChart::readouts(int x) const
+{
+    std::vector<CursorReadout> out;
+    const double t = timeAtPixel(x);
+    for (const auto& [key, ch] : traces_) {
+        std::optional<double> v;
+        {
+            std::lock_guard lk(ch->traceMutex);
+            v = valueAt(ch->trace, t);
+        }
+        CursorReadout r;
+        r.colour = ch->colour;
+        r.text = displayName(key, *ch) + QStringLiteral(": ") +
+                 (v ? QString::number(*v, 'f', 2) : QStringLiteral("---")) + QLatin1Char(' ') +
+                 QString::fromStdString(ch->unit);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+void CLineChart::drawZeroMarker(QPainter& p, double y, QColor colour)
+{
+    const double top = plot_.top(), bottom = plot_.bottom();
+    y = std::clamp(y, top, bottom);
+    const double x = plot_.left() - 4;
+    p.save();
+    p.setPen(QPen(colour, 2));
+    p.drawLine(QPointF(x - 9, y), QPointF(x - 1, y));
+    p.setPen(QPen(colour, 1));
+    p.setBrush(colour);
+    const QPointF head[3] = {QPointF(x + 1, y), QPointF(x - 4, y - 4), QPointF(x - 4, y + 4)};
+    p.drawPolygon(head, 3);
+    p.restore();
+}
+
+void CLineChart::drawTraces(QPainter& p)
+{
+    const double x0 = xStart_, x1 = xEnd();
+    const double left = plot_.left();
+    const double pxPerUs = 1.0 / usPerPixel();
+    for (const auto& [key, ch] : traces_) {
+        const auto [lo, hi] = traceRange(*ch);
+        yMin_ = lo;
+        yMax_ = hi;
+        const QColor colour = QColor::fromRgba(ch->colour);
+        const double yScale = plot_.height() / (hi - lo);
+        const double yTop = plot_.top();
+
+        std::lock_guard lk(ch->traceMutex);
+        const Trace& tr = ch->trace;
+        if (tr.empty())
+            continue;
+        drawZeroMarker(p, yTop + hi * yScale, colour);
+
+        // First point not before the view's start.
+        const std::size_t n = tr.size();
+        std::size_t i = firstNotBefore(tr, x0);
+        points_.clear();
+        // Many samples per pixel column collapse to the first, lowest, highest
+        // and last of the column: the same picture, a fraction of the segments.
+        long column = std::numeric_limits<long>::min();
+        double first = 0, last = 0, mn = 0, mx = 0;
+        int count = 0, mnAt = 0, mxAt = 0;
+        auto flush = [&]() {
+            if (count == 0)
+                return;
+            const double cx = double(column);
+            auto py = [&](double v) { return yTop + (hi - v) * yScale; };
+            points_.emplace_back(cx, py(first));
+            if (count > 1) {
+                if (mnAt <= mxAt) {
+                    points_.emplace_back(cx, py(mn));
+                    points_.emplace_back(cx, py(mx));
+                } else {
+                    points_.emplace_back(cx, py(mx));
+                    points_.emplace_back(cx, py(mn));
+                }
+                points_.emplace_back(cx, py(last));
+            }
+        };
+        for (; i < n && tr[i].first <= x1; ++i) {
+            const double px = left + (tr[i].first - x0) * pxPerUs;
+            const long col = std::lround(px);
+            const double v = tr[i].second;
+            if (col != column) {
+                flush();
+                column = col;
+                first = last = mn = mx = v;
+                count = 1;
+                mnAt = mxAt = 0;
+                continue;
+            }
+            ++count;
+            last = v;
+            if (v < mn) {
+                mn = v;
+                mnAt = count;
+            }
+            if (v > mx) {
+                mx = v;
+                mxAt = count;
+            }
+        }
+        flush();
+        if (points_.size() < 2)
+            continue;
+        p.save();
+        p.setClipRect(plot_);
+        p.setPen(QPen(colour, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
+        p.drawPolyline(points_.data(), int(points_.size()));
+        p.restore();
+    }
+}
+
+void CLineChart::drawCursors(QPainter& p)
+{
+    drawStartCursor(p);
+    drawEndCursor(p);
+}
+
+void CLineChart::drawStartCursor(QPainter& p)
+{
+    if (startOn_)
+        drawCursor(p, startX_, kStartColour, QStringLiteral("Start"), 0);
+}
+
+void CLineChart::drawEndCursor(QPainter& p)
+{
+    if (endOn_)
+        drawCursor(p, endX_, kEndColour, QStringLiteral("End"), startOn_ ? 1 : 0);
+}
+
+void CLineChart::drawCursor(QPainter& p, int x, QRgb colour, const QString& caption, int slot)
+{
+    const QColor c = QColor::fromRgba(colour);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(c, 1));
+    p.drawLine(x, plot_.top(), x, plot_.bottom());
+
+    // Caption tag at the top of the line.
+    p.setFont(chartFont(11, true));
+    QFontMetrics fm(p.font());
+    const int tw = fm.horizontalAdvance(caption) + 8;
+    QRect tag(x - tw / 2, plot_.top() + 1, tw, fm.height() + 2);
+    tag.moveLeft(std::clamp(tag.left(), plot_.left(), plot_.right() - tw));
+    p.fillRect(tag, c);
+    p.setPen(Qt::white);
+    p.drawText(tag, Qt::AlignCenter, caption);
+
+    // Readouts beside the line: right of it when there is room, else left.
+    const auto rows = readouts(x);
+    if (!rows.empty()) {
+        p.setFont(chartFont(11));
+        QFontMetrics rm(p.font());
+        int w = 0;
+        for (const auto& r : rows)
+            w = std::max(w, rm.horizontalAdvance(r.text));
+        const int line = rm.height() + 2;
+        const int boxW = w + 24, boxH = line * int(rows.size()) + 6;
+        int bx = x + 6;
+        if (bx + boxW > plot_.right())
+            bx = x - 6 - boxW;
+        bx = std::max(bx, plot_.left() + 1);
+        const int by = plot_.top() + tag.height() + 6 + slot * (boxH + 6);
+        const QRect box(bx, by, boxW, boxH);
+        p.fillRect(box, QColor(255, 255, 255, 220));
+        p.setPen(QPen(c, 1));
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        int y = by + 4;
+        for (const auto& r : rows) {
+            p.fillRect(QRect(bx + 6, y + (line - 8) / 2, 8, 8), QColor::fromRgba(r.colour));
+            p.setPen(Qt::black);
+            p.drawText(QRect(bx + 18, y, w + 4, line), Qt::AlignLeft | Qt::AlignVCenter, r.text);
+            y += line;
+        }
+    }
+    p.restore();
+}
+
+void CLineChart::drawLegend(QPainter& p)
+{
+    p.save();
+    p.setFont(chartFont(12));
+    QFontMetrics fm(p.font());
+    const int rowTop = plot_.bottom() + 10;
+    const int rowH = std::min(fm.height() + 4, std::max(8, size_.height() - rowTop - 2));
+    int x = plot_.left();
+    const ScopeChannel* trigger = nullptr;
+    std::string triggerKey;
+    for (const auto& [key, ch] : traces_) {
+        if (ch->triggerFlag) {
+            trigger = ch;
+            triggerKey = key;
+        }
+        const QRect box(x, rowTop + (rowH - 10) / 2, 10, 10);
+        p.fillRect(box, QColor::fromRgba(ch->colour));
+        p.setPen(QColor(0x19, 0x19, 0x70));
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        x += 14;
+        const QString text = legendText(key, *ch);
+        p.setPen(Qt::black);
+        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(text) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
+        x += fm.horizontalAdvance(text) + 18;
+    }
+
+    p.setPen(Qt::black);
+    const QString time = timeLegendText();
+    p.drawText(QRect(x, rowTop, fm.horizontalAdvance(time) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, time);
+    x += fm.horizontalAdvance(time) + 18;
+    if (!rateText_.empty()) {
+        const QString rate = QStringLiteral("RATE : ") + QString::fromStdString(rateText_);
+        p.setPen(QColor(0x50, 0x50, 0x50));
+        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(rate) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, rate);
+        x += fm.horizontalAdvance(rate) + 18;
+    }
+
+    if (trigger) {
+        // Trigger marker: a tag in the trigger trace's colour at its level on
+        // the right edge, and the trigger source with its slope in the strip.
+        const QColor c = QColor::fromRgba(trigger->colour);
+        const auto [lo, hi] = traceRange(*trigger);
+        const double y = std::clamp(yToPixel(trigger->triggerLevel, lo, hi), double(plot_.top()),
+                                    double(plot_.bottom()));
+        const double r = plot_.right();
+        const QPointF tri[3] = {QPointF(r - 9, y), QPointF(r, y - 5), QPointF(r, y + 5)};
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        p.drawPolygon(tri, 3);
+        const QString text = QStringLiteral("TRIG : ") + displayName(triggerKey, *trigger).left(5) +
+                             (slope_ == 1 ? QStringLiteral(" \u2193") : QStringLiteral(" \u2191"));
+        p.setPen(c.darker(130));
+        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(text) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
+        x += fm.horizontalAdvance(text) + 18;
+    }
+
+    const QString delta = cursorDeltaText();
+    if (!delta.isEmpty()) {
+        const QString text = QStringLiteral("\u0394t = ") + delta;
+        const int w = fm.horizontalAdvance(text) + 2;
+        const int dx = std::max(x, plot_.right() - legendReserve_ - w);
+        p.setPen(QColor(0x19, 0x19, 0x70));
+        p.drawText(QRect(dx, rowTop, w, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
+    }
+    if (zoomed()) {
+        const QString text = QStringLiteral("ZOOM");
+        p.setPen(QColor(0x19, 0x19, 0x70));
+        p.setFont(chartFont(10, true));
+        p.drawText(QRect(plot_.left() + 4, plot_.top() + 2, 60, 16), Qt::AlignLeft | Qt::AlignTop, text);
+    }
+    p.restore();
+}
+
+} // namespace zelbo::scope

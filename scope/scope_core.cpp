@@ -1,0 +1,646 @@
+#include "scope/scope_core.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace zelbo::scope {
+
+namespace {
+
+constexpr std::array<std::uint32_t, kChannels> kDefaultColours{
+    0xFFFF7F00, // orange
+    0xFF00CCFF, // cyan
+    0xFFFF00FF, // fuchsia
+    0xFF662900, // brown
+};
+
+int clampIndex(int index, int last) { return std::clamp(index, 0, last); }
+
+} // namespace
+
+ScopeCore::ScopeCore(link::CommandPort& port) : port_(port)
+{
+    for (int n = 0; n < kChannels; ++n) {
+        auto& st = state_[static_cast<std::size_t>(n)];
+        st.output = fixedOutput(n);
+        st.direction = fixedDirection(n);
+        auto& ch = channels_[static_cast<std::size_t>(n)];
+        ch.colour = kDefaultColours[static_cast<std::size_t>(n)];
+        applyValuePerDivLocked(n);
+    }
+    for (auto& s : scratch_)
+        s.set_capacity(kSamplesPerSweep);
+}
+
+void ScopeCore::setView(ScopeView* view)
+{
+    std::lock_guard lk(mutex_);
+    view_ = view;
+}
+
+void ScopeCore::setArmRequest(std::function<void()> armRequest)
+{
+    std::lock_guard lk(mutex_);
+    armRequest_ = std::move(armRequest);
+}
+
+void ScopeCore::setCalibrationOffsets(const CalibrationOffsets& offsets)
+{
+    std::lock_guard lk(mutex_);
+    offsets_ = offsets;
+}
+
+CalibrationOffsets ScopeCore::calibrationOffsets() const
+{
+    std::lock_guard lk(mutex_);
+    return offsets_;
+}
+
+void ScopeCore::send(const Writes& writes)
+{
+    for (const auto& w : writes)
+        port_.queueWrite(w.reg, w.value, link::WriteClass::Scope);
+}
+
+void ScopeCore::applyDefaults()
+{
+    setAuto(false);
+    setSamplingRate(kDefaultSampleRate);
+    setTimeBase(kDefaultTimeBase);
+    for (int n = 0; n < kChannels; ++n) {
+        setSource(n, Source::Voltage);
+        setValuePerDiv(n, kDefaultValuePerDiv);
+    }
+    setVoltageLevelFromSlider(kVoltSliderMax / 2);
+    setCurrentLevelFromSlider(kAmpSliderMax / 2);
+    setTriggerOn(false);
+    for (int n = 0; n < kChannels; ++n)
+        setChannelOn(n, true);
+}
+
+// ---- run / channels ---------------------------------------------------------
+
+void ScopeCore::setRunning(bool run)
+{
+    Writes w;
+    std::function<void()> arm;
+    {
+        std::lock_guard lk(mutex_);
+        running_.store(run);
+        if (run) {
+            if (view_)
+                view_->resetScroll();
+            if (triggerOn_)
+                triggerSetupLocked(true, w);
+            arm = armRequest_;
+        } else {
+            w.push_back({kRegControl, static_cast<std::uint8_t>(control_ & 0xF0)});
+        }
+    }
+    send(w);
+    if (arm)
+        arm();
+}
+
+void ScopeCore::setChannelOn(int n, bool on)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        auto idx = static_cast<std::size_t>(n);
+        state_.at(idx).shown = on;
+        const std::string key = channelKey(n);
+        if (on) {
+            if (view_ && !view_->hasTrace(key))
+                view_->addTrace(key, &channels_[idx]);
+            control_ = static_cast<std::uint8_t>(control_ | (1u << n));
+        } else if (view_) {
+            view_->removeTrace(key);
+        }
+        if (view_)
+            view_->traceSetChanged();
+        if (running_.load())
+            w.push_back({kRegControl, control_});
+    }
+    send(w);
+}
+
+bool ScopeCore::channelOn(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).shown;
+}
+
+// ---- source, output, scale --------------------------------------------------
+
+void ScopeCore::applyValuePerDivLocked(int n)
+{
+    auto& st = state_[static_cast<std::size_t>(n)];
+    auto& ch = channels_[static_cast<std::size_t>(n)];
+    st.valuePerDiv = clampIndex(st.valuePerDiv, scaleCount(st.source) - 1);
+    const auto& e = scaleEntry(st.source, st.valuePerDiv);
+    ch.valuePerDivText = std::string(e.text);
+    ch.valuePerDiv = e.value;
+    ch.unit = st.source == Source::Voltage ? "V" : "A";
+}
+
+void ScopeCore::setSource(int n, Source source)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        auto idx = static_cast<std::size_t>(n);
+        auto& st = state_.at(idx);
+        const auto cfg = static_cast<std::uint8_t>((st.config & ~(kCfgCurrent | kCfgIcc)) | sourceBits(source) |
+                                                   kCfgAlwaysOne);
+        if (cfg != st.config) {
+            st.config = cfg;
+            w.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), cfg});
+        }
+        st.source = source;
+        applyValuePerDivLocked(n);
+        auto& ch = channels_[idx];
+        switch (source) {
+        case Source::Voltage:
+            st.output = fixedOutput(n);
+            st.direction = fixedDirection(n);
+            ch.label = scope::outputText(n, st.output);
+            break;
+        case Source::Current: ch.label = scope::outputText(n, st.output); break;
+        case Source::Icc: ch.label = "ICC"; break;
+        }
+        updateTriggerControlsLocked();
+        if (triggerOn_)
+            triggerSetupLocked(true, w);
+    }
+    send(w);
+}
+
+Source ScopeCore::source(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).source;
+}
+
+void ScopeCore::setOutput(int n, int outputIndex)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        auto idx = static_cast<std::size_t>(n);
+        auto& st = state_.at(idx);
+        if (st.source != Source::Current)
+            return;
+        st.output = outputIndex == 1 ? 1 : 0;
+        st.direction = st.output == 1 ? -1.0 : 1.0;
+        channels_[idx].label = scope::outputText(n, st.output);
+        // The trigger compares the sign-corrected current, so a new direction
+        // changes the code of the trigger channel's level.
+        if (triggerOn_ && n == (control_ >> 6))
+            triggerSetupLocked(true, w);
+    }
+    send(w);
+}
+
+int ScopeCore::output(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).output;
+}
+
+std::string ScopeCore::outputText(int n) const
+{
+    std::lock_guard lk(mutex_);
+    const auto& st = state_.at(static_cast<std::size_t>(n));
+    return st.source == Source::Icc ? std::string("ICC") : scope::outputText(n, st.output);
+}
+
+double ScopeCore::directionSign(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).direction;
+}
+
+int ScopeCore::setValuePerDiv(int n, int index)
+{
+    std::lock_guard lk(mutex_);
+    state_.at(static_cast<std::size_t>(n)).valuePerDiv = index;
+    applyValuePerDivLocked(n);
+    return state_[static_cast<std::size_t>(n)].valuePerDiv;
+}
+
+int ScopeCore::valuePerDivIndex(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).valuePerDiv;
+}
+
+// ---- horizontal -------------------------------------------------------------
+
+int ScopeCore::timeBaseInner(int index, bool link, Writes& out)
+{
+    if (inTimeBase_)
+        return timeBase_;
+    inTimeBase_ = true;
+    index = clampIndex(index, static_cast<int>(kTimeBases.size()) - 1);
+    const auto& e = kTimeBases[static_cast<std::size_t>(index)];
+    timeBaseText_ = std::string(e.text);
+    timeBaseUs_ = e.usPerDiv;
+    if (view_)
+        view_->setTimePerDiv(e.usPerDiv, timeBaseText_);
+    if (auto_ && link)
+        samplingRateInner(kTimeBaseToRate[static_cast<std::size_t>(index)], false, out);
+    timeBase_ = std::min(index, kMaxUsableTimeBase);
+    inTimeBase_ = false;
+    return timeBase_;
+}
+
+int ScopeCore::samplingRateInner(int index, bool link, Writes& out)
+{
+    if (inSampleRate_)
+        return sampleRate_;
+    inSampleRate_ = true;
+    index = clampIndex(index, static_cast<int>(kSampleRates.size()) - 1);
+    sampleRate_ = index;
+    const auto div = kSampleRates[static_cast<std::size_t>(index)].divider;
+    out.push_back({kRegDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
+    out.push_back({kRegDividerHigh, static_cast<std::uint8_t>(div >> 8)});
+    if (auto_ && link)
+        timeBaseInner(kRateToTimeBase[static_cast<std::size_t>(index)], false, out);
+    inSampleRate_ = false;
+    return sampleRate_;
+}
+
+int ScopeCore::setTimeBase(int index)
+{
+    Writes w;
+    int result;
+    {
+        std::lock_guard lk(mutex_);
+        result = timeBaseInner(index, true, w);
+    }
+    send(w);
+    return result;
+}
+
+int ScopeCore::setSamplingRate(int index)
+{
+    Writes w;
+    int result;
+    {
+        std::lock_guard lk(mutex_);
+        result = samplingRateInner(index, true, w);
+    }
+    send(w);
+    return result;
+}
+
+int ScopeCore::timeBaseIndex() const
+{
+    std::lock_guard lk(mutex_);
+    return timeBase_;
+}
+
+std::string ScopeCore::timeBaseText() const
+{
+    std::lock_guard lk(mutex_);
+    return timeBaseText_;
+}
+
+double ScopeCore::timeBaseUs() const
+{
+    std::lock_guard lk(mutex_);
+    return timeBaseUs_;
+}
+
+int ScopeCore::samplingRateIndex() const
+{
+    std::lock_guard lk(mutex_);
+    return sampleRate_;
+}
+
+std::string ScopeCore::samplingRateText() const
+{
+    std::lock_guard lk(mutex_);
+    return std::string(kSampleRates[static_cast<std::size_t>(sampleRate_)].text);
+}
+
+double ScopeCore::samplePeriodUs() const
+{
+    std::lock_guard lk(mutex_);
+    return kSampleRates[static_cast<std::size_t>(sampleRate_)].periodUs;
+}
+
+void ScopeCore::setAuto(bool on)
+{
+    std::lock_guard lk(mutex_);
+    auto_ = on;
+}
+
+bool ScopeCore::autoLink() const
+{
+    std::lock_guard lk(mutex_);
+    return auto_;
+}
+
+// ---- trigger ----------------------------------------------------------------
+
+void ScopeCore::updateTriggerControlsLocked()
+{
+    if (view_)
+        view_->setSlopeIndicator(1);
+}
+
+TriggerControls ScopeCore::triggerControls() const
+{
+    std::lock_guard lk(mutex_);
+    TriggerControls c;
+    c.buttonCaption = triggerOn_ ? "OFF" : "ON";
+    const auto src = state_[static_cast<std::size_t>(control_ >> 6)].source;
+    c.voltageLevelEnabled = triggerOn_ && src == Source::Voltage;
+    c.currentLevelEnabled = triggerOn_ && src != Source::Voltage;
+    return c;
+}
+
+void ScopeCore::triggerSetupLocked(bool armed, Writes& out)
+{
+    for (auto& ch : channels_)
+        ch.triggerFlag = 0;
+    const int t = control_ >> 6;
+    for (int n = 0; n < kChannels; ++n) {
+        auto& cfg = state_[static_cast<std::size_t>(n)].config;
+        cfg = static_cast<std::uint8_t>(armed ? (cfg | kCfgArmed) : (cfg & ~kCfgArmed));
+        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), cfg});
+    }
+    if (!armed)
+        return;
+
+    const auto tt = static_cast<std::size_t>(t);
+    const auto& st = state_[tt];
+    const bool currentType = (st.config & kCfgCurrent) != 0;
+    const double level = parseLevel(currentType ? currentLevel_ : voltageLevel_);
+    channels_[tt].triggerLevel = level;
+    channels_[tt].triggerFlag = 1;
+
+    int code = 0x800;
+    switch (st.source) {
+    case Source::Voltage: code = triggerCode(level, offsets_.voltage[tt], kVoltFullScale); break;
+    case Source::Current:
+        code = triggerCode(level * -st.direction, offsets_.current[tt], kAmpFullScale);
+        break;
+    case Source::Icc: code = triggerCode(level, offsets_.icc[tt], kAmpFullScale); break;
+    }
+    out.push_back({kRegTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
+    out.push_back({kRegTriggerHigh,
+                   static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
+    if (view_)
+        view_->setSlopeIndicator(slopeMinus_ ? 1 : 0);
+}
+
+void ScopeCore::applyTriggerSetup(bool armed)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        triggerSetupLocked(armed, w);
+    }
+    send(w);
+}
+
+void ScopeCore::setTriggerOn(bool on)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        triggerOn_ = on;
+        updateTriggerControlsLocked();
+        triggerSetupLocked(on, w);
+        if (running_.load())
+            w.push_back({kRegControl, control_});
+    }
+    send(w);
+}
+
+bool ScopeCore::triggerOn() const
+{
+    std::lock_guard lk(mutex_);
+    return triggerOn_;
+}
+
+void ScopeCore::setTriggerChannel(int t)
+{
+    t = std::clamp(t, 0, kChannels - 1);
+    std::uint8_t control;
+    {
+        std::lock_guard lk(mutex_);
+        control_ = static_cast<std::uint8_t>((control_ & 0x3F) | (t << 6));
+        control = control_;
+        updateTriggerControlsLocked();
+    }
+    if (running_.load()) {
+        port_.queueWrite(kRegControl, control, link::WriteClass::Scope);
+        port_.waitWriteDone(std::chrono::milliseconds(5000));
+    }
+    // Arm only when the trigger is switched on: picking a channel must not
+    // start triggered acquisition behind an "ON" (= off) trigger button.
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        triggerSetupLocked(triggerOn_, w);
+    }
+    send(w);
+}
+
+int ScopeCore::triggerChannel() const
+{
+    std::lock_guard lk(mutex_);
+    return control_ >> 6;
+}
+
+void ScopeCore::setSlopeMinus(bool minus)
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        slopeMinus_ = minus;
+        triggerSetupLocked(triggerOn_, w);
+    }
+    send(w);
+}
+
+bool ScopeCore::slopeMinus() const
+{
+    std::lock_guard lk(mutex_);
+    return slopeMinus_;
+}
+
+std::string ScopeCore::setVoltageLevelFromSlider(int position)
+{
+    std::lock_guard lk(mutex_);
+    voltageSlider_ = std::clamp(position, 0, kVoltSliderMax);
+    voltageLevel_ = formatLevel(sliderToLevel(voltageSlider_, kVoltLevelTop, kVoltSliderStep));
+    return voltageLevel_;
+}
+
+std::string ScopeCore::setCurrentLevelFromSlider(int position)
+{
+    std::lock_guard lk(mutex_);
+    currentSlider_ = std::clamp(position, 0, kAmpSliderMax);
+    currentLevel_ = formatLevel(sliderToLevel(currentSlider_, kAmpLevelTop, kAmpSliderStep));
+    return currentLevel_;
+}
+
+int ScopeCore::setVoltageLevelText(std::string_view text)
+{
+    Writes w;
+    int pos;
+    {
+        std::lock_guard lk(mutex_);
+        const double level = parseLevel(text);
+        voltageLevel_ = formatLevel(level);
+        voltageSlider_ = pos = levelToSlider(level, kVoltLevelTop, kVoltSliderStep, kVoltSliderMax);
+        triggerSetupLocked(triggerOn_, w);
+    }
+    send(w);
+    return pos;
+}
+
+int ScopeCore::setCurrentLevelText(std::string_view text)
+{
+    Writes w;
+    int pos;
+    {
+        std::lock_guard lk(mutex_);
+        const double level = parseLevel(text);
+        currentLevel_ = formatLevel(level);
+        currentSlider_ = pos = levelToSlider(level, kAmpLevelTop, kAmpSliderStep, kAmpSliderMax);
+        triggerSetupLocked(triggerOn_, w);
+    }
+    send(w);
+    return pos;
+}
+
+std::string ScopeCore::voltageLevelText() const
+{
+    std::lock_guard lk(mutex_);
+    return voltageLevel_;
+}
+
+std::string ScopeCore::currentLevelText() const
+{
+    std::lock_guard lk(mutex_);
+    return currentLevel_;
+}
+
+int ScopeCore::voltageSlider() const
+{
+    std::lock_guard lk(mutex_);
+    return voltageSlider_;
+}
+
+int ScopeCore::currentSlider() const
+{
+    std::lock_guard lk(mutex_);
+    return currentSlider_;
+}
+
+std::uint8_t ScopeCore::controlByte() const
+{
+    std::lock_guard lk(mutex_);
+    return control_;
+}
+
+std::uint8_t ScopeCore::configByte(int n) const
+{
+    std::lock_guard lk(mutex_);
+    return state_.at(static_cast<std::size_t>(n)).config;
+}
+
+// ---- reader thread ----------------------------------------------------------
+
+void ScopeCore::arm()
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        for (int n = 0; n < kChannels; ++n)
+            w.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
+        const auto div = kSampleRates[static_cast<std::size_t>(sampleRate_)].divider;
+        w.push_back({kRegDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
+        w.push_back({kRegDividerHigh, static_cast<std::uint8_t>(div >> 8)});
+        w.push_back({kRegLengthLow, 0xFF});
+        w.push_back({kRegLengthHigh, 0x0F});
+        w.push_back({kRegControl, control_});
+    }
+    send(w);
+}
+
+std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const CalibrationOffsets& offsets)
+{
+    if (!running_.load())
+        return 0x01; // only CH1's counter, as the board's upload order starts there
+
+    std::uint8_t control;
+    std::array<Source, kChannels> sources;
+    std::array<double, kChannels> directions;
+    double period;
+    {
+        std::lock_guard lk(mutex_);
+        control = control_;
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            sources[n] = state_[n].source;
+            directions[n] = state_[n].direction;
+        }
+        period = kSampleRates[static_cast<std::size_t>(sampleRate_)].periodUs;
+    }
+
+    std::uint8_t done = 0;
+    for (std::size_t n = 0; n < kChannels; ++n) {
+        if (!(control & (1u << n)))
+            continue;
+        // value = raw * scale(sign of raw) + add, with the direction folded in.
+        double full = kAmpFullScale, sign = 1.0, add = 0.0;
+        switch (sources[n]) {
+        case Source::Voltage:
+            full = kVoltFullScale;
+            add = offsets.voltage[n];
+            break;
+        case Source::Current:
+            sign = -directions[n];
+            add = sign * offsets.current[n];
+            break;
+        case Source::Icc: add = offsets.icc[n]; break;
+        }
+        const double scale[2] = {sign * 2.0 / 511.0 * full, sign * 2.0 / 512.0 * full};
+
+        Trace& scratch = scratch_[n];
+        if (scratch.size() != kSamplesPerSweep) {
+            scratch.clear();
+            scratch.resize(kSamplesPerSweep); // within capacity: no allocation
+        }
+        const std::uint8_t* raw = areas[n].data();
+        const std::size_t available = std::min(areas[n].size() / 2, kSamplesPerSweep);
+        std::size_t i = 0;
+        auto fill = [&](TracePoint* out, std::size_t count) {
+            for (std::size_t j = 0; j < count; ++j, ++i) {
+                const int r = i < available ? decodeSample(raw[2 * i], raw[2 * i + 1]) : 0;
+                out[j].first = static_cast<double>(i) * period;
+                out[j].second = r * scale[r < 0] + add;
+            }
+        };
+        auto one = scratch.array_one();
+        fill(one.first, one.second);
+        auto two = scratch.array_two();
+        fill(two.first, two.second);
+
+        {
+            std::lock_guard lk(channels_[n].traceMutex);
+            channels_[n].trace.swap(scratch);
+        }
+        done = static_cast<std::uint8_t>(done | (1u << n));
+    }
+    sweeps_.fetch_add(1);
+    return done;
+}
+
+} // namespace zelbo::scope

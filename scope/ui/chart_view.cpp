@@ -1,0 +1,156 @@
+#include "scope/ui/chart_view.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include "scope/chart/chart.h"
+
+namespace zelbo::scope {
+
+namespace {
+constexpr int kButtonW = 24;
+constexpr int kButtonH = 20;
+} // namespace
+
+ChartView::ChartView(CChart& chart, QWidget* parent) : QWidget(parent), chart_(chart)
+{
+    setObjectName(QStringLiteral("Line"));
+    setFocusPolicy(Qt::StrongFocus); // arrow keys scroll the chart
+    setMouseTracking(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    earlier_ = new QToolButton(this);
+    earlier_->setText(QStringLiteral("<"));
+    earlier_->setToolTip(tr("Earlier"));
+    earlier_->setFocusPolicy(Qt::NoFocus);
+    later_ = new QToolButton(this);
+    later_->setText(QStringLiteral(">"));
+    later_->setToolTip(tr("Later"));
+    later_->setFocusPolicy(Qt::NoFocus);
+    connect(earlier_, &QToolButton::clicked, this, [this] {
+        chart_.scrollEarlier();
+        changed();
+    });
+    connect(later_, &QToolButton::clicked, this, [this] {
+        chart_.scrollLater();
+        changed();
+    });
+    connect(&timer_, &QTimer::timeout, this, [this] { update(); });
+    chart_.setLegendReserve(2 * kButtonW + 8);
+}
+
+void ChartView::startRefresh(int intervalMs)
+{
+    timer_.start(intervalMs);
+}
+
+void ChartView::stopRefresh()
+{
+    timer_.stop();
+}
+
+void ChartView::setScrollButtonsVisible(bool visible)
+{
+    earlier_->setVisible(visible);
+    later_->setVisible(visible);
+    chart_.setLegendReserve(visible ? 2 * kButtonW + 8 : 0);
+}
+
+void ChartView::changed()
+{
+    update();
+    emit chartChanged();
+}
+
+void ChartView::layoutButtons()
+{
+    const QRect plot = chart_.plotRect();
+    const int y = std::min(height() - kButtonH - 2, plot.bottom() + 10);
+    later_->setGeometry(plot.right() - kButtonW + 1, y, kButtonW, kButtonH);
+    earlier_->setGeometry(plot.right() - 2 * kButtonW - 2, y, kButtonW, kButtonH);
+}
+
+void ChartView::paintEvent(QPaintEvent*)
+{
+    const QImage& img = chart_.redraw();
+    QPainter p(this);
+    p.drawImage(0, 0, img);
+}
+
+void ChartView::resizeEvent(QResizeEvent*)
+{
+    chart_.setSize(size());
+    layoutButtons();
+}
+
+void ChartView::mousePressEvent(QMouseEvent* e)
+{
+    setFocus(Qt::MouseFocusReason);
+    if (e->button() == Qt::LeftButton) {
+        chart_.leftPress(e->position().toPoint());
+        update();
+    }
+}
+
+void ChartView::mouseMoveEvent(QMouseEvent* e)
+{
+    if (chart_.dragging()) {
+        chart_.mouseMove(e->position().toPoint());
+        update();
+    }
+}
+
+void ChartView::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        chart_.leftRelease(e->position().toPoint());
+    else if (e->button() == Qt::RightButton)
+        chart_.rightRelease(e->position().toPoint());
+    else
+        return;
+    changed();
+}
+
+void ChartView::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        chart_.leftDoubleClick(e->position().toPoint());
+    else if (e->button() == Qt::RightButton)
+        chart_.rightDoubleClick(e->position().toPoint());
+    else
+        return;
+    changed();
+}
+
+void ChartView::wheelEvent(QWheelEvent* e)
+{
+    wheelRest_ += e->angleDelta().y();
+    bool moved = false;
+    while (wheelRest_ >= 120) {
+        chart_.wheel(120);
+        wheelRest_ -= 120;
+        moved = true;
+    }
+    while (wheelRest_ <= -120) {
+        chart_.wheel(-120);
+        wheelRest_ += 120;
+        moved = true;
+    }
+    e->accept();
+    if (moved)
+        changed();
+}
+
+void ChartView::keyPressEvent(QKeyEvent* e)
+{
+    if (chart_.keyPress(e->key())) {
+        e->accept();
+        changed();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+} // namespace zelbo::scope
