@@ -1,0 +1,81 @@
+#include "app/app.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QTranslator>
+
+#include "app/dlg_progress.h"
+#include "app/language.h"
+#include "app/main_window.h"
+#include "app/qt_message_service.h"
+#include "app/single_instance.h"
+#include "common/message_service.h"
+
+CTQ5170xHWPApp::CTQ5170xHWPApp(QApplication& app) : app_(app) {}
+CTQ5170xHWPApp::~CTQ5170xHWPApp() = default;
+
+QString CTQ5170xHWPApp::alreadyRunningText()
+{
+    return QString::fromUtf8(zelbo::kAppCaption) + QStringLiteral(" is already running.");
+}
+
+int CTQ5170xHWPApp::run()
+{
+    QtMessageService messages;
+
+    // 1. Single instance.
+    zelbo::app::SingleInstance instance;
+    if (!instance.acquire()) {
+        messages.show(alreadyRunningText().toStdString(), zelbo::kAppCaption, zelbo::MsgIcon::Error);
+        return 1;
+    }
+
+    // 2.-5. Qt does the platform's start-up itself; the profile lives under
+    // the maker's and the product's name.
+    QCoreApplication::setOrganizationName(QStringLiteral("Velmar"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zelbo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.2.0"));
+
+    // 6. Language.
+    zelbo::app::LanguageSelector languages(QCoreApplication::applicationDirPath());
+    const int profile = QSettings().value(QStringLiteral("LanguageId"), 0).toInt();
+    languages.choose(profile, QLocale::system().uiLanguages());
+    if (languages.translator()) app_.installTranslator(languages.translator());
+
+    // 7., 8. The progress window: hidden until the bring-up shows it.
+    CDlgProgress progress;
+    ProgressReporter reporter(&progress);
+    reporter.hide();
+    reporter.update(0, 0, QObject::tr("Loading Software..."));
+
+    // 9. The main window.
+    MainWindowSetup setup;
+    setup.messages = &messages;
+    setup.progress = reporter;
+    setup.languages = &languages;
+    QFile chip(QStringLiteral(":/zelbo/TQ5170x.chip"));
+    if (chip.open(QIODevice::ReadOnly)) setup.defaultChipList = chip.readAll().toStdString();
+
+    int code = 0;
+    {
+        CTQ5170xHWPDlg window(std::move(setup));
+        messages.setOwner(&window);
+        if (window.initialised()) {
+            window.resize(1280, 800);
+            window.show();
+            code = app_.exec();
+        } else {
+            code = 1;
+        }
+        messages.setOwner(nullptr);
+    }
+
+    // 10. The progress window goes with the application object.
+    progress.hide();
+    if (languages.translator()) app_.removeTranslator(languages.translator());
+    return code;
+}

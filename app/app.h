@@ -1,0 +1,30 @@
+#pragma once
+// The application object: everything before and after the main window lives.
+// It refuses to run twice, chooses the language, seeds the data folder, shows
+// the progress window for the board bring-up, runs the main window and tears
+// everything down in order.
+
+#include <memory>
+
+#include <QString>
+
+class QApplication;
+
+namespace zelbo {
+class MessageService;
+}
+
+class CTQ5170xHWPApp {
+public:
+    explicit CTQ5170xHWPApp(QApplication& app);
+    ~CTQ5170xHWPApp();
+
+    // Start-up, the main window's life and exit. The process's exit code.
+    int run();
+
+    // The message shown by a second copy.
+    static QString alreadyRunningText();
+
+private:
+    QApplication& app_;
+};

@@ -1,0 +1,673 @@
+#include "app/main_window.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QThread>
+
+#include "app/about_dlg.h"
+#include "app/language.h"
+#include "common/message_service.h"
+#include "files/data_folder.h"
+
+using zelbo::MsgAnswer;
+using zelbo::MsgButtons;
+using zelbo::MsgIcon;
+
+namespace {
+
+std::string caption() { return zelbo::kAppCaption; }
+
+void setCheckedQuietly(QWidget* w, bool checked)
+{
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        const QSignalBlocker block(b);
+        b->setChecked(checked);
+    }
+}
+
+void setCaption(QWidget* w, const QString& text)
+{
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
+}
+
+bool isChecked(const QWidget* w)
+{
+    auto* b = qobject_cast<const QAbstractButton*>(w);
+    return b && b->isChecked();
+}
+
+} // namespace
+
+CTQ5170xHWPDlg::CTQ5170xHWPDlg(MainWindowSetup setup, QWidget* parent)
+    : QMainWindow(parent), setup_(std::move(setup)), messages_(setup_.messages)
+{
+    Q_ASSERT(messages_);
+    setObjectName("CTQ5170xHWPDlg");
+    link_ = std::make_unique<zelbo::link::FpgaLink>(*messages_, setup_.link);
+    initialise();
+}
+
+CTQ5170xHWPDlg::~CTQ5170xHWPDlg()
+{
+    // A link start still under way may be waiting for this thread: let it
+    // finish before the link goes away.
+    while (linkWorker_.joinable() && !linkResult_) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (linkResult_) break;
+        QThread::msleep(5);
+    }
+    if (linkWorker_.joinable()) linkWorker_.join();
+    lockout_.stop();
+    chartTimer_.stop();
+    temperature_.stop();
+    // The link's destructor stops the reader and releases the bridge.
+    link_.reset();
+}
+
+// ---------------------------------------------------------------- initialisation
+
+void CTQ5170xHWPDlg::initialise()
+{
+    const int steps = 5;
+    // 1. Icons.
+    setWindowIcon(zelboIcon());
+
+    // 2. Menu.
+    setup_.progress.update(0, steps, tr("Loading Menu..."));
+    setWindowTitle(QString::fromUtf8(zelbo::kAppCaption));
+    buildMenu();
+
+    // 3. Status bar.
+    buildStatusBar();
+
+    // 4. Link buffers: the link object holds them (made in the constructor).
+
+    // 5. Chip list.
+    if (!loadChipList()) {
+        askBeforeClosing_ = false;
+        closeAccepted_ = true;
+        close();
+        return;
+    }
+
+    // 6. Chart.
+    setup_.progress.update(1, steps, tr("Initializing Chart Window..."));
+    buildControls(); // builds the chart area first, then every control group
+
+    // 7. Controls.
+    setup_.progress.update(2, steps, tr("Initializing Controls..."));
+
+    // 8. Pin table, child windows, link events.
+    setup_.progress.update(3, steps, tr("Initializing Table..."));
+    buildPinTable();
+
+    // 9. Oscilloscope calibration.
+    if (hooks_.loadCalibration) hooks_.loadCalibration();
+
+    // 10. Defaults.
+    setup_.progress.update(4, steps, tr("Setting Default Values..."));
+    if (hooks_.setDefaults) hooks_.setDefaults();
+
+    // 11. The power button waits for the link.
+    power_->setEnabled(false);
+
+    // 12. The start message: handled once the event loop runs, that is once
+    // the window is on screen.
+    if (setup_.startLinkWhenShown) {
+        startPosted_ = true;
+        QMetaObject::invokeMethod(this, &CTQ5170xHWPDlg::startLink, Qt::QueuedConnection);
+    }
+
+    // 13. Chart refresh.
+    connect(&chartTimer_, &QTimer::timeout, this, [this] {
+        if (hooks_.chartRefresh) hooks_.chartRefresh();
+        else if (QWidget* chart = control(1042)) chart->update();
+    });
+    chartTimer_.start(kChartRefreshMs);
+
+    // 14. Duty field.
+    if (auto* duty = control<QLineEdit>(1152)) {
+        duty->setMaxLength(5);
+        duty->setText(QStringLiteral("50.0"));
+    }
+
+    // 15. Done; everything waits for power on.
+    initialised_ = true;
+    if (QWidget* showRead = control(1192)) showRead->hide();
+    enableGroups(AllGroups, false);
+
+    // Link callbacks.
+    link_->onBoardEvent([this](int code) {
+        QMetaObject::invokeMethod(this, [this, code] { onBoardEvent(code); }, Qt::QueuedConnection);
+    });
+    link_->onClockRunEnded(
+        [this] { QMetaObject::invokeMethod(this, [this] { clockRunEnded(); }, Qt::QueuedConnection); });
+    link_->onCommunicationError([this] { askBeforeClosing_ = false; });
+    link_->onRequestClose([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
+
+    lockout_.setSingleShot(true);
+    connect(&lockout_, &QTimer::timeout, this, &CTQ5170xHWPDlg::lockoutExpired);
+    connect(&temperature_, &QTimer::timeout, this, &CTQ5170xHWPDlg::temperatureTick);
+}
+
+void CTQ5170xHWPDlg::buildMenu()
+{
+    QMenuBar* bar = menuBar();
+    auto add = [this](QMenu* menu, const QString& text, int id) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(QStringLiteral("cmd%1").arg(id));
+        a->setData(id);
+        connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+        actions_.insert(id, a);
+        return a;
+    };
+
+    QMenu* file = bar->addMenu(tr("&File"));
+    add(file, tr("&New"), ID_FILE_NEW)->setShortcut(QKeySequence::New);
+    add(file, tr("&Open"), ID_FILE_OPEN)->setShortcut(QKeySequence::Open);
+    add(file, tr("&Save"), ID_FILE_SAVE)->setShortcut(QKeySequence::Save);
+    file->addSeparator();
+    add(file, tr("&Exit"), ID_FILE_EXIT);
+
+    QMenu* view = bar->addMenu(tr("&View"));
+    add(view, tr("&Dynamic Window"), ID_VIEW_DYNAMIC);
+    add(view, tr("&Tj Monitor"), ID_VIEW_TJMONITOR);
+
+    QMenu* tools = bar->addMenu(tr("&Tools"));
+    buildLanguageMenu(tools);
+
+    QMenu* help = bar->addMenu(tr("&Help"));
+    QMenu* scope = help->addMenu(tr("&Oscilloscope"));
+    add(scope, tr("&Calibrate"), ID_HELP_CALIBRATE);
+    add(help, tr("&Version Information"), ID_HELP_VERSION);
+    help->addSeparator();
+    // What the window menu's "About" entry offers elsewhere.
+    QAction* about = help->addAction(tr("&About Zelbo..."));
+    about->setObjectName("cmdAbout");
+    connect(about, &QAction::triggered, this, &CTQ5170xHWPDlg::showAbout);
+}
+
+void CTQ5170xHWPDlg::buildLanguageMenu(QMenu* tools)
+{
+    QMenu* menu = tools->addMenu(tr("&Language"));
+    menu->setObjectName(QStringLiteral("cmd%1").arg(ID_TOOLS_LANGUAGE));
+    languageGroup_ = new QActionGroup(this);
+    languageGroup_->setExclusive(true);
+    if (!setup_.languages) return;
+    const auto list = setup_.languages->available();
+    for (int i = 0; i < static_cast<int>(list.size()) && i < 256; ++i) {
+        QAction* a = menu->addAction(list[static_cast<std::size_t>(i)].displayName);
+        a->setCheckable(true);
+        a->setData(list[static_cast<std::size_t>(i)].id);
+        a->setObjectName(QStringLiteral("cmd%1").arg(ID_LANGUAGE_FIRST + i));
+        a->setChecked(list[static_cast<std::size_t>(i)].id == setup_.languages->current());
+        languageGroup_->addAction(a);
+        actions_.insert(ID_LANGUAGE_FIRST + i, a);
+        connect(a, &QAction::triggered, this, [this, i] { languageChosen(i); });
+    }
+}
+
+void CTQ5170xHWPDlg::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("id59393"); // 0xE801
+    bar->setSizeGripEnabled(true);
+    for (int i = 0; i < 3; ++i) {
+        pane_[i] = new QLabel(bar);
+        pane_[i]->setObjectName(QStringLiteral("pane%1").arg(i));
+        pane_[i]->setFrameShape(QFrame::Panel);
+        pane_[i]->setFrameShadow(QFrame::Sunken);
+        pane_[i]->setContentsMargins(4, 0, 4, 0);
+    }
+    pane_[1]->setFixedWidth(150);
+    pane_[2]->setMinimumWidth(100);
+    pane_[2]->setFixedWidth(160);
+    bar->addWidget(pane_[0], 1);
+    bar->addPermanentWidget(pane_[1]);
+    bar->addPermanentWidget(pane_[2]);
+
+    // Pane 2 hosts the firmware-download progress control while it runs.
+    auto* box = new QHBoxLayout(pane_[2]);
+    box->setContentsMargins(2, 2, 2, 2);
+    downloadBar_ = new QProgressBar(pane_[2]);
+    downloadBar_->setObjectName("id1");
+    downloadBar_->setRange(0, 100);
+    downloadBar_->setTextVisible(false);
+    downloadBar_->setMaximumHeight(14);
+    downloadBar_->hide();
+    box->addWidget(downloadBar_);
+}
+
+bool CTQ5170xHWPDlg::loadChipList()
+{
+    const std::filesystem::path folder =
+        setup_.dataFolder.empty() ? zelbo::files::dataFolder() : std::filesystem::path(setup_.dataFolder);
+    if (!setup_.defaultChipList.empty()) {
+        std::string error;
+        if (!zelbo::files::ensureDataFolder(folder, setup_.defaultChipList, &error))
+            qWarning("%s", error.c_str());
+    }
+    if (chipList_.load(folder / zelbo::files::kChipFileName, *messages_) != 0) return false;
+    const auto names = chipList_.fillNames(mode_);
+    if (!names.empty()) chipList_.applySelected(names.front());
+    return true;
+}
+
+// ---------------------------------------------------------------- controls
+
+QWidget* CTQ5170xHWPDlg::control(int id) const { return controls_.value(id, nullptr); }
+
+QAction* CTQ5170xHWPDlg::action(int command) const { return actions_.value(command, nullptr); }
+
+QWidget* CTQ5170xHWPDlg::replaceControl(int id, QWidget* replacement)
+{
+    QWidget* old = control(id);
+    if (!old || !replacement || old == replacement) return nullptr;
+    QWidget* parent = old->parentWidget();
+    replacement->setParent(parent);
+    replacement->setObjectName(old->objectName());
+    replacement->setEnabled(old->isEnabled());
+    replacement->setSizePolicy(old->sizePolicy());
+    replacement->setMinimumSize(old->minimumSize());
+    bool placed = false;
+    if (parent && parent->layout()) {
+        QLayoutItem* item = parent->layout()->replaceWidget(old, replacement, Qt::FindChildrenRecursively);
+        placed = item != nullptr;
+        delete item;
+    }
+    if (!placed) replacement->setGeometry(old->geometry());
+    replacement->setVisible(!old->isHidden());
+    controls_.insert(id, replacement);
+    old->hide();
+    old->deleteLater();
+    return replacement;
+}
+
+void CTQ5170xHWPDlg::addGroupMember(int group, int id) { groups_[group].append(id); }
+
+void CTQ5170xHWPDlg::enableGroups(int mask, bool enable)
+{
+    if ((mask & GroupScopeChannels) && !enable && isChecked(control(1026))) {
+        setCheckedQuietly(control(1026), false);
+        if (hooks_.stopScope) hooks_.stopScope();
+    }
+    for (int bit = 0x01; bit <= 0x20; bit <<= 1) {
+        if (!(mask & bit)) continue;
+        for (int id : groups_.value(bit))
+            if (QWidget* w = control(id)) w->setEnabled(enable);
+    }
+    if ((mask & GroupScopeSettings) && enable && hooks_.reapplySourceChoices) hooks_.reapplySourceChoices();
+}
+
+// ---------------------------------------------------------------- commands
+
+void CTQ5170xHWPDlg::onCommand(int command)
+{
+    switch (command) {
+    case ID_FILE_NEW: fileNew(); return;
+    case ID_FILE_OPEN:
+        if (hooks_.openSettings) hooks_.openSettings();
+        else notAvailable(tr("Loading a settings file"));
+        return;
+    case ID_FILE_SAVE:
+        if (hooks_.saveSettings) hooks_.saveSettings();
+        else notAvailable(tr("Saving a settings file"));
+        return;
+    case ID_FILE_EXIT: close(); return;
+    case ID_VIEW_DYNAMIC: viewDynamicWindow(); return;
+    case ID_VIEW_TJMONITOR:
+        if (hooks_.showTjMonitor) hooks_.showTjMonitor();
+        else notAvailable(tr("The Tj monitor"));
+        return;
+    case ID_HELP_CALIBRATE: helpCalibrate(); return;
+    case ID_HELP_VERSION: showAbout(); return;
+    default:
+        if (command >= ID_LANGUAGE_FIRST && command < ID_LANGUAGE_FIRST + 256) {
+            languageChosen(command - ID_LANGUAGE_FIRST);
+        }
+        return;
+    }
+}
+
+void CTQ5170xHWPDlg::notAvailable(const QString& feature)
+{
+    messages_->show((tr("%1 is not available yet in this version.").arg(feature)).toStdString(), caption(),
+                    MsgIcon::Information);
+}
+
+void CTQ5170xHWPDlg::fileNew()
+{
+    setCheckedQuietly(power_, false);
+    powerButtonClicked(false);
+}
+
+void CTQ5170xHWPDlg::viewDynamicWindow()
+{
+    if (!powerOn()) {
+        messages_->show(tr("Please power on software first.").toStdString(), caption(), MsgIcon::Information);
+        return;
+    }
+    if (mode_ != 0) {
+        messages_->show(tr("This option is available in Clk-In mode or Pre-Driver only.").toStdString(), caption(),
+                        MsgIcon::Information);
+        return;
+    }
+    if (!hooks_.showDynamicWindow) {
+        notAvailable(tr("The dynamic window"));
+        return;
+    }
+    hooks_.showDynamicWindow();
+}
+
+void CTQ5170xHWPDlg::helpCalibrate()
+{
+    if (!hooks_.calibrate) {
+        notAvailable(tr("Oscilloscope calibration"));
+        return;
+    }
+    if (isChecked(control(1026))) {
+        setCheckedQuietly(control(1026), false);
+        if (hooks_.stopScope) hooks_.stopScope();
+    }
+    sleepMs(500);
+    hooks_.calibrate();
+}
+
+void CTQ5170xHWPDlg::changeMode()
+{
+    if (hooks_.hideFloatingWindows) hooks_.hideFloatingWindows();
+    if (hooks_.modeDialogVisible && hooks_.modeDialogVisible()) return;
+    if (hooks_.showModeDialog) hooks_.showModeDialog();
+    else notAvailable(tr("Changing the drive mode"));
+}
+
+void CTQ5170xHWPDlg::languageChosen(int index)
+{
+    if (!setup_.languages) return;
+    const auto list = setup_.languages->available();
+    if (index < 0 || index >= static_cast<int>(list.size())) return;
+    const int id = list[static_cast<std::size_t>(index)].id;
+    QSettings().setValue(QStringLiteral("LanguageId"), id);
+    const QString text = setup_.languages->translate(id, "CTQ5170xHWPDlg", "Please restart Zelbo.");
+    messages_->show(text.toStdString(), caption(), MsgIcon::Information);
+}
+
+void CTQ5170xHWPDlg::showAbout()
+{
+    CAboutDlg* dlg = about_.data();
+    if (!dlg) {
+        dlg = new CAboutDlg(this);
+        about_ = dlg;
+    }
+    dlg->open();
+    dlg->raise();
+}
+
+// ---------------------------------------------------------------- power
+
+bool CTQ5170xHWPDlg::powerOn() const { return power_ && power_->isChecked(); }
+
+void CTQ5170xHWPDlg::powerButtonClicked(bool checked)
+{
+    // 1. Lock-out: the button cannot be pressed again for 1.5 s.
+    power_->setEnabled(false);
+    if (QWidget* label = control(1109)) label->setEnabled(false);
+    lockout_.start(kPowerLockoutMs);
+
+    // 2., 3.
+    link_->purgeInput();
+    link_->queueWrite(0x2C, 0x02);
+    link_->queueWrite(0x1A, 0x83);
+    link_->queueWrite(0x2C, 0x0B);
+    link_->queueWrite(0x02, link_->scopeCommandsAllowed() ? 0x00 : 0x01);
+
+    if (checked) runPowerOn();
+    else runPowerOff();
+}
+
+void CTQ5170xHWPDlg::runPowerOn()
+{
+    power_->setText(tr("OFF"));
+    enableGroups(AllGroups, true);
+    if (mode_ == 0) {
+        link_->temperatureEvent().set();
+        temperature_.start(kTemperatureMs);
+    }
+    if (hooks_.applySupplyAndPins) hooks_.applySupplyAndPins();
+    link_->waitWriteDone(std::chrono::milliseconds(5000));
+
+    setCheckedQuietly(control(1026), true);
+    if (hooks_.startScope) hooks_.startScope();
+    if (hooks_.applyTriggerState) hooks_.applyTriggerState();
+
+    const bool psLow = hooks_.psLowSelected && hooks_.psLowSelected();
+    link_->queueWrite(0x22, psLow ? 0x00 : 0xC4); // level 2500
+    link_->queueWrite(0x23, psLow ? 0x00 : 0x09);
+    link_->queueWrite(0x1A, 0x87);
+
+    setCheckedQuietly(control(1045), true);
+    if (hooks_.startClock) hooks_.startClock();
+}
+
+void CTQ5170xHWPDlg::runPowerOff()
+{
+    setCheckedQuietly(control(1045), false);
+    if (hooks_.stopClock) hooks_.stopClock();
+    power_->setText(tr("ON"));
+    link_->queueWrite(0x01, 0xE0); // supply off
+    link_->waitWriteDone(std::chrono::milliseconds(5000));
+    if (mode_ == 0) temperature_.stop();
+    enableGroups(AllGroups, false);
+    link_->queueWrite(0x22, 0x00); // PS pin low
+    link_->queueWrite(0x23, 0x00);
+    link_->queueWrite(0x1A, 0x87);
+}
+
+void CTQ5170xHWPDlg::lockoutExpired()
+{
+    lockout_.stop();
+    power_->setEnabled(true);
+    if (QWidget* label = control(1109)) label->setEnabled(true);
+}
+
+void CTQ5170xHWPDlg::temperatureTick()
+{
+    link_->queueRead(0x65);
+    link_->queueRead(0x64);
+    if (isChecked(control(1128))) link_->queueRead(0x90);
+    if (hooks_.temperatureTick) hooks_.temperatureTick();
+}
+
+void CTQ5170xHWPDlg::clockRunEnded()
+{
+    setCheckedQuietly(control(1045), false);
+    setCaption(control(1045), tr("Start"));
+    for (int id : {1127, 1128})
+        if (QWidget* w = control(id)) w->setEnabled(true);
+    if (isChecked(control(1128))) {
+        for (int id : {1130, 1132})
+            if (QWidget* w = control(id)) w->setEnabled(true);
+    }
+}
+
+void CTQ5170xHWPDlg::onBoardEvent(int code)
+{
+    switch (code) {
+    case 0:
+        power_->setEnabled(true);
+        setStatusPaneText(0, tr("Ready..."));
+        break;
+    case 5:
+        setCheckedQuietly(control(1104), false);
+        setCaption(control(1104), tr("Start"));
+        break;
+    case 8: enableGroups(AllGroups, true); break;
+    default: break;
+    }
+}
+
+// ---------------------------------------------------------------- status bar
+
+QString CTQ5170xHWPDlg::statusPaneText(int pane) const
+{
+    return pane >= 0 && pane < 3 && pane_[pane] ? pane_[pane]->text() : QString();
+}
+
+void CTQ5170xHWPDlg::setStatusPaneText(int pane, const QString& text)
+{
+    if (pane >= 0 && pane < 3 && pane_[pane] && pane_[pane]->text() != text) pane_[pane]->setText(text);
+}
+
+int CTQ5170xHWPDlg::requestChipName(QString* out) const
+{
+    if (!out) return -1;
+    const auto name = chipList_.chipName();
+    if (!name) return -1;
+    *out = QString::fromStdString(*name);
+    return 0;
+}
+
+// ---------------------------------------------------------------- link start
+
+void CTQ5170xHWPDlg::showEvent(QShowEvent* event) { QMainWindow::showEvent(event); }
+
+void CTQ5170xHWPDlg::startLink()
+{
+    if (linkWorker_.joinable() || linkResult_ || closing_) return;
+    // Bring-up blocks for seconds: it runs on its own thread while this one
+    // keeps painting the progress window.
+    linkWorker_ = std::thread([this] {
+        const int result = link_->start(*this, *this);
+        QMetaObject::invokeMethod(this, [this, result] { linkStartDone(result); }, Qt::QueuedConnection);
+    });
+}
+
+void CTQ5170xHWPDlg::linkStartDone(int result)
+{
+    if (linkWorker_.joinable()) linkWorker_.join();
+    linkResult_ = result;
+    emit linkStartFinished(result);
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void CTQ5170xHWPDlg::runOnGui(std::function<void()> fn, bool wait)
+{
+    if (QThread::currentThread() == thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(this, std::move(fn), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+void CTQ5170xHWPDlg::statusText(const std::string& text)
+{
+    const QString t = QCoreApplication::translate("BringUp", text.c_str());
+    runOnGui([this, t] { setStatusPaneText(0, t); }, false);
+}
+
+void CTQ5170xHWPDlg::progressShow() { setup_.progress.show(); }
+
+void CTQ5170xHWPDlg::progressText(const std::string& text)
+{
+    setup_.progress.text(QCoreApplication::translate("BringUp", text.c_str()));
+}
+
+void CTQ5170xHWPDlg::progressStep(int step, int steps) { setup_.progress.update(step, steps); }
+
+void CTQ5170xHWPDlg::progressHide() { setup_.progress.hide(); }
+
+void CTQ5170xHWPDlg::downloadProgressControl(bool visible)
+{
+    runOnGui(
+        [this, visible] {
+            downloadBar_->setValue(0);
+            downloadBar_->setVisible(visible);
+        },
+        false);
+}
+
+void CTQ5170xHWPDlg::linkStarted()
+{
+    // On the link-start thread: the window's part runs on the GUI thread, and
+    // the link start goes on once it is done.
+    runOnGui(
+        [this] {
+            power_->setEnabled(true);
+            power_->setFocus();
+            if (hooks_.loadLastSettings) hooks_.loadLastSettings();
+        },
+        true);
+}
+
+// ---------------------------------------------------------------- closing
+
+void CTQ5170xHWPDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape never close the window.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape: event->accept(); return;
+    default: QMainWindow::keyPressEvent(event);
+    }
+}
+
+void CTQ5170xHWPDlg::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
+{
+    if (closeAccepted_) {
+        event->accept();
+        return;
+    }
+    if (linkWorker_.joinable()) {
+        // The board is still being brought up: close once that has finished.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    if (askBeforeClosing_) {
+        if (messages_->show(tr("Closing software. Continue?").toStdString(), caption(), MsgIcon::Question,
+                            MsgButtons::OkCancel) == MsgAnswer::Cancel) {
+            event->ignore();
+            return;
+        }
+        if (powerOn()) {
+            setCheckedQuietly(power_, false);
+            powerButtonClicked(false);
+            sleepMs(500);
+        }
+    }
+    if (link_->active()) link_->waitWriteDone(std::chrono::milliseconds(5000));
+    closing_ = true;
+    // Shutdown traffic while the link is active, then the reader stops.
+    link_->shutdown();
+    if (link_->active() && hooks_.saveCalibration) hooks_.saveCalibration();
+    lockout_.stop();
+    chartTimer_.stop();
+    temperature_.stop();
+    closeAccepted_ = true;
+    event->accept();
+}

@@ -1,0 +1,207 @@
+#pragma once
+// The main window: the hub of the program. It owns the board link, the chip
+// list and (through the features that bind to it) every other core and child
+// window; it initialises in a fixed order while the progress window shows the
+// steps, starts the link once it is on screen, switches the device under test
+// on and off with its power button, and shuts the board down in order when it
+// closes.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include "app/dlg_progress.h"
+#include "app/feature_hooks.h"
+#include "files/chip_list.h"
+#include "link/bring_up.h"
+#include "link/fpga_link.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class CAboutDlg;
+
+namespace zelbo::app {
+class LanguageSelector;
+}
+
+// Everything the window needs from outside; tests fill it with their own.
+struct MainWindowSetup {
+    zelbo::MessageService* messages = nullptr;     // required
+    ProgressReporter progress;                     // may have no dialog
+    zelbo::app::LanguageSelector* languages = nullptr; // null: no language menu items
+    zelbo::link::LinkOptions link;                 // bridge library, program folder, timings
+    std::string dataFolder;                        // empty: the user's data folder
+    std::string defaultChipList;                   // seeds an empty data folder
+    bool startLinkWhenShown = true;                // post the start message at initialisation
+};
+
+class CTQ5170xHWPDlg : public QMainWindow,
+                       private zelbo::link::BringUpObserver,
+                       private zelbo::link::LinkObserver {
+    Q_OBJECT
+public:
+    // Command ids of the menu.
+    enum Command {
+        ID_FILE_NEW = 57600,
+        ID_FILE_OPEN = 57601,
+        ID_FILE_SAVE = 32773,
+        ID_FILE_EXIT = 32784,
+        ID_VIEW_DYNAMIC = 32789,
+        ID_VIEW_TJMONITOR = 32792,
+        ID_TOOLS_LANGUAGE = 32815,
+        ID_HELP_CALIBRATE = 32830,
+        ID_HELP_VERSION = 32774,
+        ID_LANGUAGE_FIRST = 28416,
+    };
+    // Groups of enableGroups().
+    enum Group {
+        GroupScopeChannels = 0x01,
+        GroupScopeSettings = 0x02,
+        GroupReferences = 0x04,
+        GroupMode = 0x08,
+        GroupSenseResistor = 0x10,
+        GroupClockInput = 0x20,
+        AllGroups = 0x3F,
+    };
+    static constexpr int kPowerLockoutMs = 1500;
+    static constexpr int kChartRefreshMs = 100;
+    static constexpr int kTemperatureMs = 1000;
+
+    explicit CTQ5170xHWPDlg(MainWindowSetup setup, QWidget* parent = nullptr);
+    ~CTQ5170xHWPDlg() override;
+
+    // False when initialisation ended early (the chip list could not be read);
+    // the window has then closed itself.
+    bool initialised() const { return initialised_; }
+
+    // ---- for the features that bind to the window -------------------------
+    QWidget* control(int id) const;
+    template <class W> W* control(int id) const { return qobject_cast<W*>(control(id)); }
+    // Puts `replacement` where control `id` stands (same layout cell, same
+    // object name, same enable state) and deletes the old one.
+    QWidget* replaceControl(int id, QWidget* replacement);
+    zelbo::app::FeatureHooks& hooks() { return hooks_; }
+    zelbo::link::FpgaLink& link() { return *link_; }
+    zelbo::files::ChipList& chipList() { return chipList_; }
+    zelbo::MessageService& messages() { return *messages_; }
+    QAction* action(int command) const;
+    int mode() const { return mode_; }
+    void setMode(int mode) { mode_ = mode; }
+
+    void enableGroups(int mask, bool enable);
+    bool powerOn() const;
+    bool askBeforeClosing() const { return askBeforeClosing_.load(); }
+    bool closing() const { return closing_; }
+    QString statusPaneText(int pane) const;
+    void setStatusPaneText(int pane, const QString& text);
+    // The current chip's name: 0, or -1 when `out` is null or no list is loaded.
+    int requestChipName(QString* out) const;
+    // True while the link start (bring-up and its waits) runs on its worker.
+    bool linkStarting() const { return linkWorker_.joinable(); }
+    // The link start's result (nullopt until it has finished).
+    std::optional<int> linkStartResult() const { return linkResult_; }
+
+public slots:
+    void onCommand(int command);
+    void onBoardEvent(int code);
+    void startLink();  // the start message
+    void showAbout();
+
+signals:
+    void linkStartFinished(int result);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Initialisation steps.
+    void initialise();
+    void buildMenu();
+    void buildLanguageMenu(QMenu* tools);
+    void buildStatusBar();
+    bool loadChipList();
+    void buildChart();
+    void buildControls();
+    void buildPinTable();
+    QWidget* makePowerPanel();
+    QWidget* makeReferencesPanel();
+    QWidget* makeSweepPanel();
+    QWidget* makeClockPanel();
+    QWidget* makeScopeChannelsPanel();
+    QWidget* makeTimeBasePanel();
+    QWidget* makeTriggerPanel();
+    QWidget* makeAcquisitionPanel();
+    QWidget* makeThermometerPanel();
+    template <class W, class... Args> W* make(int id, Args&&... args);
+    void addGroupMember(int group, int id);
+
+    // Commands.
+    void powerButtonClicked(bool checked);
+    void runPowerOn();
+    void runPowerOff();
+    void fileNew();
+    void viewDynamicWindow();
+    void helpCalibrate();
+    void changeMode();
+    void languageChosen(int index);
+    void notAvailable(const QString& feature);
+    void clockRunEnded();
+    void temperatureTick();
+    void lockoutExpired();
+    void linkStartDone(int result);
+
+    // Bring-up observer (bring-up worker thread) and link observer.
+    void statusText(const std::string& text) override;
+    void progressShow() override;
+    void progressText(const std::string& text) override;
+    void progressStep(int step, int steps) override;
+    void progressHide() override;
+    void downloadProgressControl(bool visible) override;
+    void linkStarted() override;
+
+    void runOnGui(std::function<void()> fn, bool wait);
+    void sleepMs(int ms);
+
+    MainWindowSetup setup_;
+    zelbo::MessageService* messages_;
+    std::unique_ptr<zelbo::link::FpgaLink> link_;
+    zelbo::files::ChipList chipList_;
+    zelbo::app::FeatureHooks hooks_;
+
+    QHash<int, QWidget*> controls_;
+    QHash<int, QList<int>> groups_;
+    QHash<int, QAction*> actions_;
+    QActionGroup* languageGroup_ = nullptr;
+    QLabel* pane_[3] = {nullptr, nullptr, nullptr};
+    QProgressBar* downloadBar_ = nullptr;
+    QPushButton* power_ = nullptr;
+    QTimer lockout_;      // 3910
+    QTimer chartTimer_;   // 0x81FF
+    QTimer temperature_;  // 0x820C
+    QPointer<CAboutDlg> about_;
+
+    int mode_ = 0;
+    bool initialised_ = false;
+    bool closing_ = false;
+    bool closeAccepted_ = false;
+    bool closePending_ = false;
+    bool startPosted_ = false;
+    std::atomic<bool> askBeforeClosing_{true};
+    std::thread linkWorker_;
+    std::optional<int> linkResult_;
+};

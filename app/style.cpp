@@ -1,0 +1,55 @@
+#include "app/style.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyleFactory>
+
+void applyInstrumentStyle(QApplication& app)
+{
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
+
+    QPalette p = app.palette();
+    p.setColor(QPalette::Window, QColor(0xec, 0xee, 0xf1));
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, QColor(0xf4, 0xf6, 0xf8));
+    p.setColor(QPalette::Button, QColor(0xf7, 0xf8, 0xfa));
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xb3));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x9a, 0xa1, 0xa9));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x9a, 0xa1, 0xa9));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x9a, 0xa1, 0xa9));
+    app.setPalette(p);
+
+    app.setStyleSheet(QStringLiteral(R"(
+QGroupBox {
+    font-weight: bold;
+    border: 1px solid #c3c9d1;
+    border-radius: 5px;
+    margin-top: 14px;
+    padding: 8px 6px 6px 6px;
+    background: #f6f7f9;
+}
+QGroupBox::title {
+    subcontrol-origin: margin;
+    subcontrol-position: top left;
+    left: 8px;
+    padding: 0 4px;
+    color: #2c4a6e;
+}
+QGroupBox QLabel, QGroupBox QRadioButton, QGroupBox QCheckBox, QGroupBox QPushButton,
+QGroupBox QComboBox, QGroupBox QLineEdit, QGroupBox QTableWidget { font-weight: normal; }
+QLabel#columnTitle { font-weight: bold; color: #34495e; }
+QLabel#unit { color: #5d6773; }
+QLineEdit { padding: 1px 4px; }
+QLineEdit:read-only { background: #eef1f4; }
+QPushButton#id1025 {
+    font-size: 15px; font-weight: bold; color: white;
+    background: #3f8f4f; border: 1px solid #2d6b3a; border-radius: 5px;
+}
+QPushButton#id1025:checked { background: #b8453c; border-color: #8a3029; }
+QPushButton#id1025:disabled { background: #a9b3ab; border-color: #939c95; color: #eef0ee; }
+QFrame#chartFrame { background: #10141a; border: 1px solid #4a5562; border-radius: 3px; }
+QLabel#id1032 { font-size: 20px; font-weight: bold; color: #2c4a6e; background: white;
+                border: 1px solid #c3c9d1; border-radius: 3px; }
+QStatusBar QLabel { padding: 0 4px; }
+)"));
+}

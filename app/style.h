@@ -1,0 +1,8 @@
+#pragma once
+// The program's look: Fusion with a calm light palette and an instrument-panel
+// style sheet (bold group titles, aligned numeric fields, a power button that
+// shows its state in colour).
+
+class QApplication;
+
+void applyInstrumentStyle(QApplication& app);
