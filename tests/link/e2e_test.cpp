@@ -1,0 +1,242 @@
+// The link end to end: the real bridge library (loaded at run time, as the
+// program does) on the simulated board, which the test steers and inspects.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "board/sim_board_test.h"
+#include "tests/link/link_fixture.h"
+
+namespace zelbo::link::test {
+namespace {
+
+using namespace std::chrono_literals;
+using simboard::LogEvent;
+
+template <class Pred> bool eventually(Pred p, std::chrono::milliseconds limit = 10000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (p())
+            return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return p();
+}
+
+class EndToEnd : public LinkTest {
+protected:
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        board.reset();
+        board.setBusTiming(false);
+        board.setTimeoutLimit(200ms);
+        // The real library, found by the loader's search path: the test's
+        // folder holds only the image.
+        options.bridgeFactory = nullptr;
+        options.clock = nullptr; // the board needs its real pauses
+        options.timings.hardwareReady = 3000ms;
+    }
+    void TearDown() override
+    {
+        if (link)
+            link->shutdown();
+        LinkTest::TearDown();
+        board.reset();
+    }
+    std::vector<LogEvent> registerWrites() const
+    {
+        std::vector<LogEvent> w;
+        for (const auto& e : board.log())
+            if (e.kind == LogEvent::Kind::RegisterWrite)
+                w.push_back(e);
+        return w;
+    }
+    static std::string text(const std::vector<LogEvent>& events)
+    {
+        std::string s;
+        for (const auto& e : events)
+            s += simboard::formatLogEvent(e) + "\n";
+        return s;
+    }
+    simboard::Control board;
+};
+
+TEST_F(EndToEnd, FullStartFromABareBoardAndShutdown)
+{
+    auto& l = make();
+    l.onClearDacOutputs([](CommandPort& p) {
+        p.queueWrite(0x70, 0, WriteClass::Scope); // dropped at the first start
+        p.queueWrite(0x30, 0x11);
+    });
+    ASSERT_EQ(l.start(observer, window), 0) << testing::PrintToString(messages.texts());
+    EXPECT_TRUE(board.firmwareRunning());
+    EXPECT_EQ(board.fpgaState(), simboard::FpgaState::Configured);
+    std::vector<std::uint8_t> image(1025);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7);
+    EXPECT_EQ(board.fpgaImage(), image);
+    EXPECT_TRUE(observer.has("status:Firmware ready"));
+    EXPECT_TRUE(observer.has("step:2/3"));
+    EXPECT_TRUE(l.active());
+    EXPECT_TRUE(l.scopeCommandsAllowed());
+    EXPECT_EQ(window.started.load(), 1);
+    ASSERT_TRUE(eventually([&] { return board.registerValue(0xF0) == 1; }));
+
+    std::string expected = "W 30 11\nW A0 00\nW A1 02\n";
+    for (int r = 0xA2; r <= 0xA7; ++r) {
+        char line[16];
+        std::snprintf(line, sizeof line, "W %02X 00\n", r);
+        expected += line;
+    }
+    expected += "W A0 01\nW A0 00\nW B0 00\nW F0 01\n";
+    EXPECT_EQ(text(registerWrites()), expected);
+    EXPECT_EQ(board.blockMemory(0, 0, 3), (std::vector<std::uint8_t>{0, 0, 0}));
+    EXPECT_NE(board.portA() & 0x80, 0);
+
+    board.clearLog();
+    ASSERT_TRUE(l.shutdown());
+    EXPECT_FALSE(l.readerRunning());
+    std::string traffic;
+    for (const auto& e : board.log())
+        if (e.kind != LogEvent::Kind::DacLoad)
+            traffic += simboard::formatLogEvent(e) + "\n";
+    EXPECT_EQ(traffic, "V B5 0001\nW 22 00\nW 23 00\nW 1A 88\nW FF EA\nW FF 15\nW FF AE\nW FF FF\n");
+    EXPECT_EQ(board.portA() & 0x80, 0);
+    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_EQ(closeRequests.load(), 0);
+}
+
+TEST_F(EndToEnd, BringUpFailureTable)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        int result;
+        const char* message; // or empty
+    };
+    const Case cases[] = {
+        {"missing library", [&] { options.libraryName = "libZelboNoSuchBridge.so"; }, 1,
+         "Error: Cannot find DLL file. Please reinstall software."},
+        {"library lacking an export",
+         [&] { options.programFolder = std::filesystem::path(ZELBO_LINK_STUB_DIR) / "no-bulkread"; }, 1,
+         "Error: Cannot find DLL file. Please reinstall software."},
+        {"missing image file",
+         [&] {
+             std::filesystem::remove(folder / "Zelbo3.rbf");
+         },
+         1, "ERROR: RBF File Error"},
+        {"reset not acknowledged", [&] { board.stallRequest(0xB9); }, 3, ""},
+        {"configuration failing", [&] { board.setFailConfiguration(true); }, 1, ""},
+        {"firmware never identifies", [&] { board.setDownloadTakes(false); }, 3, ""},
+    };
+    const auto defaults = options;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        link.reset();
+        board.reset();
+        board.setBusTiming(false);
+        board.setTimeoutLimit(200ms);
+        options = defaults;
+        writeImage(folder, 1025);
+        messages.clear();
+        observer.clear();
+        c.prepare();
+        auto& l = make();
+        EXPECT_EQ(l.start(observer, window), c.result);
+        if (*c.message)
+            EXPECT_EQ(messages.texts(), (std::vector<std::string>{c.message}));
+        else
+            EXPECT_TRUE(messages.shown().empty());
+        EXPECT_FALSE(l.active());
+        EXPECT_FALSE(l.readerRunning());
+        EXPECT_TRUE(l.shutdown());
+    }
+}
+
+class RunningLink : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        board.startFirmware();
+        board.configureFpga();
+        options.timings.doneWait = 1000ms;
+        auto& l = make();
+        ASSERT_EQ(l.start(observer, window), 0);
+        ASSERT_TRUE(l.waitWriteDone(2000ms));
+        ASSERT_TRUE(eventually([&] { return board.registerValue(0xF0) == 1; }));
+    }
+};
+
+TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
+{
+    std::atomic<int> raw{-1};
+    link->onTemperature([&](std::uint16_t r) { raw = r; });
+    link->queueWrite(0x10, 0x5A);
+    link->temperatureEvent().reset();
+    link->queueRead(0x64);
+    link->queueRead(0x65);
+    ASSERT_TRUE(link->temperatureEvent().wait(3000ms));
+    EXPECT_GE(raw.load(), 0);
+    EXPECT_LE(raw.load(), 0xFFF);
+    ASSERT_TRUE(link->waitWriteDone(2000ms));
+    EXPECT_EQ(board.registerValue(0x10), 0x5A);
+    EXPECT_TRUE(messages.shown().empty());
+}
+
+TEST_F(RunningLink, BoardThatNeverAcceptsCommands)
+{
+    board.setNeverAcceptCommands(true);
+    link->queueWrite(0x01, 0xE0);
+    ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }, 30000ms));
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
+    EXPECT_FALSE(link->active());
+    EXPECT_EQ(commErrors.load(), 1);
+    EXPECT_EQ(closeRequests.load(), 1);
+    EXPECT_TRUE(link->shutdown());
+    EXPECT_EQ(messages.shown().size(), 1u);
+}
+
+TEST_F(RunningLink, FailingBulkWrite)
+{
+    board.failBulkWrites(1);
+    link->queueWrite(0x01, 0xE0);
+    ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }));
+    EXPECT_EQ(closeRequests.load(), 1);
+    EXPECT_TRUE(messages.shown().empty()); // the window asks before it closes
+    EXPECT_TRUE(link->writeDone().isSet());
+    // The shutdown traffic still reaches the board, sent without the reader.
+    board.clearLog();
+    EXPECT_TRUE(link->shutdown());
+    EXPECT_EQ(board.registerValue(0x1A), 0x88);
+}
+
+TEST_F(RunningLink, BoardVanishesMidRun)
+{
+    board.setPresent(false);
+    link->queueWrite(0x01, 0xE0);
+    link->queueRead(0x65);
+    ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }, 30000ms));
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
+    EXPECT_FALSE(link->active());
+    EXPECT_EQ(closeRequests.load(), 1);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(link->shutdown());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+}
+
+TEST_F(EndToEnd, NoHardwareReady)
+{
+    board.setNeverSendHardwareReady(true);
+    options.timings.hardwareReady = 500ms;
+    auto& l = make();
+    EXPECT_EQ(l.start(observer, window), -1);
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kNoHardwareReadyText}));
+    EXPECT_FALSE(l.active());
+    EXPECT_TRUE(l.shutdown());
+}
+
+} // namespace
+} // namespace zelbo::link::test
