@@ -411,6 +411,12 @@ void DriveCore::setSecondRunning(bool run)
     notify(aspect::kClock);
 }
 
+void DriveCore::secondRunEnded()
+{
+    secondRunning_ = false;
+    notify(aspect::kClock);
+}
+
 void DriveCore::commitDuty()
 {
     const double duty = parseLeadingNumber(dutyText_);

@@ -171,6 +171,8 @@ public:
     bool secondRunning() const { return secondRunning_; }
     const char* secondRunCaption() const { return secondRunning_ ? "Stop" : "Start"; }
     void setSecondRunning(bool run);
+    // The board ended that run: the toggle goes off, nothing is written.
+    void secondRunEnded();
     // Enabled states of the clock group's controls.
     bool runModeEnabled() const { return !clockRunning_; }
     bool stepsEnabled() const { return manual_ && !clockRunning_; }
