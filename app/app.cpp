@@ -23,16 +23,21 @@ QString CTQ5170xHWPApp::alreadyRunningText()
     return QString::fromUtf8(zelbo::kAppCaption) + QStringLiteral(" is already running.");
 }
 
+bool CTQ5170xHWPApp::enforceSingleInstance(zelbo::app::SingleInstance& instance, zelbo::MessageService& messages,
+                                           const zelbo::app::SingleInstance::Sleeper& sleeper)
+{
+    if (instance.acquire(10, 500, sleeper)) return true;
+    messages.show(alreadyRunningText().toStdString(), zelbo::kAppCaption, zelbo::MsgIcon::Error);
+    return false;
+}
+
 int CTQ5170xHWPApp::run()
 {
     QtMessageService messages;
 
     // 1. Single instance.
     zelbo::app::SingleInstance instance;
-    if (!instance.acquire()) {
-        messages.show(alreadyRunningText().toStdString(), zelbo::kAppCaption, zelbo::MsgIcon::Error);
-        return 1;
-    }
+    if (!enforceSingleInstance(instance, messages)) return 1;
 
     // 2.-5. Qt does the platform's start-up itself; the profile lives under
     // the maker's and the product's name.

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "app/single_instance.h"
+
 class QApplication;
 
 namespace zelbo {
@@ -24,6 +26,10 @@ public:
 
     // The message shown by a second copy.
     static QString alreadyRunningText();
+    // Takes the single-instance lock (10 attempts, 500 ms apart); when another
+    // copy keeps it, shows the message and returns false.
+    static bool enforceSingleInstance(zelbo::app::SingleInstance& instance, zelbo::MessageService& messages,
+                                      const zelbo::app::SingleInstance::Sleeper& sleeper = {});
 
 private:
     QApplication& app_;

@@ -565,6 +565,9 @@ void CTQ5170xHWPDlg::linkStartDone(int result)
 {
     if (linkWorker_.joinable()) linkWorker_.join();
     linkResult_ = result;
+    // Some failed bring-ups leave the progress window up; it must not stay in
+    // front of a window the user can still work with.
+    setup_.progress.hide();
     emit linkStartFinished(result);
     if (closePending_) {
         closePending_ = false;
