@@ -32,8 +32,10 @@ protected:
         board.reset();
         board.setBusTiming(false);
         board.setTimeoutLimit(200ms);
-        // The real library, found by the loader's search path: the test's
-        // folder holds only the image.
+        // The real library beside the image, as in the program's folder.
+        std::error_code ec;
+        std::filesystem::create_symlink(programFolder() / kBridgeLibraryName,
+                                        folder / kBridgeLibraryName, ec);
         options.bridgeFactory = nullptr;
         options.clock = nullptr; // the board needs its real pauses
         options.timings.hardwareReady = 3000ms;
