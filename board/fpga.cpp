@@ -1,6 +1,8 @@
 #include "board/fpga.h"
 
+#include "board/clock_generator.h"
 #include "board/dac_block.h"
+#include "board/stepper_dut.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,9 +11,17 @@ namespace simboard {
 
 Fpga::Fpga(EventLog& log, BoardClock& clock) : log_(log), clock_(clock)
 {
+    // Order matters: the DAC latches a write before the DUT reads its
+    // outputs, and the clock runs the DUT up to each access.
     auto dac = std::make_unique<DacBlock>(*this);
     dac_ = dac.get();
     blocks_.push_back(std::move(dac));
+    auto dut = std::make_unique<StepperDut>(*this);
+    dut_ = dut.get();
+    blocks_.push_back(std::move(dut));
+    auto generator = std::make_unique<ClockGenerator>(*this, *dut_);
+    clockGen_ = generator.get();
+    blocks_.push_back(std::move(generator));
     powerUp();
 }
 

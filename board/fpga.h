@@ -20,6 +20,8 @@
 namespace simboard {
 
 class DacBlock;
+class StepperDut;
+class ClockGenerator;
 
 class Fpga {
 public:
@@ -72,6 +74,9 @@ public:
     EventLog& log() { return log_; }
     DacBlock& dac() { return *dac_; }
     const DacBlock& dac() const { return *dac_; }
+    StepperDut& dut() { return *dut_; }
+    const StepperDut& dut() const { return *dut_; }
+    const ClockGenerator& clockGenerator() const { return *clockGen_; }
     std::vector<std::uint8_t> memory(std::uint8_t target, std::uint16_t start, std::size_t n) const;
 
     // Runs every block up to board time `nowNs`, the time of the access
@@ -106,6 +111,8 @@ private:
 
     std::vector<std::unique_ptr<FpgaBlock>> blocks_;
     DacBlock* dac_ = nullptr;
+    StepperDut* dut_ = nullptr;
+    ClockGenerator* clockGen_ = nullptr;
 };
 
 } // namespace simboard

@@ -4,11 +4,13 @@
 #include "board/sim_board.h"
 
 #include "board/board_clock.h"
+#include "board/clock_generator.h"
 #include "board/dac_block.h"
 #include "board/event_log.h"
 #include "board/fpga.h"
 #include "board/fx2.h"
 #include "board/sim_board_test.h"
+#include "board/stepper_dut.h"
 
 #include <algorithm>
 #include <array>
@@ -489,6 +491,21 @@ std::uint64_t Control::statusRequests() const
 std::uint64_t Control::droppedBlocks() const
 {
     return WITH({ return d.fpga.droppedBlocks(); });
+}
+
+ClockGeneratorState Control::clockGenerator() const
+{
+    return WITH({ return d.fpga.clockGenerator().state(d.clock.now()); });
+}
+
+DutState Control::dut() const
+{
+    return WITH({ return d.fpga.dut().state(); });
+}
+
+void Control::setDutSense(double senseOhms, double vrefDivisor)
+{
+    WITH({ d.fpga.dut().setSense(senseOhms, vrefDivisor); });
 }
 
 std::vector<LogEvent> Control::log() const

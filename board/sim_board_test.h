@@ -55,6 +55,35 @@ enum class FpgaState : std::uint8_t {
     Configured,   // user mode: command frames in, response blocks out
 };
 
+// The clock generator (registers 144..154) as it runs.
+struct ClockGeneratorState {
+    bool running = false;
+    bool counted = false;          // a counted run (step count not 0)
+    bool stopHigh = false;         // level the line rests at after a counted run
+    std::uint32_t period = 0;      // N: one period is N + 1 ticks of 25 ns
+    std::uint32_t highTime = 0;    // D: ticks the line is high in each period
+    std::uint32_t stepsLeft = 0;   // counted run: rising edges still to come
+    bool level = false;            // the CLK line now
+    std::uint64_t risingEdges = 0; // since power-up
+};
+
+// The device under test: a stepping-motor driver.
+struct DutState {
+    bool powered = false; // supply on and ENABLE high: coils driven
+    int supplyMillivolts = 0;
+    bool ps = false, enable = false, mode0 = false, mode1 = false, cw = false;
+    int excitation = 0;   // MODE0 + 2 x MODE1: 0 full, 1 half A, 2 half B, 3 quarter step
+    int position = 0;     // electrical position in sixteenths of a cycle (22.5 degrees), 0..15
+    std::int64_t steps = 0;      // net steps taken (CW counts up)
+    double vrefVolts = 0.0;
+    double mthVolts = 0.0;
+    double senseOhms = 0.2;      // the board's sense resistor
+    double vrefDivisor = 5.0;    // the driver's internal VREF ratio
+    double amplitudeAmps = 0.0;  // full-scale coil current: VREF / divisor / sense resistor
+    double coilA = 0.0;          // coil currents in amperes, signed
+    double coilB = 0.0;
+};
+
 class SIMBOARD_API Control {
 public:
     explicit Control(Board& board = Board::instance());
@@ -105,6 +134,8 @@ public:
     std::size_t blocksWaiting() const;
     std::uint64_t statusRequests() const; // 0xFD polls (kept out of the log)
     std::uint64_t droppedBlocks() const;  // response blocks lost to a full queue
+    ClockGeneratorState clockGenerator() const;
+    DutState dut() const;
 
     // The ordered event log (the most recent 262144 events).
     std::vector<LogEvent> log() const;
@@ -120,6 +151,9 @@ public:
     void queueResponseBlock(const std::vector<std::uint8_t>& bytes);
     // Port A bit 1: whether the board supports scope commands (default yes).
     void setScopeCapable(bool capable);
+    // The sense resistor on the board and the driver's VREF ratio, which set
+    // the coil current amplitude (defaults 0.2 ohm and 5).
+    void setDutSense(double senseOhms, double vrefDivisor = 5.0);
 
     // ---- Faults --------------------------------------------------------------------
 
