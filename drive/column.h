@@ -38,6 +38,8 @@ public:
     void setLimitText(Limit which, std::string text);
 
     double value() const { return value_; }
+    // A value restored with its text (no grid, no slider).
+    void setValue(double v) { value_ = v; }
     int sliderMax() const { return sliderMax_; }
     int sliderPosition() const { return sliderPos_; }
     int pageStep() const { return page_; }

@@ -57,12 +57,22 @@ void DriveCore::applyVccAndPins()
     port_.queueWrite(kSupplyRegister, supplyRegisterValue(vcc_));
     port_.waitWriteDone();
     pinHighLevel_ = drive::pinHighLevel(vcc_);
-    for (Pin pin : kPinOrder) {
-        loadDacChannel(port_, pinChannel(pin), pinHigh(pin) ? pinHighLevel_ : 0);
-        port_.pause(std::chrono::milliseconds(50));
-    }
+    sendPins(std::chrono::milliseconds(50));
     port_.waitWriteDone();
     port_.pause(std::chrono::milliseconds(50));
+}
+
+void DriveCore::sendPins(std::chrono::milliseconds gap)
+{
+    for (Pin pin : kPinOrder) {
+        sendPin(pin);
+        port_.pause(gap);
+    }
+}
+
+void DriveCore::sendPin(Pin pin)
+{
+    loadDacChannel(port_, pinChannel(pin), pinHigh(pin) ? pinHighLevel_ : 0);
 }
 
 bool DriveCore::changeMode(int requestedMode, Vcc vcc, const ModeChangeHooks& hooks)
@@ -310,9 +320,20 @@ void DriveCore::loadValueText(ColumnId id, std::string text)
     c.setValueText(std::move(text));
     if (id == ColumnId::Vref) {
         vref_ = parseLeadingNumber(c.valueText());
+        c.setValue(vref_);
         recomputeIo();
+    } else if (id == ColumnId::Clk) {
+        c.setValue(parseNumberK(c.valueText()));
     }
     notify(aspect::kColumns | aspect::kRnf);
+}
+
+void DriveCore::recommitValues()
+{
+    for (ColumnId id : {ColumnId::Vref, ColumnId::Mth, ColumnId::Clk}) {
+        commitValue(id);
+        port_.pause(std::chrono::milliseconds(50));
+    }
 }
 
 // ---- sense resistor -------------------------------------------------------
@@ -325,6 +346,14 @@ void DriveCore::commitRnf()
     rnf_ = r;
     std::string text = formatFixed(r, 2);
     if (text != rnfText_) rnfText_ = std::move(text);
+    recomputeIo();
+    notify(aspect::kRnf);
+}
+
+void DriveCore::loadRnfText(std::string text)
+{
+    rnfText_ = std::move(text);
+    rnf_ = parseLeadingNumber(rnfText_);
     recomputeIo();
     notify(aspect::kRnf);
 }

@@ -11,6 +11,7 @@
 // answers, which the hub forwards there.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -77,6 +78,11 @@ public:
 
     // Supply register, then every pin with its level, 50 ms apart.
     void applyVccAndPins();
+    // Every pin's DAC channel from the pin levels, in pin order, `gap` apart
+    // (the board then matches the radios, whatever text the levels came from).
+    void sendPins(std::chrono::milliseconds gap);
+    // One pin's DAC channel from its level.
+    void sendPin(Pin pin);
     // OK of the mode dialog with the selector's index and supply choice.
     // Returns false when the user cancelled the warning: nothing was changed
     // then, and the selector goes back to mode().
@@ -134,6 +140,9 @@ public:
     // Settings restore of the value texts: VREF and clock frequency follow the
     // leading number of their text; no board traffic.
     void loadValueText(ColumnId id, std::string text);
+    // Commit VREF, MTH and CLK again (each followed by a 50 ms pause), so the
+    // board gets the values the fields show.
+    void recommitValues();
     // DAC code of a reference voltage: its millivolts, truncated.
     static std::uint16_t referenceCode(double volts);
 
@@ -141,6 +150,8 @@ public:
     const std::string& rnfText() const { return rnfText_; }
     double rnfValue() const { return rnf_; }
     void setRnfText(std::string text) { rnfText_ = std::move(text); }
+    // Settings restore: the text as stored, the value its leading number.
+    void loadRnfText(std::string text);
     // 0.01..1.00 ohm, "%0.2f", Io recomputed.
     void commitRnf();
     int rateIndex() const { return rateIndex_; }

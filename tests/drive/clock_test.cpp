@@ -8,7 +8,7 @@ using namespace zelbo;
 using namespace zelbo::drive;
 using namespace zelbo::drive::test;
 
-TEST(ClockCounts, FollowTheFortyMegahertzTimeBase)
+TEST(DriveClockCounts, FollowTheFortyMegahertzTimeBase)
 {
     EXPECT_EQ(clockCounts(1000, 50).period, 39999u);
     EXPECT_EQ(clockCounts(1000, 50).highTime, 19999u);
@@ -23,7 +23,7 @@ TEST(ClockCounts, FollowTheFortyMegahertzTimeBase)
     EXPECT_EQ(clockCounts(1e-9, 100).highTime, 0xFFFFFFFFu);
 }
 
-TEST(ClockCounts, DutyFieldRules)
+TEST(DriveClockCounts, DutyFieldRules)
 {
     EXPECT_EQ(effectiveDuty("50.0"), 50);
     EXPECT_EQ(effectiveDuty("0"), 50);
@@ -35,7 +35,7 @@ TEST(ClockCounts, DutyFieldRules)
 
 namespace {
 
-struct Clock : ::testing::Test {
+struct DriveClock : ::testing::Test {
     FakePort port;
     RecordingMessageService messages;
     DriveCore core{port, messages};
@@ -52,7 +52,7 @@ struct Clock : ::testing::Test {
 
 } // namespace
 
-TEST_F(Clock, SendsPeriodAndHighTimeLeastSignificantByteFirst)
+TEST_F(DriveClock, SendsPeriodAndHighTimeLeastSignificantByteFirst)
 {
     setFrequency("1000");
     core.sendClockRegisters();
@@ -68,7 +68,7 @@ TEST_F(Clock, SendsPeriodAndHighTimeLeastSignificantByteFirst)
     EXPECT_EQ(w[2].second, 0x3D);
 }
 
-TEST_F(Clock, CountedRunWithStopLevelHigh)
+TEST_F(DriveClock, CountedRunWithStopLevelHigh)
 {
     core.setManual(true);
     EXPECT_TRUE(core.stepsEnabled());
@@ -97,7 +97,7 @@ TEST_F(Clock, CountedRunWithStopLevelHigh)
     EXPECT_EQ(port.ops.size(), 1u); // the end of a run writes nothing
 }
 
-TEST_F(Clock, ContinuousRunAndStop)
+TEST_F(DriveClock, ContinuousRunAndStop)
 {
     core.editSteps("10"); // ignored in Continuous
     core.setClockRunning(true);
@@ -108,7 +108,7 @@ TEST_F(Clock, ContinuousRunAndStop)
     EXPECT_EQ(port.trace(), (std::vector<std::string>{"W(144,0)", "Wait", "W(144,0)", "Wait"}));
 }
 
-TEST_F(Clock, MovingTheClockSliderWhileRunningKeepsItRunning)
+TEST_F(DriveClock, MovingTheClockSliderWhileRunningKeepsItRunning)
 {
     setFrequency("1000"); // MAX is 100 kHz from here
     core.setClockRunning(true);
@@ -121,7 +121,7 @@ TEST_F(Clock, MovingTheClockSliderWhileRunningKeepsItRunning)
     EXPECT_EQ(w[8], (std::pair<int, int>{144, 7}));
 }
 
-TEST_F(Clock, StepsFieldKeepsOneTo255)
+TEST_F(DriveClock, StepsFieldKeepsOneTo255)
 {
     EXPECT_EQ(core.editSteps("300"), "255");
     EXPECT_EQ(core.editSteps("0"), "1");
@@ -132,7 +132,7 @@ TEST_F(Clock, StepsFieldKeepsOneTo255)
     EXPECT_EQ(core.editSteps("255"), "255");
 }
 
-TEST_F(Clock, RestoredStepsOutsideTheFieldRangeAreNotTruncatedToALowByte)
+TEST_F(DriveClock, RestoredStepsOutsideTheFieldRangeAreNotTruncatedToALowByte)
 {
     core.loadRunMode(1);
     core.loadStepsText("300"); // stored as is
@@ -143,7 +143,7 @@ TEST_F(Clock, RestoredStepsOutsideTheFieldRangeAreNotTruncatedToALowByte)
     EXPECT_TRUE(core.manual());
 }
 
-TEST_F(Clock, DutyCommitMovesTheHiddenSliderAndResends)
+TEST_F(DriveClock, DutyCommitMovesTheHiddenSliderAndResends)
 {
     setFrequency("1000");
     core.setDutyText("25");
@@ -155,7 +155,7 @@ TEST_F(Clock, DutyCommitMovesTheHiddenSliderAndResends)
     EXPECT_EQ(w[4].second | (w[5].second << 8), 9999); // 0.25 * 39999
 }
 
-TEST_F(Clock, SecondRunToggle)
+TEST_F(DriveClock, SecondRunToggle)
 {
     core.setSecondRunning(true);
     EXPECT_STREQ(core.secondRunCaption(), "Stop");

@@ -12,7 +12,7 @@ using zelbo::drive::test::FakePort;
 
 namespace {
 
-struct Columns : ::testing::Test {
+struct DriveColumns : ::testing::Test {
     FakePort port;
     RecordingMessageService messages;
     DriveCore core{port, messages};
@@ -33,7 +33,7 @@ struct Columns : ::testing::Test {
 
 } // namespace
 
-TEST_F(Columns, TypedVrefIsClampedRoundedAndLoadedIntoItsDacChannel)
+TEST_F(DriveColumns, TypedVrefIsClampedRoundedAndLoadedIntoItsDacChannel)
 {
     type(ColumnId::Vref, "3.456");
     EXPECT_EQ(col(ColumnId::Vref).valueText(), "3.00");
@@ -47,7 +47,7 @@ TEST_F(Columns, TypedVrefIsClampedRoundedAndLoadedIntoItsDacChannel)
     EXPECT_EQ(col(ColumnId::Vref).sliderPosition(), 300 - 125);
 }
 
-TEST_F(Columns, TypedMthRoundsHalfUpOnTheGrid)
+TEST_F(DriveColumns, TypedMthRoundsHalfUpOnTheGrid)
 {
     type(ColumnId::Mth, "1.234");
     EXPECT_EQ(col(ColumnId::Mth).valueText(), "1.23");
@@ -62,7 +62,7 @@ TEST_F(Columns, TypedMthRoundsHalfUpOnTheGrid)
     EXPECT_EQ(col(ColumnId::Mth).valueText(), "0.00");
 }
 
-TEST_F(Columns, EveryGridValueGivesItsExactCodeAndSliderNotch)
+TEST_F(DriveColumns, EveryGridValueGivesItsExactCodeAndSliderNotch)
 {
     // 0.29 / 0.01 is 28.999... in doubles; neither code nor notch may slip.
     for (int i = 0; i <= 300; ++i) {
@@ -75,7 +75,7 @@ TEST_F(Columns, EveryGridValueGivesItsExactCodeAndSliderNotch)
     }
 }
 
-TEST_F(Columns, ClockFieldTakesKilohertzAndShowsThem)
+TEST_F(DriveColumns, ClockFieldTakesKilohertzAndShowsThem)
 {
     limit(ColumnId::Clk, Limit::Max, "100k");
     EXPECT_EQ(col(ColumnId::Clk).limitText(Limit::Max), "100.00 k");
@@ -98,7 +98,7 @@ TEST_F(Columns, ClockFieldTakesKilohertzAndShowsThem)
     EXPECT_EQ(col(ColumnId::Clk).valueText(), "1.01 k"); // on the 10 Hz grid
 }
 
-TEST_F(Columns, SliderMapsTopToMaxAndBottomToMin)
+TEST_F(DriveColumns, SliderMapsTopToMaxAndBottomToMin)
 {
     limit(ColumnId::Vref, Limit::Min, "1");
     EXPECT_EQ(col(ColumnId::Vref).limitText(Limit::Min), "1.00");
@@ -121,7 +121,7 @@ TEST_F(Columns, SliderMapsTopToMaxAndBottomToMin)
     EXPECT_EQ(port.writes(), (Writes{{21, 70}, {22, 0}, {26, 134}}));
 }
 
-TEST_F(Columns, LimitFieldsAreCorrectedAndReRangeTheSlider)
+TEST_F(DriveColumns, LimitFieldsAreCorrectedAndReRangeTheSlider)
 {
     const auto& v = col(ColumnId::Vref);
     EXPECT_EQ(v.sliderMax(), 300);
@@ -159,7 +159,7 @@ TEST_F(Columns, LimitFieldsAreCorrectedAndReRangeTheSlider)
     EXPECT_EQ(col(ColumnId::Clk).pageStep(), 5);
 }
 
-TEST_F(Columns, NewLimitsReCommitTheValueToTheBoard)
+TEST_F(DriveColumns, NewLimitsReCommitTheValueToTheBoard)
 {
     type(ColumnId::Vref, "2.5");
     port.clear();
@@ -169,7 +169,7 @@ TEST_F(Columns, NewLimitsReCommitTheValueToTheBoard)
     EXPECT_EQ(col(ColumnId::Vref).sliderPosition(), 0);
 }
 
-TEST_F(Columns, GridRoundingStaysInsideTheLimits)
+TEST_F(DriveColumns, GridRoundingStaysInsideTheLimits)
 {
     // 3.00 is not a multiple of 0.07: rounding up would give 3.01 V, above
     // what VREF may ever be.
@@ -181,7 +181,7 @@ TEST_F(Columns, GridRoundingStaysInsideTheLimits)
     EXPECT_GE(col(ColumnId::Vref).sliderPosition(), 0);
 }
 
-TEST_F(Columns, UnvalidatedLimitTextsCannotBreakTheArithmetic)
+TEST_F(DriveColumns, UnvalidatedLimitTextsCannotBreakTheArithmetic)
 {
     // As a hand-edited settings file can leave them.
     core.setLimitText(ColumnId::Vref, Limit::Step, "0");

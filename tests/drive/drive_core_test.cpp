@@ -1,4 +1,6 @@
 // Pins, supply, sense resistor, chips, mode change and reset.
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
@@ -12,7 +14,7 @@ namespace {
 
 using Trace = std::vector<std::string>;
 
-struct Core : ::testing::Test {
+struct DriveState : ::testing::Test {
     FakePort port;
     RecordingMessageService messages;
     DriveCore core{port, messages};
@@ -27,7 +29,7 @@ struct Core : ::testing::Test {
 
 } // namespace
 
-TEST(Dac, ChannelMapAndLoadOrder)
+TEST(DriveDac, ChannelMapAndLoadOrder)
 {
     FakePort port;
     EXPECT_TRUE(loadDacChannel(port, DacChannel::Vref, 1250));
@@ -45,7 +47,7 @@ TEST(Dac, ChannelMapAndLoadOrder)
     }
 }
 
-TEST_F(Core, ApplyVccAndPinsWritesSupplyThenEveryPinInOrder)
+TEST_F(DriveState, ApplyVccAndPinsWritesSupplyThenEveryPinInOrder)
 {
     core.setPin(Pin::Enable, true);
     core.setPin(Pin::CwCcw, true);
@@ -68,7 +70,7 @@ TEST_F(Core, ApplyVccAndPinsWritesSupplyThenEveryPinInOrder)
     EXPECT_EQ(port.writes()[4], (std::pair<int, int>{36, 2500 & 0xFF}));
 }
 
-TEST_F(Core, PinClicksLoadTheDacAndMirrorPsOnlyWhenAsked)
+TEST_F(DriveState, PinClicksLoadTheDacAndMirrorPsOnlyWhenAsked)
 {
     EXPECT_EQ(core.pinStateText(), "00000");
     core.setPin(Pin::Ps, true);
@@ -85,7 +87,7 @@ TEST_F(Core, PinClicksLoadTheDacAndMirrorPsOnlyWhenAsked)
     EXPECT_FALSE(core.psIndicatorHigh());
 }
 
-TEST_F(Core, RestoredPinTextNeedsFiveCharacters)
+TEST_F(DriveState, RestoredPinTextNeedsFiveCharacters)
 {
     EXPECT_TRUE(core.loadPinStateText("10201"));
     EXPECT_EQ(core.pinStateText(), "10101");
@@ -97,7 +99,7 @@ TEST_F(Core, RestoredPinTextNeedsFiveCharacters)
     EXPECT_TRUE(port.ops.empty());
 }
 
-TEST_F(Core, ExcitationTextFromBuiltInTableOrTheChip)
+TEST_F(DriveState, ExcitationTextFromBuiltInTableOrTheChip)
 {
     // One chip (the default stands in for an empty list): MODE0 + 2 * MODE1.
     EXPECT_EQ(core.chipNames(), (std::vector<std::string>{"TQ40000PLXV"}));
@@ -132,7 +134,7 @@ TEST_F(Core, ExcitationTextFromBuiltInTableOrTheChip)
     EXPECT_EQ(core.excitationText(), "Half Step A");
 }
 
-TEST_F(Core, RnfValueIsHeldBetweenOneHundredthAndOneOhm)
+TEST_F(DriveState, RnfValueIsHeldBetweenOneHundredthAndOneOhm)
 {
     EXPECT_EQ(core.rnfText(), "0.20");
     for (auto [in, out] : {std::pair{"5", "1.00"}, {"0", "0.01"}, {"abc", "0.01"}, {"0.333", "0.33"},
@@ -144,7 +146,7 @@ TEST_F(Core, RnfValueIsHeldBetweenOneHundredthAndOneOhm)
     EXPECT_TRUE(port.ops.empty());
 }
 
-TEST_F(Core, IoFollowsVrefRnfAndExchangeRate)
+TEST_F(DriveState, IoFollowsVrefRnfAndExchangeRate)
 {
     EXPECT_EQ(core.rateText(), "1 / 5");
     EXPECT_EQ(core.ioText(), "0 m");
@@ -173,7 +175,7 @@ TEST_F(Core, IoFollowsVrefRnfAndExchangeRate)
     EXPECT_EQ(core.rateDivisor(), 2);
 }
 
-TEST_F(Core, SameModeOnOkOnlyReappliesSupplyAndPins)
+TEST_F(DriveState, SameModeOnOkOnlyReappliesSupplyAndPins)
 {
     core.setPin(Pin::Ps, true);
     port.clear();
@@ -191,7 +193,7 @@ TEST_F(Core, SameModeOnOkOnlyReappliesSupplyAndPins)
     EXPECT_EQ(core.modeLabel(), "Stepping Clk-In");
 }
 
-TEST_F(Core, CancellingTheModeWarningChangesNothing)
+TEST_F(DriveState, CancellingTheModeWarningChangesNothing)
 {
     core.loadMode(1); // as a settings file can leave it
     core.setPin(Pin::Enable, true);
@@ -217,7 +219,7 @@ TEST_F(Core, CancellingTheModeWarningChangesNothing)
     EXPECT_FALSE(restarted); // the scope stopped for the question stays stopped
 }
 
-TEST_F(Core, ConfirmedModeChangeResetsClearsAndReapplies)
+TEST_F(DriveState, ConfirmedModeChangeResetsClearsAndReapplies)
 {
     core.loadMode(2);
     core.setPin(Pin::Ps, true);
@@ -258,7 +260,7 @@ TEST_F(Core, ConfirmedModeChangeResetsClearsAndReapplies)
     EXPECT_EQ(core.column(ColumnId::Vref).valueText(), "0.00");
 }
 
-TEST_F(Core, ResetRestoresEveryDefault)
+TEST_F(DriveState, ResetRestoresEveryDefault)
 {
     core.setLimitText(ColumnId::Clk, Limit::Max, "50k");
     core.commitLimit(ColumnId::Clk, Limit::Max);
@@ -311,12 +313,73 @@ TEST_F(Core, ResetRestoresEveryDefault)
     EXPECT_EQ(core.dutySliderPosition(), 500);
 }
 
-TEST_F(Core, RestoredValueTextsSetValuesWithoutTraffic)
+TEST_F(DriveState, RestoredTextsSetValuesWithoutTraffic)
 {
     core.loadValueText(ColumnId::Vref, "1.00");
     core.setRateIndex(9);
     EXPECT_EQ(core.ioText(), "5000 m");
+    core.loadValueText(ColumnId::Clk, "2.00 k");
+    EXPECT_DOUBLE_EQ(core.clockFrequency(), 2000.0);
     core.loadMode(9); // no such mode
     EXPECT_EQ(core.mode(), 0);
+    // A stored RNF of 0 stays as written, but Io must stay a number.
+    core.loadRnfText("0");
+    EXPECT_EQ(core.rnfText(), "0");
+    EXPECT_EQ(core.ioText(), "100000 m");
     EXPECT_TRUE(port.ops.empty());
+
+    // Sending them afterwards gives the board what the fields show.
+    core.loadPinStateText("1x001");
+    core.sendPins(std::chrono::milliseconds(20));
+    EXPECT_EQ(port.trace(), (Trace{"W(34,196)", "W(35,9)", "W(26,135)", "Pause(20)", "W(36,0)", "W(37,0)",
+                                   "W(26,129)", "Pause(20)", "W(38,0)", "W(39,0)", "W(26,131)", "Pause(20)",
+                                   "W(40,0)", "W(41,0)", "W(26,128)", "Pause(20)", "W(32,196)", "W(33,9)",
+                                   "W(26,130)", "Pause(20)"}));
+    port.clear();
+    core.setLimitText(ColumnId::Clk, Limit::Max, "5k");
+    core.commitLimit(ColumnId::Clk, Limit::Max);
+    port.clear();
+    core.recommitValues();
+    const Trace t = port.trace();
+    ASSERT_EQ(t.size(), 3u + 1 + 3 + 1 + 1 + 9 + 1);
+    EXPECT_EQ(t[0], "W(23,232)"); // 1000 mV
+    EXPECT_EQ(t[3], "Pause(50)");
+    EXPECT_EQ(t[8], "Pause(10)");
+    EXPECT_EQ(t[9], "W(145,31)"); // 2 kHz: N = 19999
+    EXPECT_EQ(t.back(), "Pause(50)");
+}
+
+TEST_F(DriveState, ArbitraryBytesInEveryStoredFieldAreHarmless)
+{
+    // Settings files are outside input: whatever their texts hold, the core
+    // must neither crash nor send an out-of-range value.
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const std::string alphabet = "0123456789.-+eEkK x\t\x01\xff";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        const auto len = next() % 24;
+        for (std::uint32_t i = 0; i < len; ++i)
+            text += (next() % 4 == 0) ? static_cast<char>(next() & 0xFF) : alphabet[next() % alphabet.size()];
+        const auto col = static_cast<ColumnId>(next() % 3);
+        const auto which = static_cast<Limit>(next() % 3);
+        core.setLimitText(col, which, text);
+        core.loadValueText(col, text);
+        core.loadRnfText(text);
+        core.loadRateText(text);
+        core.loadStepsText(text);
+        core.loadPinStateText(text);
+        core.setDutyText(text);
+        core.recommitValues();
+        core.commitDuty();
+        core.setManual(true);
+        core.setClockRunning(true);
+        if (round % 7 == 0) core.commitLimit(col, which);
+        const Column& c = core.column(col);
+        ASSERT_GE(c.sliderPosition(), 0);
+        ASSERT_LE(c.sliderPosition(), c.sliderMax());
+        ASSERT_TRUE(std::isfinite(core.io()));
+        ASSERT_TRUE(std::isfinite(c.value()));
+        port.clear();
+    }
 }

@@ -7,7 +7,7 @@
 
 using namespace zelbo::drive;
 
-TEST(NumberText, ParsesTheLeadingNumberAndIgnoresTheRest)
+TEST(DriveNumberText, ParsesTheLeadingNumberAndIgnoresTheRest)
 {
     EXPECT_DOUBLE_EQ(parseLeadingNumber("1.25"), 1.25);
     EXPECT_DOUBLE_EQ(parseLeadingNumber("  -0.5 V"), -0.5);
@@ -22,7 +22,7 @@ TEST(NumberText, ParsesTheLeadingNumberAndIgnoresTheRest)
     EXPECT_EQ(parseLeadingNumber("1e-999"), 0.0);
 }
 
-TEST(NumberText, KAnywhereMeansThousands)
+TEST(DriveNumberText, KAnywhereMeansThousands)
 {
     EXPECT_DOUBLE_EQ(parseNumberK("2k"), 2000.0);
     EXPECT_DOUBLE_EQ(parseNumberK("2.5 K"), 2500.0);
@@ -31,7 +31,7 @@ TEST(NumberText, KAnywhereMeansThousands)
     EXPECT_DOUBLE_EQ(parseNumberK("0.3"), 0.3);
 }
 
-TEST(NumberText, LeadingIntegerSaturates)
+TEST(DriveNumberText, LeadingIntegerSaturates)
 {
     EXPECT_EQ(parseLeadingInt("300"), 300);
     EXPECT_EQ(parseLeadingInt(" 12abc"), 12);
@@ -41,7 +41,7 @@ TEST(NumberText, LeadingIntegerSaturates)
     EXPECT_EQ(parseLeadingInt("-99999999999999999999"), -2147483647 - 1);
 }
 
-TEST(NumberText, FormatsLikeFixedPrintfWithoutLocale)
+TEST(DriveNumberText, FormatsLikeFixedPrintfWithoutLocale)
 {
     // A decimal comma locale must not leak into the fields.
     const char* old = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
@@ -59,7 +59,7 @@ TEST(NumberText, FormatsLikeFixedPrintfWithoutLocale)
     EXPECT_EQ(formatFrequency(100000), "100.00 k");
 }
 
-TEST(NumberText, TruncationForgivesBinaryRoundingOnly)
+TEST(DriveNumberText, TruncationForgivesBinaryRoundingOnly)
 {
     EXPECT_EQ(truncTolerant(0.29 / 0.01), 29);
     EXPECT_EQ(truncTolerant((1.0 / 0.01) * 0.29), 29);
