@@ -34,7 +34,7 @@ std::string formatLevel(double value)
 {
     if (!std::isfinite(value))
         value = 0.0;
-    char buf[64];
+    char buf[512]; // room for every finite double in fixed notation
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
     if (res.ec != std::errc())
         return "0.000";

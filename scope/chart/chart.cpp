@@ -114,17 +114,22 @@ void CChart::resetZoom()
     yFrac1_ = 1.0;
 }
 
-void CChart::zoomTo(QRect r)
+void CChart::zoomTo(QPoint a, QPoint b)
 {
-    r = r.normalized().intersected(plot_);
-    if (r.width() < 2 || r.height() < 2)
+    // Pixel edges of the dragged rectangle, kept inside the plot.
+    const int left = plot_.left(), top = plot_.top();
+    const int right = left + plot_.width(), bottom = top + plot_.height();
+    const int px0 = std::clamp(std::min(a.x(), b.x()), left, right);
+    const int px1 = std::clamp(std::max(a.x(), b.x()), left, right);
+    const int py0 = std::clamp(std::min(a.y(), b.y()), top, bottom);
+    const int py1 = std::clamp(std::max(a.y(), b.y()), top, bottom);
+    if (px1 - px0 < 2 || py1 - py0 < 2)
         return;
-    const double x0 = timeAtPixel(r.left());
-    const double x1 = timeAtPixel(r.left() + r.width());
-    auto frac = [&](int y) { return double(plot_.top() + plot_.height() - y) / plot_.height(); };
-    const double f0 = frac(r.top() + r.height()), f1 = frac(r.top());
+    const double x0 = timeAtPixel(px0);
+    const double x1 = timeAtPixel(px1);
+    auto frac = [&](int y) { return double(bottom - y) / plot_.height(); };
     const double span = yFrac1_ - yFrac0_;
-    const double n0 = yFrac0_ + f0 * span, n1 = yFrac0_ + f1 * span;
+    const double n0 = yFrac0_ + frac(py1) * span, n1 = yFrac0_ + frac(py0) * span;
     if (!(x1 > x0) || !(n1 > n0))
         return;
     xStart_ = x0;
@@ -187,9 +192,8 @@ void CChart::leftRelease(QPoint p)
         startX_ = p.x();
     if (dragging_) {
         dragTo_ = p;
-        const QRect r = QRect(dragFrom_, dragTo_).normalized();
         if (std::abs(dragTo_.x() - dragFrom_.x()) >= 10 && std::abs(dragTo_.y() - dragFrom_.y()) >= 10)
-            zoomTo(r);
+            zoomTo(dragFrom_, dragTo_);
     }
     dragging_ = false;
 }

@@ -145,7 +145,7 @@ protected:
 
     double yToPixel(double value, double lo, double hi) const;
     double xToPixel(double us) const;
-    void zoomTo(QRect r);
+    void zoomTo(QPoint a, QPoint b);
     void invalidateStatic() { staticValid_ = false; }
 
     QSize size_{640, 400};

@@ -137,10 +137,16 @@ std::vector<CursorReadout> CLineChart::readouts(int x) const
             std::lock_guard lk(ch->traceMutex);
             v = valueAt(ch->trace, t);
         }
+        QString value = QStringLiteral("---");
+        if (v) {
+            value = QString::number(*v, 'f', 2);
+            if (value == QLatin1String("-0.00"))
+                value = QStringLiteral("0.00");
+        }
         CursorReadout r;
         r.colour = ch->colour;
         r.text = displayName(key, *ch) + QStringLiteral(": ") +
-                 (v ? QString::number(*v, 'f', 2) : QStringLiteral("---")) + QLatin1Char(' ') +
+                 value + QLatin1Char(' ') +
                  QString::fromStdString(ch->unit);
         out.push_back(std::move(r));
     }

@@ -1,0 +1,362 @@
+// The oscilloscope's windows on the offscreen platform: the binder against a
+// small form named by control ids, the chart view, the channel dialog, the
+// colour picker and the thermometer gauge.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include "common/message_service.h"
+#include "scope/chart/line_chart.h"
+#include "scope/scope_core.h"
+#include "scope/ui/channel_dlg.h"
+#include "scope/ui/chart_view.h"
+#include "scope/ui/save_waveform.h"
+#include "scope/ui/scope_binder.h"
+#include "tests/scope/fakes.h"
+#include "widgets/colour_picker.h"
+#include "widgets/meter_wnd.h"
+
+using namespace zelbo::scope;
+
+namespace {
+
+QApplication& app()
+{
+    static int argc = 1;
+    static char arg0[] = "scope_ui_test";
+    static char* argv[] = {arg0, nullptr};
+    static QApplication a(argc, argv);
+    return a;
+}
+
+// The oscilloscope part of a main window: every control named "id<NNNN>".
+class Form : public QWidget {
+public:
+    Form()
+    {
+        for (int id = 1014; id <= 1017; ++id)
+            add<QCheckBox>(id);
+        for (int id = 1018; id <= 1021; ++id)
+            add<QPushButton>(id);
+        for (int id = 1168; id <= 1175; ++id)
+            add<QComboBox>(id);
+        for (int id = 1080; id <= 1084; ++id)
+            add<QLineEdit>(id);
+        for (int id = 1085; id <= 1089; ++id)
+            add<QSpinBox>(id);
+        add<QSlider>(1013)->setOrientation(Qt::Horizontal);
+        add<QPushButton>(1024);
+        for (int id = 1105; id <= 1108; ++id)
+            add<QRadioButton>(id);
+        add<QSlider>(1072)->setOrientation(Qt::Vertical);
+        add<QLineEdit>(1073);
+        add<QLineEdit>(1091);
+        add<QSlider>(1092)->setOrientation(Qt::Vertical);
+        for (int id : {1027, 1026, 1156, 1023})
+            add<QPushButton>(id);
+        add<QCheckBox>(1190);
+    }
+    template <typename T>
+    T* add(int id)
+    {
+        auto* w = new T(this);
+        w->setObjectName(QStringLiteral("id%1").arg(id));
+        return w;
+    }
+    QWidget* control(int id) const { return findChild<QWidget*>(QStringLiteral("id%1").arg(id)); }
+    template <typename T>
+    T* get(int id) const { return qobject_cast<T*>(control(id)); }
+};
+
+class BinderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        chart.configureForScope();
+        core.setView(&chart);
+        core.setArmRequest([this] { ++arms; });
+        core.applyDefaults();
+        binder = std::make_unique<ScopeBinder>(core, chart, [this](int id) { return form.control(id); }, &form);
+        binder->setMessageService(&messages);
+        binder->bind();
+        port.take();
+    }
+    bool appReady_ = (app(), true); // before any widget member
+    test::FakePort port;
+    ScopeCore core{port};
+    CLineChart chart;
+    Form form;
+    zelbo::RecordingMessageService messages;
+    std::unique_ptr<ScopeBinder> binder;
+    int arms = 0;
+};
+
+} // namespace
+
+TEST_F(BinderTest, ShowsTheStartUpStateAndFillsTheCombos)
+{
+    for (int id = 1014; id <= 1017; ++id)
+        EXPECT_TRUE(form.get<QCheckBox>(id)->isChecked()) << id;
+    EXPECT_EQ(form.get<QComboBox>(1168)->count(), 3);
+    EXPECT_EQ(form.get<QComboBox>(1168)->itemText(2), "ICC");
+    EXPECT_EQ(form.get<QComboBox>(1174)->itemText(0), "OUT2A");
+    EXPECT_EQ(form.get<QComboBox>(1173)->currentIndex(), 1);
+    EXPECT_FALSE(form.get<QComboBox>(1172)->isEnabled());
+    EXPECT_EQ(form.get<QLineEdit>(1080)->text(), "20 V");
+    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), "2.5 ms");
+    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 11);
+    EXPECT_EQ(form.get<QSlider>(1013)->value(), 6);
+    EXPECT_EQ(form.get<QSlider>(1013)->toolTip(), "150 kHz");
+    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "ON");
+    EXPECT_EQ(form.get<QSlider>(1072)->value(), 2048);
+    EXPECT_FALSE(form.get<QSlider>(1072)->isEnabled());
+    EXPECT_EQ(form.get<QLineEdit>(1073)->text(), "0.000");
+    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Run");
+    EXPECT_EQ(chart.traces().size(), 4u);
+}
+
+TEST_F(BinderTest, HorizontalControls)
+{
+    form.get<QSpinBox>(1089)->setValue(20);
+    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 15);
+    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), "2.5 s");
+    EXPECT_EQ(chart.timePerDivText(), "2.5 s");
+
+    form.get<QCheckBox>(1190)->setChecked(true);
+    form.get<QSlider>(1013)->setValue(15);
+    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 5);
+    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), QString::fromUtf8("25 µs"));
+    EXPECT_EQ(port.last(0x72), 0);
+}
+
+TEST_F(BinderTest, SourceAndOutputChanges)
+{
+    form.get<QComboBox>(1168)->setCurrentIndex(1); // CH1 current
+    EXPECT_EQ(port.last(0x78), 0x14);
+    EXPECT_EQ(form.get<QSpinBox>(1085)->maximum(), 6);
+    EXPECT_EQ(form.get<QLineEdit>(1080)->text(), "10 A");
+    EXPECT_TRUE(form.get<QComboBox>(1172)->isEnabled());
+    form.get<QComboBox>(1172)->setCurrentIndex(1);
+    EXPECT_EQ(core.directionSign(0), -1.0);
+    EXPECT_EQ(binder->channelDialog(0)->nameEdit()->text(), "OUT1B");
+    EXPECT_EQ(core.channel(0).label, "OUT1B");
+
+    // The dialog's source radios drive the same setting.
+    binder->channelDialog(1)->sourceButtons()->button(2)->click();
+    EXPECT_EQ(form.get<QComboBox>(1169)->currentIndex(), 2);
+    EXPECT_EQ(core.source(1), Source::Icc);
+    EXPECT_FALSE(form.get<QComboBox>(1173)->isEnabled());
+}
+
+TEST_F(BinderTest, TriggerControls)
+{
+    form.get<QPushButton>(1024)->click();
+    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "OFF");
+    EXPECT_TRUE(form.get<QSlider>(1072)->isEnabled());
+    EXPECT_FALSE(form.get<QSlider>(1092)->isEnabled());
+    port.take();
+
+    form.get<QSlider>(1072)->setValue(0);
+    EXPECT_EQ(form.get<QLineEdit>(1073)->text(), "36.000");
+    EXPECT_FALSE(port.last(0x76)); // applied a moment later
+    QTest::qWait(40);
+    EXPECT_EQ(port.last(0x76), 0xFF);
+    EXPECT_EQ(port.last(0x77), 0x09);
+
+    auto* edit = form.get<QLineEdit>(1073);
+    edit->setText("zz");
+    emit edit->editingFinished();
+    EXPECT_EQ(edit->text(), "0.000");
+    EXPECT_EQ(form.get<QSlider>(1072)->value(), 2048);
+
+    form.get<QPushButton>(1027)->click();
+    EXPECT_EQ(form.get<QPushButton>(1027)->text(), "-");
+    EXPECT_EQ(port.last(0x77), 0x88);
+
+    form.get<QRadioButton>(1107)->click();
+    EXPECT_EQ(core.triggerChannel(), 2);
+    EXPECT_EQ(core.channel(2).triggerFlag, 1);
+}
+
+TEST_F(BinderTest, RunChannelsAndDialogSettings)
+{
+    form.get<QPushButton>(1026)->click();
+    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Stop");
+    EXPECT_EQ(arms, 1);
+    form.get<QCheckBox>(1015)->setChecked(false);
+    EXPECT_FALSE(chart.hasTrace("CH2"));
+    EXPECT_EQ(port.last(0x70), 0x0F);
+    form.get<QPushButton>(1026)->click();
+    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Run");
+    EXPECT_EQ(port.last(0x70), 0x00);
+
+    auto* dlg = binder->channelDialog(0);
+    form.get<QPushButton>(1018)->click();
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(form.get<QPushButton>(1018)->text(), "<");
+    dlg->positionSlider()->setValue(-4); // two divisions up
+    EXPECT_EQ(core.channel(0).verticalPosition, 4);
+    EXPECT_EQ(dlg->divEdit()->text(), "2.0");
+    dlg->nameEdit()->setText("Coil");
+    emit dlg->nameEdit()->editingFinished();
+    EXPECT_EQ(core.channel(0).label, "Coil");
+    dlg->colourPicker()->setCurrentIndex(7); // Blue
+    emit dlg->colourPicker()->activated(7);
+    EXPECT_EQ(core.channel(0).colour, 0xFF0000FFu);
+    form.get<QPushButton>(1018)->click();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
+}
+
+TEST_F(BinderTest, SavesTheWaveformAndReportsAFailure)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("TQ5170.jpeg");
+    EXPECT_TRUE(binder->saveWaveformTo(path));
+    EXPECT_FALSE(QImageReader(path).read().isNull());
+    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_FALSE(binder->saveWaveformTo(dir.filePath("no/such/dir/x.jpeg")));
+    ASSERT_EQ(messages.shown().size(), 1u);
+    EXPECT_EQ(messages.shown()[0].icon, zelbo::MsgIcon::Warning);
+
+    QFileDialog fd;
+    configureWaveformDialog(fd);
+    EXPECT_EQ(fd.nameFilters(), QStringList{"JPEG (*.jpeg)"});
+    EXPECT_EQ(fd.defaultSuffix(), "jpeg");
+    EXPECT_EQ(fd.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(fd.testOption(QFileDialog::DontConfirmOverwrite));
+}
+
+TEST(ChartViewTest, ForwardsMouseKeysWheelAndButtons)
+{
+    app();
+    CLineChart chart;
+    chart.configureForScope();
+    ChartView view(chart);
+    view.resize(800, 450);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_EQ(chart.size(), QSize(800, 450));
+
+    QTest::keyClick(&view, Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(chart.xStart(), chart.xWidth() / 20);
+    view.scrollEarlierButton()->click();
+    EXPECT_DOUBLE_EQ(chart.xStart(), 0.0);
+
+    // Fine wheel steps add up to one notch.
+    for (int i = 0; i < 4; ++i) {
+        QWheelEvent e(QPointF(100, 100), view.mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 30),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&view, &e);
+    }
+    EXPECT_DOUBLE_EQ(chart.xStart(), chart.xWidth() / 20);
+
+    const QPoint a = chart.plotRect().topLeft() + QPoint(50, 50);
+    QTest::mousePress(&view, Qt::LeftButton, {}, a);
+    QTest::mouseMove(&view, a + QPoint(100, 80));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, a + QPoint(100, 80));
+    EXPECT_TRUE(chart.zoomed());
+
+    QTest::mouseDClick(&view, Qt::LeftButton, {}, a);
+    EXPECT_TRUE(chart.startCursorOn());
+    view.startRefresh();
+    EXPECT_TRUE(view.refreshing());
+}
+
+TEST(ChannelDlgTest, PositionTextsAndNameLimit)
+{
+    app();
+    EXPECT_EQ(CChannelDlg::positionText(0), "0.0");
+    EXPECT_EQ(CChannelDlg::positionText(-10), "5.0");
+    EXPECT_EQ(CChannelDlg::positionText(3), "-1.5");
+    CChannelDlg dlg(2);
+    EXPECT_EQ(dlg.nameEdit()->maxLength(), 7);
+    std::vector<ChannelSettings> got;
+    QObject::connect(&dlg, &CChannelDlg::settingsChanged, [&](int ch, const ChannelSettings& s) {
+        EXPECT_EQ(ch, 2);
+        got.push_back(s);
+    });
+    dlg.divEdit()->setText("-2.5");
+    emit dlg.divEdit()->editingFinished();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(dlg.positionSlider()->value(), 5);
+    EXPECT_EQ(got.back().position, -5);
+    dlg.divEdit()->setText("9");
+    emit dlg.divEdit()->editingFinished();
+    EXPECT_EQ(dlg.positionSlider()->value(), -10); // clamped to +5 div
+    dlg.setPosition(3); // programmatic: no report
+    EXPECT_EQ(got.size(), 2u);
+    EXPECT_EQ(dlg.divEdit()->text(), "1.5");
+}
+
+namespace {
+class ScriptedPicker : public CColourPickerCB {
+public:
+    QColor answer;
+protected:
+    QColor askCustomColour(const QColor&) override { return answer; }
+};
+} // namespace
+
+TEST(ColourPickerTest, NamedAndCustomColours)
+{
+    app();
+    EXPECT_EQ(CColourPickerCB::colorRefToArgb(0x007FFF), 0xFFFF7F00u); // Orange
+    EXPECT_EQ(CColourPickerCB::argbToColorRef(0xFF00CCFF), 0xFFCC00u); // Cyan
+    ScriptedPicker p;
+    ASSERT_EQ(p.count(), 10);
+    EXPECT_EQ(p.itemText(1), "Brown");
+    EXPECT_EQ(p.itemText(9), "Custom...");
+    std::vector<QRgb> chosen;
+    QObject::connect(&p, &CColourPickerCB::colourChosen, [&](QRgb c) { chosen.push_back(c); });
+
+    p.setCurrentIndex(4);
+    emit p.activated(4);
+    EXPECT_EQ(chosen.back(), 0xFFFFD700u); // Yellow
+
+    p.answer = QColor(); // cancelled: back to the previous choice, nothing reported
+    p.setCurrentIndex(9);
+    emit p.activated(9);
+    EXPECT_EQ(p.colour(), 0xFFFFD700u);
+    EXPECT_EQ(chosen.size(), 1u);
+
+    p.answer = QColor(0x12, 0x34, 0x56);
+    p.setCurrentIndex(p.count() - 1);
+    emit p.activated(p.count() - 1);
+    EXPECT_EQ(chosen.back(), 0xFF123456u);
+    EXPECT_EQ(p.colour(), 0xFF123456u);
+    p.setColour(0xFF0000FF);
+    EXPECT_EQ(p.currentText(), "Blue");
+    EXPECT_EQ(p.colour(), 0xFF0000FFu);
+}
+
+TEST(MeterWndTest, OpenUntilAReadingArrives)
+{
+    app();
+    CMeterWnd m;
+    m.setLabel("Tj");
+    EXPECT_EQ(m.displayText(), "    OPEN");
+    m.setReading(25.04);
+    EXPECT_EQ(m.displayText(), "Tj 25.0");
+    m.setReading(std::nan(""));
+    EXPECT_EQ(m.displayText(), "    OPEN");
+    m.resize(m.sizeHint());
+    m.setReading(400); // off the scale: drawn clamped
+    EXPECT_FALSE(m.grab().isNull());
+}
