@@ -323,7 +323,7 @@ int Bridge::initializeUsb(const std::string& scriptPath)
 
     for (const ScriptRecord& r : records) {
         if (r.tag == 0xFF) {
-            std::this_thread::sleep_for(pauseTime);
+            if (pauseTime.count() > 0) std::this_thread::sleep_for(pauseTime);
             continue;
         }
         UsbEndpoint* e = dev_.endpointByAddress(r.endpoint);
