@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -303,6 +304,18 @@ TEST(BuiltinImage, EndsWithTheEndRecordAndHoldsOnlyShortRecords)
         EXPECT_LE(imageRecord(builtinImage(), i).length, 16);
     }
     EXPECT_EQ(imageRecord(builtinImage(), n - 1).type, 1);
+
+    // The firmware presents what the host checks for: 04b4:8613 and the
+    // manufacturer string "CYUSB FX2".
+    std::vector<std::uint8_t> ram(0x10000, 0);
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        const ImageRecordView r = imageRecord(builtinImage(), i);
+        std::copy_n(r.data, r.length, ram.begin() + r.address);
+    }
+    const Bytes device = fake::deviceDescriptor(0x04B4, 0x8613);
+    const Bytes maker = fake::stringDescriptor(u"CYUSB FX2");
+    EXPECT_NE(std::search(ram.begin(), ram.end(), device.begin(), device.end()), ram.end());
+    EXPECT_NE(std::search(ram.begin(), ram.end(), maker.begin(), maker.end()), ram.end());
 }
 
 // ---- script replay ------------------------------------------------------------------
