@@ -21,8 +21,9 @@ QGuiApplication& app()
     static int argc = 1;
     static char arg0[] = "scope_chart_test";
     static char* argv[] = {arg0, nullptr};
-    static QGuiApplication a(argc, argv);
-    return a;
+    // Never destroyed: Qt's own globals may already be gone at exit.
+    static auto* a = new QGuiApplication(argc, argv);
+    return *a;
 }
 
 void fill(ScopeChannel& ch, double periodUs, double (*f)(double))

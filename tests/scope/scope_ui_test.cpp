@@ -40,8 +40,9 @@ QApplication& app()
     static int argc = 1;
     static char arg0[] = "scope_ui_test";
     static char* argv[] = {arg0, nullptr};
-    static QApplication a(argc, argv);
-    return a;
+    // Never destroyed: Qt's own globals may already be gone at exit.
+    static auto* a = new QApplication(argc, argv);
+    return *a;
 }
 
 // The oscilloscope part of a main window: every control named "id<NNNN>".
