@@ -108,7 +108,8 @@ public:
     void setBusTiming(bool on);
     void setBusTiming(const BusTiming& costs); // and switches it on
     // Virtual time: board time only moves by advanceTime() and by modelled
-    // costs (bus time, time-outs), which then return at once.
+    // costs (bus time, time-outs), which then return at once. In real time
+    // advanceTime() does nothing.
     void setVirtualTime(bool on);
     void advanceTime(std::chrono::nanoseconds dt);
     std::int64_t nowNs() const;
