@@ -16,15 +16,29 @@ using namespace zelbo::scope;
 
 namespace {
 
+// One application for the whole run, torn down after the last test and
+// before the process's static objects go away.
+QGuiApplication* gApp = nullptr;
+
 QGuiApplication& app()
 {
     static int argc = 1;
-    static char arg0[] = "scope_chart_test";
+    static char arg0[] = "scope_test";
     static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's own globals may already be gone at exit.
-    static auto* a = new QGuiApplication(argc, argv);
-    return *a;
+    if (!gApp)
+        gApp = new QGuiApplication(argc, argv);
+    return *gApp;
 }
+
+class AppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        delete gApp;
+        gApp = nullptr;
+    }
+};
+[[maybe_unused]] auto* const gAppEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
 void fill(ScopeChannel& ch, double periodUs, double (*f)(double))
 {

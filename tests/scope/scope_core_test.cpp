@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -363,18 +364,22 @@ TEST_F(ScopeCoreTest, SwapsTracesWhileTheGuiReadsThem)
             core.processSweep(cap.areas(), {});
     });
     int whole = 0;
-    for (int k = 0; k < 2000; ++k) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int k = 0; (k < 2000 || core.sweepsConverted() < 50) && std::chrono::steady_clock::now() < deadline; ++k) {
         const auto& ch = core.channel(k % 4);
         {
             std::lock_guard lk(ch.traceMutex);
-            if (ch.trace.size() == kSamplesPerSweep && ch.trace.front().first == 0.0)
+            if (ch.trace.size() == kSamplesPerSweep && ch.trace.front().first == 0.0 &&
+                ch.trace.back().second == ch.trace.front().second)
                 ++whole;
         }
         if (k % 100 == 0)
             core.setSamplingRate(k % 16);
+        if (k % 64 == 0)
+            std::this_thread::yield();
     }
     stop = true;
     reader.join();
-    EXPECT_GT(core.sweepsConverted(), 0u);
+    EXPECT_GE(core.sweepsConverted(), 50u);
     EXPECT_GT(whole, 0);
 }

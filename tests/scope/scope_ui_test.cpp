@@ -35,15 +35,29 @@ using namespace zelbo::scope;
 
 namespace {
 
+// One application for the whole run, torn down after the last test and
+// before the process's static objects go away.
+QApplication* gApp = nullptr;
+
 QApplication& app()
 {
     static int argc = 1;
-    static char arg0[] = "scope_ui_test";
+    static char arg0[] = "scope_test";
     static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's own globals may already be gone at exit.
-    static auto* a = new QApplication(argc, argv);
-    return *a;
+    if (!gApp)
+        gApp = new QApplication(argc, argv);
+    return *gApp;
 }
+
+class AppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        delete gApp;
+        gApp = nullptr;
+    }
+};
+[[maybe_unused]] auto* const gAppEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
 // The oscilloscope part of a main window: every control named "id<NNNN>".
 class Form : public QWidget {
