@@ -256,9 +256,8 @@ QWidget* CTQ5170xHWPDlg::makeReferencesPanel()
     sub->setColumnStretch(3, 1);
     grid->addLayout(sub, 3, 0, 1, 3);
     for (int id : {1096, 1097, 1090}) addGroupMember(GroupSenseResistor, id);
-    // Two further reference sliders belong to the group where a board has them.
-    addGroupMember(GroupReferences, 1008);
-    addGroupMember(GroupReferences, 1009);
+    addGroupMember(GroupReferences, 1008); // duty slider (CLK group)
+    addGroupMember(GroupReferences, 1009); // PS indicator slider (pin table)
     return box;
 }
 
@@ -323,6 +322,9 @@ QWidget* CTQ5170xHWPDlg::makeClockPanel()
     numeric(dutyEdit, 56);
     auto* set = make<QPushButton>(1046, tr("Set"), box);
     set->setAutoDefault(false);
+    // The duty slider; Clk-In mode sets the duty in the field only.
+    auto* dutySlider = make<QSlider>(1008, Qt::Horizontal, box);
+    dutySlider->hide();
 
     grid->addWidget(cont, 0, 0, 1, 2);
     grid->addWidget(manual, 0, 2, 1, 2);
@@ -338,6 +340,7 @@ QWidget* CTQ5170xHWPDlg::makeClockPanel()
     dutyRow->addStretch(1);
     grid->addLayout(dutyRow, 2, 1, 1, 3);
     grid->addWidget(set, 2, 4);
+    grid->addWidget(dutySlider, 3, 0, 1, 5);
     grid->setColumnStretch(1, 1);
 
     for (int id : {1045, 1126, 1127, 1128, 1152}) addGroupMember(GroupClockInput, id);
@@ -372,7 +375,7 @@ QWidget* CTQ5170xHWPDlg::makeScopeChannelsPanel()
         auto* scale = make<QLineEdit>(1080 + ch, box);
         scale->setReadOnly(true);
         numeric(scale, 76);
-        auto* spin = make<SpinButton>(1084 + ch, box);
+        auto* spin = make<SpinButton>(1085 + ch, box);
 
         grid->addWidget(toggle, ch + 1, 0);
         grid->addWidget(popup, ch + 1, 1);
@@ -382,7 +385,7 @@ QWidget* CTQ5170xHWPDlg::makeScopeChannelsPanel()
         grid->addWidget(spin, ch + 1, 5);
 
         for (int id : {1014 + ch, 1018 + ch, 1172 + ch}) addGroupMember(GroupScopeChannels, id);
-        for (int id : {1168 + ch, 1080 + ch, 1084 + ch}) addGroupMember(GroupScopeSettings, id);
+        for (int id : {1168 + ch, 1080 + ch, 1085 + ch}) addGroupMember(GroupScopeSettings, id);
     }
     grid->setColumnStretch(2, 1);
     grid->setColumnStretch(3, 1);
@@ -396,7 +399,7 @@ QWidget* CTQ5170xHWPDlg::makeTimeBasePanel()
     auto* grid = new QGridLayout(box);
     grid->setVerticalSpacing(4);
 
-    auto* secEdit = make<QLineEdit>(1088, box);
+    auto* secEdit = make<QLineEdit>(1084, box);
     secEdit->setReadOnly(true);
     numeric(secEdit, 80);
     auto* secSpin = make<SpinButton>(1089, box);
@@ -404,22 +407,18 @@ QWidget* CTQ5170xHWPDlg::makeTimeBasePanel()
     grid->addWidget(secEdit, 0, 1);
     grid->addWidget(secSpin, 0, 2);
 
-    auto* rateEdit = make<QLineEdit>(1091, box);
-    rateEdit->setReadOnly(true);
-    numeric(rateEdit, 80);
-    auto* rateSpin = make<SpinButton>(1092, box);
-    grid->addWidget(caption(tr("SAMPLING RATE"), box), 1, 0);
-    grid->addWidget(rateEdit, 1, 1);
-    grid->addWidget(rateSpin, 1, 2);
-    auto* rateSlider = make<QSlider>(1013, Qt::Horizontal, box);
-    rateSlider->setRange(0, 15);
-    grid->addWidget(rateSlider, 2, 0, 1, 3);
+    grid->addWidget(caption(tr("SAMPLING RATE"), box), 1, 0, 1, 3);
+    auto* rate = make<QSlider>(1013, Qt::Horizontal, box);
+    rate->setRange(0, 15);
+    rate->setTickPosition(QSlider::TicksBelow);
+    rate->setPageStep(1);
+    grid->addWidget(rate, 2, 0, 1, 3);
 
     auto* autoLink = make<QCheckBox>(1190, tr("Auto"), box);
     grid->addWidget(autoLink, 3, 0, 1, 3);
     grid->setRowStretch(4, 1);
 
-    for (int id : {1088, 1089, 1091, 1092}) addGroupMember(GroupScopeSettings, id);
+    for (int id : {1084, 1089}) addGroupMember(GroupScopeSettings, id);
     return box;
 }
 
@@ -447,20 +446,30 @@ QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
     }
     grid->addLayout(chans, 1, 0, 1, 4);
 
-    auto* levelV = make<QLineEdit>(1072, box);
-    auto* levelA = make<QLineEdit>(1073, box);
-    numeric(levelV, 80);
-    numeric(levelA, 80);
-    levelV->setEnabled(false);
-    levelA->setEnabled(false);
-    grid->addWidget(caption(tr("Level"), box), 2, 0);
-    grid->addWidget(levelV, 2, 1, 1, 2);
-    grid->addWidget(unit(tr("V"), box), 2, 3);
-    grid->addWidget(levelA, 3, 1, 1, 2);
-    grid->addWidget(unit(tr("A"), box), 3, 3);
+    // The level: a slider and a field for a voltage source, another pair for
+    // a current source; only the pair of the trigger channel's source is live.
+    auto* levels = new QGridLayout;
+    levels->setHorizontalSpacing(10);
+    struct Pair {
+        int slider, edit;
+        const char* unitText;
+    };
+    const Pair pairs[] = {{1072, 1073, "V"}, {1092, 1091, "A"}};
+    for (int i = 0; i < 2; ++i) {
+        auto* slider = make<QSlider>(pairs[i].slider, Qt::Vertical, box);
+        slider->setMinimumHeight(70);
+        auto* edit = make<QLineEdit>(pairs[i].edit, box);
+        numeric(edit, 70);
+        slider->setEnabled(false);
+        edit->setEnabled(false);
+        levels->addWidget(caption(tr("Level [%1]").arg(tr(pairs[i].unitText)), box, Qt::AlignCenter), 0, i);
+        levels->addWidget(slider, 1, i, Qt::AlignHCenter);
+        levels->addWidget(edit, 2, i, Qt::AlignHCenter);
+    }
+    grid->addLayout(levels, 2, 0, 1, 4);
     grid->setColumnStretch(1, 1);
 
-    addGroupMember(GroupScopeSettings, 1024);
+    for (int id : {1024, 1091, 1092}) addGroupMember(GroupScopeSettings, id);
     return box;
 }
 
@@ -523,7 +532,10 @@ void CTQ5170xHWPDlg::buildPinTable()
     // The PS indicator's Low/High pair, kept out of sight.
     auto* low = make<QRadioButton>(1176, tr("Low"), pins);
     auto* high = make<QRadioButton>(1177, tr("High"), pins);
+    auto* psSlider = make<QSlider>(1009, Qt::Horizontal, pins);
+    psSlider->setRange(0, 1);
     low->setChecked(true);
     low->hide();
     high->hide();
+    psSlider->hide();
 }

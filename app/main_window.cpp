@@ -433,8 +433,9 @@ void CTQ5170xHWPDlg::powerButtonClicked(bool checked)
     if (QWidget* label = control(1109)) label->setEnabled(false);
     lockout_.start(kPowerLockoutMs);
 
-    // 2., 3.
-    link_->purgeInput();
+    // 2., 3. Without a started link there is no board to talk to (and the
+    // writes below are dropped).
+    if (link_->active()) link_->purgeInput();
     link_->queueWrite(0x2C, 0x02);
     link_->queueWrite(0x1A, 0x83);
     link_->queueWrite(0x2C, 0x0B);
@@ -453,7 +454,7 @@ void CTQ5170xHWPDlg::runPowerOn()
         temperature_.start(kTemperatureMs);
     }
     if (hooks_.applySupplyAndPins) hooks_.applySupplyAndPins();
-    link_->waitWriteDone(std::chrono::milliseconds(5000));
+    waitWritesSent();
 
     setCheckedQuietly(control(1026), true);
     if (hooks_.startScope) hooks_.startScope();
@@ -474,12 +475,19 @@ void CTQ5170xHWPDlg::runPowerOff()
     if (hooks_.stopClock) hooks_.stopClock();
     power_->setText(tr("ON"));
     link_->queueWrite(0x01, 0xE0); // supply off
-    link_->waitWriteDone(std::chrono::milliseconds(5000));
+    waitWritesSent();
     if (mode_ == 0) temperature_.stop();
     enableGroups(AllGroups, false);
     link_->queueWrite(0x22, 0x00); // PS pin low
     link_->queueWrite(0x23, 0x00);
     link_->queueWrite(0x1A, 0x87);
+}
+
+void CTQ5170xHWPDlg::waitWritesSent()
+{
+    // Without a running reader nothing is sent (and writes are dropped):
+    // there is nothing to wait for.
+    if (link_->readerRunning()) link_->waitWriteDone(std::chrono::milliseconds(5000));
 }
 
 void CTQ5170xHWPDlg::lockoutExpired()
@@ -663,7 +671,7 @@ void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
             sleepMs(500);
         }
     }
-    if (link_->active()) link_->waitWriteDone(std::chrono::milliseconds(5000));
+    if (link_->active()) waitWritesSent();
     closing_ = true;
     // Shutdown traffic while the link is active, then the reader stops.
     link_->shutdown();

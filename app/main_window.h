@@ -163,6 +163,7 @@ private:
     void clockRunEnded();
     void temperatureTick();
     void lockoutExpired();
+    void waitWritesSent();
     void linkStartDone(int result);
 
     // Bring-up observer (bring-up worker thread) and link observer.

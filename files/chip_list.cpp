@@ -103,8 +103,12 @@ ChipList::ChipList()
 
 int ChipList::load(const std::filesystem::path& path, MessageService& messages)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A folder opens like a file here but reads as nothing: refuse it too.
+    std::error_code ec;
+    const bool regular = std::filesystem::is_regular_file(path, ec);
+    std::ifstream in;
+    if (regular) in.open(path, std::ios::binary);
+    if (!regular || !in) {
         messages.show(kChipOpenFailed, kChipListCaption, MsgIcon::Error);
         return -1;
     }

@@ -1,14 +1,17 @@
 #include "widgets/spin_button.h"
 
-#include <algorithm>
-
 #include <QEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
-SpinButton::SpinButton(QWidget* parent) : QWidget(parent)
+SpinButton::SpinButton(QWidget* parent) : QAbstractSlider(parent)
 {
+    setOrientation(Qt::Vertical);
+    setRange(0, 100);
+    setSingleStep(1);
+    setPageStep(1);
+    setFocusPolicy(Qt::NoFocus);
+
     auto* box = new QVBoxLayout(this);
     box->setContentsMargins(0, 0, 0, 0);
     box->setSpacing(0);
@@ -30,43 +33,23 @@ SpinButton::SpinButton(QWidget* parent) : QWidget(parent)
     updateButtons();
 }
 
-void SpinButton::setRange(int minimum, int maximum)
-{
-    min_ = std::min(minimum, maximum);
-    max_ = std::max(minimum, maximum);
-    setValue(value_);
-    updateButtons();
-}
+QSize SpinButton::sizeHint() const { return {18, 24}; }
 
-void SpinButton::setValue(int value)
+void SpinButton::sliderChange(SliderChange change)
 {
-    const int v = std::clamp(value, min_, max_);
-    if (v == value_) {
-        updateButtons();
-        return;
-    }
-    value_ = v;
+    QAbstractSlider::sliderChange(change);
     updateButtons();
-    emit valueChanged(value_);
-}
-
-void SpinButton::wheelEvent(QWheelEvent* event)
-{
-    if (!isEnabled()) return;
-    const int dy = event->angleDelta().y();
-    if (dy > 0) stepUp();
-    else if (dy < 0) stepDown();
-    event->accept();
 }
 
 void SpinButton::changeEvent(QEvent* event)
 {
+    QAbstractSlider::changeEvent(event);
     if (event->type() == QEvent::EnabledChange) updateButtons();
-    QWidget::changeEvent(event);
 }
 
 void SpinButton::updateButtons()
 {
-    up_->setEnabled(isEnabled() && value_ < max_);
-    down_->setEnabled(isEnabled() && value_ > min_);
+    if (!up_ || !down_) return;
+    up_->setEnabled(isEnabled() && value() < maximum());
+    down_->setEnabled(isEnabled() && value() > minimum());
 }

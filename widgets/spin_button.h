@@ -1,41 +1,32 @@
 #pragma once
 // A pair of small up/down arrow buttons that step an integer position within a
 // range, for use beside a read-only text field (the field shows whatever the
-// position means: a scale, a rate, a ratio).
+// position means: a scale, a rate, a ratio). It is a QAbstractSlider, so code
+// that binds sliders binds it too: value(), setRange(), valueChanged().
 
-#include <QWidget>
+#include <QAbstractSlider>
 
 class QToolButton;
 
-class SpinButton : public QWidget {
+class SpinButton : public QAbstractSlider {
     Q_OBJECT
 public:
     explicit SpinButton(QWidget* parent = nullptr);
 
-    void setRange(int minimum, int maximum);
-    int minimum() const { return min_; }
-    int maximum() const { return max_; }
-    int value() const { return value_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 public slots:
-    // Clamps into the range; emits valueChanged only when the position moves.
-    void setValue(int value);
-    void stepUp() { setValue(value_ + 1); }
-    void stepDown() { setValue(value_ - 1); }
-
-signals:
-    void valueChanged(int value);
+    void stepUp() { triggerAction(SliderSingleStepAdd); }
+    void stepDown() { triggerAction(SliderSingleStepSub); }
 
 protected:
-    void wheelEvent(QWheelEvent* event) override;
+    void sliderChange(SliderChange change) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void updateButtons();
 
-    QToolButton* up_;
-    QToolButton* down_;
-    int min_ = 0;
-    int max_ = 100;
-    int value_ = 0;
+    QToolButton* up_ = nullptr;
+    QToolButton* down_ = nullptr;
 };

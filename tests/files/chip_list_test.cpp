@@ -141,6 +141,11 @@ TEST(ChipListLoad, MissingFileShowsItsMessageAndFails)
     EXPECT_EQ(messages.shown()[0].text, "Unable to open chip file list.\nPlease reinstall software.");
     EXPECT_EQ(messages.shown()[0].caption, "Error - Loading Chiplist");
     EXPECT_FALSE(list.chipName().has_value());
+
+    // A folder in the file's place is just as unreadable.
+    messages.clear();
+    EXPECT_EQ(list.load(std::filesystem::temp_directory_path(), messages), -1);
+    EXPECT_EQ(messages.shown().size(), 1u);
 }
 
 TEST(ChipListUse, ChipsOfAnotherModeAreHiddenAndSelectionTakesCoefficients)
