@@ -462,7 +462,10 @@ void FpgaLink::communicationFailure()
     active_.store(false);
     stop_.set(); // the reader ends at its next check
     wake_.set();
-    messages_.show(kCommErrorText, kCommErrorCaption, MsgIcon::Error);
+    // While the window shuts the link down it is closing already, and may be
+    // waiting for the reader: do not hold the reader in a message box then.
+    if (!closing_.load())
+        messages_.show(kCommErrorText, kCommErrorCaption, MsgIcon::Error);
     if (auto h = handlers(); h->communicationError)
         h->communicationError();
     requestCloseOnce();
@@ -603,6 +606,7 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
 
 bool FpgaLink::shutdown()
 {
+    closing_.store(true);
     const auto wait = options_.timings.doneWait;
     // Waits until the queued writes have left the host. Without a reader (it
     // stopped after a failed write) nothing would send them: send them here.

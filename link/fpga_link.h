@@ -142,7 +142,8 @@ public:
     int start(BringUpObserver& progress, LinkObserver& window);
     // Shutdown traffic (only while the link is active), then stops the reader.
     // Every wait is bounded; false when the reader did not end in time (the
-    // destructor then waits for it).
+    // destructor then waits for it). A communication error found from here on
+    // ends the link without its message box: the window is closing already.
     bool shutdown();
     // Closes the device (when bring-up opened one) and releases the library.
     void releaseBridge();
@@ -247,6 +248,7 @@ private:
     std::atomic<bool> scopeAllowed_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> closeRequested_{false};
+    std::atomic<bool> closing_{false}; // shutdown() has begun
     boost::once_flag readerAliveOnce_ = BOOST_ONCE_INIT;
 
     Event writeDone_{Event::Reset::Manual, false, "m_csSCRWriteDone"};

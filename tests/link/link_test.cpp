@@ -320,6 +320,21 @@ TEST_F(LinkTest, BoardThatNeverAcceptsCommandsEndsTheLink)
     EXPECT_EQ(messages.shown().size(), 1u);
 }
 
+TEST_F(LinkTest, CommunicationErrorDuringShutdownShowsNoMessage)
+{
+    // The window is closing and may be waiting for the reader: the reader must
+    // not sit in a message box then.
+    auto& l = make();
+    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_TRUE(eventually([&] { return l.pendingLength() == 0 && l.writeDone().isSet(); }));
+    fake().edit([](FakeScript& s) { s.acceptsCommands = false; });
+    EXPECT_TRUE(l.shutdown());
+    EXPECT_FALSE(l.readerRunning());
+    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_EQ(commErrors.load(), 1);
+    EXPECT_FALSE(l.active());
+}
+
 TEST_F(LinkTest, FailedCommandWriteStopsTheReaderAndAsksToClose)
 {
     auto& l = make();
