@@ -16,6 +16,23 @@ constexpr std::array<std::uint32_t, kChannels> kDefaultColours{
 
 int clampIndex(int index, int last) { return std::clamp(index, 0, last); }
 
+// Samples first..first+count-1 of a capture block into trace points:
+// value = raw x (scale for positive or negative raw) + add.
+template <bool WriteTimes>
+void convertRun(TracePoint* out, const std::uint8_t* raw, std::size_t first, std::size_t count, double period,
+                double scalePos, double scaleNeg, double add)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t i = first + j;
+        const int u = ((raw[2 * i] & 0x03) << 8) | raw[2 * i + 1];
+        const int r = (u ^ 0x200) - 0x200; // 10-bit two's complement
+        const double s = r < 0 ? scaleNeg : scalePos;
+        if constexpr (WriteTimes)
+            out[j].first = static_cast<double>(i) * period;
+        out[j].second = r * s + add;
+    }
+}
+
 } // namespace
 
 ScopeCore::ScopeCore(link::CommandPort& port) : port_(port)
@@ -617,26 +634,35 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         if (scratch.size() != kSamplesPerSweep) {
             scratch.clear();
             scratch.resize(kSamplesPerSweep); // within capacity: no allocation
+            scratchPeriod_[n] = 0.0;
         }
+        const bool timesValid = scratchPeriod_[n] == period;
         const std::uint8_t* raw = areas[n].data();
-        const std::size_t available = std::min(areas[n].size() / 2, kSamplesPerSweep);
-        std::size_t i = 0;
-        auto fill = [&](TracePoint* out, std::size_t count) {
-            for (std::size_t j = 0; j < count; ++j, ++i) {
-                const int r = i < available ? decodeSample(raw[2 * i], raw[2 * i + 1]) : 0;
-                out[j].first = static_cast<double>(i) * period;
-                out[j].second = r * scale[r < 0] + add;
-            }
-        };
+        if (areas[n].size() < kCaptureBytes) {
+            // A short block reads as zeros beyond its end.
+            std::fill(shortBlock_.begin(), shortBlock_.end(), std::uint8_t{0});
+            if (!areas[n].empty())
+                std::copy(areas[n].begin(), areas[n].end(), shortBlock_.begin());
+            raw = shortBlock_.data();
+        }
+        // The buffer is only ever overwritten in place, so its two contiguous
+        // halves keep their layout and sample i stays where it was.
         auto one = scratch.array_one();
-        fill(one.first, one.second);
         auto two = scratch.array_two();
-        fill(two.first, two.second);
+        if (timesValid) {
+            convertRun<false>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
+            convertRun<false>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
+        } else {
+            convertRun<true>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
+            convertRun<true>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
+        }
 
         {
             std::lock_guard lk(channels_[n].traceMutex);
             channels_[n].trace.swap(scratch);
         }
+        scratchPeriod_[n] = tracePeriod_[n];
+        tracePeriod_[n] = period;
         done = static_cast<std::uint8_t>(done | (1u << n));
     }
     sweeps_.fetch_add(1);

@@ -186,8 +186,13 @@ private:
 
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> sweeps_{0};
-    // Scratch traces exchanged with the channels' traces (reader thread only).
+    // Scratch traces exchanged with the channels' traces (reader thread only),
+    // and the sample period whose times each buffer already holds (0 = none):
+    // times only change with the sampling rate, so most sweeps write values only.
     std::array<Trace, kChannels> scratch_;
+    std::array<double, kChannels> scratchPeriod_{};
+    std::array<double, kChannels> tracePeriod_{};
+    std::array<std::uint8_t, kCaptureBytes> shortBlock_{};
 };
 
 } // namespace zelbo::scope

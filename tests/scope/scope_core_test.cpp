@@ -323,6 +323,17 @@ TEST_F(ScopeCoreTest, SweepConversionScalesOffsetsAndTimes)
     EXPECT_NEAR(core.channel(2).trace[10].second, +(6.22 + 0.25), 1e-9);
     EXPECT_NEAR(core.channel(3).trace[10].second, -6.22 + 0.1, 1e-9);
     EXPECT_EQ(core.sweepsConverted(), 1u);
+
+    // Times follow the sampling rate in both buffers that take turns.
+    for (int rate : {15, 15, 15, 9, 9, 9}) {
+        core.setSamplingRate(rate);
+        core.processSweep(cap.areas(), off);
+        const double period = kSampleRates[static_cast<std::size_t>(rate)].periodUs;
+        const auto& t = core.channel(0).trace;
+        EXPECT_DOUBLE_EQ(t[4095].first, 4095 * period) << rate;
+        EXPECT_DOUBLE_EQ(t[1].first, period) << rate;
+        EXPECT_NEAR(t[0].second, 36.5, 1e-9);
+    }
 }
 
 TEST_F(ScopeCoreTest, SweepConversionRespectsRunAndControlByte)
