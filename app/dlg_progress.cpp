@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -47,6 +48,16 @@ void CDlgProgress::updateProgress(int step, int steps, const std::optional<QStri
 
 int CDlgProgress::position() const { return bar_->value(); }
 QString CDlgProgress::statusText() const { return text_->text(); }
+
+void CDlgProgress::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Centred on the screen, in front of the main window.
+    if (QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
 
 void CDlgProgress::closeEvent(QCloseEvent* event)
 {

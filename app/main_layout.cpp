@@ -141,10 +141,9 @@ void CTQ5170xHWPDlg::buildControls()
     middleBox->addLayout(scopeRow);
 
     leftBox->addWidget(makePowerPanel());
-    leftBox->addWidget(makeReferencesPanel());
+    leftBox->addWidget(makeReferencesPanel(), 1);
     leftBox->addWidget(makeSweepPanel());
     leftBox->addWidget(makeClockPanel());
-    leftBox->addStretch(1);
 
     rightBox->addWidget(makeTriggerPanel());
     rightBox->addWidget(makeAcquisitionPanel());
@@ -220,11 +219,13 @@ QWidget* CTQ5170xHWPDlg::makeReferencesPanel()
         title->setObjectName("columnTitle");
         auto* slider = make<QSlider>(col.slider, Qt::Vertical, box);
         slider->setMinimumHeight(110);
+        slider->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
         slider->setTickPosition(QSlider::TicksBothSides);
         auto* edit = make<QLineEdit>(col.edit, box);
         numeric(edit, 78);
         grid->addWidget(title, 0, c, Qt::AlignHCenter);
         grid->addWidget(slider, 1, c, Qt::AlignHCenter);
+        grid->setRowStretch(1, 1);
         grid->addWidget(edit, 2, c, Qt::AlignHCenter);
         addGroupMember(GroupReferences, col.slider);
         addGroupMember(GroupReferences, col.edit);

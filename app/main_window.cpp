@@ -198,7 +198,8 @@ void CTQ5170xHWPDlg::buildMenu()
     QMenu* help = bar->addMenu(tr("&Help"));
     QMenu* scope = help->addMenu(tr("&Oscilloscope"));
     add(scope, tr("&Calibrate"), ID_HELP_CALIBRATE);
-    add(help, tr("&Version Information"), ID_HELP_VERSION);
+    // F1 asks for help: the About box answers it.
+    add(help, tr("&Version Information"), ID_HELP_VERSION)->setShortcut(QKeySequence::HelpContents);
     help->addSeparator();
     // What the window menu's "About" entry offers elsewhere.
     QAction* about = help->addAction(tr("&About Zelbo..."));

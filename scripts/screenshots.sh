@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Regenerates docs/screenshots/*.png: the progress window during bring-up, the
+# main window on the simulated board and the About box, under a virtual X
+# server at 1280x800. Builds the program first when it is missing.
+#   scripts/screenshots.sh            (uses build/default)
+#   BUILD_DIR=build/app scripts/screenshots.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build/default}
+if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so ]]; then
+  scripts/install-deps.sh
+  if [[ $build == build/default ]]; then
+    cmake --preset default >/dev/null
+  else
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard
+fi
+
+out=docs/screenshots
+mkdir -p "$out"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$tmp/run" && chmod 700 "$tmp/run"
+# A fresh user: empty data folder (seeded on start), default profile.
+export XDG_DATA_HOME=$tmp/data XDG_CONFIG_HOME=$tmp/config XDG_RUNTIME_DIR=$tmp/run
+export ZELBO_BOARD=sim LANGUAGE=en LANG=C.UTF-8
+
+xvfb-run -a -s "-screen 0 1280x800x24" bash -s "$build/bin/zelbo" "$out" <<'INNER'
+set -euo pipefail
+zelbo=$1 out=$2
+"$zelbo" &
+pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+# The simulated board starts bare: the progress window shows the firmware
+# download and the FPGA image. Catch it while it is up.
+progress_visible() {
+  local w
+  for w in $(xdotool search --name '^Zelbo Evaluation Software$' 2>/dev/null); do
+    if xwininfo -id "$w" | grep -q 'Map State: IsViewable' &&
+       [[ $(xwininfo -id "$w" | awk '/Width:/ {print $2}') -lt 800 ]]; then
+      return 0
+    fi
+  done
+  return 1
+}
+for _ in $(seq 1 500); do
+  if progress_visible; then
+    sleep 0.1
+    import -window root "$out/progress.png"
+    break
+  fi
+  sleep 0.01
+done
+# Ready: the power button is enabled once the link runs.
+sleep 6
+import -window root "$out/main_window.png"
+# F1 (Help) opens the About box.
+win=$(xdotool search --name '^Zelbo Evaluation Software$' | head -n1)
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+xdotool key --window "$win" F1
+sleep 1
+import -window root "$out/about.png"
+kill $pid
+wait $pid 2>/dev/null || true
+INNER
+echo "screenshots written to $out"
+ls -l "$out"
