@@ -112,26 +112,25 @@ TEST_F(EndToEnd, FullStartFromABareBoardAndShutdown)
 
 TEST_F(EndToEnd, BringUpFailureTable)
 {
+    const char* noLibrary = "Error: Cannot find DLL file. Please reinstall software.";
     struct Case {
         const char* name;
         std::function<void()> prepare;
         int result;
-        const char* message; // or empty
+        const char* message;  // message box, or empty
+        const char* progress; // last progress text, or empty
     };
     const Case cases[] = {
-        {"missing library", [&] { options.libraryName = "libZelboNoSuchBridge.so"; }, 1,
-         "Error: Cannot find DLL file. Please reinstall software."},
+        {"missing library", [&] { options.libraryName = "libZelboNoSuchBridge.so"; }, 1, noLibrary, ""},
         {"library lacking an export",
          [&] { options.programFolder = std::filesystem::path(ZELBO_LINK_STUB_DIR) / "no-bulkread"; }, 1,
-         "Error: Cannot find DLL file. Please reinstall software."},
-        {"missing image file",
-         [&] {
-             std::filesystem::remove(folder / "Zelbo3.rbf");
-         },
-         1, "ERROR: RBF File Error"},
-        {"reset not acknowledged", [&] { board.stallRequest(0xB9); }, 3, ""},
-        {"configuration failing", [&] { board.setFailConfiguration(true); }, 1, ""},
-        {"firmware never identifies", [&] { board.setDownloadTakes(false); }, 3, ""},
+         noLibrary, ""},
+        {"missing image file", [&] { std::filesystem::remove(folder / "Zelbo3.rbf"); }, 1,
+         "ERROR: RBF File Error", "FPGA Configuration failed!"},
+        {"reset not acknowledged", [&] { board.stallRequest(0xB9); }, 3, "", "FPGA Reset failed!"},
+        {"configuration failing", [&] { board.setFailConfiguration(true); }, 1, "",
+         "FPGA Configuration failed!"},
+        {"firmware never identifies", [&] { board.setDownloadTakes(false); }, 3, "", "FPGA Reset failed!"},
     };
     const auto defaults = options;
     for (const auto& c : cases) {
@@ -147,14 +146,29 @@ TEST_F(EndToEnd, BringUpFailureTable)
         c.prepare();
         auto& l = make();
         EXPECT_EQ(l.start(observer, window), c.result);
-        if (*c.message)
-            EXPECT_EQ(messages.texts(), (std::vector<std::string>{c.message}));
-        else
+        if (*c.message) {
+            ASSERT_EQ(messages.texts(), (std::vector<std::string>{c.message}));
+            const auto m = messages.shown()[0];
+            EXPECT_EQ(m.caption, c.message == noLibrary ? kAppCaption : "EEPROM Evaluation System");
+            EXPECT_EQ(m.icon, c.message == noLibrary ? MsgIcon::Warning : MsgIcon::Error);
+        } else {
             EXPECT_TRUE(messages.shown().empty());
+        }
+        if (*c.progress) {
+            EXPECT_TRUE(observer.has(std::string("text:") + c.progress));
+            EXPECT_TRUE(observer.has("status:Not Ready..."));
+            EXPECT_EQ(observer.log().back(), "hide");
+        } else {
+            EXPECT_FALSE(observer.has("hide")); // the progress window stays up
+            EXPECT_EQ(l.bridge(), nullptr);
+        }
         EXPECT_FALSE(l.active());
         EXPECT_FALSE(l.readerRunning());
         EXPECT_TRUE(l.shutdown());
     }
+    // The last case: no firmware, no device handle, and pane 0 said so.
+    EXPECT_EQ(link->deviceHandle(), 0);
+    EXPECT_TRUE(observer.has("status:Failed to download firmware"));
 }
 
 class RunningLink : public EndToEnd {
@@ -190,13 +204,24 @@ TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
 
 TEST_F(RunningLink, BoardThatNeverAcceptsCommands)
 {
+    const auto polls = board.statusRequests();
     board.setNeverAcceptCommands(true);
     link->queueWrite(0x01, 0xE0);
     ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }, 30000ms));
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
+    EXPECT_EQ(messages.shown()[0].caption, kCommErrorCaption);
+    EXPECT_EQ(messages.shown()[0].icon, MsgIcon::Error);
     EXPECT_FALSE(link->active());
-    EXPECT_EQ(commErrors.load(), 1);
+    EXPECT_EQ(commErrors.load(), 1);  // the window drops its closing question
     EXPECT_EQ(closeRequests.load(), 1);
+    EXPECT_GT(board.statusRequests() - polls, 3000u);
+    EXPECT_TRUE(link->writeDone().isSet()); // waiters are released
+
+    // Later writes are dropped; a flush from another thread fails at once.
+    const auto pending = link->pendingLength();
+    link->queueWrite(0x02, 1);
+    EXPECT_EQ(link->pendingLength(), pending);
+    EXPECT_EQ(link->flushCommands(), pending ? 1 : 0);
     EXPECT_TRUE(link->shutdown());
     EXPECT_EQ(messages.shown().size(), 1u);
 }
@@ -208,9 +233,9 @@ TEST_F(RunningLink, FailingBulkWrite)
     ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }));
     EXPECT_EQ(closeRequests.load(), 1);
     EXPECT_TRUE(messages.shown().empty()); // the window asks before it closes
+    EXPECT_EQ(link->pendingLength(), 0u);  // the failed bytes are discarded
     EXPECT_TRUE(link->writeDone().isSet());
     // The shutdown traffic still reaches the board, sent without the reader.
-    board.clearLog();
     EXPECT_TRUE(link->shutdown());
     EXPECT_EQ(board.registerValue(0x1A), 0x88);
 }
@@ -223,6 +248,7 @@ TEST_F(RunningLink, BoardVanishesMidRun)
     ASSERT_TRUE(eventually([&] { return !link->readerRunning(); }, 30000ms));
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
     EXPECT_FALSE(link->active());
+    EXPECT_EQ(commErrors.load(), 1);
     EXPECT_EQ(closeRequests.load(), 1);
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(link->shutdown());

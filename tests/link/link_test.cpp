@@ -296,30 +296,6 @@ TEST_F(LinkTest, FailedBringUpStartsNothing)
 
 // ---- failures ------------------------------------------------------------------------
 
-TEST_F(LinkTest, BoardThatNeverAcceptsCommandsEndsTheLink)
-{
-    auto& l = make();
-    ASSERT_EQ(l.start(observer, window), 0);
-    ASSERT_TRUE(eventually([&] { return l.pendingLength() == 0; }));
-    fake().edit([](FakeScript& s) { s.acceptsCommands = false; });
-    l.queueWrite(0x01, 0xE0);
-    ASSERT_TRUE(eventually([&] { return !l.readerRunning(); }));
-    EXPECT_FALSE(l.active());
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
-    EXPECT_EQ(messages.shown()[0].caption, kCommErrorCaption);
-    EXPECT_EQ(messages.shown()[0].icon, MsgIcon::Error);
-    EXPECT_EQ(commErrors.load(), 1);
-    EXPECT_EQ(closeRequests.load(), 1);
-    EXPECT_GT(fake().statusRequests(), 3000);
-    EXPECT_TRUE(l.writeDone().isSet()); // waiters are released
-
-    // Later writes are dropped; a flush from another thread fails at once.
-    l.queueWrite(0x02, 1);
-    EXPECT_EQ(l.flushCommands(), 1);
-    EXPECT_TRUE(l.shutdown());
-    EXPECT_EQ(messages.shown().size(), 1u);
-}
-
 TEST_F(LinkTest, CommunicationErrorDuringShutdownShowsNoMessage)
 {
     // The window is closing and may be waiting for the reader: the reader must
@@ -333,42 +309,6 @@ TEST_F(LinkTest, CommunicationErrorDuringShutdownShowsNoMessage)
     EXPECT_TRUE(messages.shown().empty());
     EXPECT_EQ(commErrors.load(), 1);
     EXPECT_FALSE(l.active());
-}
-
-TEST_F(LinkTest, FailedCommandWriteStopsTheReaderAndAsksToClose)
-{
-    auto& l = make();
-    ASSERT_EQ(l.start(observer, window), 0);
-    ASSERT_TRUE(eventually([&] { return l.pendingLength() == 0; }));
-    fake().edit([](FakeScript& s) { s.bulkWriteResult = 1; });
-    l.queueWrite(0x01, 0xE0);
-    ASSERT_TRUE(eventually([&] { return !l.readerRunning(); }));
-    EXPECT_EQ(closeRequests.load(), 1);
-    EXPECT_TRUE(messages.shown().empty()); // the window's own closing question follows
-    EXPECT_EQ(l.pendingLength(), 0u);      // the failed bytes are discarded
-    EXPECT_TRUE(l.writeDone().isSet());
-    EXPECT_TRUE(l.shutdown()); // still active: the traffic is tried, bounded, then done
-}
-
-TEST_F(LinkTest, VanishingBoardIsReportedOnceAndNothingHangs)
-{
-    auto& l = make();
-    ASSERT_EQ(l.start(observer, window), 0);
-    // A block is waiting when the board drops off: the read of it fails.
-    fake().edit([](FakeScript& s) { s.bulkReadResult = 1; });
-    fake().pushBlock(Block{});
-    ASSERT_TRUE(eventually([&] { return !l.readerRunning(); }));
-    fake().edit([](FakeScript& s) { s.vanished = true; });
-    const auto pending = l.pendingLength();
-    l.queueWrite(0x01, 0xE0); // dropped: the link is down
-    EXPECT_EQ(l.pendingLength(), pending);
-    EXPECT_FALSE(l.active());
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCommErrorText}));
-    EXPECT_EQ(closeRequests.load(), 1);
-    EXPECT_EQ(commErrors.load(), 1);
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_TRUE(l.shutdown());
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
 }
 
 TEST_F(LinkTest, FlushFromAnotherThreadSharesTheWireWithTheReader)
