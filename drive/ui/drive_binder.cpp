@@ -7,8 +7,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
-
-#include "widgets/spin_button.h"
+#include <QTableWidget>
 
 namespace zelbo::drive {
 
@@ -51,10 +50,7 @@ void setSliderQuiet(QWidget* w, int max, int page, int pos)
 
 void setIntQuiet(QWidget* w, int value)
 {
-    if (auto* sb = qobject_cast<SpinButton*>(w)) {
-        const QSignalBlocker block(sb);
-        sb->setValue(value);
-    } else if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+    if (auto* spin = qobject_cast<QSpinBox*>(w)) {
         const QSignalBlocker block(spin);
         spin->setValue(value);
     } else if (auto* s = qobject_cast<QAbstractSlider*>(w)) {
@@ -135,10 +131,7 @@ void DriveBinder::bindSenseResistor()
     if (auto* rate = qobject_cast<QLineEdit*>(w(ids_.rateField))) rate->setReadOnly(true);
     QWidget* spin = w(ids_.rateSpin);
     auto onRate = [this](int index) { core_.setRateIndex(index); };
-    if (auto* sb = qobject_cast<SpinButton*>(spin)) {
-        sb->setRange(0, 9);
-        connect(sb, &SpinButton::valueChanged, this, onRate);
-    } else if (auto* box = qobject_cast<QSpinBox*>(spin)) {
+    if (auto* box = qobject_cast<QSpinBox*>(spin)) {
         box->setRange(0, 9);
         connect(box, &QSpinBox::valueChanged, this, onRate);
     } else if (auto* s = qobject_cast<QAbstractSlider*>(spin)) {
@@ -264,6 +257,18 @@ void DriveBinder::refreshPins()
         const QSignalBlocker block(s);
         s->setRange(0, 1);
         s->setValue(high ? 1 : 0);
+    }
+    // The pin table's level column shows the pin panel's state.
+    if (auto* table = qobject_cast<QTableWidget*>(w(ids_.pinTable));
+        table && table->rowCount() >= kPinCount && table->columnCount() >= 2) {
+        for (int r = 0; r < kPinCount; ++r) {
+            const QString level = core_.pinHigh(kPinOrder[static_cast<std::size_t>(r)]) ? tr("High") : tr("Low");
+            if (QTableWidgetItem* item = table->item(r, 1)) {
+                if (item->text() != level) item->setText(level);
+            } else {
+                table->setItem(r, 1, new QTableWidgetItem(level));
+            }
+        }
     }
 }
 

@@ -31,7 +31,7 @@ struct DriveControlIds {
     int io = 1071;
     int rnfEdit = 1097;
     int rateField = 1096;
-    int rateSpin = 1090;       // SpinButton, QSpinBox or any QAbstractSlider, range 0..9
+    int rateSpin = 1090;       // QSpinBox or any QAbstractSlider (SpinButton), range 0..9
     int clkGroup = 1126;
     int continuous = 1127;
     int manual = 1128;
@@ -48,6 +48,7 @@ struct DriveControlIds {
     int psLow = 1176;          // PS indicator: radio pair and
     int psHigh = 1177;
     int psSlider = 1009;       // two-position slider (0 Low, 1 High)
+    int pinTable = 1051;       // QTableWidget: pin names, levels in column 1
 };
 
 class DriveBinder : public QObject {

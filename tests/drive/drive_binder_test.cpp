@@ -8,12 +8,14 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
 #include "drive/ui/clk_in_dlg.h"
 #include "drive/ui/drive_binder.h"
 #include "tests/drive/fake_port.h"
+#include "widgets/spin_button.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;
@@ -31,9 +33,10 @@ struct Form {
         for (int id : {1005, 1006, 1007, 1008, 1009}) add(id, new QSlider(id == 1009 ? Qt::Horizontal : Qt::Vertical));
         for (int id : {1068, 1069, 1070, 1071, 1097, 1096, 1152}) add(id, new QLineEdit);
         for (int id = 1159; id <= 1167; ++id) add(id, new QLineEdit);
-        add(1090, new QSpinBox);
+        add(1090, new SpinButton);
         add(1028, new QLabel);
         for (int id : {1045, 1046, 1104}) add(id, new QPushButton("Start"));
+        add(1051, new QTableWidget(5, 2));
         add(1176, new QRadioButton("Low"));
         add(1177, new QRadioButton("High"));
         clkGroup = new QGroupBox("CLK");
@@ -97,7 +100,7 @@ private slots:
         QVERIFY(f.c<QSlider>(1005)->invertedAppearance()); // position 0 at the top
         QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("0.20"));
         QCOMPARE(f.c<QLineEdit>(1096)->text(), QString("1 / 5"));
-        QCOMPARE(f.c<QSpinBox>(1090)->value(), 5);
+        QCOMPARE(f.c<QAbstractSlider>(1090)->value(), 5);
         QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("0 m"));
         QCOMPARE(f.c<QLabel>(1028)->text(), QString("Stepping Clk-In"));
         QVERIFY(f.c<QRadioButton>(1127)->isChecked());
@@ -155,7 +158,7 @@ private slots:
         DriveBinder binder(core, f.lookup());
         f.root.show();
         typeAndCommit(f.c<QLineEdit>(1069), "1");
-        f.c<QSpinBox>(1090)->setValue(9);
+        f.c<QAbstractSlider>(1090)->setValue(9);
         QCOMPARE(f.c<QLineEdit>(1096)->text(), QString("1 / 1"));
         QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("5000 m"));
         typeAndCommit(f.c<QLineEdit>(1097), "5");
@@ -225,6 +228,11 @@ private slots:
         QTest::mouseClick(panel.highRadio(Pin::Ps), Qt::LeftButton);
         QVERIFY(f.c<QRadioButton>(1177)->isChecked());
         QCOMPARE(f.c<QSlider>(1009)->value(), 1);
+        QTest::mouseClick(panel.highRadio(Pin::Mode1), Qt::LeftButton);
+        auto* table = f.c<QTableWidget>(1051);
+        QCOMPARE(table->item(0, 1)->text(), QString("High"));
+        QCOMPARE(table->item(2, 1)->text(), QString("Low"));
+        QCOMPARE(table->item(3, 1)->text(), QString("High"));
         core.handlePinDacRequest({135, 0, false}); // advance mode: no mirror
         QVERIFY(f.c<QRadioButton>(1177)->isChecked());
     }
