@@ -41,6 +41,7 @@ CChannelDlg::CChannelDlg(int channel, QWidget* parent) : QDialog(parent, Qt::Too
     slider_->setInvertedAppearance(true); // -10 (the highest position) at the top
     slider_->setInvertedControls(true);
     slider_->setValue(0);
+    slider_->setMinimumHeight(140);
     posLayout->addWidget(slider_);
     auto* marks = new QVBoxLayout;
     maxLabel_ = new QLabel(QString::asprintf("%.01f div", 5.0));
