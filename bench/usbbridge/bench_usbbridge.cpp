@@ -4,6 +4,7 @@
 // board directly. The difference of the pairs is the library's own cost.
 
 #include "board/sim_board_test.h"
+#include "tests/usbbridge/library_path.h"
 #include "usbbridge/usb_bridge.h"
 
 #include <benchmark/benchmark.h>
@@ -29,7 +30,7 @@ struct Library {
         board.startFirmware();
         board.configureFpga();
         ::setenv("ZELBO_BOARD", "sim", 1);
-        lib = dlopen("libUsbBridge.so", RTLD_NOW | RTLD_LOCAL);
+        lib = dlopen(bridgeLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
         if (lib == nullptr) {
             std::fprintf(stderr, "%s\n", dlerror());
             return;

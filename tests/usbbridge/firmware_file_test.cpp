@@ -2,6 +2,7 @@
 // loads a copy of the library from a folder of its own, next to such a file.
 
 #include "board/sim_board_test.h"
+#include "tests/usbbridge/library_path.h"
 #include "usbbridge/usb_bridge.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ struct LibraryCopy {
     {
         dir = fs::temp_directory_path() / ("zelbo_fw_" + std::to_string(::getpid()));
         fs::create_directories(dir);
-        fs::copy_file("libUsbBridge.so", dir / "libUsbBridge.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(bridgeLibraryPath(), dir / "libUsbBridge.so", fs::copy_options::overwrite_existing);
         std::ofstream(dir / "fx2fw.hex") << hex;
         ::setenv("ZELBO_BOARD", "sim", 1);
         lib = dlopen((dir / "libUsbBridge.so").c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -2,6 +2,7 @@
 // before the library is loaded, so nothing is ever opened.
 
 #include "board/sim_board_test.h"
+#include "tests/usbbridge/library_path.h"
 #include "usbbridge/usb_bridge.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ TEST(NoBoard, EveryExportReportsTheAbsentBoard)
     board.reset();
     board.setPresent(false);
     ::setenv("ZELBO_BOARD", "sim", 1);
-    void* lib = dlopen("libUsbBridge.so", RTLD_NOW | RTLD_LOCAL);
+    void* lib = dlopen(bridgeLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
 
     EXPECT_EQ(sym<decltype(&USB_Check)>(lib, "USB_Check")("CYUSB FX2"), -1);

@@ -7,6 +7,7 @@
 // waits; the tests stay short.
 
 #include "board/sim_board_test.h"
+#include "tests/usbbridge/library_path.h"
 #include "usbbridge/usb_bridge.h"
 
 #include <gtest/gtest.h>
@@ -372,7 +373,7 @@ struct Exports {
     void load_()
     {
         ::unsetenv("ZELBO_BOARD");
-        lib = dlopen("libUsbBridge.so", RTLD_NOW | RTLD_LOCAL);
+        lib = dlopen(bridgeLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(lib, nullptr) << dlerror();
         bind(check, "USB_Check");
         bind(init, "USB_Init");
