@@ -1,0 +1,228 @@
+// The main window without a board: its controls, groups, menus and events.
+#include <map>
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/dlg_progress.h"
+#include "app/language.h"
+#include "app/main_window.h"
+#include "common/message_service.h"
+
+namespace {
+
+const char* kChips = "#Chipname\tA\tB\tMode\nC1\t600\t2\t0\ta\tb\tc\td\nC2\t610\t2.1\t1\ta\tb\tc\td\n";
+
+struct Window : ::testing::Test {
+    zelbo::RecordingMessageService messages;
+    CDlgProgress progress;
+    QTemporaryDir data;
+    std::unique_ptr<CTQ5170xHWPDlg> w;
+
+    MainWindowSetup setup()
+    {
+        MainWindowSetup s;
+        s.messages = &messages;
+        s.progress = ProgressReporter(&progress);
+        s.dataFolder = data.path().toStdString();
+        s.defaultChipList = kChips;
+        s.startLinkWhenShown = false;
+        return s;
+    }
+    void SetUp() override { w = std::make_unique<CTQ5170xHWPDlg>(setup()); }
+    void TearDown() override
+    {
+        messages.queueAnswer(zelbo::MsgAnswer::Ok);
+        w->close();
+        w.reset();
+    }
+    // The control's own enable flag (a control inside a disabled frame is
+    // disabled too, whatever its own flag says).
+    bool enabled(int id) const { return !w->control(id)->testAttribute(Qt::WA_ForceDisabled); }
+};
+
+// The groups of enableGroups(), bit by bit (ids that exist in this window).
+const std::map<int, std::vector<int>> kGroups = {
+    {0x01, {1014, 1015, 1016, 1017, 1018, 1019, 1020, 1021, 1172, 1173, 1174, 1175}},
+    {0x02, {1080, 1081, 1082, 1083, 1084, 1085, 1086, 1087, 1088, 1089, 1168, 1169, 1170, 1171, 1024, 1023, 1026,
+            1091, 1092, 1156}},
+    {0x04, {1005, 1006, 1007, 1008, 1009, 1068, 1069, 1070, 1071, 1159, 1160, 1161, 1162, 1163, 1164, 1165, 1166,
+            1167}},
+    {0x08, {1028, 1043}},
+    {0x10, {1096, 1097, 1090}},
+    {0x20, {1045, 1126, 1127, 1128, 1152}},
+};
+
+} // namespace
+
+TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
+{
+    ASSERT_TRUE(w->initialised());
+    EXPECT_EQ(w->windowTitle(), "Zelbo Evaluation Software");
+    EXPECT_EQ(progress.statusText(), "Setting Default Values...");
+    EXPECT_EQ(progress.position(), 80); // step 4 of 5
+    EXPECT_FALSE(w->control(1025)->isEnabled());
+    for (const auto& [bit, ids] : kGroups)
+        for (int id : ids) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_TRUE(w->control(1192)->isHidden());
+    EXPECT_EQ(w->control<QLineEdit>(1152)->text(), "50.0");
+    EXPECT_EQ(w->control<QLineEdit>(1152)->maxLength(), 5);
+    QString chip;
+    EXPECT_EQ(w->requestChipName(&chip), 0);
+    EXPECT_EQ(chip, "C1"); // the first chip of mode 0
+}
+
+TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
+{
+    std::vector<int> ids = {1025, 1109, 1074, 1028, 1043, 1051, 1176, 1177, 1129, 1130, 1131, 1132, 1046, 1104,
+                            1143, 1144, 1042, 1013, 1190, 1027, 1072, 1073, 1105, 1106, 1107, 1108, 1234, 1032, 1192};
+    for (const auto& [bit, group] : kGroups) ids.insert(ids.end(), group.begin(), group.end());
+    for (int id : ids) {
+        QWidget* c = w->control(id);
+        ASSERT_NE(c, nullptr) << id;
+        EXPECT_EQ(c->objectName(), QStringLiteral("id%1").arg(id));
+    }
+    EXPECT_EQ(w->control(9999), nullptr);
+    const std::map<int, QString> captions = {{1025, "ON"}, {1043, "Change"}, {1127, "Continuous"}, {1128, "Manual"},
+                                             {1045, "Start"}, {1046, "Set"}, {1104, "Start"}, {1026, "Run"},
+                                             {1156, "CALIBRATE"}, {1014, " CH1"}, {1017, " CH4"}, {1024, "ON"},
+                                             {1027, "+"}, {1190, "Auto"}, {1132, "H"}, {1018, ">"}};
+    for (const auto& [id, text] : captions) {
+        auto* b = w->control<QAbstractButton>(id);
+        ASSERT_NE(b, nullptr) << id;
+        EXPECT_EQ(b->text(), text) << id;
+    }
+}
+
+TEST_F(Window, EnableGroupsSwitchesExactlyTheGroupsOfItsMask)
+{
+    for (const auto& [bit, ids] : kGroups) {
+        w->enableGroups(0x3F, false);
+        w->enableGroups(bit, true);
+        for (const auto& [other, otherIds] : kGroups)
+            for (int id : otherIds) EXPECT_EQ(enabled(id), other == bit) << "bit " << bit << " id " << id;
+    }
+}
+
+TEST_F(Window, DisablingTheChannelsStopsARunningScopeAndEnablingSettingsReappliesSources)
+{
+    int stopped = 0, reapplied = 0;
+    w->hooks().stopScope = [&] { ++stopped; };
+    w->hooks().reapplySourceChoices = [&] { ++reapplied; };
+    w->enableGroups(0x3F, true);
+    EXPECT_EQ(reapplied, 1);
+    w->control<QAbstractButton>(1026)->setChecked(true);
+    w->enableGroups(0x02, false); // settings only: Run stays
+    EXPECT_TRUE(w->control<QAbstractButton>(1026)->isChecked());
+    EXPECT_EQ(stopped, 0);
+    w->enableGroups(0x01, false);
+    EXPECT_FALSE(w->control<QAbstractButton>(1026)->isChecked());
+    EXPECT_EQ(stopped, 1);
+    w->enableGroups(0x01, false); // not running any more
+    EXPECT_EQ(stopped, 1);
+}
+
+TEST_F(Window, AChartSwapsInWhereThePlaceholderStood)
+{
+    w->resize(1280, 800);
+    w->show();
+    QApplication::processEvents();
+    QWidget* old = w->control(1042);
+    const QRect where = old->geometry();
+    auto* chart = new QWidget;
+    EXPECT_EQ(w->replaceControl(1042, chart), chart);
+    QApplication::processEvents();
+    EXPECT_EQ(w->control(1042), chart);
+    EXPECT_EQ(chart->objectName(), "id1042");
+    EXPECT_EQ(chart->geometry(), where);
+    EXPECT_TRUE(chart->isVisible());
+    EXPECT_EQ(w->replaceControl(4242, new QWidget(chart)), nullptr);
+}
+
+TEST_F(Window, BoardEventsAndTheEndOfACountedRun)
+{
+    w->onBoardEvent(0);
+    EXPECT_TRUE(w->control(1025)->isEnabled());
+    EXPECT_EQ(w->statusPaneText(0), "Ready...");
+
+    auto* sweep = w->control<QAbstractButton>(1104);
+    sweep->setChecked(true);
+    sweep->setText("Stop");
+    w->onBoardEvent(5);
+    EXPECT_FALSE(sweep->isChecked());
+    EXPECT_EQ(sweep->text(), "Start");
+
+    w->onBoardEvent(8);
+    for (const auto& [bit, ids] : kGroups)
+        for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
+    w->onBoardEvent(77); // unknown codes are ignored
+}
+
+TEST_F(Window, DynamicWindowGuardChecksPowerThenMode)
+{
+    w->onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
+    ASSERT_EQ(messages.texts(), std::vector<std::string>{"Please power on software first."});
+
+    // Powered on (no board: the writes are dropped) in another mode.
+    w->onBoardEvent(0);
+    QTest::mouseClick(w->control(1025), Qt::LeftButton);
+    ASSERT_TRUE(w->powerOn());
+    w->setMode(1);
+    messages.clear();
+    w->onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
+    ASSERT_EQ(messages.texts(), std::vector<std::string>{"This option is available in Clk-In mode or Pre-Driver only."});
+
+    w->setMode(0);
+    int shown = 0;
+    w->hooks().showDynamicWindow = [&] { return ++shown > 0; };
+    messages.clear();
+    w->onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(messages.shown().empty());
+}
+
+TEST_F(Window, LanguageMenuStoresTheChoiceAndAsksForARestartInThatLanguage)
+{
+    zelbo::app::LanguageSelector languages(QCoreApplication::applicationDirPath());
+    auto s = setup();
+    s.languages = &languages;
+    TearDown();
+    w = std::make_unique<CTQ5170xHWPDlg>(std::move(s));
+    messages.clear();
+
+    QAction* first = w->action(CTQ5170xHWPDlg::ID_LANGUAGE_FIRST);
+    QAction* second = w->action(CTQ5170xHWPDlg::ID_LANGUAGE_FIRST + 1);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(first->isChecked()); // the language in use
+    EXPECT_EQ(second->text(), "Deutsch");
+
+    second->trigger();
+    EXPECT_EQ(QSettings().value("LanguageId").toInt(), zelbo::app::languageId(QLocale::German));
+    ASSERT_EQ(messages.shown().size(), 1u);
+    EXPECT_EQ(messages.shown()[0].text, "Bitte starten Sie Zelbo neu.");
+    EXPECT_EQ(messages.shown()[0].icon, zelbo::MsgIcon::Information);
+    // The running program keeps its language.
+    EXPECT_EQ(w->action(CTQ5170xHWPDlg::ID_FILE_NEW)->text(), "&New");
+    QSettings().remove("LanguageId");
+}
+
+TEST_F(Window, ClosingWithoutALinkAsksAndCancelKeepsIt)
+{
+    messages.queueAnswer(zelbo::MsgAnswer::Cancel);
+    EXPECT_FALSE(w->close());
+    EXPECT_FALSE(w->closing());
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    EXPECT_TRUE(w->close());
+    EXPECT_TRUE(w->closing());
+    EXPECT_EQ(messages.texts().size(), 2u);
+}
