@@ -7,10 +7,15 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "scope/chart/line_chart.h"
 #include "scope/scope_channel.h"
+#include "scope/scope_core.h"
+#include "tests/scope/fakes.h"
 
 using namespace zelbo::scope;
 
@@ -219,4 +224,42 @@ TEST_F(ChartTest, DrawsTracesWhereTheScaleSaysAndExportsAJpeg)
     ASSERT_FALSE(back.isNull());
     EXPECT_EQ(back.size(), chart.size());
     EXPECT_FALSE(chart.saveJpeg(dir.filePath("missing/folder/x.jpeg")));
+}
+
+TEST(ChartWithCoreTest, DrawsWhileTheReaderSwapsSweepsIn)
+{
+    app();
+    test::FakePort port;
+    ScopeCore core(port);
+    CLineChart chart;
+    chart.configureForScope();
+    chart.setSize(QSize(640, 360));
+    core.setView(&chart);
+    core.applyDefaults();
+    core.setRunning(true);
+    std::array<std::vector<std::uint8_t>, kChannels> bytes;
+    CaptureAreas areas;
+    for (std::size_t n = 0; n < kChannels; ++n) {
+        bytes[n].assign(kCaptureBytes, 0);
+        for (std::size_t i = 0; i < kSamplesPerSweep; ++i)
+            bytes[n][2 * i + 1] = static_cast<std::uint8_t>(i * (n + 1));
+        areas[n] = std::span<const std::uint8_t>(bytes[n]);
+    }
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop.load())
+            core.processSweep(areas, {});
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int frames = 0;
+    while ((frames < 30 || core.sweepsConverted() < 30) && std::chrono::steady_clock::now() < deadline) {
+        chart.redraw();
+        chart.setStartCursor(true, chart.plotRect().left() + frames % 200);
+        EXPECT_EQ(chart.readouts(chart.startCursorX()).size(), 4u);
+        ++frames;
+    }
+    stop = true;
+    reader.join();
+    EXPECT_GE(core.sweepsConverted(), 30u);
+    EXPECT_GE(frames, 30);
 }
