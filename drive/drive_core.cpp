@@ -109,20 +109,20 @@ bool DriveCore::changeMode(int requestedMode, Vcc vcc, const ModeChangeHooks& ho
     return true;
 }
 
-void DriveCore::clearDacOutputs()
+void DriveCore::clearDacOutputs(link::CommandPort& port) const
 {
     for (DacChannel ch : {DacChannel::CwCcw, DacChannel::Ps, DacChannel::Enable, DacChannel::Mode0,
                           DacChannel::Mode1, DacChannel::Mth, DacChannel::Vref})
-        loadDacChannel(port_, ch, 0);
-    port_.pause(std::chrono::milliseconds(30));
-    port_.queueWrite(kModeSetupRegister, 1);
-    sendClockRegisters();
-    port_.queueWrite(clockreg::kSecondRun, 0);
-    port_.queueWrite(kScopeControl, 0, link::WriteClass::Scope);
-    port_.queueWrite(kScopeDividerHigh, 255, link::WriteClass::Scope);
-    port_.queueWrite(kScopeDividerTop, 15, link::WriteClass::Scope);
+        loadDacChannel(port, ch, 0);
+    port.pause(std::chrono::milliseconds(30));
+    port.queueWrite(kModeSetupRegister, 1);
+    writeClockRegisters(port, clockCounts(clockFrequency(), effectiveDuty(dutyText_)), clockRunning_);
+    port.queueWrite(clockreg::kSecondRun, 0);
+    port.queueWrite(kScopeControl, 0, link::WriteClass::Scope);
+    port.queueWrite(kScopeDividerHigh, 255, link::WriteClass::Scope);
+    port.queueWrite(kScopeDividerTop, 15, link::WriteClass::Scope);
     for (int i = 0; i < 4; ++i)
-        port_.queueWrite(static_cast<std::uint8_t>(kScopeChannelFirst + i), 4, link::WriteClass::Scope);
+        port.queueWrite(static_cast<std::uint8_t>(kScopeChannelFirst + i), 4, link::WriteClass::Scope);
 }
 
 void DriveCore::reset(const ModeChangeHooks& hooks)

@@ -89,7 +89,9 @@ public:
     bool changeMode(int requestedMode, Vcc vcc, const ModeChangeHooks& hooks = {});
     // All pin and reference DAC outputs to 0, the clock off, the scope front
     // end to its idle values.
-    void clearDacOutputs();
+    void clearDacOutputs() { clearDacOutputs(port_); }
+    // The same through another port (the link's start writes it this way).
+    void clearDacOutputs(link::CommandPort& port) const;
     // Every drive setting back to its default (no board traffic).
     void reset(const ModeChangeHooks& hooks = {});
 

@@ -260,6 +260,15 @@ TEST_F(DriveState, ConfirmedModeChangeResetsClearsAndReapplies)
     EXPECT_EQ(core.column(ColumnId::Vref).valueText(), "0.00");
 }
 
+TEST_F(DriveState, ClearingThroughAnotherPortLeavesOursAlone)
+{
+    FakePort other;
+    core.clearDacOutputs(other);
+    EXPECT_TRUE(port.ops.empty());
+    EXPECT_EQ(other.writes().size(), 21u + 1 + 9 + 1 + 7);
+    EXPECT_EQ(other.ops[21], Pause(30));
+}
+
 TEST_F(DriveState, ResetRestoresEveryDefault)
 {
     core.setLimitText(ColumnId::Clk, Limit::Max, "50k");
