@@ -419,6 +419,51 @@ void ScopeBinder::onDialogSettings(int n, const ChannelSettings& s)
     changed();
 }
 
+void ScopeBinder::setDefaults()
+{
+    core_.applyDefaults();
+    refreshFromCore();
+}
+
+void ScopeBinder::startScope()
+{
+    setChecked(w(ids_.runButton), true);
+    setCaption(w(ids_.runButton), QStringLiteral("Stop"));
+    if (!core_.running())
+        core_.setRunning(true);
+    changed();
+}
+
+void ScopeBinder::stopScope()
+{
+    setChecked(w(ids_.runButton), false);
+    setCaption(w(ids_.runButton), QStringLiteral("Run"));
+    if (core_.running())
+        core_.setRunning(false);
+    changed();
+}
+
+void ScopeBinder::applyTriggerState()
+{
+    core_.setTriggerOn(core_.triggerOn());
+    showTrigger();
+}
+
+void ScopeBinder::reapplySourceChoices()
+{
+    for (int n = 0; n < 4; ++n) {
+        core_.setSource(n, core_.source(n));
+        showChannel(n);
+    }
+    showTrigger();
+}
+
+void ScopeBinder::chartRefresh()
+{
+    if (view_)
+        view_->update();
+}
+
 void ScopeBinder::saveWaveform()
 {
     QWidget* parent = dialogs_[0] ? dialogs_[0]->parentWidget() : nullptr;

@@ -82,6 +82,22 @@ public:
     CChannelDlg* channelDialog(int n) const { return dialogs_.at(static_cast<std::size_t>(n)); }
     const ScopeControlIds& ids() const { return ids_; }
 
+    // ---- what the main window asks of the oscilloscope --------------------
+    // Defaults of a fresh start (four channels on) shown in every control.
+    void setDefaults();
+    // Run checked / unchecked from outside (power on and off, disabling the
+    // channel group): checks the button without a second run of its handler
+    // and starts or stops acquisition unless that already happened.
+    void startScope();
+    void stopScope();
+    // Re-sends the trigger state (power on).
+    void applyTriggerState();
+    // Shows each channel's source choice again, e.g. after enabling a group
+    // re-enabled the OUTPUT combos of voltage channels.
+    void reapplySourceChoices();
+    // The 100 ms refresh: repaints the chart view.
+    void chartRefresh();
+
 public slots:
     // Save Waveform: asks for a path and writes the chart as JPEG.
     void saveWaveform();

@@ -239,6 +239,37 @@ TEST_F(BinderTest, RunChannelsAndDialogSettings)
     EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
 }
 
+TEST_F(BinderTest, MainWindowHooks)
+{
+    // Power on checks Run itself; the hook must not start twice.
+    form.get<QPushButton>(1026)->setChecked(true);
+    binder->startScope();
+    EXPECT_EQ(arms, 1);
+    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Stop");
+    binder->stopScope();
+    EXPECT_FALSE(form.get<QPushButton>(1026)->isChecked());
+    EXPECT_FALSE(core.running());
+    EXPECT_EQ(port.last(0x70), 0x00);
+    binder->startScope();
+    EXPECT_EQ(arms, 2);
+    EXPECT_TRUE(form.get<QPushButton>(1026)->isChecked());
+
+    // Enabling a control group re-enables every OUTPUT combo; the source
+    // choices put the voltage channels' combos back.
+    for (int id = 1172; id <= 1175; ++id)
+        form.get<QComboBox>(id)->setEnabled(true);
+    form.get<QComboBox>(1169)->setCurrentIndex(1);
+    binder->reapplySourceChoices();
+    EXPECT_FALSE(form.get<QComboBox>(1172)->isEnabled());
+    EXPECT_TRUE(form.get<QComboBox>(1173)->isEnabled());
+
+    core.setTriggerOn(true);
+    port.take();
+    binder->applyTriggerState();
+    EXPECT_EQ(port.last(0x77), 0x08);
+    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "OFF");
+}
+
 TEST_F(BinderTest, SavesTheWaveformAndReportsAFailure)
 {
     QTemporaryDir dir;
