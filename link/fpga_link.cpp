@@ -320,6 +320,7 @@ bool FpgaLink::waitWriteDone(std::chrono::milliseconds timeout)
 
 bool FpgaLink::bridgeUsable() const
 {
+    boost::lock_guard lock(busMutex_);
     return bridge_ != nullptr;
 }
 
@@ -395,7 +396,8 @@ int FpgaLink::flushCommands()
             return 0;
         }
     }
-    if (failed_.load())
+    // A dead link, or no bridge at all (bring-up failed): nothing can be sent.
+    if (failed_.load() || !bridgeUsable())
         return 1;
 
     const auto& t = options_.timings;
@@ -462,6 +464,7 @@ void FpgaLink::communicationFailure()
     active_.store(false);
     stop_.set(); // the reader ends at its next check
     wake_.set();
+    writeDone_.set(); // nothing more will be sent: release whoever waits
     // While the window shuts the link down it is closing already, and may be
     // waiting for the reader: do not hold the reader in a message box then.
     if (!closing_.load())
@@ -554,6 +557,8 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
     int startResult = result;
     if (result == kBringUpReady) {
         purgeInput();
+        if (failed_.load())
+            return -1; // reported already
         {
             boost::lock_guard lock(threadMutex_);
             if (!reader_) {
@@ -565,11 +570,13 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
         (void)vendorRequest(0xB5, 0, 1);
         (void)readStatus();
         if (!readerAlive_.wait(options_.timings.readerAlive)) {
-            messages_.show(kReaderUnresponsiveText);
+            if (!failed_.load())
+                messages_.show(kReaderUnresponsiveText);
             return -1;
         }
         if (!hardwareReady_.wait(options_.timings.hardwareReady)) {
-            messages_.show(kNoHardwareReadyText);
+            if (!failed_.load())
+                messages_.show(kNoHardwareReadyText);
             return -1;
         }
         active_.store(true);

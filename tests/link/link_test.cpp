@@ -68,6 +68,9 @@ TEST_F(LinkTest, WritesAreGatedByLinkStateAndScopeCapability)
     l.queueWrite(0x10, 1); // before Hardware Ready: dropped
     l.queueRead(0x64);     // reads are not gated
     EXPECT_EQ(l.pendingLength(), 5u);
+    EXPECT_EQ(l.flushCommands(), 1); // no board yet: nothing sent, no error raised
+    EXPECT_EQ(l.pendingLength(), 5u);
+    EXPECT_TRUE(messages.shown().empty());
 
     fake().edit([](FakeScript& s) { s.scopeCapable = false; });
     int cleared = 0;
