@@ -383,6 +383,8 @@ std::size_t UsbDevice::readDescriptor(std::uint16_t wValue, std::uint16_t wIndex
 
 bool UsbDevice::readString(std::uint8_t index, std::u16string& field)
 {
+    // Index 0 means "no such string"; descriptor 0 is the language list.
+    if (index == 0) return false;
     std::uint8_t head[2] = {0, 0};
     if (readDescriptor(static_cast<std::uint16_t>(0x0300 | index), languageId, head, 2) < 2) return false;
     const std::uint16_t want = head[0];

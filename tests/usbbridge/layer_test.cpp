@@ -83,6 +83,7 @@ TEST(UsbDevice, FirmwareEndpointListAndShortcuts)
     EXPECT_EQ(dev.endpointByAddress(0x01), nullptr);
     EXPECT_TRUE(dev.highSpeed);
     EXPECT_EQ(dev.friendlyName, "fake friendly");
+    EXPECT_TRUE(dev.serialNumber.empty()); // index 0: no string, not the language list
 
     // After close the list is empty but the identity stays.
     dev.close();
