@@ -675,9 +675,25 @@ std::size_t FpgaLink::captureIndex(int ch) const
     return captureIndex_[static_cast<std::size_t>(ch)];
 }
 
-void FpgaLink::resetCaptureIndices()
+void FpgaLink::copyCaptures(CaptureSnapshot& out) const
 {
     boost::lock_guard lock(walkMutex_);
+    out = capture_;
+}
+
+void FpgaLink::resetCaptureIndices(std::uint8_t channelMask)
+{
+    boost::lock_guard lock(walkMutex_);
+    for (int ch = 0; ch < kChannels; ++ch)
+        if (channelMask & (1u << ch))
+            captureIndex_[static_cast<std::size_t>(ch)] = 0;
+}
+
+void FpgaLink::clearCaptures()
+{
+    boost::lock_guard lock(walkMutex_);
+    for (auto& area : capture_)
+        area.fill(0);
     captureIndex_.fill(0);
 }
 

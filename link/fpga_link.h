@@ -189,10 +189,17 @@ public:
     void onRequestClose(std::function<void()> fn);
 
     // ---- capture areas ----------------------------------------------------
+    // Upload records fill four 8192-byte areas, one write index each. Reads
+    // copy under the walk lock, so a sweep is never seen half-written.
+    using CaptureSnapshot = std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels>;
     // Copies channel `ch`'s 8192-byte capture area to `out`.
     void copyCapture(int ch, std::uint8_t* out) const;
+    void copyCaptures(CaptureSnapshot& out) const;
     std::size_t captureIndex(int ch) const;
-    void resetCaptureIndices();
+    // Resets the write indices of the channels in `channelMask` (bit n = channel n).
+    void resetCaptureIndices(std::uint8_t channelMask = 0x0F);
+    // Zeroes all four areas and their indices (before the scope is armed).
+    void clearCaptures();
 
     // ---- inspection (tests, benchmarks) -----------------------------------
     std::size_t pendingLength() const;

@@ -188,8 +188,15 @@ TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)
     EXPECT_EQ(area[0], 32);
     EXPECT_EQ(area[256], 1);
     EXPECT_EQ(area[8191], static_cast<std::uint8_t>(31 + 255));
-    l.resetCaptureIndices();
+    l.resetCaptureIndices(0x01); // other channels keep their place
+    EXPECT_EQ(l.captureIndex(2), 256u);
+    auto snap = std::make_unique<FpgaLink::CaptureSnapshot>();
+    l.copyCaptures(*snap);
+    EXPECT_TRUE(std::equal(area.begin(), area.end(), (*snap)[2].begin()));
+    l.clearCaptures();
     EXPECT_EQ(l.captureIndex(2), 0u);
+    l.copyCapture(2, area.data());
+    EXPECT_EQ(std::count(area.begin(), area.end(), 0), static_cast<long>(kCaptureBytes));
 }
 
 TEST_F(LinkTest, EveryFourthSweepWhileCalibratingRunsOneStep)
