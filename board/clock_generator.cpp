@@ -4,6 +4,7 @@
 #include "board/stepper_dut.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace simboard {
 
@@ -106,6 +107,15 @@ std::uint64_t ClockGenerator::edgesUpTo(std::int64_t t) const
     std::uint64_t n = std::uint64_t((t - first) / periodNs_) + 1;
     if (counted_) n = std::min<std::uint64_t>(n, stepsLeft_);
     return n;
+}
+
+std::int64_t ClockGenerator::pendingEdgeTime(std::uint64_t n) const
+{
+    constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+    if (!running_ || !generating() || n == 0) return kNever;
+    const std::uint64_t k = runEdges_ + n; // 1-based edge number within the run
+    if (counted_ && k > stepsLeft_) return kNever;
+    return startNs_ + periodNs_ - highNs_ + std::int64_t(k - 1) * periodNs_;
 }
 
 void ClockGenerator::edges(std::uint64_t n)

@@ -39,6 +39,17 @@ public:
 
     ClockGeneratorState state(std::int64_t nowNs) const;
 
+    // For blocks that run before the generator in a time step and need the
+    // DUT's position inside it: the rising edges still to come after the
+    // last advance, at or before board time t, and the time of the n-th
+    // (n >= 1) of them (INT64_MAX when the run makes no such edge).
+    std::uint64_t pendingEdges(std::int64_t t) const
+    {
+        const std::uint64_t n = edgesUpTo(t);
+        return n > runEdges_ ? n - runEdges_ : 0;
+    }
+    std::int64_t pendingEdgeTime(std::uint64_t n) const;
+
 private:
     void loadPeriod();
     void start(std::int64_t now);

@@ -2,6 +2,7 @@
 
 #include "board/clock_generator.h"
 #include "board/dac_block.h"
+#include "board/scope_front_end.h"
 #include "board/stepper_dut.h"
 
 #include <algorithm>
@@ -12,7 +13,9 @@ namespace simboard {
 Fpga::Fpga(EventLog& log, BoardClock& clock) : log_(log), clock_(clock)
 {
     // Order matters: the DAC latches a write before the DUT reads its
-    // outputs, and the clock runs the DUT up to each access.
+    // outputs; the scope samples a time step before the clock generator
+    // moves the DUT through it (it asks the generator where the edges fall),
+    // and the clock runs the DUT up to each access.
     auto dac = std::make_unique<DacBlock>(*this);
     dac_ = dac.get();
     blocks_.push_back(std::move(dac));
@@ -21,6 +24,9 @@ Fpga::Fpga(EventLog& log, BoardClock& clock) : log_(log), clock_(clock)
     blocks_.push_back(std::move(dut));
     auto generator = std::make_unique<ClockGenerator>(*this, *dut_);
     clockGen_ = generator.get();
+    auto scope = std::make_unique<ScopeFrontEnd>(*this, *dut_, *clockGen_);
+    scope_ = scope.get();
+    blocks_.push_back(std::move(scope));
     blocks_.push_back(std::move(generator));
     powerUp();
 }
@@ -251,11 +257,15 @@ bool Fpga::popBlock(std::uint8_t* out)
 void Fpga::advanceTo(std::int64_t nowNs)
 {
     now_ = nowNs;
-    if (nowNs <= lastAdvanceNs_) return;
-    const std::int64_t from = lastAdvanceNs_;
-    lastAdvanceNs_ = nowNs;
+    if (nowNs > lastAdvanceNs_) {
+        const std::int64_t from = lastAdvanceNs_;
+        lastAdvanceNs_ = nowNs;
+        if (state_ != FpgaState::Configured) return;
+        for (auto& b : blocks_) b->advance(from, nowNs);
+        commit();
+    }
     if (state_ != FpgaState::Configured) return;
-    for (auto& b : blocks_) b->advance(from, nowNs);
+    for (auto& b : blocks_) b->service();
     commit();
 }
 

@@ -22,6 +22,7 @@ namespace simboard {
 class DacBlock;
 class StepperDut;
 class ClockGenerator;
+class ScopeFrontEnd;
 
 class Fpga {
 public:
@@ -77,6 +78,7 @@ public:
     StepperDut& dut() { return *dut_; }
     const StepperDut& dut() const { return *dut_; }
     const ClockGenerator& clockGenerator() const { return *clockGen_; }
+    const ScopeFrontEnd& scope() const { return *scope_; }
     std::vector<std::uint8_t> memory(std::uint8_t target, std::uint16_t start, std::size_t n) const;
 
     // Runs every block up to board time `nowNs`, the time of the access
@@ -86,6 +88,10 @@ public:
     // Faults.
     bool failConfiguration = false;
     bool neverHardwareReady = false;
+    // Board options: a scope front end is fitted (the FX2 reports it on port
+    // A bit 1); scope samples carry a little noise.
+    bool scopeFitted = true;
+    bool probeNoise = true;
 
 private:
     void resetLogic();
@@ -113,6 +119,7 @@ private:
     DacBlock* dac_ = nullptr;
     StepperDut* dut_ = nullptr;
     ClockGenerator* clockGen_ = nullptr;
+    ScopeFrontEnd* scope_ = nullptr;
 };
 
 } // namespace simboard

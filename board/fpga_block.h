@@ -50,6 +50,10 @@ public:
         (void)fromNs;
         (void)toNs;
     }
+    // Called on every access after the time step (also when no time has
+    // passed), for work paced by the host rather than by time: handing more
+    // response records to EP2 as the host reads them.
+    virtual void service() {}
 
 protected:
     Fpga& fpga_;

@@ -9,6 +9,7 @@
 #include "board/event_log.h"
 #include "board/fpga.h"
 #include "board/fx2.h"
+#include "board/scope_front_end.h"
 #include "board/sim_board_test.h"
 #include "board/stepper_dut.h"
 
@@ -42,6 +43,8 @@ struct Board::Impl {
         fx2.neverAccept = false;
         fpga.failConfiguration = false;
         fpga.neverHardwareReady = false;
+        fpga.scopeFitted = true;
+        fpga.probeNoise = true;
         log.clear();
         present = true;
         powerUp();
@@ -500,7 +503,17 @@ ClockGeneratorState Control::clockGenerator() const
 
 DutState Control::dut() const
 {
-    return WITH({ return d.fpga.dut().state(); });
+    return WITH({ return d.fpga.dut().state(d.fpga.nowNs()); });
+}
+
+ScopeState Control::scope() const
+{
+    return WITH({ return d.fpga.scope().state(); });
+}
+
+void Control::setProbeNoise(bool on)
+{
+    WITH({ d.fpga.probeNoise = on; });
 }
 
 void Control::setDutSense(double senseOhms, double vrefDivisor)
@@ -530,7 +543,10 @@ void Control::queueResponseBlock(const std::vector<std::uint8_t>& bytes)
 
 void Control::setScopeCapable(bool capable)
 {
-    WITH({ d.fx2.scopeCapable = capable; });
+    WITH({
+        d.fx2.scopeCapable = capable;
+        d.fpga.scopeFitted = capable;
+    });
 }
 
 void Control::stallRequest(std::uint8_t request, int times)

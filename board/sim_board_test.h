@@ -80,8 +80,42 @@ struct DutState {
     double senseOhms = 0.2;      // the board's sense resistor
     double vrefDivisor = 5.0;    // the driver's internal VREF ratio
     double amplitudeAmps = 0.0;  // full-scale coil current: VREF / divisor / sense resistor
-    double coilA = 0.0;          // coil currents in amperes, signed
+    // Winding currents in amperes, signed: coilA flows out of OUT1A through
+    // winding 1 into OUT1B, coilB out of OUT2A through winding 2 into OUT2B.
+    double coilA = 0.0;
     double coilB = 0.0;
+    // The chopper: each period starts with the bridge of a winding on (its
+    // driven output at the motor supply, the other low) for duty x period,
+    // then both outputs low (slow decay).
+    double motorVolts = 0.0;        // the board's motor supply (24 V)
+    std::int64_t chopPeriodNs = 0;
+    double duty1 = 0.0, duty2 = 0.0; // on-time fractions, 0 while a winding carries no current
+    // What a probe sees now (at the board time of the query).
+    double out1a = 0.0, out1b = 0.0, out2a = 0.0, out2b = 0.0; // volts
+    double iccAmps = 0.0;     // motor supply current now
+    double iccMeanAmps = 0.0; // its mean over a chopping period
+};
+
+// The scope front end (registers 0x70..0x7B) as it runs.
+struct ScopeState {
+    enum class Phase : std::uint8_t {
+        Stopped,           // no channel enabled in 0x70
+        WaitingForTrigger, // armed, looking for the trigger edge
+        Acquiring,         // triggered: taking the sweep's samples
+        Uploading,         // sweep complete: its records go out as the host reads
+    };
+    Phase phase = Phase::Stopped;
+    std::uint8_t control = 0;                // 0x70: bits 0..3 channels, bits 6..7 trigger channel
+    std::uint8_t channelConfig[4] = {};      // 0x78..0x7B
+    std::uint16_t divider = 0;               // 0x72/0x73 of the sweep in progress
+    std::int64_t samplePeriodNs = 0;         // (divider + 4) x 25 ns
+    unsigned recordLength = 0;               // samples per channel per sweep
+    std::uint16_t triggerCode = 0;           // 0x76 and bits 0..6 of 0x77
+    bool fallingSlope = false;               // 0x77 bit 7
+    bool triggerArmed = false;               // bit 0 of the trigger channel's configuration byte
+    std::uint64_t sweepsAcquired = 0;        // since the FPGA was configured
+    std::uint64_t sweepsUploaded = 0;        // sweep-finished records sent
+    std::int64_t lastTriggerNs = -1;         // board time of the last sweep's first sample
 };
 
 class SIMBOARD_API Control {
@@ -137,6 +171,7 @@ public:
     std::uint64_t droppedBlocks() const;  // response blocks lost to a full queue
     ClockGeneratorState clockGenerator() const;
     DutState dut() const;
+    ScopeState scope() const;
 
     // The ordered event log (the most recent 262144 events).
     std::vector<LogEvent> log() const;
@@ -155,6 +190,9 @@ public:
     // The sense resistor on the board and the driver's VREF ratio, which set
     // the coil current amplitude (defaults 0.2 ohm and 5).
     void setDutSense(double senseOhms, double vrefDivisor = 5.0);
+    // The little seeded noise on every scope sample (+-1 code; on by default,
+    // and back on after reset()). Off, samples are the exact codes of the DUT model.
+    void setProbeNoise(bool on);
 
     // ---- Faults --------------------------------------------------------------------
 

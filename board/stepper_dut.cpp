@@ -3,6 +3,7 @@
 #include "board/dac_block.h"
 #include "board/fpga.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -38,6 +39,7 @@ void StepperDut::reset()
     ps_ = enable_ = mode0_ = mode1_ = cw_ = false;
     position_ = kHome;
     steps_ = 0;
+    rebuildTable();
 }
 
 void StepperDut::onWrite(std::uint8_t reg, std::uint8_t value)
@@ -67,18 +69,24 @@ void StepperDut::refreshInputs()
     mode1_ = pin(DacBlock::kMode1);
     cw_ = pin(DacBlock::kCw);
     // A new mode starts from the nearest position it can hold.
-    const int mode = (mode0_ ? 1 : 0) + (mode1_ ? 2 : 0);
-    if (mode == 0) position_ = (position_ & ~3) | 2;
-    else if (mode < 3) position_ &= ~1;
+    const int m = mode();
+    if (m == 0) position_ = (position_ & ~3) | 2;
+    else if (m < 3) position_ &= ~1;
+    rebuildTable();
+}
+
+int StepperDut::positionAfter(std::uint64_t edges) const
+{
+    if (!powered() || edges == 0) return position_;
+    const auto cycle = static_cast<std::uint64_t>(kPositions);
+    const int advance = static_cast<int>((edges % cycle) * std::uint64_t(kStride[mode()]) % cycle);
+    return (position_ + (cw_ ? advance : kPositions - advance)) % kPositions;
 }
 
 void StepperDut::clockEdges(std::uint64_t n)
 {
     if (!powered() || n == 0) return;
-    const int mode = (mode0_ ? 1 : 0) + (mode1_ ? 2 : 0);
-    const auto cycle = static_cast<std::uint64_t>(kPositions);
-    const int advance = static_cast<int>((n % cycle) * std::uint64_t(kStride[mode]) % cycle);
-    position_ = (position_ + (cw_ ? advance : kPositions - advance)) % kPositions;
+    position_ = positionAfter(n);
     const auto s = static_cast<std::int64_t>(n);
     steps_ += cw_ ? s : -s;
 }
@@ -87,9 +95,55 @@ void StepperDut::setSense(double ohms, double divisor)
 {
     if (ohms > 0) senseOhms_ = ohms;
     if (divisor > 0) divisor_ = divisor;
+    rebuildTable();
 }
 
-DutState StepperDut::state() const
+double StepperDut::amplitude() const
+{
+    return fpga_.dac().code(DacBlock::kVref) / 1000.0 / divisor_ / senseOhms_;
+}
+
+void StepperDut::rebuildTable()
+{
+    ++generation_;
+    const bool on = powered();
+    const double amp = amplitude();
+    for (int p = 0; p < kPositions; ++p) {
+        auto& row = table_[p];
+        row.fill(Waveform{});
+        if (!on) continue; // outputs off: no current, the outputs read 0 V
+        double fa = 0, fb = 0;
+        coilFractions(mode(), p, fa, fb);
+        const double current[2] = {fa * amp, fb * amp};
+        std::int64_t onNs[2] = {0, 0};
+        for (int w = 0; w < 2; ++w) {
+            const double i = current[w];
+            Waveform& coil = row[kCoil1 + w];
+            coil.v0 = coil.v1 = coil.v2 = i;
+            if (i == 0.0) continue; // both outputs held low
+            // The on-time that keeps the current up against the winding's
+            // resistance, at least the blanking time, at most the whole period.
+            const double duty = std::clamp(std::abs(i) * kCoilOhms / kMotorVolts, kMinDuty, 1.0);
+            onNs[w] = std::llround(duty * double(kChopPeriodNs));
+            // Positive current flows out of OUTxA: OUTxA chops, OUTxB stays low.
+            Waveform& driven = row[(i > 0 ? kOut1A : kOut1B) + 2 * w];
+            driven.v0 = kMotorVolts;
+            driven.b1 = driven.b2 = onNs[w];
+        }
+        // The supply delivers each winding's current while its bridge is on.
+        Waveform& icc = row[kIcc];
+        const double a0 = std::abs(current[0]), a1 = std::abs(current[1]);
+        const bool firstShorter = onNs[0] <= onNs[1];
+        icc.b1 = std::min(onNs[0], onNs[1]);
+        icc.b2 = std::max(onNs[0], onNs[1]);
+        icc.v0 = kQuiescentAmps + a0 + a1;
+        icc.v1 = kQuiescentAmps + (firstShorter ? a1 : a0);
+        icc.v2 = kQuiescentAmps;
+        if (icc.b1 == icc.b2) icc.v1 = icc.v2;
+    }
+}
+
+DutState StepperDut::state(std::int64_t nowNs) const
 {
     DutState s;
     s.powered = powered();
@@ -99,7 +153,7 @@ DutState StepperDut::state() const
     s.mode0 = mode0_;
     s.mode1 = mode1_;
     s.cw = cw_;
-    s.excitation = (mode0_ ? 1 : 0) + (mode1_ ? 2 : 0);
+    s.excitation = mode();
     s.position = position_;
     s.steps = steps_;
     s.vrefVolts = fpga_.dac().code(DacBlock::kVref) / 1000.0;
@@ -107,12 +161,24 @@ DutState StepperDut::state() const
     s.senseOhms = senseOhms_;
     s.vrefDivisor = divisor_;
     s.amplitudeAmps = s.vrefVolts / divisor_ / senseOhms_;
-    if (s.powered) {
-        double a = 0, b = 0;
-        coilFractions(s.excitation, position_, a, b);
-        s.coilA = a * s.amplitudeAmps;
-        s.coilB = b * s.amplitudeAmps;
-    }
+    s.motorVolts = kMotorVolts;
+    s.chopPeriodNs = kChopPeriodNs;
+    const auto& row = table_[position_];
+    s.coilA = row[kCoil1].v0;
+    s.coilB = row[kCoil2].v0;
+    auto duty = [&](Probe a, Probe b) {
+        const Waveform& w = row[a].v0 > 0 ? row[a] : row[b];
+        return w.v0 > 0 ? double(w.b1) / double(kChopPeriodNs) : 0.0;
+    };
+    s.duty1 = duty(kOut1A, kOut1B);
+    s.duty2 = duty(kOut2A, kOut2B);
+    const std::int64_t phase = nowNs >= 0 ? nowNs % kChopPeriodNs : 0;
+    s.out1a = row[kOut1A].at(phase);
+    s.out1b = row[kOut1B].at(phase);
+    s.out2a = row[kOut2A].at(phase);
+    s.out2b = row[kOut2B].at(phase);
+    s.iccAmps = row[kIcc].at(phase);
+    s.iccMeanAmps = s.powered ? kQuiescentAmps + std::abs(s.coilA) * s.duty1 + std::abs(s.coilB) * s.duty2 : 0.0;
     return s;
 }
 

@@ -12,8 +12,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-enum Pin : std::uint8_t { kMode1 = 128, kEnable = 129, kCw = 130, kMode0 = 131, kVref = 133, kPs = 135 };
-
 class DriveTest : public BoardTest {
 protected:
     void SetUp() override
@@ -23,36 +21,6 @@ protected:
         ctl.setVirtualTime(true);
     }
 
-    static Bytes dac(std::uint8_t channel, std::uint16_t code)
-    {
-        static const std::uint8_t lo[8] = {40, 36, 32, 38, 42, 23, 21, 34};
-        const std::uint8_t r = lo[channel - 128];
-        return cat({writeFrame(r, std::uint8_t(code & 0xFF)), writeFrame(std::uint8_t(r + 1), std::uint8_t(code >> 8)),
-                    writeFrame(26, channel)});
-    }
-    // The clock registers as the host computes them from a frequency (duty 50).
-    static Bytes clockRegisters(double hz, std::uint8_t control = 6)
-    {
-        const auto n = hz > 0 ? std::uint32_t(40e6 / hz - 1) : 0u;
-        const auto d = std::uint32_t(0.5 * n);
-        Bytes f;
-        for (int i = 0; i < 4; ++i) f = cat({f, writeFrame(std::uint8_t(145 + i), std::uint8_t(n >> (8 * i)))});
-        for (int i = 0; i < 4; ++i) f = cat({f, writeFrame(std::uint8_t(149 + i), std::uint8_t(d >> (8 * i)))});
-        return cat({f, writeFrame(144, control)});
-    }
-    static Bytes startRun(std::uint8_t steps, bool stopHigh)
-    {
-        return cat({writeFrame(144, 0), writeFrame(153, steps), writeFrame(144, stopHigh ? 0x81 : 0x01)});
-    }
-    // Supply 5 V, ENABLE high, the given mode and direction, VREF in volts.
-    void power(bool mode0, bool mode1, bool cw, double vref = 1.0)
-    {
-        const std::uint16_t high = 2500;
-        ASSERT_EQ(bulkOut(cat({writeFrame(1, 0xE3), dac(kPs, high), dac(kEnable, high), dac(kMode0, mode0 ? high : 0),
-                               dac(kMode1, mode1 ? high : 0), dac(kCw, cw ? high : 0),
-                               dac(kVref, std::uint16_t(vref * 1000))})),
-                  Result::Ok);
-    }
     // Register 144 as the host's read request sees it.
     std::uint8_t readControl()
     {
