@@ -8,7 +8,8 @@
 //                              limit of one flush (one status request and one bulk
 //                              write of 510 bytes) over the time achieved.
 //   IdleReaderCpu              process CPU while a started link idles, bus model
-//                              on, with the reader's idle wait (1 ms) and without (0).
+//                              on, with the reader's idle wait (1 ms) and without (0);
+//                              IdleBoardOnlyCpu is the board's own share.
 #include <benchmark/benchmark.h>
 
 #include <sys/prctl.h>
@@ -222,6 +223,27 @@ void IdleReaderCpu(benchmark::State& state)
     link->shutdown();
     board.setBusTiming(false);
 }
+// The same window with the board powered and configured but no link: what the
+// simulated board costs by itself.
+void IdleBoardOnlyCpu(benchmark::State& state)
+{
+    simboard::Control board;
+    board.reset();
+    board.setBusTiming(true);
+    board.startFirmware();
+    board.configureFpga();
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double c0 = processCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(1s);
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cpu += processCpuSeconds() - c0;
+    }
+    state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
+    board.setBusTiming(false);
+}
+BENCHMARK(IdleBoardOnlyCpu)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(IdleReaderCpu)->Name("IdleReaderCpu/idle_wait_1ms")->Arg(1)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(IdleReaderCpu)->Name("IdleReaderCpu/idle_wait_0")->Arg(0)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
