@@ -191,8 +191,9 @@ void CLineChart::drawTraces(QPainter& p)
         const std::size_t n = tr.size();
         std::size_t i = firstNotBefore(tr, x0);
         points_.clear();
-        // Many samples per pixel column collapse to the first, lowest, highest
-        // and last of the column: the same picture, a fraction of the segments.
+        // Several samples in one pixel column collapse to the lowest and the
+        // highest, in the order they came: the same picture at this width,
+        // a fraction of the segments.
         long column = std::numeric_limits<long>::min();
         double first = 0, last = 0, mn = 0, mx = 0;
         int count = 0, mnAt = 0, mxAt = 0;
@@ -201,16 +202,17 @@ void CLineChart::drawTraces(QPainter& p)
                 return;
             const double cx = double(column);
             auto py = [&](double v) { return yTop + (hi - v) * yScale; };
-            points_.emplace_back(cx, py(first));
-            if (count > 1) {
-                if (mnAt <= mxAt) {
-                    points_.emplace_back(cx, py(mn));
-                    points_.emplace_back(cx, py(mx));
-                } else {
-                    points_.emplace_back(cx, py(mx));
-                    points_.emplace_back(cx, py(mn));
-                }
+            if (count == 1) {
+                points_.emplace_back(cx, py(first));
+            } else if (count == 2) {
+                points_.emplace_back(cx, py(first));
                 points_.emplace_back(cx, py(last));
+            } else if (mnAt <= mxAt) {
+                points_.emplace_back(cx, py(mn));
+                points_.emplace_back(cx, py(mx));
+            } else {
+                points_.emplace_back(cx, py(mx));
+                points_.emplace_back(cx, py(mn));
             }
         };
         for (; i < n && tr[i].first <= x1; ++i) {
