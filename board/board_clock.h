@@ -36,6 +36,11 @@ public:
         return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - origin_)
             .count();
     }
+    // The steady-clock instant of board time `ns` (real time only).
+    std::chrono::steady_clock::time_point steadyAt(std::int64_t ns) const
+    {
+        return origin_ + std::chrono::nanoseconds(ns);
+    }
     // Virtual time only; real time moves by itself.
     void advance(std::int64_t ns)
     {

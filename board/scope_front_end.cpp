@@ -303,6 +303,18 @@ bool ScopeFrontEnd::uploadNext()
     return true;
 }
 
+std::optional<std::int64_t> ScopeFrontEnd::uploadDueNs() const
+{
+    const std::int64_t span = std::int64_t(length_) * periodNs_;
+    switch (phase_) {
+    case ScopeState::Phase::Acquiring: return triggerNs_ + span;
+    case ScopeState::Phase::WaitingForTrigger:
+        if (!(fpga_.reg(static_cast<std::uint8_t>(kConfig + (control_ >> 6))) & 0x01)) return nextNs_ + span;
+        return std::nullopt;
+    default: return std::nullopt;
+    }
+}
+
 ScopeState ScopeFrontEnd::state() const
 {
     ScopeState s;

@@ -77,6 +77,11 @@ public:
     void service() override;
 
     ScopeState state() const;
+    bool running() const { return phase_ != ScopeState::Phase::Stopped; }
+    // Board time at which the next upload is sure to have started, if known:
+    // the end of the sweep being taken, or of a free-running one about to
+    // start; unknown while waiting for a trigger, uploading or stopped.
+    std::optional<std::int64_t> uploadDueNs() const;
 
 private:
     // One probe point at one position in sample codes (see StepperDut::Waveform).

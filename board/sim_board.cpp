@@ -108,15 +108,19 @@ struct Board::Impl {
 
     // Waits for something to change while an endpoint NAKs. `deadline` is
     // fixed by the caller on its first call; nullopt waits without limit.
+    // `wakeAt`, when given, ends the wait early for a retry (the board will
+    // have something by then).
     Wake wait(std::unique_lock<std::mutex>& lk, std::uint8_t ep, std::uint32_t enumeration,
               std::uint64_t aborts, std::optional<std::chrono::steady_clock::time_point> deadline,
-              bool retry)
+              bool retry, std::optional<std::chrono::steady_clock::time_point> wakeAt = std::nullopt)
     {
         const std::uint64_t k = kicks;
         auto gone = [&] { return !present || enumerations != enumeration; };
         auto aborted = [&] { return abortCount[ep] != aborts; };
-        if (deadline) {
-            cv.wait_until(lk, *deadline, [&] { return gone() || aborted() || (retry && kicks != k); });
+        auto until = deadline;
+        if (wakeAt && (!until || *wakeAt < *until)) until = wakeAt;
+        if (until) {
+            cv.wait_until(lk, *until, [&] { return gone() || aborted() || (retry && kicks != k); });
         } else {
             cv.wait(lk, [&] { return gone() || aborted() || (retry && kicks != k); });
         }
@@ -135,6 +139,33 @@ struct Board::Impl {
         if (timeoutLimit && (!t || *timeoutLimit < *t)) t = timeoutLimit;
         if (!t) return std::nullopt;
         return start + *t;
+    }
+
+    // EP2 NAKs while the scope is still sweeping: when its upload will start,
+    // if known. In virtual time the clock runs on to it (if it comes within
+    // the time-out) and the read is retried at once; in real time the wait
+    // ends then, or polls the trigger search every millisecond.
+    bool awaitingUpload(std::uint8_t ep) const
+    {
+        return ep == 0x82 && fx2.running() && !fx2.nakAll() && fpga.blocksWaiting() == 0 &&
+               fpga.scope().running();
+    }
+    bool runToUpload(std::uint8_t ep, unsigned timeoutMs)
+    {
+        if (!clock.isVirtual() || !awaitingUpload(ep)) return false;
+        const auto due = fpga.scope().uploadDueNs();
+        const std::int64_t now = clock.now();
+        if (!due || *due <= now || (timeoutMs && *due > now + std::int64_t(timeoutMs) * 1'000'000)) return false;
+        clock.advance(*due - now);
+        touch();
+        return true;
+    }
+    std::optional<std::chrono::steady_clock::time_point> uploadWake(std::uint8_t ep) const
+    {
+        if (clock.isVirtual() || !awaitingUpload(ep)) return std::nullopt;
+        const auto due = fpga.scope().uploadDueNs();
+        const std::int64_t at = due ? std::max(*due, clock.now()) : clock.now() + 1'000'000;
+        return clock.steadyAt(at);
     }
 
     // A NAKing endpoint in virtual time: the time-out passes at once.
@@ -298,8 +329,9 @@ Transfer Board::bulkIn(std::uint8_t endpoint, std::uint8_t* data, std::size_t le
         const Fx2::Io io = d.fx2.bulkIn(endpoint, data, length, got);
         if (io == Fx2::Io::Error) return {Result::Error, 0};
         if (io == Fx2::Io::Done) break;
+        if (d.runToUpload(endpoint, timeoutMs)) continue;
         if (d.virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
-        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, true)) {
+        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, true, d.uploadWake(endpoint))) {
         case Impl::Wake::Gone: return {Result::NoDevice, 0};
         case Impl::Wake::Aborted: return {Result::Error, 0};
         case Impl::Wake::Timeout: return {Result::Timeout, 0};

@@ -7,6 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <chrono>
+#include <ctime>
+#include <initializer_list>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -122,6 +126,131 @@ void ReadRoundTrip(benchmark::State& state)
     }
 }
 BENCHMARK(ReadRoundTrip);
+
+// ---- Scope front end ---------------------------------------------------------
+
+void frame(std::vector<std::uint8_t>& f, std::uint8_t reg, std::uint8_t value, std::uint8_t cls = 0)
+{
+    f.insert(f.end(), {cls, 0, 0, 0, reg, value});
+}
+
+void dacLoad(std::vector<std::uint8_t>& f, std::uint8_t channel, std::uint16_t code)
+{
+    static const std::uint8_t lo[8] = {40, 36, 32, 38, 42, 23, 21, 34};
+    const std::uint8_t r = lo[channel - 128];
+    frame(f, r, std::uint8_t(code & 0xFF));
+    frame(f, std::uint8_t(r + 1), std::uint8_t(code >> 8));
+    frame(f, 26, channel);
+}
+
+// DUT powered in quarter step with a 1 kHz step clock, and the scope armed
+// free running on four channels (two outputs, a winding current, ICC) at
+// sampling divider `divider`.
+void runScope(std::uint16_t divider)
+{
+    std::vector<std::uint8_t> f;
+    frame(f, 1, 0xE3);
+    for (std::uint8_t pin : {129, 130, 131, 128}) dacLoad(f, pin, 2500);
+    dacLoad(f, 133, 2000);
+    const std::uint32_t n = 39999, d = 19999;
+    for (int i = 0; i < 4; ++i) frame(f, std::uint8_t(145 + i), std::uint8_t(n >> (8 * i)));
+    for (int i = 0; i < 4; ++i) frame(f, std::uint8_t(149 + i), std::uint8_t(d >> (8 * i)));
+    frame(f, 144, 6);
+    frame(f, 153, 0);
+    frame(f, 144, 1);
+    Board::instance().bulkOut(0x04, f.data(), f.size(), 1500);
+    f.clear();
+    const std::uint8_t config[4] = {0x04, 0x04, 0x14, 0x1C};
+    for (int ch = 0; ch < 4; ++ch) frame(f, std::uint8_t(0x78 + ch), config[ch], 1);
+    frame(f, 0x72, std::uint8_t(divider & 0xFF), 1);
+    frame(f, 0x73, std::uint8_t(divider >> 8), 1);
+    frame(f, 0x74, 0xFF, 1);
+    frame(f, 0x75, 0x0F, 1);
+    frame(f, 0x70, 0x0F, 1);
+    Board::instance().bulkOut(0x04, f.data(), f.size(), 1500);
+}
+
+std::chrono::nanoseconds sweepTime(std::uint16_t divider)
+{
+    return std::chrono::nanoseconds(4096LL * (divider + 4) * 25);
+}
+
+// Reads every block waiting on EP2; returns how many.
+int drainBlocks()
+{
+    Board& b = Board::instance();
+    std::array<std::uint8_t, 512> buf{};
+    int n = 0;
+    while (b.bulkIn(0x82, buf.data(), buf.size(), 1).result == simboard::Result::Ok) ++n;
+    return n;
+}
+
+// Generating one sweep of 4 x 4096 samples at 150 kHz while the motor steps:
+// the time step that covers the sweep (the first upload records included),
+// with the upload read outside the timed region.
+void ScopeSweepGeneration(benchmark::State& state)
+{
+    readyBoard();
+    Control ctl;
+    ctl.setVirtualTime(true);
+    const std::uint16_t divider = 246;
+    runScope(divider);
+    for (auto _ : state) {
+        ctl.advanceTime(sweepTime(divider));
+        state.PauseTiming();
+        drainBlocks();
+        state.ResumeTiming();
+    }
+    state.counters["samples/s"] = benchmark::Counter(4.0 * 4096, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(ScopeSweepGeneration)->Unit(benchmark::kMicrosecond);
+
+// One whole sweep as the host sees it: generation, then the 128 upload
+// blocks and the sweep-finished record read through EP2 one block at a time.
+void ScopeSweepWithUpload(benchmark::State& state)
+{
+    readyBoard();
+    Control ctl;
+    ctl.setVirtualTime(true);
+    const std::uint16_t divider = 246;
+    runScope(divider);
+    for (auto _ : state) {
+        ctl.advanceTime(sweepTime(divider));
+        benchmark::DoNotOptimize(drainBlocks());
+    }
+}
+BENCHMARK(ScopeSweepWithUpload)->Unit(benchmark::kMicrosecond);
+
+// The process's share of a core while a host polls the board as the link's
+// reader does (status request, then a block whenever one waits) with the bus
+// timing on, for two seconds: argument 1 with the scope running four
+// channels in real time, 0 idle for comparison.
+void ScopeRealTimeCpu(benchmark::State& state)
+{
+    Control ctl;
+    ctl.reset();
+    ctl.startFirmware();
+    ctl.configureFpga();
+    if (state.range(0)) runScope(246);
+    Board& b = Board::instance();
+    std::array<std::uint8_t, 6> reply{};
+    std::array<std::uint8_t, 512> buf{};
+    const Setup s{0xC0, 0xFD, 1, 0xBEEF, 6};
+    for (auto _ : state) {
+        const std::clock_t c0 = std::clock();
+        const auto w0 = std::chrono::steady_clock::now();
+        const auto swept0 = ctl.scope().sweepsUploaded;
+        while (std::chrono::steady_clock::now() - w0 < std::chrono::seconds(2)) {
+            b.control(s, reply.data(), 1500);
+            if (reply[0]) b.bulkIn(0x82, buf.data(), buf.size(), 1500);
+        }
+        const double cpu = double(std::clock() - c0) / CLOCKS_PER_SEC;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+        state.counters["cpu_percent"] = 100.0 * cpu / wall;
+        state.counters["sweeps/s"] = double(ctl.scope().sweepsUploaded - swept0) / wall;
+    }
+}
+BENCHMARK(ScopeRealTimeCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -1,6 +1,8 @@
 // Feeds the simulated board arbitrary host traffic: bulk OUT transfers on EP4
 // (command frames or image bytes), vendor and standard requests, reads, port
-// cycles. The board must neither crash, hang nor read past a buffer.
+// cycles, and the scope front end armed with arbitrary settings while the
+// device under test runs. The board must neither crash, hang nor read past a
+// buffer.
 //
 // Input: byte 0 picks the starting state (bare, firmware running, FPGA
 // configured); then a sequence of operations, each an opcode byte followed by
@@ -59,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> buf(4096);
     int ops = 0;
     while (!in.empty() && ++ops < 256) {
-        switch (in.byte() % 8) {
+        switch (in.byte() % 9) {
         case 0:
         case 1: { // bulk OUT on EP4: length then bytes
             const auto bytes = in.bytes(in.word() % 2048);
@@ -104,9 +106,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 6:
             b.cyclePort();
             break;
-        default:
+        case 7:
             ctl.advanceTime(std::chrono::microseconds(in.word()));
             break;
+        default: { // the DUT powered in some mode and the scope armed: every scope register from the input
+            std::vector<std::uint8_t> f;
+            auto write = [&](std::uint8_t reg, std::uint8_t value, std::uint8_t cls) {
+                f.insert(f.end(), {cls, 0, 0, 0, reg, value});
+            };
+            const std::uint8_t pins = in.byte();
+            write(1, 0xE3, 0);
+            const std::uint8_t lowRegister[5] = {36, 32, 38, 40, 23}; // ENABLE, CW, MODE0, MODE1, VREF
+            const std::uint8_t channel[5] = {129, 130, 131, 128, 133};
+            for (int i = 0; i < 5; ++i) {
+                const std::uint16_t code = i == 4 ? std::uint16_t(in.byte() * 16) : ((pins >> i) & 1 ? 2500 : 0);
+                write(lowRegister[i], std::uint8_t(code & 0xFF), 0);
+                write(std::uint8_t(lowRegister[i] + 1), std::uint8_t(code >> 8), 0);
+                write(26, channel[i], 0);
+            }
+            for (std::uint8_t reg = 0x71; reg <= 0x7B; ++reg) write(reg, in.byte(), 1);
+            write(0x70, in.byte(), 1);
+            b.bulkOut(0x04, f.data(), f.size(), 10);
+            break;
+        }
         }
     }
     return 0;

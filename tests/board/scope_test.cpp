@@ -389,11 +389,40 @@ TEST_F(ScopeTest, SlowHostHoldsWholeSweeps)
     EXPECT_EQ(ctl.droppedBlocks(), 0u);
 }
 
+TEST_F(ScopeTest, BlockingReadWaitsForTheSweep)
+{
+    power(false, false, true, 1.0);
+    // 2.5 kHz: a sweep takes 1.6384 s.
+    ASSERT_EQ(bulkOut(arm(0x01, {kVoltage, kVoltage, kVoltage, kVoltage}, 15996)), Result::Ok);
+    const std::int64_t t0 = ctl.nowNs();
+    std::vector<std::uint8_t> b(512);
+    // A read whose time-out ends before the sweep does times out after it...
+    EXPECT_EQ(board.bulkIn(0x82, b.data(), b.size(), 1000).result, Result::Timeout);
+    EXPECT_EQ(ctl.nowNs() - t0, 1'000'000'000);
+    // ... one that lasts long enough gets the first upload as the sweep ends.
+    const auto t = board.bulkIn(0x82, b.data(), b.size(), 0);
+    ASSERT_EQ(t.result, Result::Ok);
+    EXPECT_EQ(b[1], 0x50);
+    EXPECT_EQ(ctl.nowNs() - t0, 4096LL * 16000 * 25);
+
+    // In real time a reader waiting without a time-out is woken by the sweep.
+    ASSERT_EQ(bulkOut(scopeWrite(0x70, 0)), Result::Ok);
+    while (dataWaiting()) readBlock(); // what was already on EP2 when it stopped
+    ctl.setVirtualTime(false);
+    ctl.setTimeoutLimit(2s);
+    ASSERT_EQ(bulkOut(arm(0x01, {kVoltage, kVoltage, kVoltage, kVoltage}, 246)), Result::Ok);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(board.bulkIn(0x82, b.data(), b.size(), 0).result, Result::Ok);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 25ms); // 4096 x 6.25 us = 25.6 ms
+    EXPECT_LT(waited, 1s);
+}
+
 TEST_F(ScopeTest, RealTimeSweepsArriveWhileRunning)
 {
     ctl.setVirtualTime(false);
     power(false, false, true, 1.0);
-    // 150 kHz (divider 246): 26.2 ms a sweep.
+    // 150 kHz (divider 246): 25.6 ms a sweep.
     ASSERT_EQ(bulkOut(arm(0x0F, {kVoltage, kVoltage, kVoltage, kVoltage}, 246)), Result::Ok);
     const auto start = std::chrono::steady_clock::now();
     int sweeps = 0;
@@ -402,7 +431,7 @@ TEST_F(ScopeTest, RealTimeSweepsArriveWhileRunning)
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_EQ(sweeps, 3);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * 26ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * 25ms);
 }
 
 } // namespace
