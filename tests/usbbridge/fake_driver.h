@@ -87,6 +87,7 @@ struct BulkCall {
     std::uint8_t endpoint;
     Bytes data; // OUT data
     std::uint8_t* out;
+    usbbridge::TransferRecord record;
 };
 
 class Driver final : public usbbridge::Driver {
@@ -180,7 +181,7 @@ public:
             ok = control(in, inLen, bytes, true);
         } else {
             const TransferRecord rec = TransferRecord::load(in);
-            BulkCall call{code, rec.endpointAddress, {}, out};
+            BulkCall call{code, rec.endpointAddress, {}, out, rec};
             std::uint8_t* data = code == req::kDirectXfer ? out : in + rec.dataOffset;
             const std::size_t len = code == req::kDirectXfer ? outLen : rec.dataLength;
             const std::uint32_t header = code == req::kDirectXfer ? 0 : rec.dataOffset;

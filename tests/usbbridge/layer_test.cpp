@@ -313,6 +313,27 @@ TEST(UsbDevice, AlternateSettingsSwitchTheEndpointList)
     ASSERT_NE(dev.isocOut, nullptr);
     EXPECT_EQ(dev.isocOut->maxPacketSize, 1024);
     EXPECT_FALSE(dev.selectAltSetting(5));
+
+    // An isochronous transfer carries a packet table of 8 bytes per packet
+    // behind the record, and in buffered mode the data behind the table.
+    Bytes data(2500, 0x11);
+    int len = static_cast<int>(data.size());
+    EXPECT_TRUE(dev.isocOut->transfer(data.data(), len));
+    const TransferRecord direct = drv.bulks.back().record;
+    EXPECT_EQ(drv.bulks.back().code, req::kDirectXfer);
+    EXPECT_EQ(direct.isoPacketOffset, 38u);
+    EXPECT_EQ(direct.isoPacketLength, 8u * 3); // 2500 bytes in 1024-byte packets
+    EXPECT_EQ(direct.dataOffset, 0u);
+    dev.isocOut->mode = UsbEndpoint::Mode::Buffered;
+    len = static_cast<int>(data.size());
+    EXPECT_TRUE(dev.isocOut->transfer(data.data(), len));
+    EXPECT_EQ(drv.bulks.back().code, req::kBufferedXfer);
+    EXPECT_EQ(drv.bulks.back().record.dataOffset, 38u + 24u);
+    EXPECT_EQ(drv.bulks.back().data, data);
+    len = 0;
+    const std::size_t before = drv.bulks.size();
+    EXPECT_FALSE(dev.isocOut->transfer(data.data(), len)); // no packet: fails without a request
+    EXPECT_EQ(drv.bulks.size(), before);
 }
 
 TEST(Narrow, CutsAtSixtyThreeBytesWithoutSplittingCharacters)
