@@ -204,6 +204,20 @@ TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
 
 TEST_F(RunningLink, BoardThatNeverAcceptsCommands)
 {
+    // The window's flag is cleared before the close request arrives, so it
+    // closes without its question.
+    std::mutex m;
+    std::string order;
+    link->onCommunicationError([&] {
+        std::lock_guard l(m);
+        order += "error ";
+        ++commErrors;
+    });
+    link->onRequestClose([&] {
+        std::lock_guard l(m);
+        order += "close";
+        ++closeRequests;
+    });
     const auto polls = board.statusRequests();
     board.setNeverAcceptCommands(true);
     link->queueWrite(0x01, 0xE0);
@@ -215,6 +229,10 @@ TEST_F(RunningLink, BoardThatNeverAcceptsCommands)
     EXPECT_EQ(commErrors.load(), 1);  // the window drops its closing question
     EXPECT_EQ(closeRequests.load(), 1);
     EXPECT_GT(board.statusRequests() - polls, 3000u);
+    {
+        std::lock_guard l(m);
+        EXPECT_EQ(order, "error close");
+    }
     EXPECT_TRUE(link->writeDone().isSet()); // waiters are released
 
     // Later writes are dropped; a flush from another thread fails at once.
