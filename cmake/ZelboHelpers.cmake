@@ -35,18 +35,28 @@ function(zelbo_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(props TIMEOUT ${T_TIMEOUT})
-  if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
-  endif()
-  if(T_ENV)
-    list(APPEND props ENVIRONMENT "${T_ENV}")
-  endif()
   include(GoogleTest)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ${props})
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # List-valued properties (several labels, several variables) do not survive
+  # the trip through the discovery command line, so they are applied by a small
+  # script that CTest runs after the discovered cases are defined.
+  if(T_LABELS OR T_ENV)
+    set(_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    set(_body "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES")
+    if(T_LABELS)
+      string(APPEND _body " LABELS \"${T_LABELS}\"")
+    endif()
+    if(T_ENV)
+      string(APPEND _body " ENVIRONMENT \"${T_ENV}\"")
+    endif()
+    string(APPEND _body ")\nendif()\n")
+    file(GENERATE OUTPUT ${_script} CONTENT "${_body}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_script})
+  endif()
 endfunction()
 
 # zelbo_add_fuzz(name SOURCES a.cpp LIBS x y [CORPUS dir])
