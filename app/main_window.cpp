@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include <QAbstractButton>
@@ -590,7 +591,23 @@ void CTQ5170xHWPDlg::runOnGui(std::function<void()> fn, bool wait)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(this, std::move(fn), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (!wait) {
+        QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+        return;
+    }
+    // Done (or dropped with the window): either way the promise ends the wait.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    QMetaObject::invokeMethod(
+        this, [done, fn = std::move(fn)] {
+            fn();
+            done->set_value();
+        },
+        Qt::QueuedConnection);
+    try {
+        finished.get();
+    } catch (const std::future_error&) {
+    }
 }
 
 void CTQ5170xHWPDlg::statusText(const std::string& text)

@@ -1,5 +1,8 @@
 #include "app/qt_message_service.h"
 
+#include <future>
+#include <memory>
+
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -30,10 +33,17 @@ MsgAnswer QtMessageService::show(const zelbo::Message& message)
     if (QThread::currentThread() == thread()) return showHere(message);
     // Nobody is left to answer once the application is going down.
     if (QCoreApplication::closingDown() || !QCoreApplication::instance()) return defaultAnswer(message.buttons);
-    MsgAnswer answer = defaultAnswer(message.buttons);
+    // The answer comes back through a promise: if the GUI thread drops the
+    // call (the service is being destroyed), the broken promise ends the wait.
+    auto promise = std::make_shared<std::promise<MsgAnswer>>();
+    std::future<MsgAnswer> answer = promise->get_future();
     QMetaObject::invokeMethod(
-        this, [&] { answer = showHere(message); }, Qt::BlockingQueuedConnection);
-    return answer;
+        this, [this, promise, copy = message] { promise->set_value(showHere(copy)); }, Qt::QueuedConnection);
+    try {
+        return answer.get();
+    } catch (const std::future_error&) {
+        return defaultAnswer(message.buttons);
+    }
 }
 
 MsgAnswer QtMessageService::showHere(const zelbo::Message& message)

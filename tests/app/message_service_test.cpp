@@ -1,3 +1,4 @@
+#include <atomic>
 #include <thread>
 
 #include <QApplication>
@@ -57,7 +58,7 @@ TEST(QtMessageService, AnotherThreadBlocksUntilTheGuiThreadHasTheAnswer)
     Answerer a;
     a.arm(QMessageBox::Yes);
     MsgAnswer answer = MsgAnswer::Ok;
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         answer = service.show("Read thread unresponsive. Please restart system.", "", MsgIcon::Error,
                               MsgButtons::YesNo);
