@@ -187,8 +187,10 @@ static void shiftPacket(void)
 
 /* ---- Endpoint 0 ---------------------------------------------------------------- */
 
+/* Sends n bytes of EP0BUF as the data stage, never more than the host asked for. */
 static void reply(u8 n)
 {
+    if (SETUPDAT[7] == 0 && SETUPDAT[6] < n) n = SETUPDAT[6];
     EP0BCH = 0;
     EP0BCL = n;
 }
@@ -346,8 +348,14 @@ static u8 vendorRequest(void)
         reply(2);
         return 1;
     case 0xBB: return ack();
-    case 0xD0: FIFORESET = 0x80; return 1;
-    case 0xD1: FIFORESET = 0x00; return 1;
+    case 0xD0:
+        FIFORESET = 0x80;
+        reply(0);
+        return 1;
+    case 0xD1:
+        FIFORESET = 0x00;
+        reply(0);
+        return 1;
     case 0xFD:
         EP0BUF[0] = (EP2468STAT & 0x02) ? 1 : 0;
         EP0BUF[1] = EP2468STAT;
@@ -364,6 +372,8 @@ static u8 vendorRequest(void)
 static void setupPacket(void)
 {
     u8 ok = 0;
+    /* Data the host sends with a request is taken in and not used. */
+    if (!(SETUPDAT[0] & 0x80) && (SETUPDAT[6] | SETUPDAT[7])) EP0BCL = 0;
     switch (SETUPDAT[0] & 0x60) {
     case 0x00: ok = standardRequest(); break;
     case 0x40: ok = vendorRequest(); break;
