@@ -95,6 +95,8 @@ ScopeBinder::ScopeBinder(ScopeCore& core, CLineChart& chart, Lookup lookup, QWid
         auto* d = new CChannelDlg(n, dialogParent);
         dialogs_[static_cast<std::size_t>(n)] = d;
         connect(d, &CChannelDlg::settingsChanged, this, &ScopeBinder::onDialogSettings);
+        // Closed by its own title bar: the button shows ">" again.
+        connect(d, &QDialog::finished, this, [this, n] { hideDialog(n); });
     }
     levelTimer_.setSingleShot(true);
     connect(&levelTimer_, &QTimer::timeout, this, [this] { core_.applyTriggerSetup(core_.triggerOn()); });
@@ -383,22 +385,56 @@ void ScopeBinder::onRun(bool run)
     changed();
 }
 
+void ScopeBinder::placeDialog(int n)
+{
+    auto* d = dialogs_[static_cast<std::size_t>(n)];
+    if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)])))
+        d->move(b->mapToGlobal(QPoint(b->width() + 7, 0)));
+}
+
+void ScopeBinder::hideDialog(int n)
+{
+    dialogs_[static_cast<std::size_t>(n)]->hide();
+    auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)]));
+    if (b && b->text().contains(QLatin1Char('<')))
+        b->setText(QStringLiteral(">"));
+}
+
 void ScopeBinder::onPopup(int n)
 {
     auto* d = dialogs_[static_cast<std::size_t>(n)];
-    auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)]));
     if (d->isVisible()) {
-        d->hide();
-        if (b)
-            b->setText(QStringLiteral(">"));
+        hideDialog(n);
         return;
     }
-    if (b)
-        d->move(b->mapToGlobal(QPoint(b->width() + 7, 0)));
+    placeDialog(n);
     d->show();
     d->raise();
-    if (b)
+    if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)])))
         b->setText(QStringLiteral("<"));
+}
+
+void ScopeBinder::placeChannelDialogs()
+{
+    for (int n = 0; n < 4; ++n)
+        if (dialogs_[static_cast<std::size_t>(n)]->isVisible())
+            placeDialog(n);
+}
+
+void ScopeBinder::hideChannelDialogs()
+{
+    for (int n = 0; n < 4; ++n)
+        if (dialogs_[static_cast<std::size_t>(n)]->isVisible())
+            hideDialog(n);
+}
+
+void ScopeBinder::hideTopChannelDialog()
+{
+    int top = 0;
+    for (int n = 0; n < 4; ++n)
+        if (dialogs_[static_cast<std::size_t>(n)]->isVisible())
+            top = n;
+    hideDialog(top);
 }
 
 void ScopeBinder::onDialogSettings(int n, const ChannelSettings& s)

@@ -97,6 +97,12 @@ public:
     void reapplySourceChoices();
     // The 100 ms refresh: repaints the chart view.
     void chartRefresh();
+    // Channel pop-ups: keep the visible ones beside their ">" buttons (the
+    // window moved), hide them all (the window got the focus), or hide the
+    // highest-numbered visible one (a click elsewhere while auto-close is set).
+    void placeChannelDialogs();
+    void hideChannelDialogs();
+    void hideTopChannelDialog();
 
 public slots:
     // Save Waveform: asks for a path and writes the chart as JPEG.
@@ -131,6 +137,8 @@ private:
     void onDialogSettings(int n, const ChannelSettings& s);
 
     void showChannel(int n);
+    void placeDialog(int n);
+    void hideDialog(int n);
     void showHorizontal();
     void showTrigger();
     void changed();

@@ -237,6 +237,20 @@ TEST_F(BinderTest, RunChannelsAndDialogSettings)
     form.get<QPushButton>(1018)->click();
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
+
+    // Pop-ups closing from the window's side.
+    form.get<QPushButton>(1018)->click();
+    form.get<QPushButton>(1020)->click();
+    binder->hideTopChannelDialog();
+    EXPECT_FALSE(binder->channelDialog(2)->isVisible());
+    EXPECT_EQ(form.get<QPushButton>(1020)->text(), ">");
+    EXPECT_TRUE(dlg->isVisible());
+    binder->hideChannelDialogs();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
+    form.get<QPushButton>(1019)->click();
+    binder->channelDialog(1)->reject(); // its own close button
+    EXPECT_EQ(form.get<QPushButton>(1019)->text(), ">");
 }
 
 TEST_F(BinderTest, MainWindowHooks)
