@@ -138,9 +138,7 @@ void Column::validate(Limit which)
         break;
     }
     }
-    const std::string text = spec_->frequency ? (edited <= 1000.0 ? formatFixed(edited, 0)
-                                                                  : formatFixed(edited / 1000.0, 2) + " k")
-                                              : formatVolts(edited);
+    const std::string text = format(edited);
     if (text != limitText(which)) setLimitText(which, text);
 
     const double span = (max() - min()) / step();

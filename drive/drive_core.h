@@ -65,8 +65,8 @@ public:
     int mode() const { return mode_; }
     // "Stepping Clk-In" in mode 0.
     std::string modeLabel() const;
-    // The Clk-In controls of the main window are shown in mode 0 (the duty row
-    // and the fourth slider are hidden there).
+    // Mode 0 shows the Clk-In controls of the main window and hides the duty
+    // row and the fourth slider.
     bool clkInControlsVisible() const { return mode_ == 0; }
     Vcc vcc() const { return vcc_; }
     std::uint16_t pinHighLevel() const { return pinHighLevel_; }

@@ -240,12 +240,14 @@ void DriveBinder::refreshClock()
 void DriveBinder::refreshMode()
 {
     setTextQuiet(w(ids_.modeName), qs(core_.modeLabel()));
-    const bool clkIn = core_.clkInControlsVisible();
+    // Only Clk-In mode says what is shown; the other modes leave the layout
+    // as it is.
+    if (!core_.clkInControlsVisible()) return;
     for (int id : {ids_.slider[2], ids_.valueEdit[2], ids_.limitEdit[2][0], ids_.limitEdit[2][1],
                    ids_.limitEdit[2][2], ids_.clkGroup, ids_.clkStart, ids_.secondStart})
-        setVisible(w(id), clkIn);
-    setVisible(w(ids_.duty), !clkIn);
-    setVisible(w(ids_.dutySlider), !clkIn);
+        setVisible(w(id), true);
+    setVisible(w(ids_.duty), false);
+    setVisible(w(ids_.dutySlider), false);
 }
 
 void DriveBinder::refreshPins()
