@@ -9,11 +9,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string path = "/tmp/zelbo_fuzz_script_" + std::to_string(::getpid()) + ".spt";
+    static const std::string path = [] {
+        std::string p = "/tmp/zelbo_fuzz_script_" + std::to_string(::getpid()) + ".spt";
+        std::atexit([] { std::remove(("/tmp/zelbo_fuzz_script_" + std::to_string(::getpid()) + ".spt").c_str()); });
+        return p;
+    }();
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return 0;
     if (size > 0) std::fwrite(data, 1, size, f);
