@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -88,6 +90,19 @@ void numeric(QLineEdit* e, int width = 64)
 
 // Channel colours of the traces (the chart may change them later).
 const char* kChannelColour[4] = {"#e8c547", "#4fc3f7", "#ef6f9a", "#7ddc7a"};
+
+// A small square in a trace colour, for the channel buttons.
+QIcon swatch(const QColor& colour)
+{
+    QPixmap pm(12, 12);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(colour.darker(140));
+    p.setBrush(colour);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 11, 11), 2, 2);
+    return QIcon(pm);
+}
 
 } // namespace
 
@@ -364,7 +379,7 @@ QWidget* CTQ5170xHWPDlg::makeScopeChannelsPanel()
         toggle->setChecked(true);
         toggle->setAutoDefault(false);
         toggle->setMinimumWidth(64);
-        toggle->setStyleSheet(QStringLiteral("QPushButton:checked { border-left: 6px solid %1; }").arg(kChannelColour[ch]));
+        toggle->setIcon(swatch(QColor(QString::fromLatin1(kChannelColour[ch]))));
         auto* popup = make<QToolButton>(1018 + ch, box);
         popup->setText(tr(">"));
         auto* source = make<QComboBox>(1168 + ch, box);

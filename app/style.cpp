@@ -40,6 +40,9 @@ QGroupBox QComboBox, QGroupBox QLineEdit, QGroupBox QTableWidget { font-weight: 
 QLabel#columnTitle { font-weight: bold; color: #34495e; }
 QLabel#unit { color: #5d6773; }
 QLineEdit { padding: 1px 4px; }
+QPushButton:checked {
+    background: #cfe0f3; border: 1px solid #2f6fb3; border-radius: 3px; padding: 3px 6px;
+}
 QLineEdit:read-only { background: #eef1f4; }
 QPushButton#id1025 {
     font-size: 15px; font-weight: bold; color: white;

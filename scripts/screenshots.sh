@@ -61,6 +61,12 @@ xdotool windowfocus --sync "$win" 2>/dev/null || true
 xdotool key --window "$win" F1
 sleep 1
 import -window root "$out/about.png"
+xdotool key --window "$win" Return
+sleep 0.5
+# Power on: the power button sits at the top left of the window.
+xdotool mousemove 123 78 click 1
+sleep 2
+import -window root "$out/powered_on.png"
 kill $pid
 wait $pid 2>/dev/null || true
 INNER
