@@ -13,6 +13,7 @@
 
 #include "drive/ui/clk_in_dlg.h"
 #include "drive/ui/drive_binder.h"
+#include "drive/ui/drive_feature.h"
 #include "tests/drive/fake_port.h"
 #include "widgets/spin_button.h"
 
@@ -217,6 +218,28 @@ private slots:
         QVERIFY(f.c<QRadioButton>(1177)->isChecked());
     }
 
+
+    void featureWiresTheWindowCalls()
+    {
+        FakePort port;
+        RecordingMessageService messages;
+        auto* f = new Form;
+        auto* feature = new DriveFeature(port, messages, f->lookup(), &f->root);
+        bool originCleared = false;
+        ModeChangeHooks hooks;
+        hooks.clearChartOrigin = [&] { originCleared = true; };
+        feature->setModeChangeHooks(hooks);
+        feature->setDefaults();
+        QVERIFY(originCleared);
+        QVERIFY(feature->psLowSelected());
+        feature->startClock();
+        QCOMPARE(f->c<QPushButton>(1045)->text(), QString("Stop"));
+        feature->clockControlRead(0);
+        QCOMPARE(f->c<QPushButton>(1045)->text(), QString("Start"));
+        feature->showModeDialog();
+        QVERIFY(feature->modeDialogVisible());
+        delete f; // the window goes first, taking the dialogs and the feature with it
+    }
 };
 
 QTEST_MAIN(DriveBinderTest)

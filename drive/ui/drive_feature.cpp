@@ -1,0 +1,37 @@
+#include "drive/ui/drive_feature.h"
+
+namespace zelbo::drive {
+
+DriveFeature::DriveFeature(link::CommandPort& port, MessageService& messages, DriveBinder::Lookup lookup,
+                           QWidget* window, DriveControlIds ids)
+    : QObject(window), core_(std::make_unique<DriveCore>(port, messages))
+{
+    pinPanel_ = new CClkInDlg(*core_, window);
+    modeDialog_ = new CModeDlg(*core_, messages, window);
+    binder_ = new DriveBinder(*core_, std::move(lookup), ids, this);
+}
+
+DriveFeature::~DriveFeature()
+{
+    // The dialogs and the binder hold references to the core: they go first.
+    delete binder_.data();
+    delete modeDialog_.data();
+    delete pinPanel_.data();
+}
+
+void DriveFeature::setModeChangeHooks(const ModeChangeHooks& hooks)
+{
+    hooks_ = hooks;
+    modeDialog_->setModeChangeHooks(hooks);
+}
+
+void DriveFeature::setDefaults() { core_->reset(hooks_); }
+
+void DriveFeature::showPinPanel()
+{
+    pinPanel_->show();
+    pinPanel_->raise();
+    pinPanel_->activateWindow();
+}
+
+} // namespace zelbo::drive
