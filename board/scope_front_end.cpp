@@ -153,11 +153,16 @@ ScopeFrontEnd::Run ScopeFrontEnd::nextRun(std::int64_t t, std::int64_t toNs, std
     // The clock generator runs after this block in a time step, so the DUT
     // still stands where it stood at the start of the step; the edges the
     // generator has yet to deliver tell where it stands at time t.
-    const std::uint64_t k = clock_.pendingEdges(t);
     Run r;
     r.t = t;
-    r.position = dut_.positionAfter(k);
-    const std::int64_t end = std::min(clock_.pendingEdgeTime(k + 1), toNs); // > t
+    std::int64_t end = toNs;
+    if (dut_.stepping()) {
+        const std::uint64_t k = clock_.pendingEdges(t);
+        r.position = dut_.positionAfter(k);
+        end = std::min(clock_.pendingEdgeTime(k + 1), toNs); // > t
+    } else {
+        r.position = dut_.position(); // edges change nothing
+    }
     r.n = std::min<std::uint64_t>(std::uint64_t((end - t + periodNs_ - 1) / periodNs_), maxSamples);
     return r;
 }

@@ -60,6 +60,8 @@ public:
     // they are now.
     int positionAfter(std::uint64_t edges) const;
     int position() const { return position_; }
+    // Whether clock edges move it now (powered, so the translator runs).
+    bool stepping() const { return powered(); }
     const Waveform& waveform(Probe probe, int position) const { return table_[position][probe]; }
     // Changes whenever the table is rebuilt.
     std::uint64_t tableGeneration() const { return generation_; }
