@@ -158,7 +158,7 @@ void ScopeCore::applyValuePerDivLocked(int n)
     const auto& e = scaleEntry(st.source, st.valuePerDiv);
     ch.valuePerDivText = std::string(e.text);
     ch.valuePerDiv = e.value;
-    ch.unit = st.source == Source::Voltage ? "V" : "A";
+    ch.unit.assign(1, st.source == Source::Voltage ? 'V' : 'A');
 }
 
 void ScopeCore::setSource(int n, Source source)
