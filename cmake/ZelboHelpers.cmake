@@ -1,7 +1,7 @@
 # Shared build settings and helper functions for every subsystem.
 
 set(ZELBO_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
 
 if(ZELBO_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
