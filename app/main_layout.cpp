@@ -544,6 +544,12 @@ void CTQ5170xHWPDlg::buildPinTable()
     table->setFocusPolicy(Qt::NoFocus);
     table->setMinimumHeight(140);
     v->addWidget(table);
+    // The pin panel: the radios, sliders, chip name and excitation mode.
+    auto* open = new QPushButton(tr("Set Pins..."), pins);
+    open->setObjectName("pinPanelButton");
+    open->setAutoDefault(false);
+    connect(open, &QPushButton::clicked, this, &CTQ5170xHWPDlg::showPinPanel);
+    v->addWidget(open);
 
     // The PS indicator's Low/High pair, kept out of sight.
     auto* low = make<QRadioButton>(1176, tr("Low"), pins);

@@ -26,6 +26,8 @@
 
 #include "app/about_dlg.h"
 #include "app/language.h"
+#include "app/program_features.h"
+#include "drive/ui/drive_feature.h"
 #include "common/message_service.h"
 #include "files/data_folder.h"
 
@@ -80,8 +82,10 @@ CTQ5170xHWPDlg::~CTQ5170xHWPDlg()
     lockout_.stop();
     chartTimer_.stop();
     temperature_.stop();
-    // The link's destructor stops the reader and releases the bridge.
+    // The link's destructor stops the reader and releases the bridge; the
+    // features' reader-thread handlers are then idle and they can go.
     link_.reset();
+    features_.reset();
 }
 
 // ---------------------------------------------------------------- initialisation
@@ -120,6 +124,7 @@ void CTQ5170xHWPDlg::initialise()
     // 8. Pin table, child windows, link events.
     setup_.progress.update(3, steps, tr("Initializing Table..."));
     buildPinTable();
+    features_ = std::make_unique<zelbo::app::ProgramFeatures>(*this);
 
     // 9. Oscilloscope calibration.
     if (hooks_.loadCalibration) hooks_.loadCalibration();
@@ -453,7 +458,7 @@ void CTQ5170xHWPDlg::runPowerOn()
     enableGroups(AllGroups, true);
     if (mode_ == 0) {
         link_->temperatureEvent().set();
-        temperature_.start(kTemperatureMs);
+        startTemperatureTimer();
     }
     if (hooks_.applySupplyAndPins) hooks_.applySupplyAndPins();
     waitWritesSent();
@@ -507,8 +512,20 @@ void CTQ5170xHWPDlg::temperatureTick()
     if (hooks_.temperatureTick) hooks_.temperatureTick();
 }
 
+void CTQ5170xHWPDlg::startTemperatureTimer() { temperature_.start(kTemperatureMs); }
+
+void CTQ5170xHWPDlg::showPinPanel()
+{
+    if (features_) features_->showPinPanel();
+}
+
 void CTQ5170xHWPDlg::clockRunEnded()
 {
+    // The drive core owns the run state; its binder redraws the clock group.
+    if (features_) {
+        features_->drive().clockControlRead(0);
+        return;
+    }
     setCheckedQuietly(control(1045), false);
     setCaption(control(1045), tr("Start"));
     for (int id : {1127, 1128})
@@ -527,6 +544,10 @@ void CTQ5170xHWPDlg::onBoardEvent(int code)
         setStatusPaneText(0, tr("Ready..."));
         break;
     case 5:
+        if (features_) {
+            features_->drive().secondRunEnded();
+            break;
+        }
         setCheckedQuietly(control(1104), false);
         setCaption(control(1104), tr("Start"));
         break;
@@ -550,6 +571,10 @@ void CTQ5170xHWPDlg::setStatusPaneText(int pane, const QString& text)
 int CTQ5170xHWPDlg::requestChipName(QString* out) const
 {
     if (!out) return -1;
+    if (features_ && chipList_.loaded()) {
+        *out = QString::fromStdString(features_->drive().core().selectedChipName());
+        return 0;
+    }
     const auto name = chipList_.chipName();
     if (!name) return -1;
     *out = QString::fromStdString(*name);

@@ -35,6 +35,7 @@ class CAboutDlg;
 
 namespace zelbo::app {
 class LanguageSelector;
+class ProgramFeatures;
 }
 
 // Everything the window needs from outside; tests fill it with their own.
@@ -100,6 +101,12 @@ public:
     QAction* action(int command) const;
     int mode() const { return mode_; }
     void setMode(int mode) { mode_ = mode; }
+    // The drive and the oscilloscope (null when initialisation ended early).
+    zelbo::app::ProgramFeatures* features() const { return features_.get(); }
+    // The 1000 ms temperature timer (power on in mode 0, a change to mode 0).
+    void startTemperatureTimer();
+    // Opens the pin panel (the PINS group's button, a double-click on the table).
+    void showPinPanel();
 
     void enableGroups(int mask, bool enable);
     bool powerOn() const;
@@ -205,4 +212,6 @@ private:
     std::atomic<bool> askBeforeClosing_{true};
     std::thread linkWorker_;
     std::optional<int> linkResult_;
+    // Last: its handlers run on the link's reader, which stops before it goes.
+    std::unique_ptr<zelbo::app::ProgramFeatures> features_;
 };

@@ -1,140 +1,17 @@
-// The program on the simulated board: the main window with its link, the real
-// bridge library (loaded by name from the program folder) and the board's log
-// of what reached it.
-
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <thread>
+// The program on the simulated board: start-up, the power button, menu
+// commands and closing.
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <gtest/gtest.h>
+#include <QRadioButton>
 
 #include "app/about_dlg.h"
-#include "app/dlg_progress.h"
-#include "app/main_window.h"
-#include "board/sim_board_test.h"
-#include "common/message_service.h"
+#include "app/program_features.h"
+#include "tests/e2e/program_fixture.h"
 
-using simboard::LogEvent;
-using namespace std::chrono_literals;
-
-namespace {
-
-using Write = std::pair<int, int>; // register, value
-using Writes = std::vector<Write>;
-
-const char* kChipList = "#Chipname\tA\tB\tMode\n"
-                        "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
-                        "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
-
-bool waitUntil(const std::function<bool()>& done, int ms = 20000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-class Program : public ::testing::Test {
-protected:
-    simboard::Control board;
-    zelbo::RecordingMessageService messages;
-    CDlgProgress progress;
-    QTemporaryDir data;
-    std::unique_ptr<CTQ5170xHWPDlg> window;
-
-    void SetUp() override
-    {
-        board.reset();
-        board.setBusTiming(false);
-        board.startFirmware();
-    }
-
-    void TearDown() override
-    {
-        if (window) {
-            messages.queueAnswer(zelbo::MsgAnswer::Ok);
-            window->close();
-            window.reset();
-        }
-    }
-
-    MainWindowSetup setup()
-    {
-        MainWindowSetup s;
-        s.messages = &messages;
-        s.progress = ProgressReporter(&progress);
-        s.dataFolder = data.path().toStdString();
-        s.defaultChipList = kChipList;
-        return s;
-    }
-
-    void open(MainWindowSetup s)
-    {
-        window = std::make_unique<CTQ5170xHWPDlg>(std::move(s));
-        window->resize(1280, 800);
-        window->show();
-    }
-
-    // Opens the window and waits until the link start has finished.
-    void openReady()
-    {
-        open(setup());
-        ASSERT_TRUE(waitUntil([&] { return window->linkStartResult().has_value(); }));
-        ASSERT_EQ(*window->linkStartResult(), 0);
-    }
-
-    QPushButton* power() const { return window->control<QPushButton>(1025); }
-
-    // The register writes the board received (in order).
-    Writes writes() const
-    {
-        Writes w;
-        for (const LogEvent& e : board.log())
-            if (e.kind == LogEvent::Kind::RegisterWrite) w.emplace_back(e.code, e.value);
-        return w;
-    }
-
-    // Waits until the board has seen `n` register writes since the last clear.
-    bool waitWrites(std::size_t n, int ms = 5000)
-    {
-        return waitUntil([&] { return writes().size() >= n; }, ms);
-    }
-
-    static Writes powerPrefix() { return {{0x2C, 0x02}, {0x1A, 0x83}, {0x2C, 0x0B}, {0x02, 0x00}}; }
-    static Writes powerOnTail() { return {{0x22, 0xC4}, {0x23, 0x09}, {0x1A, 0x87}}; }
-    static Writes powerOffTail() { return {{0x01, 0xE0}, {0x22, 0x00}, {0x23, 0x00}, {0x1A, 0x87}}; }
-    static Writes concat(Writes a, const Writes& b)
-    {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    }
-
-    void clickPower()
-    {
-        ASSERT_TRUE(power()->isEnabled());
-        QTest::mouseClick(power(), Qt::LeftButton);
-    }
-
-    void waitLockout()
-    {
-        ASSERT_TRUE(waitUntil([&] { return power()->isEnabled(); }, 3000));
-    }
-};
-
-} // namespace
+using namespace e2e;
 
 TEST_F(Program, StartUpOnABareBoardReachesReadyWithThePowerButtonEnabled)
 {
@@ -162,7 +39,7 @@ TEST_F(Program, StartUpOnABareBoardReachesReadyWithThePowerButtonEnabled)
     EXPECT_EQ(window->requestChipName(nullptr), -1);
 }
 
-TEST_F(Program, PowerOnAndOffSendExactlyThePowerButtonSequences)
+TEST_F(Program, PowerOnAndOffSendThePowerButtonSequences)
 {
     openReady();
     board.clearLog();
@@ -170,14 +47,22 @@ TEST_F(Program, PowerOnAndOffSendExactlyThePowerButtonSequences)
     clickPower();
     EXPECT_TRUE(power()->isChecked());
     EXPECT_EQ(power()->text(), "OFF");
-    const Writes on = concat(powerPrefix(), powerOnTail());
-    ASSERT_TRUE(waitWrites(on.size()));
-    QTest::qWait(100);
-    EXPECT_EQ(writes(), on);
+    ASSERT_TRUE(waitUntil([&] { return contains(writes(), powerOnOrder()); }, 5000));
+    const Writes on = writes();
+    ASSERT_GE(on.size(), 4u);
+    EXPECT_EQ(Writes(on.begin(), on.begin() + 4), powerPrefix());
+    EXPECT_EQ(count(on, 0x2C), 2u);
+    EXPECT_FALSE(contains(on, {{0x22, 0xC4}})) << "PS driven high although the pin panel says Low";
+    // The board: supply on, the five pins at their panel levels, the scope
+    // acquiring all four channels, the clock running.
+    EXPECT_EQ(board.supplyMillivolts(), 5000);
+    EXPECT_EQ(board.scope().control & 0x0F, 0x0F);
+    EXPECT_TRUE(board.clockGenerator().running);
     // Powered on: the groups are live, "Run" and the CLK "Start" are checked.
     for (int id : {1014, 1080, 1069, 1043, 1097, 1045}) EXPECT_TRUE(window->control(id)->isEnabled()) << id;
     EXPECT_TRUE(window->control<QPushButton>(1026)->isChecked());
     EXPECT_TRUE(window->control<QPushButton>(1045)->isChecked());
+    EXPECT_EQ(window->control<QPushButton>(1045)->text(), "Stop");
 
     // The second click within 1.5 s is impossible.
     EXPECT_FALSE(power()->isEnabled());
@@ -188,8 +73,9 @@ TEST_F(Program, PowerOnAndOffSendExactlyThePowerButtonSequences)
     EXPECT_FALSE(power()->isEnabled());
     waitLockout();
     EXPECT_TRUE(window->control(1109)->isEnabled());
-    EXPECT_EQ(writes(), on);
+    EXPECT_EQ(count(writes(), 0x2C), 2u);
 
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
     board.clearLog();
     clickPower();
     EXPECT_FALSE(power()->isChecked());
@@ -198,19 +84,32 @@ TEST_F(Program, PowerOnAndOffSendExactlyThePowerButtonSequences)
     ASSERT_TRUE(waitWrites(off.size()));
     QTest::qWait(100);
     EXPECT_EQ(writes(), off);
+    EXPECT_EQ(board.supplyMillivolts(), 0);
+    EXPECT_FALSE(board.clockGenerator().running);
+    EXPECT_EQ(board.scope().control & 0x0F, 0);
     EXPECT_FALSE(window->control(1014)->isEnabled());
     EXPECT_FALSE(window->control<QPushButton>(1026)->isChecked());
     EXPECT_FALSE(window->control<QPushButton>(1045)->isChecked());
+    EXPECT_EQ(window->control<QPushButton>(1045)->text(), "Start");
+}
+
+TEST_F(Program, PowerOnDrivesPsHighWhenThePinPanelSaysHigh)
+{
+    openReady();
+    window->showPinPanel();
+    auto& panel = window->features()->drive().pinPanel();
+    EXPECT_TRUE(panel.isVisible());
+    panel.highRadio(zelbo::drive::Pin::Ps)->click();
+    board.clearLog();
+    clickPower();
+    ASSERT_TRUE(waitUntil([&] { return contains(writes(), {{0x70, 0x0F}, {0x22, 0xC4}, {0x23, 0x09}, {0x1A, 0x87}, {144, 1}}); }, 5000));
 }
 
 TEST_F(Program, FileNewPowersOffAndRunsAgainWhenAlreadyOff)
 {
-    openReady();
-    clickPower();
-    ASSERT_TRUE(waitWrites(7));
+    poweredOn();
     waitLockout();
 
-    board.clearLog();
     window->action(CTQ5170xHWPDlg::ID_FILE_NEW)->trigger();
     EXPECT_FALSE(power()->isChecked());
     const Writes off = concat(powerPrefix(), powerOffTail());
@@ -222,9 +121,11 @@ TEST_F(Program, FileNewPowersOffAndRunsAgainWhenAlreadyOff)
     board.clearLog();
     window->action(CTQ5170xHWPDlg::ID_FILE_NEW)->trigger();
     EXPECT_FALSE(power()->isChecked());
-    ASSERT_TRUE(waitWrites(off.size()));
+    // Nothing is running any more: only the clock-off writes come before the supply.
+    const Writes again = concat(powerPrefix(), {{144, 0}, {144, 0}, {0x01, 0xE0}, {0x22, 0x00}, {0x23, 0x00}, {0x1A, 0x87}});
+    ASSERT_TRUE(waitWrites(again.size()));
     QTest::qWait(100);
-    EXPECT_EQ(writes(), off);
+    EXPECT_EQ(writes(), again);
 }
 
 TEST_F(Program, MenuCommandsAnswerWhatIsAvailable)
@@ -278,9 +179,7 @@ TEST_F(Program, EnterAndEscapeLeaveTheWindowOpen)
 
 TEST_F(Program, ClosingWhilePoweredOnAsksPowersOffShutsTheBoardDownAndStopsTheReader)
 {
-    openReady();
-    clickPower();
-    ASSERT_TRUE(waitWrites(7));
+    poweredOn();
     waitLockout();
     board.clearLog();
 

@@ -1,0 +1,70 @@
+#pragma once
+// The features the main window hosts, wired to it and to the board link: the
+// drive (pins, references, sense resistor, step clock, with the pin panel and
+// the mode dialog) and the oscilloscope (acquisition core, line chart, chart
+// view and the binder of its controls).
+//
+// The window creates this once its controls exist; it assigns the window's
+// feature hooks and the link's handlers. Destroy it only after the link's
+// reader has stopped: the sweep handler runs on the reader thread.
+
+#include <memory>
+
+#include <QObject>
+#include <QPointer>
+
+#include <boost/signals2/connection.hpp>
+
+#include "drive/ui/drive_feature.h"
+#include "link/fpga_link.h"
+#include "scope/scope_channel.h"
+#include "scope/ui/chart_view.h"
+
+class CTQ5170xHWPDlg;
+
+namespace zelbo::scope {
+class ScopeCore;
+class CLineChart;
+class ScopeBinder;
+} // namespace zelbo::scope
+
+namespace zelbo::app {
+
+class ProgramFeatures : public QObject {
+    Q_OBJECT
+public:
+    explicit ProgramFeatures(CTQ5170xHWPDlg& window);
+    ~ProgramFeatures() override;
+
+    drive::DriveFeature& drive() { return *drive_; }
+    scope::ScopeCore& scopeCore() { return *scopeCore_; }
+    scope::CLineChart& chart() { return *chart_; }
+    scope::ChartView* chartView() const { return view_.data(); }
+    scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
+
+    // Offsets the sweep conversion and the trigger setup use (zeros until a
+    // calibration has been loaded).
+    void setCalibrationOffsets(const scope::CalibrationOffsets& offsets);
+
+    // The pin panel, beside the window.
+    void showPinPanel();
+
+private:
+    void wireDrive();
+    void wireScope();
+    void wireHooks();
+    void wireLink();
+    void feedChipList();
+
+    CTQ5170xHWPDlg& window_;
+    std::unique_ptr<scope::ScopeCore> scopeCore_;
+    std::unique_ptr<scope::CLineChart> chart_;
+    std::unique_ptr<scope::ScopeBinder> scopeBinder_;
+    QPointer<scope::ChartView> view_;
+    QPointer<drive::DriveFeature> drive_; // a child of the window
+    // Reader thread only: the copy of the capture areas a sweep is converted from.
+    std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
+    boost::signals2::scoped_connection modeFollower_;
+};
+
+} // namespace zelbo::app
