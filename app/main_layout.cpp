@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
+#include <QEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "app/main_window.h"
+#include "app/style.h"
 #include "widgets/spin_button.h"
 
 namespace {
@@ -88,21 +90,31 @@ void numeric(QLineEdit* e, int width = 64)
     e->setFixedWidth(width);
 }
 
-// Channel colours of the traces (the chart may change them later).
-const char* kChannelColour[4] = {"#e8c547", "#4fc3f7", "#ef6f9a", "#7ddc7a"};
+// Keeps captions shown exactly while the field they label is.
+class FollowVisibility : public QObject {
+public:
+    FollowVisibility(QWidget* field, QList<QWidget*> followers)
+        : QObject(field), followers_(std::move(followers))
+    {
+        field->installEventFilter(this);
+    }
 
-// A small square in a trace colour, for the channel buttons.
-QIcon swatch(const QColor& colour)
-{
-    QPixmap pm(12, 12);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(colour.darker(140));
-    p.setBrush(colour);
-    p.drawRoundedRect(QRectF(0.5, 0.5, 11, 11), 2, 2);
-    return QIcon(pm);
-}
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) {
+            const bool shown = !static_cast<QWidget*>(watched)->isHidden();
+            for (QWidget* w : followers_) w->setVisible(shown);
+        }
+        return false;
+    }
+
+private:
+    QList<QWidget*> followers_;
+};
+
+// Channel colours of the traces until the oscilloscope shows its own.
+const char* kChannelColour[4] = {"#ff7f00", "#00ccff", "#ff00ff", "#662900"};
 
 } // namespace
 
@@ -352,7 +364,10 @@ QWidget* CTQ5170xHWPDlg::makeClockPanel()
     grid->addWidget(duty, 2, 0);
     auto* dutyRow = new QHBoxLayout;
     dutyRow->addWidget(dutyEdit);
-    dutyRow->addWidget(unit(tr("%"), box));
+    QWidget* percent = unit(tr("%"), box);
+    dutyRow->addWidget(percent);
+    // Clk-In mode hides the duty field; its caption and unit go with it.
+    new FollowVisibility(dutyEdit, {duty, percent});
     dutyRow->addStretch(1);
     grid->addLayout(dutyRow, 2, 1, 1, 3);
     grid->addWidget(set, 2, 4);
@@ -379,7 +394,7 @@ QWidget* CTQ5170xHWPDlg::makeScopeChannelsPanel()
         toggle->setChecked(true);
         toggle->setAutoDefault(false);
         toggle->setMinimumWidth(64);
-        toggle->setIcon(swatch(QColor(QString::fromLatin1(kChannelColour[ch]))));
+        toggle->setIcon(colourSwatch(QColor(QString::fromLatin1(kChannelColour[ch]))));
         auto* popup = make<QToolButton>(1018 + ch, box);
         popup->setText(tr(">"));
         auto* source = make<QComboBox>(1168 + ch, box);

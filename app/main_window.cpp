@@ -155,6 +155,8 @@ void CTQ5170xHWPDlg::initialise()
         duty->setMaxLength(5);
         duty->setText(QStringLiteral("50.0"));
     }
+    // The drive core keeps the field's text; it redraws the field from it.
+    if (features_) features_->setDutyText(QStringLiteral("50.0"));
 
     // 15. Done; everything waits for power on.
     initialised_ = true;

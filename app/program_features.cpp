@@ -5,6 +5,7 @@
 #include <QTableWidget>
 
 #include "app/main_window.h"
+#include "app/style.h"
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
@@ -71,10 +72,29 @@ void ProgramFeatures::wireScope()
     // The window repaints the chart every 100 ms (its chart-refresh hook).
     connect(scopeBinder_.get(), &scope::ScopeBinder::chartChanged, this, [this] {
         if (view_) view_->update();
+        showChannelColours();
     });
     // CALIBRATE does what Help > Oscilloscope > Calibrate does.
     connect(scopeBinder_.get(), &scope::ScopeBinder::calibrateRequested, &window_,
             [this] { window_.onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE); });
+}
+
+void ProgramFeatures::showChannelColours()
+{
+    const auto& toggles = scopeBinder_->ids().channelToggle;
+    for (int n = 0; n < scope::kChannels; ++n) {
+        auto* b = qobject_cast<QAbstractButton*>(window_.control(toggles[static_cast<std::size_t>(n)]));
+        const QColor c = QColor::fromRgba(scopeCore_->channel(n).colour);
+        if (!b || b->property("traceColour").value<QColor>() == c) continue;
+        b->setProperty("traceColour", c);
+        b->setIcon(colourSwatch(c));
+    }
+}
+
+void ProgramFeatures::setDutyText(const QString& text)
+{
+    drive_->core().setDutyText(text.toStdString());
+    drive_->binder().refresh(drive::aspect::kClock);
 }
 
 void ProgramFeatures::setCalibrationOffsets(const scope::CalibrationOffsets& offsets)
@@ -144,6 +164,7 @@ void ProgramFeatures::wireHooks()
     h.setDefaults = [this] {
         drive_->setDefaults();
         scopeBinder_->setDefaults();
+        showChannelColours();
     };
     h.applySupplyAndPins = [this] { drive_->applySupplyAndPins(); };
     h.psLowSelected = [this] { return drive_->psLowSelected(); };

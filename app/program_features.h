@@ -48,6 +48,10 @@ public:
 
     // The pin panel, beside the window.
     void showPinPanel();
+    // The channel buttons' swatches in their traces' colours.
+    void showChannelColours();
+    // The duty field's text, as the drive core keeps it.
+    void setDutyText(const QString& text);
 
 private:
     void wireDrive();

@@ -1,5 +1,10 @@
 #include "app/style.h"
 
+#include <QColor>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
 #include <QApplication>
 #include <QPalette>
 #include <QStyleFactory>
@@ -55,4 +60,16 @@ QLabel#id1032 { font-size: 20px; font-weight: bold; color: #2c4a6e; background: 
                 border: 1px solid #c3c9d1; border-radius: 3px; }
 QStatusBar QLabel { padding: 0 4px; }
 )"));
+}
+
+QIcon colourSwatch(const QColor& colour)
+{
+    QPixmap pm(12, 12);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(colour.darker(140));
+    p.setBrush(colour);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 11, 11), 2, 2);
+    return QIcon(pm);
 }

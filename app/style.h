@@ -4,5 +4,10 @@
 // shows its state in colour).
 
 class QApplication;
+class QColor;
+class QIcon;
 
 void applyInstrumentStyle(QApplication& app);
+
+// A small rounded square in `colour`: the channel buttons' trace colour.
+QIcon colourSwatch(const QColor& colour);

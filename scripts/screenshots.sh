@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Regenerates docs/screenshots/*.png: the progress window during bring-up, the
-# main window on the simulated board and the About box, under a virtual X
-# server at 1280x800. Builds the program first when it is missing.
+# main window on the simulated board, the About box, the pin panel set away
+# from its defaults and the oscilloscope running four channels with cursors
+# and a zoom, under a virtual X server at 1280x800. Builds what is missing.
 #   scripts/screenshots.sh            (uses build/default)
 #   BUILD_DIR=build/app scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build/default}
-if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so ]]; then
+if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bin/e2e_screenshots ]]; then
   scripts/install-deps.sh
   if [[ $build == build/default ]]; then
     cmake --preset default >/dev/null
   else
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
-  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard
+  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard e2e_screenshots
 fi
 
 out=docs/screenshots
@@ -70,5 +71,8 @@ import -window root "$out/powered_on.png"
 kill $pid
 wait $pid 2>/dev/null || true
 INNER
+# The program driven from inside (pin panel, oscilloscope): pin_panel.png and
+# scope_running.png.
+xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
 echo "screenshots written to $out"
 ls -l "$out"

@@ -63,6 +63,7 @@ TEST_F(Program, PowerOnAndOffSendThePowerButtonSequences)
     EXPECT_TRUE(window->control<QPushButton>(1026)->isChecked());
     EXPECT_TRUE(window->control<QPushButton>(1045)->isChecked());
     EXPECT_EQ(window->control<QPushButton>(1045)->text(), "Stop");
+    EXPECT_EQ(window->control<QLineEdit>(1152)->text(), "50.0");
 
     // The second click within 1.5 s is impossible.
     EXPECT_FALSE(power()->isEnabled());

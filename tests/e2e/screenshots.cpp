@@ -1,0 +1,149 @@
+// Pictures of the program for the documentation, taken on the simulated board
+// under a virtual X server: the main window with the pin panel open and set
+// away from its defaults, and the oscilloscope running four channels with a
+// cursor pair and a zoom.
+//   e2e_screenshots <out folder>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/dlg_progress.h"
+#include "app/main_window.h"
+#include "app/program_features.h"
+#include "app/style.h"
+#include "board/sim_board_test.h"
+#include "common/message_service.h"
+#include "drive/ui/drive_feature.h"
+#include "scope/chart/line_chart.h"
+#include "scope/scope_core.h"
+
+using zelbo::drive::Pin;
+
+namespace {
+
+const char* kChipList = "#Chipname\tA\tB\tMode\n"
+                        "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
+                        "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
+
+bool wait(const std::function<bool()>& done, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void type(CTQ5170xHWPDlg& w, int id, const QString& text)
+{
+    auto* e = w.control<QLineEdit>(id);
+    if (!e) return;
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClicks(e, text);
+    QTest::keyClick(e, Qt::Key_Return);
+}
+
+bool grab(const QString& path)
+{
+    QApplication::processEvents();
+    QTest::qWait(300);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    if (shot.isNull() || !shot.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    applyInstrumentStyle(app);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <out folder>\n", argv[0]);
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+
+    simboard::Control board;
+    board.reset();
+    board.setBusTiming(false);
+    board.startFirmware();
+
+    zelbo::RecordingMessageService messages;
+    CDlgProgress progress;
+    QTemporaryDir data;
+    MainWindowSetup setup;
+    setup.messages = &messages;
+    setup.progress = ProgressReporter(&progress);
+    setup.dataFolder = data.path().toStdString();
+    setup.defaultChipList = kChipList;
+    CTQ5170xHWPDlg window(setup);
+    window.move(0, 0);
+    window.resize(1280, 800);
+    window.show();
+    if (!wait([&] { return window.linkStartResult().has_value(); }, 20000) || *window.linkStartResult() != 0) {
+        std::fprintf(stderr, "the link did not start\n");
+        return 1;
+    }
+    auto& drive = window.features()->drive();
+    auto& panel = drive.pinPanel();
+
+    // Power on, then a quarter-step drive at 1.00 V and 2 kHz, clockwise.
+    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    window.link().waitWriteDone(std::chrono::milliseconds(3000));
+    window.showPinPanel();
+    for (Pin p : {Pin::Enable, Pin::Mode0, Pin::Mode1, Pin::CwCcw}) panel.highRadio(p)->click();
+    if (panel.chipNameList()->count() > 1) panel.chipNameList()->setCurrentIndex(1);
+    type(window, 1069, "1.00");
+    type(window, 1068, "0.50");
+    type(window, 1165, "100k");
+    type(window, 1070, "2k");
+    // CH2 and CH4: the coil currents at 500 mA/div.
+    for (int n : {1, 3}) {
+        window.control<QComboBox>(1168 + n)->setCurrentIndex(1);
+        if (auto* s = window.control<QAbstractSlider>(1085 + n)) s->setValue(2);
+    }
+    panel.move(window.geometry().right() - panel.width() - 290, 170);
+    panel.raise();
+    wait([&] { return window.features()->scopeCore().sweepsConverted() > 3; }, 3000);
+    wait([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
+    if (!grab(out + "/pin_panel.png")) return 1;
+
+    // The oscilloscope: the panel closed, a cursor pair and a zoom.
+    panel.hide();
+    auto& chart = window.features()->chart();
+    const QRect plot = chart.plotRect();
+    chart.leftDoubleClick(plot.topLeft() + QPoint(plot.width() * 3 / 10, 40));
+    chart.rightDoubleClick(plot.topLeft() + QPoint(plot.width() * 7 / 10, 40));
+    chart.leftPress(plot.topLeft() + QPoint(plot.width() / 10, plot.height() / 10));
+    chart.mouseMove(plot.topLeft() + QPoint(plot.width() / 2, plot.height() * 9 / 10));
+    chart.leftRelease(plot.topLeft() + QPoint(plot.width() * 6 / 10, plot.height() * 9 / 10));
+    window.update();
+    const auto sweeps = window.features()->scopeCore().sweepsConverted();
+    wait([&] { return window.features()->scopeCore().sweepsConverted() > sweeps + 2; }, 3000);
+    if (!grab(out + "/scope_running.png")) return 1;
+
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    window.close();
+    return 0;
+}
