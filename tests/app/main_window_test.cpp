@@ -7,6 +7,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +20,8 @@
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
+#include "app/program_features.h"
+#include "scope/scope_core.h"
 #include "common/message_service.h"
 
 namespace {
@@ -220,4 +226,51 @@ TEST_F(Window, ClosingWithoutALinkAsksAndCancelKeepsIt)
     EXPECT_TRUE(w->close());
     EXPECT_TRUE(w->closing());
     EXPECT_EQ(messages.texts().size(), 2u);
+}
+
+TEST_F(Window, HostsTheDriveAndTheOscilloscope)
+{
+    w->resize(1280, 800);
+    w->show();
+    QApplication::processEvents();
+    auto* features = w->features();
+    ASSERT_NE(features, nullptr);
+    // The chart view stands where the placeholder stood.
+    EXPECT_EQ(w->control(1042), features->chartView());
+    EXPECT_TRUE(features->chartView()->isVisible());
+
+    // One chip list: the window's chip name is the pin panel's selection, of
+    // the chips of the window's mode.
+    auto& panel = features->drive().pinPanel();
+    ASSERT_EQ(panel.chipNameList()->count(), 1);
+    EXPECT_EQ(panel.chipNameList()->currentText(), "C1");
+    QString chip;
+    EXPECT_EQ(w->requestChipName(&chip), 0);
+    EXPECT_EQ(chip, "C1");
+    features->drive().core().loadMode(1);
+    EXPECT_EQ(w->mode(), 1);
+    features->drive().core().fillChipNames(1);
+    EXPECT_EQ(w->requestChipName(&chip), 0);
+    EXPECT_EQ(chip, "C2");
+
+    // The pin panel opens from the PINS group: its button, or a double-click
+    // on the table.
+    EXPECT_FALSE(panel.isVisible());
+    QTest::mouseClick(w->findChild<QPushButton*>("pinPanelButton"), Qt::LeftButton);
+    EXPECT_TRUE(panel.isVisible());
+    panel.hide();
+    auto* table = w->control<QTableWidget>(1051);
+    const QRect cell = table->visualItemRect(table->item(2, 1));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_TRUE(panel.isVisible());
+    // A pin set there shows in the window's table.
+    panel.highRadio(zelbo::drive::Pin::Mode0)->click();
+    EXPECT_EQ(table->item(2, 1)->text(), "High");
+
+    // The channel buttons carry their traces' colours.
+    for (int n = 0; n < 4; ++n) {
+        const QColor c = w->control(1014 + n)->property("traceColour").value<QColor>();
+        EXPECT_EQ(c.rgba(), features->scopeCore().channel(n).colour) << n;
+    }
 }
