@@ -19,7 +19,9 @@ extern "C" __attribute__((visibility("default"), used)) const char* __tsan_defau
            "called_from_lib:libQt6Core.so\n"
            "called_from_lib:libQt6Gui.so\n"
            "called_from_lib:libQt6Widgets.so\n"
-           "called_from_lib:libfontconfig.so\n";
+           "called_from_lib:libfontconfig.so\n"
+           "called_from_lib:libglib-2.0.so\n"
+           "race:libglib-2.0.so\n";
 }
 
 int main(int argc, char** argv)
