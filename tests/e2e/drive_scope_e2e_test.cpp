@@ -23,7 +23,7 @@ using zelbo::drive::Pin;
 
 namespace {
 
-class Drive : public Program {
+class ProgramOnBoard : public Program {
 protected:
     zelbo::drive::DriveFeature& drive() { return window->features()->drive(); }
     zelbo::scope::ScopeCore& scope() { return window->features()->scopeCore(); }
@@ -67,7 +67,7 @@ double parseIoAmps(const QString& text)
 
 } // namespace
 
-TEST_F(Drive, TypedVrefReachesTheDacAsItsThreeWrites)
+TEST_F(ProgramOnBoard, TypedVrefReachesTheDacAsItsThreeWrites)
 {
     poweredOn();
     type(1069, "1.25");
@@ -86,7 +86,7 @@ TEST_F(Drive, TypedVrefReachesTheDacAsItsThreeWrites)
     EXPECT_EQ(text(1069), "3.00");
 }
 
-TEST_F(Drive, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
+TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
 {
     poweredOn();
     pin(Pin::Enable, true); // the driver's outputs on
@@ -140,7 +140,7 @@ TEST_F(Drive, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
     EXPECT_TRUE(messages.shown().empty()) << messages.texts().front();
 }
 
-TEST_F(Drive, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
+TEST_F(ProgramOnBoard, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
 {
     poweredOn();
     type(1069, "1.50");
@@ -181,7 +181,7 @@ TEST_F(Drive, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
     EXPECT_TRUE(contains(writes(), {{104, 1}}));
 }
 
-TEST_F(Drive, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep)
+TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep)
 {
     board.setProbeNoise(false);
     openReady();
