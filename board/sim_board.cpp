@@ -99,10 +99,38 @@ struct Board::Impl {
         }
         return ns;
     }
-    static void pace(std::chrono::steady_clock::time_point start, std::int64_t ns)
+    // Real-time pacing keeps one bus timeline: transfers never overlap on it,
+    // and a transfer that the host issues right after the previous one woke up
+    // starts on the bus where that one ended. Without the second rule the
+    // simulator's own wake-up latency (tens of microseconds on a busy kernel)
+    // would be charged to the bus on every transfer, and the host would look
+    // slower than the bus makes it.
+    void pace(std::chrono::steady_clock::time_point start, std::int64_t ns)
     {
-        if (ns > 0) std::this_thread::sleep_until(start + std::chrono::nanoseconds(ns));
+        using steady = std::chrono::steady_clock;
+        if (ns <= 0) return;
+        steady::time_point deadline;
+        {
+            std::lock_guard lk(paceMutex);
+            steady::time_point begin = start;
+            // Only a short overshoot followed by a prompt next transfer is
+            // credited; an idle host or a long stall gets no credit.
+            constexpr auto kCredit = std::chrono::microseconds(200);
+            if (lastWake != steady::time_point{} && lastWake > busFreeAt && start >= lastWake &&
+                lastWake - busFreeAt < kCredit && start - lastWake < kCredit)
+                begin = busFreeAt + (start - lastWake); // the host's own gap, not our overshoot
+            if (begin < busFreeAt) begin = busFreeAt;  // one bus: wait for the transfer ahead
+            deadline = begin + std::chrono::nanoseconds(ns);
+            busFreeAt = deadline;
+        }
+        std::this_thread::sleep_until(deadline);
+        std::lock_guard lk(paceMutex);
+        const auto now = steady::now();
+        if (now > lastWake) lastWake = now;
     }
+    std::mutex paceMutex;
+    std::chrono::steady_clock::time_point busFreeAt{};
+    std::chrono::steady_clock::time_point lastWake{};
 
     enum class Wake { Retry, Timeout, Aborted, Gone };
 
@@ -255,7 +283,7 @@ Transfer Board::control(const Setup& setup, std::uint8_t* data, unsigned timeout
     const std::int64_t sleepNs = d.spend(d.controlCost(t.length));
     d.kick();
     lk.unlock();
-    Impl::pace(start, sleepNs);
+    d.pace(start, sleepNs);
     return t;
 }
 
@@ -297,7 +325,7 @@ Transfer Board::bulkOut(std::uint8_t endpoint, const std::uint8_t* data, std::si
     const std::int64_t sleepNs = d.spend(d.bulkCost(length));
     d.kick();
     lk.unlock();
-    Impl::pace(start, sleepNs);
+    d.pace(start, sleepNs);
     return {Result::Ok, length};
 }
 
@@ -341,7 +369,7 @@ Transfer Board::bulkIn(std::uint8_t endpoint, std::uint8_t* data, std::size_t le
     const std::int64_t sleepNs = d.spend(d.bulkCost(got));
     d.kick();
     lk.unlock();
-    Impl::pace(start, sleepNs);
+    d.pace(start, sleepNs);
     return {Result::Ok, got};
 }
 

@@ -221,6 +221,24 @@ TEST_F(BoardTest, BusTimingModelCostsWhatTheBusCosts)
     EXPECT_GE(std::chrono::steady_clock::now() - r0, 3ms);
 }
 
+TEST_F(BoardTest, RealTimeTransfersShareOneBus)
+{
+    // Two callers at once cannot both have the bus: their transfers queue, so
+    // together they take at least the sum of their costs.
+    bringUp();
+    ctl.setVirtualTime(false);
+    simboard::BusTiming slow;
+    slow.controlBase = 2ms;
+    ctl.setBusTiming(slow);
+    constexpr int kEach = 20;
+    const auto t0 = std::chrono::steady_clock::now();
+    std::thread other([&] { for (int i = 0; i < kEach; ++i) vendor(0xBB); });
+    for (int i = 0; i < kEach; ++i) vendor(0xBB);
+    other.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 2 * kEach * 2ms - 1ms);
+    ctl.setBusTiming(false);
+}
+
 TEST_F(BoardTest, ConcurrentCallersKeepTheBoardConsistent)
 {
     bringUp();
