@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 #include "scope/scope_channel.h"
 
@@ -317,12 +318,18 @@ void CLineChart::drawCursor(QPainter& p, int x, QRgb colour, const QString& capt
 
 void CLineChart::drawLegend(QPainter& p)
 {
-    p.save();
-    p.setFont(chartFont(12));
-    QFontMetrics fm(p.font());
-    const int rowTop = plot_.bottom() + 10;
-    const int rowH = std::min(fm.height() + 4, std::max(8, size_.height() - rowTop - 2));
-    int x = plot_.left();
+    // One row below the plot, left of whatever the view reserves on the right
+    // (its scroll buttons). The traces, the time base and the cursor difference
+    // always show, in a smaller font when the row is narrow; the trigger source
+    // and the sampling rate follow only where there is room for them.
+    struct Item {
+        QString text;
+        QColor colour;
+        QRgb box = 0; // colour box before the text; 0 = none
+        bool rightAligned = false;
+    };
+    std::vector<Item> required;
+    std::vector<Item> optional;
     const ScopeChannel* trigger = nullptr;
     std::string triggerKey;
     for (const auto& [key, ch] : traces_) {
@@ -330,31 +337,80 @@ void CLineChart::drawLegend(QPainter& p)
             trigger = ch;
             triggerKey = key;
         }
-        const QRect box(x, rowTop + (rowH - 10) / 2, 10, 10);
-        p.fillRect(box, QColor::fromRgba(ch->colour));
-        p.setPen(QColor(0x19, 0x19, 0x70));
-        p.drawRect(box.adjusted(0, 0, -1, -1));
-        x += 14;
-        const QString text = legendText(key, *ch);
-        p.setPen(Qt::black);
-        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(text) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
-        x += fm.horizontalAdvance(text) + 18;
+        required.push_back({legendText(key, *ch), Qt::black, ch->colour ? ch->colour : qRgba(0, 0, 0, 255)});
+    }
+    required.push_back({timeLegendText(), Qt::black});
+    const QString delta = cursorDeltaText();
+    if (!delta.isEmpty())
+        required.push_back({QStringLiteral("\u0394t = ") + delta, QColor(0x19, 0x19, 0x70), 0, true});
+    if (trigger) {
+        const QString text = QStringLiteral("TRIG : ") + displayName(triggerKey, *trigger).left(5) +
+                             (slope_ == 1 ? QStringLiteral(" \u2193") : QStringLiteral(" \u2191"));
+        optional.push_back({text, QColor::fromRgba(trigger->colour).darker(130)});
+    }
+    if (!rateText_.empty())
+        optional.push_back({QStringLiteral("RATE : ") + QString::fromStdString(rateText_), QColor(0x50, 0x50, 0x50)});
+
+    const int limit = plot_.right() - legendReserve_;
+    auto widthOf = [](const std::vector<Item>& items, const QFontMetrics& fm, int gap) {
+        int w = 0;
+        for (const auto& it : items)
+            w += (it.box ? 14 : 0) + fm.horizontalAdvance(it.text) + gap;
+        return w;
+    };
+    int pixelSize = 12;
+    int gap = 18;
+    for (; pixelSize > 8; --pixelSize) {
+        QFontMetrics fm(chartFont(pixelSize));
+        gap = pixelSize + 6;
+        if (plot_.left() + widthOf(required, fm, gap) <= limit)
+            break;
+    }
+    p.save();
+    p.setFont(chartFont(pixelSize));
+    QFontMetrics fm(p.font());
+    // Optional items go in before the right-aligned cursor difference.
+    std::vector<Item> row;
+    for (const auto& it : required)
+        if (!it.rightAligned)
+            row.push_back(it);
+    int used = plot_.left() + widthOf(required, fm, gap);
+    for (const auto& it : optional) {
+        const int w = fm.horizontalAdvance(it.text) + gap;
+        if (used + w > limit)
+            break;
+        row.push_back(it);
+        used += w;
     }
 
-    p.setPen(Qt::black);
-    const QString time = timeLegendText();
-    p.drawText(QRect(x, rowTop, fm.horizontalAdvance(time) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, time);
-    x += fm.horizontalAdvance(time) + 18;
-    if (!rateText_.empty()) {
-        const QString rate = QStringLiteral("RATE : ") + QString::fromStdString(rateText_);
-        p.setPen(QColor(0x50, 0x50, 0x50));
-        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(rate) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, rate);
-        x += fm.horizontalAdvance(rate) + 18;
+    const int rowTop = plot_.bottom() + 10;
+    const int rowH = std::min(fm.height() + 4, std::max(8, size_.height() - rowTop - 2));
+    int x = plot_.left();
+    for (const auto& it : row) {
+        if (it.box) {
+            const QRect box(x, rowTop + (rowH - 10) / 2, 10, 10);
+            p.fillRect(box, QColor::fromRgba(it.box));
+            p.setPen(QColor(0x19, 0x19, 0x70));
+            p.drawRect(box.adjusted(0, 0, -1, -1));
+            x += 14;
+        }
+        p.setPen(it.colour);
+        const int w = fm.horizontalAdvance(it.text) + 2;
+        p.drawText(QRect(x, rowTop, w, rowH), Qt::AlignLeft | Qt::AlignVCenter, it.text);
+        x += w - 2 + gap;
+    }
+    for (const auto& it : required) {
+        if (!it.rightAligned)
+            continue;
+        const int w = fm.horizontalAdvance(it.text) + 2;
+        const int dx = std::max(x, limit - w);
+        p.setPen(it.colour);
+        p.drawText(QRect(dx, rowTop, w, rowH), Qt::AlignLeft | Qt::AlignVCenter, it.text);
     }
 
     if (trigger) {
         // Trigger marker: a tag in the trigger trace's colour at its level on
-        // the right edge, and the trigger source with its slope in the strip.
+        // the right edge of the plot.
         const QColor c = QColor::fromRgba(trigger->colour);
         const auto [lo, hi] = traceRange(*trigger);
         const double y = std::clamp(yToPixel(trigger->triggerLevel, lo, hi), double(plot_.top()),
@@ -364,26 +420,12 @@ void CLineChart::drawLegend(QPainter& p)
         p.setPen(Qt::NoPen);
         p.setBrush(c);
         p.drawPolygon(tri, 3);
-        const QString text = QStringLiteral("TRIG : ") + displayName(triggerKey, *trigger).left(5) +
-                             (slope_ == 1 ? QStringLiteral(" \u2193") : QStringLiteral(" \u2191"));
-        p.setPen(c.darker(130));
-        p.drawText(QRect(x, rowTop, fm.horizontalAdvance(text) + 2, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
-        x += fm.horizontalAdvance(text) + 18;
-    }
-
-    const QString delta = cursorDeltaText();
-    if (!delta.isEmpty()) {
-        const QString text = QStringLiteral("\u0394t = ") + delta;
-        const int w = fm.horizontalAdvance(text) + 2;
-        const int dx = std::max(x, plot_.right() - legendReserve_ - w);
-        p.setPen(QColor(0x19, 0x19, 0x70));
-        p.drawText(QRect(dx, rowTop, w, rowH), Qt::AlignLeft | Qt::AlignVCenter, text);
     }
     if (zoomed()) {
-        const QString text = QStringLiteral("ZOOM");
         p.setPen(QColor(0x19, 0x19, 0x70));
         p.setFont(chartFont(10, true));
-        p.drawText(QRect(plot_.left() + 4, plot_.top() + 2, 60, 16), Qt::AlignLeft | Qt::AlignTop, text);
+        p.drawText(QRect(plot_.left() + 4, plot_.top() + 2, 60, 16), Qt::AlignLeft | Qt::AlignTop,
+                   QStringLiteral("ZOOM"));
     }
     p.restore();
 }
