@@ -99,6 +99,13 @@ struct Board::Impl {
         }
         return ns;
     }
+    // One bulk transfer: the injected faults first, then `attempt` until the
+    // endpoint completes it, waiting while it NAKs (an IN endpoint first lets
+    // the scope run up to its next upload). `attempt` reports the bytes moved.
+    template <class Attempt>
+    Transfer bulk(std::chrono::steady_clock::time_point start, std::uint8_t endpoint, unsigned timeoutMs,
+                  bool in, int& failFault, int& timeoutFault, Attempt attempt);
+
     // Real-time pacing keeps one bus timeline: transfers never overlap on it,
     // and a transfer that the host issues right after the previous one woke up
     // starts on the bus where that one ended. Without the second rule the
@@ -287,90 +294,68 @@ Transfer Board::control(const Setup& setup, std::uint8_t* data, unsigned timeout
     return t;
 }
 
-Transfer Board::bulkOut(std::uint8_t endpoint, const std::uint8_t* data, std::size_t length, unsigned timeoutMs)
+template <class Attempt>
+Transfer Board::Impl::bulk(std::chrono::steady_clock::time_point start, std::uint8_t endpoint,
+                           unsigned timeoutMs, bool in, int& failFault, int& timeoutFault, Attempt attempt)
 {
-    const auto start = std::chrono::steady_clock::now();
-    Impl& d = *impl_;
-    std::unique_lock lk(d.m);
-    if (!d.present) return {Result::NoDevice, 0};
-    const std::uint32_t enumeration = d.enumerations;
-    const std::uint64_t aborts = d.abortCount[endpoint];
-    const auto deadline = d.deadlineFor(start, timeoutMs);
-    d.touch();
-    if (d.faults.failWrites > 0) {
-        --d.faults.failWrites;
+    std::unique_lock lk(m);
+    if (!present) return {Result::NoDevice, 0};
+    const std::uint32_t enumeration = enumerations;
+    const std::uint64_t aborts = abortCount[endpoint];
+    const auto deadline = deadlineFor(start, timeoutMs);
+    touch();
+    if (failFault > 0) {
+        --failFault;
         return {Result::Error, 0};
     }
-    if (d.faults.timeoutWrites > 0) {
-        --d.faults.timeoutWrites;
-        if (d.virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
-        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, false)) {
-        case Impl::Wake::Gone: return {Result::NoDevice, 0};
-        case Impl::Wake::Aborted: return {Result::Error, 0};
+    if (timeoutFault > 0) {
+        --timeoutFault;
+        if (virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
+        switch (wait(lk, endpoint, enumeration, aborts, deadline, false)) {
+        case Wake::Gone: return {Result::NoDevice, 0};
+        case Wake::Aborted: return {Result::Error, 0};
         default: return {Result::Timeout, 0};
         }
     }
+    std::size_t moved = 0;
     for (;;) {
-        const Fx2::Io io = d.fx2.bulkOut(endpoint, data, length);
+        const Fx2::Io io = attempt(moved);
         if (io == Fx2::Io::Error) return {Result::Error, 0};
         if (io == Fx2::Io::Done) break;
-        if (d.virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
-        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, true)) {
-        case Impl::Wake::Gone: return {Result::NoDevice, 0};
-        case Impl::Wake::Aborted: return {Result::Error, 0};
-        case Impl::Wake::Timeout: return {Result::Timeout, 0};
-        case Impl::Wake::Retry: d.touch(); break;
+        if (in && runToUpload(endpoint, timeoutMs)) continue;
+        if (virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
+        switch (wait(lk, endpoint, enumeration, aborts, deadline, true,
+                     in ? uploadWake(endpoint) : std::nullopt)) {
+        case Wake::Gone: return {Result::NoDevice, 0};
+        case Wake::Aborted: return {Result::Error, 0};
+        case Wake::Timeout: return {Result::Timeout, 0};
+        case Wake::Retry: touch(); break;
         }
     }
-    const std::int64_t sleepNs = d.spend(d.bulkCost(length));
-    d.kick();
+    const std::int64_t sleepNs = spend(bulkCost(moved));
+    kick();
     lk.unlock();
-    d.pace(start, sleepNs);
-    return {Result::Ok, length};
+    pace(start, sleepNs);
+    return {Result::Ok, moved};
+}
+
+Transfer Board::bulkOut(std::uint8_t endpoint, const std::uint8_t* data, std::size_t length, unsigned timeoutMs)
+{
+    Impl& d = *impl_;
+    return d.bulk(std::chrono::steady_clock::now(), endpoint, timeoutMs, false, d.faults.failWrites,
+                  d.faults.timeoutWrites, [&](std::size_t& moved) {
+                      const Fx2::Io io = d.fx2.bulkOut(endpoint, data, length);
+                      if (io == Fx2::Io::Done) moved = length;
+                      return io;
+                  });
 }
 
 Transfer Board::bulkIn(std::uint8_t endpoint, std::uint8_t* data, std::size_t length, unsigned timeoutMs)
 {
-    const auto start = std::chrono::steady_clock::now();
     Impl& d = *impl_;
-    std::unique_lock lk(d.m);
-    if (!d.present) return {Result::NoDevice, 0};
-    const std::uint32_t enumeration = d.enumerations;
-    const std::uint64_t aborts = d.abortCount[endpoint];
-    const auto deadline = d.deadlineFor(start, timeoutMs);
-    d.touch();
-    if (d.faults.failReads > 0) {
-        --d.faults.failReads;
-        return {Result::Error, 0};
-    }
-    if (d.faults.timeoutReads > 0) {
-        --d.faults.timeoutReads;
-        if (d.virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
-        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, false)) {
-        case Impl::Wake::Gone: return {Result::NoDevice, 0};
-        case Impl::Wake::Aborted: return {Result::Error, 0};
-        default: return {Result::Timeout, 0};
-        }
-    }
-    std::size_t got = 0;
-    for (;;) {
-        const Fx2::Io io = d.fx2.bulkIn(endpoint, data, length, got);
-        if (io == Fx2::Io::Error) return {Result::Error, 0};
-        if (io == Fx2::Io::Done) break;
-        if (d.runToUpload(endpoint, timeoutMs)) continue;
-        if (d.virtualTimeout(timeoutMs)) return {Result::Timeout, 0};
-        switch (d.wait(lk, endpoint, enumeration, aborts, deadline, true, d.uploadWake(endpoint))) {
-        case Impl::Wake::Gone: return {Result::NoDevice, 0};
-        case Impl::Wake::Aborted: return {Result::Error, 0};
-        case Impl::Wake::Timeout: return {Result::Timeout, 0};
-        case Impl::Wake::Retry: d.touch(); break;
-        }
-    }
-    const std::int64_t sleepNs = d.spend(d.bulkCost(got));
-    d.kick();
-    lk.unlock();
-    d.pace(start, sleepNs);
-    return {Result::Ok, got};
+    return d.bulk(std::chrono::steady_clock::now(), endpoint, timeoutMs, true, d.faults.failReads,
+                  d.faults.timeoutReads,
+                  [&](std::size_t& moved) { return d.fx2.bulkIn(endpoint, data, length, moved); });
 }
 
 void Board::abortEndpoint(std::uint8_t endpoint)
