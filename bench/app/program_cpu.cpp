@@ -11,26 +11,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <thread>
 
 #include <QApplication>
 #include <QEvent>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include "app/dlg_progress.h"
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "app/style.h"
-#include "board/sim_board_test.h"
-#include "common/message_service.h"
 #include "scope/scope_core.h"
+#include "tests/e2e/sim_program.h"
 
 namespace {
-
-const char* kChipList = "#Chipname\tA\tB\tMode\n"
-                        "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
 
 double cpuSeconds()
 {
@@ -38,17 +31,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec) +
            1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-bool wait(const std::function<bool()>& done, int ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 class PaintCounter : public QObject {
@@ -72,35 +54,23 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     const double limit = argc > 2 ? std::atof(argv[2]) : 12.0;
 
-    simboard::Control board;
-    board.reset();
-    board.setBusTiming(false);
-    board.startFirmware();
-
-    zelbo::RecordingMessageService messages;
-    CDlgProgress progress;
-    QTemporaryDir data;
-    MainWindowSetup setup;
-    setup.messages = &messages;
-    setup.progress = ProgressReporter(&progress);
-    setup.dataFolder = data.path().toStdString();
-    setup.defaultChipList = kChipList;
-    CTQ5170xHWPDlg window(setup);
-    window.resize(1280, 800);
-    window.show();
-    if (!wait([&] { return window.linkStartResult().has_value(); }, 20000) || *window.linkStartResult() != 0) {
+    // Transfers cost what they cost on the bus, so that the reader's pacing
+    // and the CPU it takes look like they do with a real board.
+    e2e::SimProgram program(true);
+    if (!program.start()) {
         std::fprintf(stderr, "the link did not start\n");
         return 1;
     }
+    CTQ5170xHWPDlg& window = *program.window;
     QTest::mouseClick(window.control(1025), Qt::LeftButton);
     auto& scope = window.features()->scopeCore();
-    if (!wait([&] { return scope.sweepsConverted() >= 3; }, 5000)) {
+    if (!e2e::waitUntil([&] { return scope.sweepsConverted() >= 3; }, 5000)) {
         std::fprintf(stderr, "the oscilloscope does not run\n");
         return 1;
     }
     PaintCounter counter;
     window.control(1042)->installEventFilter(&counter);
-    wait([] { return false; }, 1000); // settle
+    e2e::waitUntil([] { return false; }, 1000); // settle
 
     const std::uint64_t sweeps0 = scope.sweepsConverted();
     const int paints0 = counter.paints;
@@ -119,8 +89,6 @@ int main(int argc, char** argv)
                 percent, cpu, wall, double(sweeps) / wall, double(paints) / wall, limit);
     std::fflush(stdout);
 
-    messages.queueAnswer(zelbo::MsgAnswer::Ok);
-    window.close();
     if (sweeps == 0 || paints == 0) {
         std::fprintf(stderr, "nothing was acquired or drawn\n");
         return 1;

@@ -23,6 +23,7 @@
 #include "app/main_window.h"
 #include "board/sim_board_test.h"
 #include "common/message_service.h"
+#include "tests/e2e/sim_program.h"
 
 using simboard::LogEvent;
 using namespace std::chrono_literals;
@@ -31,21 +32,6 @@ namespace e2e {
 
 using Write = std::pair<int, int>; // register, value
 using Writes = std::vector<Write>;
-
-inline const char* kChipList = "#Chipname\tA\tB\tMode\n"
-                        "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
-                        "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
-
-inline bool waitUntil(const std::function<bool()>& done, int ms = 20000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 class Program : public ::testing::Test {
 protected:

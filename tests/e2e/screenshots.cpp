@@ -17,37 +17,19 @@
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include "app/dlg_progress.h"
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "app/style.h"
-#include "board/sim_board_test.h"
-#include "common/message_service.h"
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
+#include "tests/e2e/sim_program.h"
 
 using zelbo::drive::Pin;
 
 namespace {
-
-const char* kChipList = "#Chipname\tA\tB\tMode\n"
-                        "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
-                        "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
-
-bool wait(const std::function<bool()>& done, int ms)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 void type(CTQ5170xHWPDlg& w, int id, const QString& text)
 {
@@ -84,27 +66,12 @@ int main(int argc, char** argv)
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
 
-    simboard::Control board;
-    board.reset();
-    board.setBusTiming(false);
-    board.startFirmware();
-
-    zelbo::RecordingMessageService messages;
-    CDlgProgress progress;
-    QTemporaryDir data;
-    MainWindowSetup setup;
-    setup.messages = &messages;
-    setup.progress = ProgressReporter(&progress);
-    setup.dataFolder = data.path().toStdString();
-    setup.defaultChipList = kChipList;
-    CTQ5170xHWPDlg window(setup);
-    window.move(0, 0);
-    window.resize(1280, 800);
-    window.show();
-    if (!wait([&] { return window.linkStartResult().has_value(); }, 20000) || *window.linkStartResult() != 0) {
+    e2e::SimProgram program(false);
+    if (!program.start()) {
         std::fprintf(stderr, "the link did not start\n");
         return 1;
     }
+    CTQ5170xHWPDlg& window = *program.window;
     auto& drive = window.features()->drive();
     auto& panel = drive.pinPanel();
 
@@ -125,8 +92,8 @@ int main(int argc, char** argv)
     }
     panel.move(window.geometry().right() - panel.width() - 290, 170);
     panel.raise();
-    wait([&] { return window.features()->scopeCore().sweepsConverted() > 3; }, 3000);
-    wait([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
+    e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > 3; }, 3000);
+    e2e::waitUntil([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
     if (!grab(out + "/pin_panel.png")) return 1;
 
     // The oscilloscope: the panel closed, a cursor pair and a zoom.
@@ -140,10 +107,6 @@ int main(int argc, char** argv)
     chart.leftRelease(plot.topLeft() + QPoint(plot.width() * 6 / 10, plot.height() * 9 / 10));
     window.update();
     const auto sweeps = window.features()->scopeCore().sweepsConverted();
-    wait([&] { return window.features()->scopeCore().sweepsConverted() > sweeps + 2; }, 3000);
-    if (!grab(out + "/scope_running.png")) return 1;
-
-    messages.queueAnswer(zelbo::MsgAnswer::Ok);
-    window.close();
-    return 0;
+    e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > sweeps + 2; }, 3000);
+    return grab(out + "/scope_running.png") ? 0 : 1;
 }
