@@ -31,4 +31,4 @@ sudo=""
 if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
 echo "install-deps: installing ${missing[*]}"
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
