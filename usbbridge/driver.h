@@ -115,6 +115,33 @@ public:
     virtual bool result(std::uint32_t& bytes) = 0;
 };
 
+// A request that was carried out before its submission returned. It can
+// still report one time-out first, so that the caller's abort path runs as it
+// does when a transfer on hardware times out (the simulated board's time-outs,
+// scripted drivers in tests).
+class CompletedRequest final : public PendingRequest {
+public:
+    CompletedRequest(bool ok, std::uint32_t bytes, bool timedOut) : ok_(ok), bytes_(bytes), timedOut_(timedOut) {}
+    bool wait(std::uint32_t) override
+    {
+        if (timedOut_) {
+            timedOut_ = false;
+            return false;
+        }
+        return true;
+    }
+    bool result(std::uint32_t& bytes) override
+    {
+        bytes = ok_ ? bytes_ : 0;
+        return ok_;
+    }
+
+private:
+    bool ok_;
+    std::uint32_t bytes_;
+    bool timedOut_;
+};
+
 struct Submission {
     std::uint32_t error = kErrorNone; // 0 completed at once, 997 pending, else failed
     std::unique_ptr<PendingRequest> pending;

@@ -18,31 +18,6 @@ namespace {
 using simboard::Board;
 using simboard::Result;
 
-// A request the board has already carried out; only a time-out is reported as
-// still pending, so the layer's abort path runs as it would on hardware.
-class DoneRequest final : public PendingRequest {
-public:
-    DoneRequest(bool ok, std::uint32_t bytes, bool timedOut) : ok_(ok), bytes_(bytes), timedOut_(timedOut) {}
-    bool wait(std::uint32_t) override
-    {
-        if (timedOut_) {
-            timedOut_ = false;
-            return false;
-        }
-        return true;
-    }
-    bool result(std::uint32_t& bytes) override
-    {
-        bytes = ok_ ? bytes_ : 0;
-        return ok_;
-    }
-
-private:
-    bool ok_;
-    std::uint32_t bytes_;
-    bool timedOut_;
-};
-
 void storeStatus(std::uint8_t* record, Result r)
 {
     std::uint32_t usbd = 0, nt = 0;
@@ -161,7 +136,7 @@ public:
         if (s == nullptr || inLen < TransferRecord::kSize) return Submission{kErrorInvalidParameter, nullptr};
         if (!alive(*s)) {
             storeStatus(in, Result::NoDevice);
-            return Submission{kErrorNoDevice, std::make_unique<DoneRequest>(false, 0, false)};
+            return Submission{kErrorNoDevice, std::make_unique<CompletedRequest>(false, 0, false)};
         }
         Outcome o;
         if (code == req::kControl) {
@@ -189,10 +164,10 @@ public:
             return Submission{kErrorInvalidParameter, nullptr};
         }
         if (o.result == Result::NoDevice)
-            return Submission{kErrorNoDevice, std::make_unique<DoneRequest>(false, 0, false)};
+            return Submission{kErrorNoDevice, std::make_unique<CompletedRequest>(false, 0, false)};
         const bool timedOut = o.result == Result::Timeout;
         return Submission{timedOut ? kErrorIoPending : kErrorNone,
-                          std::make_unique<DoneRequest>(o.result == Result::Ok, o.bytes, timedOut)};
+                          std::make_unique<CompletedRequest>(o.result == Result::Ok, o.bytes, timedOut)};
     }
 
 private:

@@ -173,7 +173,7 @@ public:
         using namespace usbbridge;
         if (timeoutNext > 0) {
             --timeoutNext;
-            return Submission{kErrorIoPending, std::make_unique<Pending>(false, 0, true)};
+            return Submission{kErrorIoPending, std::make_unique<usbbridge::CompletedRequest>(false, 0, true)};
         }
         std::uint32_t bytes = 0;
         bool ok = false;
@@ -199,33 +199,10 @@ public:
             bulks.push_back(call);
             if (!ok) putU32(in + 18, kUsbdError);
         }
-        return Submission{kErrorNone, std::make_unique<Pending>(ok, bytes, false)};
+        return Submission{kErrorNone, std::make_unique<usbbridge::CompletedRequest>(ok, bytes, false)};
     }
 
 private:
-    class Pending final : public usbbridge::PendingRequest {
-    public:
-        Pending(bool ok, std::uint32_t bytes, bool timesOut) : ok_(ok), bytes_(bytes), timesOut_(timesOut) {}
-        bool wait(std::uint32_t) override
-        {
-            if (timesOut_) {
-                timesOut_ = false;
-                return false;
-            }
-            return true;
-        }
-        bool result(std::uint32_t& bytes) override
-        {
-            bytes = ok_ ? bytes_ : 0;
-            return ok_;
-        }
-
-    private:
-        bool ok_;
-        std::uint32_t bytes_;
-        bool timesOut_;
-    };
-
     bool control(std::uint8_t* block, std::size_t length, std::uint32_t& bytes, bool overlapped)
     {
         using namespace usbbridge;
