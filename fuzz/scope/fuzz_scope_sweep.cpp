@@ -8,24 +8,14 @@
 #include <cstring>
 #include <vector>
 
-#include "link/command_port.h"
+#include "link/null_command_port.h"
 #include "scope/scope_core.h"
 
 using namespace zelbo::scope;
 
 namespace {
 
-class NullPort : public zelbo::link::CommandPort {
-public:
-    void queueWrite(std::uint8_t, std::uint8_t, zelbo::link::WriteClass) override {}
-    void queueWriteQuiet(std::uint8_t, std::uint8_t, zelbo::link::WriteClass) override {}
-    void queueRead(std::uint8_t) override {}
-    void queueBlock(std::uint8_t, std::uint16_t, const std::uint8_t*, std::size_t) override {}
-    int flushCommands() override { return 0; }
-    bool waitWriteDone(std::chrono::milliseconds) override { return true; }
-    zelbo::link::VendorReply vendorRequest(std::uint8_t, std::uint16_t, int) override { return {}; }
-    void pause(std::chrono::milliseconds) override {}
-};
+using NullPort = zelbo::link::NullCommandPort;
 
 } // namespace
 
