@@ -27,6 +27,9 @@ const ColumnSpec& columnSpec(ColumnId id);
 class Column {
 public:
     explicit Column(ColumnId id);
+    // A column with limits of its own (the advance-mode slider panels); `spec`
+    // must outlive it. Such a column shows volts unless the spec says otherwise.
+    Column(ColumnId id, const ColumnSpec& spec) : id_(id), spec_(&spec) { reset(); }
 
     ColumnId id() const { return id_; }
     const ColumnSpec& spec() const { return *spec_; }
