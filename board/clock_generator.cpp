@@ -83,6 +83,12 @@ void ClockGenerator::start(std::int64_t now)
     counted_ = stepsLeft_ != 0;
     startNs_ = now;
     runEdges_ = 0;
+    // A single-step request (advance mode) needs no time base: with no period
+    // loaded its one edge comes at once.
+    if (counted_ && stepsLeft_ == 1 && periodNs_ == 0) {
+        edges(1);
+        stop(stopHigh_);
+    }
 }
 
 void ClockGenerator::stop(bool level)

@@ -7,7 +7,8 @@
 //            stops the clock, 7 leaves it as it is. Reads back the run bit.
 //   145-148  period count N, least significant byte first: N + 1 ticks
 //   149-152  high-time count D: ticks high at the end of each period
-//   153      steps of a counted run (0: run continuously)
+//   153      steps of a counted run (0: run continuously); a run of one
+//            step with no period loaded makes its edge at once (single step)
 //   154      bit 7: the CLK line's level while the generator is stopped
 //
 // Each period starts low and rises D ticks before its end, so a run's first

@@ -48,12 +48,16 @@ void StepperDut::onWrite(std::uint8_t reg, std::uint8_t value)
     if (reg == DacBlock::kStrobe || reg == DacBlock::kSupply) refreshInputs();
 }
 
-bool StepperDut::pin(std::uint8_t channel) const
+bool StepperDut::pin(std::uint8_t channel, bool last) const
 {
-    // A logic input reads high above half the supply; the DAC code is half the
-    // pin voltage in millivolts.
+    // The DAC code is half the pin voltage in millivolts. A logic input reads
+    // high above VIH = 0.7 x VDUT and low below VIL = 0.3 x VDUT; in between
+    // it keeps the state it had. Unpowered, every input reads low.
+    if (supplyMv_ <= 0) return false;
     const int pinMv = 2 * int(fpga_.dac().code(channel));
-    return supplyMv_ > 0 && 2 * pinMv > supplyMv_;
+    if (10 * pinMv > kInputHighTenths * supplyMv_) return true;
+    if (10 * pinMv < kInputLowTenths * supplyMv_) return false;
+    return last;
 }
 
 void StepperDut::refreshInputs()
@@ -63,11 +67,11 @@ void StepperDut::refreshInputs()
         position_ = kHome; // power-on reset of the translator
     }
     supplyMv_ = supply;
-    ps_ = pin(DacBlock::kPs);
-    enable_ = pin(DacBlock::kEnable);
-    mode0_ = pin(DacBlock::kMode0);
-    mode1_ = pin(DacBlock::kMode1);
-    cw_ = pin(DacBlock::kCw);
+    ps_ = pin(DacBlock::kPs, ps_);
+    enable_ = pin(DacBlock::kEnable, enable_);
+    mode0_ = pin(DacBlock::kMode0, mode0_);
+    mode1_ = pin(DacBlock::kMode1, mode1_);
+    cw_ = pin(DacBlock::kCw, cw_);
     // A new mode starts from the nearest position it can hold.
     const int m = mode();
     if (m == 0) position_ = (position_ & ~3) | 2;

@@ -31,6 +31,9 @@ public:
     // bridge on and switches to slow decay once the current is reached.
     static constexpr std::int64_t kChopPeriodNs = 20'000;
     static constexpr double kMinDuty = 0.05; // blanking: the shortest on-time
+    // Logic input thresholds in tenths of the supply (CMOS levels).
+    static constexpr int kInputHighTenths = 7; // VIH = 0.7 x VDUT
+    static constexpr int kInputLowTenths = 3;  // VIL = 0.3 x VDUT
 
     // The points a scope channel can be connected to.
     enum Probe : int { kOut1A, kOut1B, kOut2A, kOut2B, kCoil1, kCoil2, kIcc, kProbes };
@@ -72,7 +75,7 @@ private:
     bool powered() const { return supplyMv_ > 0 && enable_; }
     int mode() const { return (mode0_ ? 1 : 0) + (mode1_ ? 2 : 0); }
     double amplitude() const;
-    bool pin(std::uint8_t channel) const;
+    bool pin(std::uint8_t channel, bool last) const;
 
     int supplyMv_ = 0;
     bool ps_ = false, enable_ = false, mode0_ = false, mode1_ = false, cw_ = false;
