@@ -172,7 +172,10 @@ void ProgramFeatures::wireHooks()
     h.stopClock = [this] { drive_->stopClock(); };
     h.modeDialogVisible = [this] { return drive_->modeDialogVisible(); };
     h.showModeDialog = [this] { drive_->showModeDialog(); };
-    h.hideFloatingWindows = [this] { scopeBinder_->hideChannelDialogs(); };
+    h.hideFloatingWindows = [this] {
+        scopeBinder_->hideChannelDialogs();
+        drive_->advance().leaveIfActive();
+    };
     h.startScope = [this] { scopeBinder_->startScope(); };
     h.stopScope = [this] { scopeBinder_->stopScope(); };
     h.applyTriggerState = [this] { scopeBinder_->applyTriggerState(); };

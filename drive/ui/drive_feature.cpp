@@ -8,12 +8,16 @@ DriveFeature::DriveFeature(link::CommandPort& port, MessageService& messages, Dr
 {
     pinPanel_ = new CClkInDlg(*core_, window);
     modeDialog_ = new CModeDlg(*core_, messages, window);
-    binder_ = new DriveBinder(*core_, std::move(lookup), ids, this);
+    binder_ = new DriveBinder(*core_, lookup, ids, this);
+    advance_ = new AdvanceFeature(port, messages, *core_, *pinPanel_, window);
+    sweep_ = new SweepBinder(*core_, std::move(lookup), {}, this);
 }
 
 DriveFeature::~DriveFeature()
 {
     // The dialogs and the binder hold references to the core: they go first.
+    delete sweep_.data();
+    delete advance_.data();
     delete binder_.data();
     delete modeDialog_.data();
     delete pinPanel_.data();

@@ -10,9 +10,11 @@
 #include <QPointer>
 
 #include "drive/drive_core.h"
+#include "drive/ui/advance_feature.h"
 #include "drive/ui/clk_in_dlg.h"
 #include "drive/ui/drive_binder.h"
 #include "drive/ui/mode_dlg.h"
+#include "drive/ui/sweep_binder.h"
 
 namespace zelbo::drive {
 
@@ -28,6 +30,8 @@ public:
     CClkInDlg& pinPanel() { return *pinPanel_; }
     CModeDlg& modeDialog() { return *modeDialog_; }
     DriveBinder& binder() { return *binder_; }
+    AdvanceFeature& advance() { return *advance_; }
+    SweepBinder& sweep() { return *sweep_; }
 
     // What a mode change and a reset touch outside the drive.
     void setModeChangeHooks(const ModeChangeHooks& hooks);
@@ -53,6 +57,8 @@ private:
     QPointer<CClkInDlg> pinPanel_;
     QPointer<CModeDlg> modeDialog_;
     QPointer<DriveBinder> binder_;
+    QPointer<AdvanceFeature> advance_;
+    QPointer<SweepBinder> sweep_;
 };
 
 } // namespace zelbo::drive
