@@ -1,7 +1,7 @@
 // Pictures of the program for the documentation, taken on the simulated board
 // under a virtual X server: the main window with the pin panel open and set
 // away from its defaults, and the oscilloscope running four channels with a
-// cursor pair and a zoom.
+// cursor pair and a zoom, and the advance-mode window over it.
 //   e2e_screenshots <out folder>
 
 #include <chrono>
@@ -15,8 +15,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSlider>
 #include <QTest>
 
 #include "app/main_window.h"
@@ -108,5 +110,16 @@ int main(int argc, char** argv)
     window.update();
     const auto sweeps = window.features()->scopeCore().sweepsConverted();
     e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > sweeps + 2; }, 3000);
-    return grab(out + "/scope_running.png") ? 0 : 1;
+    if (!grab(out + "/scope_running.png")) return 1;
+
+    // Advance mode over the running scope: ENABLE just above its threshold,
+    // single steps.
+    panel.advanceButton()->click();
+    auto& advance = drive.advance().window();
+    advance.panel(1)->slider()->setValue(advance.panel(1)->slider()->maximum() - 380);
+    advance.singleStepRadio()->click();
+    advance.adjustSize();
+    advance.move(window.geometry().right() - advance.width() - 40, 120);
+    advance.raise();
+    return grab(out + "/advance_mode.png") ? 0 : 1;
 }
