@@ -25,7 +25,7 @@ namespace zelbo::scope {
 namespace {
 
 const char* const kColumnTitles[ScopeInstrument::Columns] = {"Min",    "Max",   "Pk-Pk", "Mean",     "RMS",
-                                                             "Freq",   "Period", "Ipeak", "Ipeak err", "Step err"};
+                                                             "Freq",   "Period", "Ipeak", "Ierr", "Step err"};
 
 const char* sourceText(Source s)
 {
@@ -41,6 +41,19 @@ QString percent(double v)
 {
     if (!std::isfinite(v)) return QStringLiteral("---");
     return QString::asprintf("%+.2f %%", v);
+}
+
+// The strip and the tool row sit under the chart on a light ground in a
+// smaller font, and never widen the chart's column.
+void compact(QWidget* w)
+{
+    w->setAttribute(Qt::WA_StyledBackground);
+    w->setStyleSheet(QStringLiteral("QWidget#%1 { background: #f4f6f9; } QLabel, QCheckBox { color: #1d2430; }")
+                         .arg(w->objectName()));
+    QFont f = w->font();
+    f.setPointSizeF(f.pointSizeF() * 0.8);
+    w->setFont(f);
+    w->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
 QString sizeText(std::uint64_t bytes)
@@ -93,10 +106,11 @@ void ScopeInstrument::buildTools(QWidget* parent)
 {
     tools_ = new QWidget(parent);
     tools_->setObjectName(QStringLiteral("scopeTools"));
+    compact(tools_);
     auto* row = new QHBoxLayout(tools_);
     row->setContentsMargins(4, 2, 4, 2);
     row->setSpacing(6);
-    levelsBox_ = new QCheckBox(tr("Step levels"), tools_);
+    levelsBox_ = new QCheckBox(tr("Levels"), tools_);
     levelsBox_->setObjectName(QStringLiteral("levelsCheck"));
     levelsBox_->setToolTip(tr("Ideal microstep levels of the excitation mode on the current channels"));
     connect(levelsBox_, &QCheckBox::toggled, this, [this](bool on) { setLevelsShown(on); });
@@ -127,19 +141,20 @@ void ScopeInstrument::buildTools(QWidget* parent)
     saveData_->setObjectName(QStringLiteral("saveData"));
     connect(saveData_, &QPushButton::clicked, this, [this] { saveData(); });
     row->addWidget(saveData_);
-    row->addWidget(new QLabel(tr("for"), tools_));
     minutes_ = new QSpinBox(tools_);
     minutes_->setObjectName(QStringLiteral("recordMinutes"));
     minutes_->setRange(0, 24 * 60);
     minutes_->setSuffix(tr(" min"));
-    minutes_->setSpecialValueText(tr("no limit"));
+    minutes_->setToolTip(tr("Recording duration (0 = until stopped)"));
+    minutes_->setSpecialValueText(tr("\u221e min"));
     row->addWidget(minutes_);
     megabytes_ = new QSpinBox(tools_);
     megabytes_->setObjectName(QStringLiteral("recordMegabytes"));
     megabytes_->setRange(0, 1024 * 1024);
     megabytes_->setSingleStep(100);
     megabytes_->setSuffix(tr(" MB"));
-    megabytes_->setSpecialValueText(tr("any size"));
+    megabytes_->setToolTip(tr("Largest recording file (0 = any size)"));
+    megabytes_->setSpecialValueText(tr("\u221e MB"));
     row->addWidget(megabytes_);
     record_ = new QPushButton(tr("Record"), tools_);
     record_->setObjectName(QStringLiteral("record"));
@@ -152,9 +167,10 @@ void ScopeInstrument::buildStrip(QWidget* parent)
 {
     strip_ = new QWidget(parent);
     strip_->setObjectName(QStringLiteral("measurementStrip"));
+    compact(strip_);
     auto* grid = new QGridLayout(strip_);
-    grid->setContentsMargins(4, 0, 4, 2);
-    grid->setHorizontalSpacing(10);
+    grid->setContentsMargins(2, 0, 2, 2);
+    grid->setHorizontalSpacing(2);
     grid->setVerticalSpacing(0);
     for (int c = 0; c < Columns; ++c) {
         auto* title = new QLabel(tr(kColumnTitles[c]), strip_);
@@ -174,7 +190,6 @@ void ScopeInstrument::buildStrip(QWidget* parent)
         for (int c = 0; c < Columns; ++c) {
             auto* cell = new QLabel(QStringLiteral("---"), strip_);
             cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            cell->setMinimumWidth(72);
             cells_[static_cast<std::size_t>(n)][static_cast<std::size_t>(c)] = cell;
             grid->addWidget(cell, n + 1, c + 1);
         }
