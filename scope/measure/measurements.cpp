@@ -81,7 +81,14 @@ double codeResolution(Source source)
     return 2.0 / 511.0 * (source == Source::Voltage ? kVoltFullScale : kAmpFullScale);
 }
 
-Measurement measure(std::span<const TracePoint> first, std::span<const TracePoint> second, const MeasureSetup& setup)
+namespace {
+
+// Checked skips non-finite samples; the unchecked pass is the fast one for
+// converted sweeps, which are finite by construction, and falls back to the
+// checked one when its sums say otherwise.
+template <bool Checked>
+Measurement measureImpl(std::span<const TracePoint> first, std::span<const TracePoint> second,
+                        const MeasureSetup& setup)
 {
     Measurement m;
     const std::size_t n = first.size() + second.size();
@@ -91,14 +98,27 @@ Measurement measure(std::span<const TracePoint> first, std::span<const TracePoin
     // Pass 1: extremes and plain sums.
     double lo = std::numeric_limits<double>::infinity(), hi = -lo, sum = 0.0, sumSq = 0.0;
     std::size_t finite = 0;
-    forEach(first, second, [&](const TracePoint& p) {
-        if (!std::isfinite(p.second)) return;
-        lo = std::min(lo, p.second);
-        hi = std::max(hi, p.second);
-        sum += p.second;
-        sumSq += p.second * p.second;
-        ++finite;
-    });
+    if constexpr (Checked) {
+        forEach(first, second, [&](const TracePoint& p) {
+            if (!std::isfinite(p.second)) return;
+            lo = std::min(lo, p.second);
+            hi = std::max(hi, p.second);
+            sum += p.second;
+            sumSq += p.second * p.second;
+            ++finite;
+        });
+    } else {
+        forEach(first, second, [&](const TracePoint& p) {
+            const double v = p.second;
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+            sum += v;
+            sumSq += v * v;
+        });
+        finite = n;
+        if (!std::isfinite(sumSq) || !std::isfinite(lo) || !std::isfinite(hi))
+            return measureImpl<true>(first, second, setup);
+    }
     if (finite == 0)
         return m;
     m.samples = finite;
@@ -130,7 +150,8 @@ Measurement measure(std::span<const TracePoint> first, std::span<const TracePoin
     const TracePoint* prev = nullptr;
     forEach(first, second, [&](const TracePoint& p) {
         const double v = p.second;
-        if (!std::isfinite(v)) return;
+        if constexpr (Checked)
+            if (!std::isfinite(v)) return;
         if (swings) {
             if (v < mid - band) {
                 state = -1;
@@ -186,6 +207,13 @@ Measurement measure(std::span<const TracePoint> first, std::span<const TracePoin
             m.stepErrorPercent = plateaus.worst * 100.0;
     }
     return m;
+}
+
+} // namespace
+
+Measurement measure(std::span<const TracePoint> first, std::span<const TracePoint> second, const MeasureSetup& setup)
+{
+    return measureImpl<false>(first, second, setup);
 }
 
 TraceWindow traceWindow(const Trace& trace, double fromUs, double toUs)
