@@ -22,42 +22,6 @@ void forEach(std::span<const TracePoint> a, std::span<const TracePoint> b, F&& f
     for (const TracePoint& p : b) f(p);
 }
 
-struct Plateaus {
-    // Runs of samples whose spread stays within `tolerance`.
-    double tolerance = 0.0;
-    double io = 0.0;
-    std::span<const double> levels;
-    std::size_t count = 0;
-    double lo = 0.0, hi = 0.0, sum = 0.0;
-    double worst = 0.0;
-    int found = 0;
-
-    void close()
-    {
-        if (count >= kMinPlateau) {
-            const double m = std::abs(sum / static_cast<double>(count)) / io;
-            double best = std::numeric_limits<double>::infinity();
-            for (double l : levels)
-                best = std::min(best, std::abs(m - l));
-            worst = std::max(worst, best);
-            ++found;
-        }
-        count = 0;
-    }
-    void add(double v)
-    {
-        if (count > 0 && (std::max(hi, v) - std::min(lo, v) > tolerance))
-            close();
-        if (count == 0) {
-            lo = hi = v;
-            sum = 0.0;
-        }
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-        sum += v;
-        ++count;
-    }
-};
 
 } // namespace
 
@@ -135,56 +99,85 @@ Measurement measureImpl(std::span<const TracePoint> first, std::span<const Trace
     const double band = std::max(0.1 * (hi - lo), 2.0 * resolution) / 2.0;
     const bool swings = (hi - lo) > 4.0 * resolution;
     const bool currentFigures = setup.source == Source::Current && setup.ioAmps > 0.0 && std::isfinite(setup.ioAmps);
-    Plateaus plateaus;
-    if (currentFigures) {
-        plateaus.io = setup.ioAmps;
-        plateaus.levels = idealStepLevels(setup.excitation);
-        plateaus.tolerance = std::max(0.03 * setup.ioAmps, 3.0 * resolution);
-    }
+    const double plTolerance = currentFigures ? std::max(0.03 * setup.ioAmps, 3.0 * resolution) : 0.0;
+    const std::span<const double> levels = idealStepLevels(setup.excitation);
+    const double io = currentFigures ? setup.ioAmps : 1.0;
+    const double below = mid - band, above = mid + band;
 
     int state = 0; // -1 below the band, +1 above, 0 not yet known
     double firstRise = 0.0, lastRise = 0.0, runSum = 0.0, runSq = 0.0;
     double sumAtFirst = 0.0, sqAtFirst = 0.0, sumAtLast = 0.0, sqAtLast = 0.0;
     std::size_t idx = 0, idxFirst = 0, idxLast = 0;
     int rises = 0;
-    const TracePoint* prev = nullptr;
-    forEach(first, second, [&](const TracePoint& p) {
-        const double v = p.second;
-        if constexpr (Checked)
-            if (!std::isfinite(v)) return;
-        if (swings) {
-            if (v < mid - band) {
-                state = -1;
-            } else if (v > mid + band) {
-                if (state == -1 && prev) {
-                    // Where the rise passed the band's top, between the two samples.
-                    const double dv = v - prev->second;
-                    const double f = dv != 0.0 ? (mid + band - prev->second) / dv : 0.0;
-                    const double t = prev->first + std::clamp(f, 0.0, 1.0) * (p.first - prev->first);
-                    if (rises == 0) {
-                        firstRise = t;
-                        sumAtFirst = runSum;
-                        sqAtFirst = runSq;
-                        idxFirst = idx;
-                    }
-                    lastRise = t;
-                    sumAtLast = runSum;
-                    sqAtLast = runSq;
-                    idxLast = idx;
-                    ++rises;
-                }
-                state = 1;
-            }
+    double prevT = 0.0, prevV = 0.0;
+    // The plateau being followed: its count, spread and sum.
+    std::size_t plCount = 0;
+    double plLo = 0.0, plHi = 0.0, plSum = 0.0, plWorst = 0.0;
+    int plFound = 0;
+    auto closePlateau = [&] {
+        if (plCount >= kMinPlateau) {
+            const double level = std::abs(plSum / static_cast<double>(plCount)) / io;
+            double best = std::numeric_limits<double>::infinity();
+            for (double l : levels)
+                best = std::min(best, std::abs(level - l));
+            plWorst = std::max(plWorst, best);
+            ++plFound;
         }
-        if (currentFigures)
-            plateaus.add(v);
-        runSum += v;
-        runSq += v * v;
-        ++idx;
-        prev = &p;
-    });
+        plCount = 0;
+    };
+    for (const std::span<const TracePoint> part : {first, second}) {
+        for (const TracePoint& p : part) {
+            const double v = p.second;
+            if constexpr (Checked)
+                if (!std::isfinite(v)) continue;
+            if (swings) {
+                if (v < below) {
+                    state = -1;
+                } else if (v > above) {
+                    if (state == -1 && idx > 0) {
+                        // Where the rise passed the band's top, between the two samples.
+                        const double dv = v - prevV;
+                        const double f = dv != 0.0 ? (above - prevV) / dv : 0.0;
+                        const double t = prevT + std::clamp(f, 0.0, 1.0) * (p.first - prevT);
+                        if (rises == 0) {
+                            firstRise = t;
+                            sumAtFirst = runSum;
+                            sqAtFirst = runSq;
+                            idxFirst = idx;
+                        }
+                        lastRise = t;
+                        sumAtLast = runSum;
+                        sqAtLast = runSq;
+                        idxLast = idx;
+                        ++rises;
+                    }
+                    state = 1;
+                }
+            }
+            if (currentFigures) {
+                const double nlo = v < plLo ? v : plLo, nhi = v > plHi ? v : plHi;
+                if (plCount > 0 && nhi - nlo > plTolerance) {
+                    closePlateau();
+                }
+                if (plCount == 0) {
+                    plLo = plHi = v;
+                    plSum = 0.0;
+                } else {
+                    plLo = nlo;
+                    plHi = nhi;
+                }
+                plSum += v;
+                ++plCount;
+            }
+            runSum += v;
+            runSq += v * v;
+            ++idx;
+            prevT = p.first;
+            prevV = v;
+        }
+    }
     if (currentFigures)
-        plateaus.close();
+        closePlateau();
 
     const double all = static_cast<double>(finite);
     m.mean = sum / all;
@@ -202,9 +195,9 @@ Measurement measureImpl(std::span<const TracePoint> first, std::span<const Trace
     if (currentFigures) {
         m.peakCurrent = std::max(std::abs(lo), std::abs(hi));
         m.peakErrorPercent = (m.peakCurrent - setup.ioAmps) / setup.ioAmps * 100.0;
-        m.plateaus = plateaus.found;
-        if (plateaus.found > 0)
-            m.stepErrorPercent = plateaus.worst * 100.0;
+        m.plateaus = plFound;
+        if (plFound > 0)
+            m.stepErrorPercent = plWorst * 100.0;
     }
     return m;
 }
