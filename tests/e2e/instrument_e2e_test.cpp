@@ -78,6 +78,7 @@ protected:
 
 } // namespace
 
+#ifndef ZELBO_LONG_RUN
 TEST_F(Instrument, StripShowsEveryChannelAndTheCoilCurrentsAgainstIo)
 {
     quarterStepCoils();
@@ -170,7 +171,14 @@ TEST_F(Instrument, SaveDataWritesTheTraceAsItIs)
     EXPECT_NE(messages.shown().back().text.find("could not be saved"), std::string::npos);
 }
 
-TEST_F(Instrument, RecordingAtTheFastestSweepRateLosesNoSweep)
+#define RECORDING_SUITE Instrument
+#else
+// The long run holds the recording only, under its own name.
+using InstrumentLong = Instrument;
+#define RECORDING_SUITE InstrumentLong
+#endif
+
+TEST_F(RECORDING_SUITE, RecordingAtTheFastestSweepRateLosesNoSweep)
 {
     poweredOn();
     if (HasFatalFailure()) return;
