@@ -205,3 +205,14 @@ TEST_F(MeasurerOnCore, MisplacedPlateauShowsAsStepLevelError)
     EXPECT_TRUE(std::isnan(noIo.peakCurrent));
     EXPECT_TRUE(std::isnan(noIo.stepErrorPercent));
 }
+
+TEST(Measure, FiguresCarryFourDigitsAndTheirPrefix)
+{
+    EXPECT_EQ(formatFigure(0.8123, "A"), "812.3 mA");
+    EXPECT_EQ(formatFigure(1250.0, "Hz"), "1.250 kHz");
+    EXPECT_EQ(formatFigure(-70.31e-3, "V"), "-70.31 mV");
+    EXPECT_EQ(formatFigure(8e-3, "s"), "8.000 ms");
+    EXPECT_EQ(formatFigure(0.0, "V"), "0.000 V");
+    EXPECT_EQ(formatFigure(0.99999, "A"), "1.000 A"); // rounds into the next prefix, not "1000 mA"
+    EXPECT_EQ(formatFigure(kNoValue, "V"), "---");
+}
