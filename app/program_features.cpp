@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QMetaObject>
+#include <QStatusBar>
 #include <QTableWidget>
 
 #include "app/main_window.h"
@@ -10,6 +11,7 @@
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
 #include "scope/ui/chart_view.h"
+#include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
 
 namespace zelbo::app {
@@ -40,6 +42,7 @@ ProgramFeatures::~ProgramFeatures()
     window_.hooks() = FeatureHooks{};
     // The chart view draws the chart, the binder and the dialogs hold the
     // cores: they go before what they refer to.
+    instrument_.reset();
     delete view_.data();
     scopeBinder_.reset();
     delete drive_.data();
@@ -69,6 +72,8 @@ void ProgramFeatures::wireScope()
         delete view;
     }
     scopeBinder_->bind();
+    instrument_ = std::make_unique<scope::ScopeInstrument>(*scopeCore_, *chart_, &window_.messages());
+    instrument_->install(view_.data(), window_.statusBar());
     // The window repaints the chart every 100 ms (its chart-refresh hook).
     connect(scopeBinder_.get(), &scope::ScopeBinder::chartChanged, this, [this] {
         if (view_) view_->update();
@@ -129,6 +134,15 @@ void ProgramFeatures::wireDrive()
     });
     window_.setMode(drive_->core().mode());
 
+    // The measurements know the set Io and the excitation mode.
+    auto feedInstrument = [this] {
+        const auto& core = drive_->core();
+        const int mode = (core.pinHigh(drive::Pin::Mode0) ? 1 : 0) + (core.pinHigh(drive::Pin::Mode1) ? 2 : 0);
+        instrument_->setDrive(core.io() / 1000.0, static_cast<scope::Excitation>(mode));
+    };
+    instrumentFollower_ = drive_->core().changed.connect([feedInstrument](unsigned) { feedInstrument(); });
+    feedInstrument();
+
     // The pin table opens the pin panel.
     if (auto* table = window_.control<QTableWidget>(drive::DriveControlIds{}.pinTable)) {
         table->setToolTip(tr("Double-click to set the pins"));
@@ -180,7 +194,10 @@ void ProgramFeatures::wireHooks()
     h.stopScope = [this] { scopeBinder_->stopScope(); };
     h.applyTriggerState = [this] { scopeBinder_->applyTriggerState(); };
     h.reapplySourceChoices = [this] { scopeBinder_->reapplySourceChoices(); };
-    h.chartRefresh = [this] { scopeBinder_->chartRefresh(); };
+    h.chartRefresh = [this] {
+        scopeBinder_->chartRefresh();
+        instrument_->refresh();
+    };
 }
 
 // ---------------------------------------------------------------- link

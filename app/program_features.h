@@ -26,6 +26,7 @@ namespace zelbo::scope {
 class ScopeCore;
 class CLineChart;
 class ScopeBinder;
+class ScopeInstrument;
 } // namespace zelbo::scope
 
 namespace zelbo::app {
@@ -41,6 +42,7 @@ public:
     scope::CLineChart& chart() { return *chart_; }
     scope::ChartView* chartView() const { return view_.data(); }
     scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
+    scope::ScopeInstrument& instrument() { return *instrument_; }
 
     // Offsets the sweep conversion and the trigger setup use (zeros until a
     // calibration has been loaded).
@@ -64,11 +66,13 @@ private:
     std::unique_ptr<scope::ScopeCore> scopeCore_;
     std::unique_ptr<scope::CLineChart> chart_;
     std::unique_ptr<scope::ScopeBinder> scopeBinder_;
+    std::unique_ptr<scope::ScopeInstrument> instrument_; // measurements, XY view, export, recording
     QPointer<scope::ChartView> view_;
     QPointer<drive::DriveFeature> drive_; // a child of the window
     // Reader thread only: the copy of the capture areas a sweep is converted from.
     std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;
+    boost::signals2::scoped_connection instrumentFollower_;
 };
 
 } // namespace zelbo::app

@@ -629,6 +629,7 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         case Source::Icc: add = offsets.icc[n]; break;
         }
         const double scale[2] = {sign * 2.0 / 511.0 * full, sign * 2.0 / 512.0 * full};
+        frame_.scales[n] = {scale[0], scale[1], add};
 
         Trace& scratch = scratch_[n];
         if (scratch.size() != kSamplesPerSweep) {
@@ -640,11 +641,12 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         const std::uint8_t* raw = areas[n].data();
         if (areas[n].size() < kCaptureBytes) {
             // A short block reads as zeros beyond its end.
-            std::fill(shortBlock_.begin(), shortBlock_.end(), std::uint8_t{0});
+            std::fill(shortBlock_[n].begin(), shortBlock_[n].end(), std::uint8_t{0});
             if (!areas[n].empty())
-                std::copy(areas[n].begin(), areas[n].end(), shortBlock_.begin());
-            raw = shortBlock_.data();
+                std::copy(areas[n].begin(), areas[n].end(), shortBlock_[n].begin());
+            raw = shortBlock_[n].data();
         }
+        frame_.raw[n] = std::span<const std::uint8_t>(raw, kCaptureBytes);
         // The buffer is only ever overwritten in place, so its two contiguous
         // halves keep their layout and sample i stays where it was.
         auto one = scratch.array_one();
@@ -665,7 +667,18 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         tracePeriod_[n] = period;
         done = static_cast<std::uint8_t>(done | (1u << n));
     }
-    sweeps_.fetch_add(1);
+    const std::uint64_t index = sweeps_.fetch_add(1) + 1;
+    if (observer_) {
+        frame_.index = index;
+        frame_.channels = done;
+        frame_.periodUs = period;
+        frame_.sources = sources;
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            frame_.traces[n] = &channels_[n].trace;
+            if (!(done & (1u << n))) frame_.raw[n] = {}; // not this sweep's: may be gone
+        }
+        observer_->onSweep(frame_);
+    }
     return done;
 }
 

@@ -23,6 +23,7 @@
 #include "scope/scope_channel.h"
 #include "scope/scope_tables.h"
 #include "scope/scope_view.h"
+#include "scope/sweep_observer.h"
 
 namespace zelbo::scope {
 
@@ -49,6 +50,8 @@ public:
     // Offsets used by the trigger setup; set whenever calibration changes them.
     void setCalibrationOffsets(const CalibrationOffsets& offsets);
     CalibrationOffsets calibrationOffsets() const;
+    // Sees every converted sweep on the reader thread (before the reader runs).
+    void setSweepObserver(SweepObserver* observer) { observer_ = observer; }
 
     ScopeChannel& channel(int n) { return channels_.at(static_cast<std::size_t>(n)); }
     const ScopeChannel& channel(int n) const { return channels_.at(static_cast<std::size_t>(n)); }
@@ -192,7 +195,10 @@ private:
     std::array<Trace, kChannels> scratch_;
     std::array<double, kChannels> scratchPeriod_{};
     std::array<double, kChannels> tracePeriod_{};
-    std::array<std::uint8_t, kCaptureBytes> shortBlock_{};
+    // One per channel: the sweep observer sees every channel's block at once.
+    std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels> shortBlock_{};
+    SweepObserver* observer_ = nullptr;
+    SweepFrame frame_{};
 };
 
 } // namespace zelbo::scope

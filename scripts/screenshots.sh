@@ -71,8 +71,10 @@ import -window root "$out/powered_on.png"
 kill $pid
 wait $pid 2>/dev/null || true
 INNER
-# The program driven from inside (pin panel, oscilloscope, advance mode):
-# pin_panel.png, scope_running.png and advance_mode.png.
+# The program driven from inside (pin panel, oscilloscope, its instrument
+# views, advance mode): pin_panel.png, scope_running.png,
+# scope_measurements.png, scope_step_levels.png, scope_xy.png and
+# advance_mode.png.
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
 echo "screenshots written to $out"
 ls -l "$out"

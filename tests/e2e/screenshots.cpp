@@ -27,6 +27,7 @@
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
+#include "scope/ui/instrument.h"
 #include "tests/e2e/sim_program.h"
 
 using zelbo::drive::Pin;
@@ -54,6 +55,26 @@ bool grab(const QString& path)
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// The measurement strip, the microstep levels and the XY view of the coils.
+bool instrumentShots(CTQ5170xHWPDlg& window, const QString& out)
+{
+    auto& chart = window.features()->chart();
+    auto& instrument = window.features()->instrument();
+    chart.setStartCursor(false);
+    chart.setEndCursor(false);
+    chart.resetZoom();
+    window.hooks().chartRefresh();
+    if (!grab(out + "/scope_measurements.png")) return false;
+    instrument.setLevelsShown(true);
+    window.hooks().chartRefresh();
+    if (!grab(out + "/scope_step_levels.png")) return false;
+    instrument.setLevelsShown(false);
+    instrument.setXyChannels(1, 3);
+    instrument.setXyMode(true);
+    window.hooks().chartRefresh();
+    return grab(out + "/scope_xy.png");
 }
 
 } // namespace
@@ -111,6 +132,9 @@ int main(int argc, char** argv)
     const auto sweeps = window.features()->scopeCore().sweepsConverted();
     e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > sweeps + 2; }, 3000);
     if (!grab(out + "/scope_running.png")) return 1;
+    if (!instrumentShots(window, out)) return 1;
+    window.features()->instrument().setXyMode(false);
+    window.hooks().chartRefresh();
 
     // Advance mode over the running scope: ENABLE just above its threshold,
     // single steps.

@@ -1,0 +1,34 @@
+// Any bytes as a recording file: the header parser and the record decoder
+// reject or decode them without reading past the buffer.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "scope/record/recording_format.h"
+
+using namespace zelbo::scope;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::span<const std::uint8_t> bytes(data, size);
+    const auto header = recording::parseHeader(bytes);
+    if (!header)
+        return 0;
+    if (header->dataOffset > size || header->recordBytes == 0)
+        std::abort();
+    std::size_t at = header->dataOffset;
+    for (int records = 0; records < 4 && size - at >= header->recordBytes; ++records, at += header->recordBytes) {
+        const auto sweep = recording::decodeRecord(*header, bytes.subspan(at, header->recordBytes));
+        if (!sweep)
+            continue;
+        for (const auto& values : sweep->values)
+            if (!values.empty() && values.size() != header->samples)
+                std::abort();
+    }
+    // A record of the wrong length is refused, never read past.
+    if (size > at && recording::decodeRecord(*header, bytes.subspan(at)))
+        std::abort();
+    return 0;
+}

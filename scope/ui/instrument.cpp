@@ -1,0 +1,480 @@
+#include "scope/ui/instrument.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+
+#include <cmath>
+
+#include "common/message_service.h"
+#include "scope/chart/line_chart.h"
+#include "scope/record/sweep_export.h"
+#include "scope/scope_core.h"
+#include "scope/ui/chart_view.h"
+#include "scope/ui/xy_view.h"
+
+namespace zelbo::scope {
+
+namespace {
+
+const char* const kColumnTitles[ScopeInstrument::Columns] = {"Min",    "Max",   "Pk-Pk", "Mean",     "RMS",
+                                                             "Freq",   "Period", "Ipeak", "Ierr", "Step err"};
+
+const char* sourceText(Source s)
+{
+    switch (s) {
+    case Source::Voltage: return "Voltage";
+    case Source::Current: return "Current";
+    case Source::Icc: return "ICC";
+    }
+    return "Voltage";
+}
+
+QString percent(double v)
+{
+    if (!std::isfinite(v)) return QStringLiteral("---");
+    return QString::asprintf("%+.2f %%", v);
+}
+
+// The strip and the tool row sit under the chart on a light ground in a
+// smaller font, and never widen the chart's column.
+void compact(QWidget* w)
+{
+    w->setAttribute(Qt::WA_StyledBackground);
+    w->setStyleSheet(QStringLiteral("QWidget#%1 { background: #f4f6f9; } QLabel, QCheckBox { color: #1d2430; }")
+                         .arg(w->objectName()));
+    QFont f = w->font();
+    f.setPointSizeF(f.pointSizeF() * 0.8);
+    w->setFont(f);
+    w->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+QString sizeText(std::uint64_t bytes)
+{
+    const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    return mb >= 1024 ? QString::asprintf("%.2f GB", mb / 1024) : QString::asprintf("%.1f MB", mb);
+}
+
+} // namespace
+
+ScopeInstrument::ScopeInstrument(ScopeCore& core, CLineChart& chart, MessageService* messages, QObject* parent)
+    : QObject(parent), core_(core), chart_(chart), messages_(messages)
+{
+    fanOut_.add(&measurer_);
+    fanOut_.add(&recorder_);
+    core_.setSweepObserver(&fanOut_);
+}
+
+ScopeInstrument::~ScopeInstrument()
+{
+    recorder_.stop();
+    core_.setSweepObserver(nullptr);
+}
+
+void ScopeInstrument::install(ChartView* view, QWidget* statusBar)
+{
+    view_ = view;
+    QWidget* host = view ? view->parentWidget() : nullptr;
+    auto* box = host ? qobject_cast<QBoxLayout*>(host->layout()) : nullptr;
+    buildTools(host);
+    buildStrip(host);
+    xy_ = new XyView(core_, host);
+    xy_->hide();
+    if (box) {
+        const int at = box->indexOf(view);
+        box->insertWidget(at + 1, xy_, 1);
+        box->addWidget(tools_);
+        box->addWidget(strip_);
+    }
+    if (view) overlay_ = new LevelsOverlay(core_, chart_, [this] { return levelValues(); }, view);
+    if (overlay_) overlay_->setVisible(levels_);
+    if (auto* bar = qobject_cast<QStatusBar*>(statusBar)) {
+        status_ = new QLabel(bar);
+        status_->setObjectName(QStringLiteral("recordStatus"));
+        bar->addPermanentWidget(status_);
+    }
+}
+
+void ScopeInstrument::buildTools(QWidget* parent)
+{
+    tools_ = new QWidget(parent);
+    tools_->setObjectName(QStringLiteral("scopeTools"));
+    compact(tools_);
+    auto* row = new QHBoxLayout(tools_);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->setSpacing(6);
+    levelsBox_ = new QCheckBox(tr("Levels"), tools_);
+    levelsBox_->setObjectName(QStringLiteral("levelsCheck"));
+    levelsBox_->setToolTip(tr("Ideal microstep levels of the excitation mode on the current channels"));
+    connect(levelsBox_, &QCheckBox::toggled, this, [this](bool on) { setLevelsShown(on); });
+    row->addWidget(levelsBox_);
+    xyBox_ = new QCheckBox(tr("XY"), tools_);
+    xyBox_->setObjectName(QStringLiteral("xyCheck"));
+    connect(xyBox_, &QCheckBox::toggled, this, [this](bool on) { setXyMode(on); });
+    row->addWidget(xyBox_);
+    xCombo_ = new QComboBox(tools_);
+    yCombo_ = new QComboBox(tools_);
+    xCombo_->setObjectName(QStringLiteral("xyX"));
+    yCombo_->setObjectName(QStringLiteral("xyY"));
+    for (int n = 0; n < kChannels; ++n) {
+        xCombo_->addItem(QString::fromStdString(channelKey(n)));
+        yCombo_->addItem(QString::fromStdString(channelKey(n)));
+    }
+    xCombo_->setCurrentIndex(1);
+    yCombo_->setCurrentIndex(3);
+    auto pick = [this] { setXyChannels(xCombo_->currentIndex(), yCombo_->currentIndex()); };
+    connect(xCombo_, &QComboBox::currentIndexChanged, this, pick);
+    connect(yCombo_, &QComboBox::currentIndexChanged, this, pick);
+    row->addWidget(new QLabel(tr("X"), tools_));
+    row->addWidget(xCombo_);
+    row->addWidget(new QLabel(tr("Y"), tools_));
+    row->addWidget(yCombo_);
+    row->addStretch(1);
+    saveData_ = new QPushButton(tr("Save Data..."), tools_);
+    saveData_->setObjectName(QStringLiteral("saveData"));
+    connect(saveData_, &QPushButton::clicked, this, [this] { saveData(); });
+    row->addWidget(saveData_);
+    minutes_ = new QSpinBox(tools_);
+    minutes_->setObjectName(QStringLiteral("recordMinutes"));
+    minutes_->setRange(0, 24 * 60);
+    minutes_->setSuffix(tr(" min"));
+    minutes_->setToolTip(tr("Recording duration (0 = until stopped)"));
+    minutes_->setSpecialValueText(tr("\u221e min"));
+    row->addWidget(minutes_);
+    megabytes_ = new QSpinBox(tools_);
+    megabytes_->setObjectName(QStringLiteral("recordMegabytes"));
+    megabytes_->setRange(0, 1024 * 1024);
+    megabytes_->setSingleStep(100);
+    megabytes_->setSuffix(tr(" MB"));
+    megabytes_->setToolTip(tr("Largest recording file (0 = any size)"));
+    megabytes_->setSpecialValueText(tr("\u221e MB"));
+    row->addWidget(megabytes_);
+    record_ = new QPushButton(tr("Record"), tools_);
+    record_->setObjectName(QStringLiteral("record"));
+    record_->setCheckable(true);
+    connect(record_, &QPushButton::toggled, this, [this](bool on) { toggleRecording(on); });
+    row->addWidget(record_);
+}
+
+void ScopeInstrument::buildStrip(QWidget* parent)
+{
+    strip_ = new QWidget(parent);
+    strip_->setObjectName(QStringLiteral("measurementStrip"));
+    compact(strip_);
+    auto* grid = new QGridLayout(strip_);
+    grid->setContentsMargins(2, 0, 2, 2);
+    grid->setHorizontalSpacing(2);
+    grid->setVerticalSpacing(0);
+    for (int c = 0; c < Columns; ++c) {
+        auto* title = new QLabel(tr(kColumnTitles[c]), strip_);
+        title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        QFont f = title->font();
+        f.setBold(true);
+        title->setFont(f);
+        grid->addWidget(title, 0, c + 1);
+    }
+    for (int n = 0; n < kChannels; ++n) {
+        auto* box = new QCheckBox(QString::fromStdString(channelKey(n)), strip_);
+        box->setObjectName(QStringLiteral("measure%1").arg(n + 1));
+        box->setChecked(true);
+        connect(box, &QCheckBox::toggled, this, [this, n](bool on) { setMeasurementShown(n, on); });
+        rowBox_[static_cast<std::size_t>(n)] = box;
+        grid->addWidget(box, n + 1, 0);
+        for (int c = 0; c < Columns; ++c) {
+            auto* cell = new QLabel(QStringLiteral("---"), strip_);
+            cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            cells_[static_cast<std::size_t>(n)][static_cast<std::size_t>(c)] = cell;
+            grid->addWidget(cell, n + 1, c + 1);
+        }
+    }
+}
+
+void ScopeInstrument::setDrive(double ioAmps, Excitation excitation)
+{
+    ioAmps_ = ioAmps;
+    excitation_ = excitation;
+    measurer_.setDrive(ioAmps, excitation);
+}
+
+void ScopeInstrument::setMeasurementShown(int n, bool shown)
+{
+    measure_.at(static_cast<std::size_t>(n)) = shown;
+    if (auto* b = rowBox_[static_cast<std::size_t>(n)].data(); b && b->isChecked() != shown) b->setChecked(shown);
+    updateStrip();
+}
+
+void ScopeInstrument::setLevelsShown(bool shown)
+{
+    levels_ = shown;
+    if (levelsBox_ && levelsBox_->isChecked() != shown) levelsBox_->setChecked(shown);
+    if (overlay_) {
+        overlay_->setVisible(shown);
+        overlay_->update();
+    }
+}
+
+void ScopeInstrument::setXyMode(bool on)
+{
+    xyMode_ = on;
+    if (xyBox_ && xyBox_->isChecked() != on) xyBox_->setChecked(on);
+    if (view_) view_->setVisible(!on);
+    if (xy_) {
+        xy_->setVisible(on);
+        xy_->update();
+    }
+}
+
+void ScopeInstrument::setXyChannels(int x, int y)
+{
+    if (xy_) xy_->setChannels(x, y);
+    if (xCombo_ && xCombo_->currentIndex() != x) xCombo_->setCurrentIndex(x);
+    if (yCombo_ && yCombo_->currentIndex() != y) yCombo_->setCurrentIndex(y);
+}
+
+std::vector<double> ScopeInstrument::levelValues() const
+{
+    std::vector<double> out;
+    if (!(ioAmps_ > 0)) return out;
+    for (double l : idealStepLevels(excitation_)) {
+        out.push_back(l * ioAmps_);
+        if (l > 0) out.push_back(-l * ioAmps_);
+    }
+    return out;
+}
+
+void ScopeInstrument::refresh()
+{
+    updateStrip();
+    if (xy_ && xyMode_) xy_->update();
+    if (overlay_ && levels_) overlay_->update();
+    if (recording_) {
+        const RecordStatus st = recorder_.poll();
+        if (status_) status_->setText(recordingStatusText());
+        if (!st.active) finishRecording(recorder_.stop(), false);
+    }
+}
+
+void ScopeInstrument::updateStrip()
+{
+    const auto latest = measurer_.latest();
+    const bool zoomed = chart_.zoomed();
+    for (int n = 0; n < kChannels; ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        Measurement m;
+        if (measure_[i] && core_.channelOn(n)) {
+            if (zoomed) {
+                // The visible part only: measured here, from the trace on screen.
+                const ScopeChannel& c = core_.channel(n);
+                const MeasureSetup setup = measurer_.setupFor(core_.source(n));
+                std::lock_guard lk(c.traceMutex);
+                const TraceWindow w = traceWindow(c.trace, chart_.xStart(), chart_.xEnd());
+                m = measure(w.first, w.second, setup);
+            } else {
+                m = latest.channels[i];
+            }
+        }
+        shown_[i] = m;
+        if (!strip_) continue;
+        for (int col = 0; col < Columns; ++col)
+            if (auto* cell = cells_[i][static_cast<std::size_t>(col)].data()) {
+                const QString t = figureText(n, col);
+                if (cell->text() != t) cell->setText(t);
+            }
+        if (auto* b = rowBox_[i].data()) {
+            const QColor colour = QColor::fromRgba(core_.channel(n).colour);
+            const QString style = QStringLiteral("QCheckBox { color: %1; font-weight: bold; }").arg(colour.name());
+            if (b->styleSheet() != style) b->setStyleSheet(style);
+        }
+    }
+}
+
+QString ScopeInstrument::figureText(int n, int column) const
+{
+    const Measurement& m = shown_.at(static_cast<std::size_t>(n));
+    if (m.samples == 0) return QStringLiteral("---");
+    const std::string unit = core_.channel(n).unit;
+    auto fig = [&](double v, const std::string& u) { return QString::fromStdString(formatFigure(v, u)); };
+    switch (column) {
+    case Min: return fig(m.min, unit);
+    case Max: return fig(m.max, unit);
+    case PeakToPeak: return fig(m.peakToPeak, unit);
+    case Mean: return fig(m.mean, unit);
+    case Rms: return fig(m.rms, unit);
+    case Frequency: return fig(m.frequencyHz, "Hz");
+    case Period: return fig(m.periodUs * 1e-6, "s");
+    case Peak: return fig(m.peakCurrent, "A");
+    case PeakError: return percent(m.peakErrorPercent);
+    case StepError: return std::isfinite(m.stepErrorPercent) ? QString::asprintf("%.2f %%", m.stepErrorPercent)
+                                                             : QStringLiteral("---");
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- files
+
+void ScopeInstrument::saveData()
+{
+    QFileDialog dialog(qobject_cast<QWidget*>(view_.data()), tr("Save Data"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON (*.json)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QStringLiteral("TQ5170"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+        dialog.setDefaultSuffix(f.startsWith(QStringLiteral("JSON")) ? QStringLiteral("json") : QStringLiteral("csv"));
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    saveDataTo(dialog.selectedFiles().constFirst());
+}
+
+bool ScopeInstrument::saveDataTo(const QString& path)
+{
+    ExportSweep s;
+    s.timeBase = core_.timeBaseText();
+    s.samplingRate = core_.samplingRateText();
+    s.samplePeriodUs = core_.samplePeriodUs();
+    s.trigger = core_.triggerOn() ? channelKey(core_.triggerChannel()) + " " + core_.slopeCaption() + " " +
+                                        (core_.source(core_.triggerChannel()) == Source::Voltage
+                                             ? core_.voltageLevelText() + " V"
+                                             : core_.currentLevelText() + " A")
+                                  : "off";
+    for (int n = 0; n < kChannels; ++n) {
+        if (!core_.channelOn(n)) continue;
+        const ScopeChannel& c = core_.channel(n);
+        ExportChannel e;
+        e.key = channelKey(n);
+        e.label = c.label;
+        e.unit = c.unit;
+        e.source = sourceText(core_.source(n));
+        e.output = core_.outputText(n);
+        e.valuePerDiv = c.valuePerDivText;
+        {
+            std::lock_guard lk(c.traceMutex);
+            e.points.assign(c.trace.begin(), c.trace.end());
+        }
+        s.channels.push_back(std::move(e));
+    }
+    const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
+    std::string error;
+    const bool ok = writeFileAtomically(path.toStdString(), json ? sweepJson(s) : sweepCsv(s), &error);
+    if (!ok && messages_)
+        messages_->show("The data could not be saved to \"" + path.toStdString() + "\": " + error + ".", kAppCaption,
+                        MsgIcon::Warning);
+    return ok;
+}
+
+void ScopeInstrument::toggleRecording(bool on)
+{
+    if (on == recording_) return;
+    if (!on) {
+        stopRecording();
+        return;
+    }
+    QFileDialog dialog(qobject_cast<QWidget*>(view_.data()), tr("Record"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(tr("Oscilloscope recording (*.zrec)"));
+    dialog.setDefaultSuffix(QStringLiteral("zrec"));
+    dialog.selectFile(QStringLiteral("TQ5170"));
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (!chosen || !startRecordingTo(dialog.selectedFiles().constFirst(), minutes_ ? minutes_->value() * 60.0 : 0,
+                                     megabytes_ ? std::uint64_t(megabytes_->value()) * 1024 * 1024 : 0)) {
+        if (record_) {
+            const QSignalBlocker b(record_);
+            record_->setChecked(false);
+        }
+    }
+}
+
+bool ScopeInstrument::startRecordingTo(const QString& path, double maxSeconds, std::uint64_t maxBytes)
+{
+    if (recording_) return false;
+    recording::HeaderInfo h;
+    // The acquired channels; while stopped, the shown ones (acquired on Run).
+    h.mask = core_.controlByte() & 0x0F;
+    for (int n = 0; n < kChannels && h.mask == 0; ++n)
+        if (core_.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
+    for (int n = 0; n < kChannels; ++n)
+        if (core_.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
+    for (int n = 0; n < kChannels; ++n) {
+        const ScopeChannel& c = core_.channel(n);
+        h.channels[static_cast<std::size_t>(n)] = {channelKey(n), c.label, c.unit, sourceText(core_.source(n))};
+    }
+    h.timeBase = core_.timeBaseText();
+    h.samplingRate = core_.samplingRateText();
+    h.started = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+    std::string error;
+    auto sink = h.mask ? openFileSink(path.toStdString(), &error) : nullptr;
+    if (!h.mask) error = "no channel is shown";
+    if (!sink || !recorder_.start(std::move(sink), h, RecordLimits{maxSeconds, maxBytes}, &error)) {
+        if (messages_)
+            messages_->show("The recording could not be started in \"" + path.toStdString() + "\": " + error + ".",
+                            kAppCaption, MsgIcon::Warning);
+        return false;
+    }
+    recording_ = true;
+    recordPath_ = path;
+    if (record_) {
+        const QSignalBlocker b(record_);
+        record_->setChecked(true);
+        record_->setText(tr("Stop Rec"));
+    }
+    if (status_) status_->setText(recordingStatusText());
+    return true;
+}
+
+void ScopeInstrument::stopRecording()
+{
+    if (!recording_) return;
+    finishRecording(recorder_.stop(), true);
+}
+
+void ScopeInstrument::finishRecording(const RecordStatus& st, bool byUser)
+{
+    recording_ = false;
+    if (record_) {
+        const QSignalBlocker b(record_);
+        record_->setChecked(false);
+        record_->setText(tr("Record"));
+    }
+    const QString summary = tr("%1 sweeps, %2 in %3").arg(st.sweeps).arg(sizeText(st.bytesWritten)).arg(recordPath_);
+    if (status_) status_->setText(tr("Recorded %1").arg(summary));
+    const std::string why = SweepRecorder::stopMessage(st.reason);
+    const QString message = QString::fromStdString(why) + QStringLiteral(" ") + summary + QStringLiteral(".");
+    emit recordingFinished(message);
+    // A stop the user asked for needs no message box; anything else does.
+    if (!(byUser && st.reason == RecordStop::User) && messages_)
+        messages_->show(message.toStdString(), kAppCaption,
+                        st.reason == RecordStop::Duration || st.reason == RecordStop::Size ? MsgIcon::Information
+                                                                                          : MsgIcon::Warning);
+}
+
+QString ScopeInstrument::recordingStatusText() const
+{
+    if (!recording_) return {};
+    const RecordStatus st = recorder_.status();
+    const int secs = static_cast<int>(st.elapsedSeconds);
+    return tr("REC %1:%2:%3  %4 sweeps  %5")
+        .arg(secs / 3600)
+        .arg(secs / 60 % 60, 2, 10, QChar('0'))
+        .arg(secs % 60, 2, 10, QChar('0'))
+        .arg(st.sweeps)
+        .arg(sizeText(st.bytesWritten));
+}
+
+QAbstractButton* ScopeInstrument::recordButton() const
+{
+    return record_.data();
+}
+
+QAbstractButton* ScopeInstrument::saveDataButton() const
+{
+    return saveData_.data();
+}
+
+} // namespace zelbo::scope

@@ -1,0 +1,119 @@
+#pragma once
+// The oscilloscope as a measuring instrument: the measurement strip under the
+// chart, the microstep levels over it, the XY view in its place, "Save
+// Data..." and "Record". The numbers come from the Qt-free measurer and
+// recorder, which see every sweep on the reader thread; this class only
+// shows them and turns the controls into calls.
+
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+
+#include "scope/measure/sweep_measurer.h"
+#include "scope/record/sweep_recorder.h"
+#include "scope/ui/chart_view.h"
+#include "scope/ui/xy_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace zelbo {
+class MessageService;
+}
+
+namespace zelbo::scope {
+
+class CLineChart;
+class ScopeCore;
+
+class ScopeInstrument : public QObject {
+    Q_OBJECT
+public:
+    // Installs itself as the core's sweep observer: make it before the reader runs.
+    ScopeInstrument(ScopeCore& core, CLineChart& chart, MessageService* messages, QObject* parent = nullptr);
+    ~ScopeInstrument() override;
+
+    // Puts the tool row, the measurement strip and the XY view into the
+    // layout that holds `view`, and the levels over it. `status` (optional)
+    // receives the recording's progress label.
+    void install(ChartView* view, QWidget* statusBar = nullptr);
+
+    // The drive's set coil current and excitation mode.
+    void setDrive(double ioAmps, Excitation excitation);
+    // Every 100 ms: the strip, the XY view, the overlay, the recording status.
+    void refresh();
+
+    // ---- what the controls do (also for tests) ------------------------------
+    void setMeasurementShown(int n, bool shown);
+    void setLevelsShown(bool shown);
+    void setXyMode(bool on);
+    bool xyMode() const { return xyMode_; }
+    void setXyChannels(int x, int y);
+    // "Save Data...": asks for a path; CSV or JSON by the chosen filter.
+    void saveData();
+    bool saveDataTo(const QString& path);
+    // "Record": asks for a path and starts, or stops.
+    void toggleRecording(bool on);
+    bool startRecordingTo(const QString& path, double maxSeconds = 0, std::uint64_t maxBytes = 0);
+    void stopRecording();
+
+    SweepMeasurer& measurer() { return measurer_; }
+    SweepRecorder& recorder() { return recorder_; }
+    // The figures shown for channel n (the zoomed part of the sweep when zoomed).
+    Measurement shownMeasurement(int n) const { return shown_.at(static_cast<std::size_t>(n)); }
+    QString figureText(int n, int column) const;
+    QString recordingStatusText() const;
+
+    QWidget* toolRow() const { return tools_; }
+    QWidget* strip() const { return strip_; }
+    XyView* xyView() const { return xy_; }
+    QAbstractButton* recordButton() const;
+    QAbstractButton* saveDataButton() const;
+
+    // The columns of the strip.
+    enum Column { Min, Max, PeakToPeak, Mean, Rms, Frequency, Period, Peak, PeakError, StepError, Columns };
+
+signals:
+    void recordingFinished(const QString& message);
+
+private:
+    void buildTools(QWidget* parent);
+    void buildStrip(QWidget* parent);
+    void updateStrip();
+    void finishRecording(const RecordStatus& status, bool told);
+    std::vector<double> levelValues() const;
+
+    ScopeCore& core_;
+    CLineChart& chart_;
+    MessageService* messages_;
+    SweepMeasurer measurer_;
+    SweepRecorder recorder_;
+    SweepFanOut fanOut_;
+
+    QPointer<ChartView> view_;
+    QPointer<QWidget> tools_, strip_;
+    QPointer<XyView> xy_;
+    QPointer<LevelsOverlay> overlay_;
+    QPointer<QLabel> status_;
+    QPointer<QPushButton> record_, saveData_;
+    QPointer<QCheckBox> levelsBox_, xyBox_;
+    QPointer<QComboBox> xCombo_, yCombo_;
+    QPointer<QSpinBox> minutes_, megabytes_;
+    std::array<QPointer<QCheckBox>, kChannels> rowBox_{};
+    std::array<std::array<QPointer<QLabel>, Columns>, kChannels> cells_{};
+    std::array<Measurement, kChannels> shown_{};
+    std::array<bool, kChannels> measure_{true, true, true, true};
+    bool levels_ = false;
+    bool xyMode_ = false;
+    bool recording_ = false;
+    double ioAmps_ = 0.0;
+    Excitation excitation_ = Excitation::QuarterStep;
+    QString recordPath_;
+};
+
+} // namespace zelbo::scope

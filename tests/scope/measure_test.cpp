@@ -1,0 +1,218 @@
+// Measurements on synthetic sweeps whose answers are known, and the
+// measurer fed by the acquisition core on the reader's path.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "scope/measure/measurements.h"
+#include "scope/measure/sweep_measurer.h"
+#include "scope/scope_core.h"
+#include "tests/scope/fakes.h"
+
+using namespace zelbo::scope;
+
+namespace {
+
+std::vector<TracePoint> sine(double amplitude, double hz, double periodUs, double offset = 0.0, double phase = 0.3)
+{
+    std::vector<TracePoint> p(kSamplesPerSweep);
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const double t = static_cast<double>(i) * periodUs;
+        p[i] = {t, offset + amplitude * std::sin(2 * std::numbers::pi * hz * t * 1e-6 + phase)};
+    }
+    return p;
+}
+
+// A coil current as the converter sees it: the quarter-step sine table held
+// for `samplesPerStep` samples a position, quantised to codes with +-1 code of noise.
+std::vector<std::uint8_t> staircaseCodes(double amps, std::size_t samplesPerStep, int positionOffset, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> noise(-1, 1);
+    const double res = codeResolution(Source::Current);
+    std::vector<std::uint8_t> bytes(kCaptureBytes);
+    for (std::size_t i = 0; i < kSamplesPerSweep; ++i) {
+        const int pos = static_cast<int>(i / samplesPerStep) + positionOffset;
+        const double v = amps * std::cos(pos * 2 * std::numbers::pi / 16);
+        const int code = std::clamp(static_cast<int>(std::lround(v / res)) + noise(rng), -512, 511);
+        const unsigned u = static_cast<unsigned>(code) & 0x3FF;
+        bytes[2 * i] = static_cast<std::uint8_t>(u >> 8);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(u & 0xFF);
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(Measure, SineGivesItsAmplitudeRmsAndFrequency)
+{
+    // 1.234 kHz at 160 kHz sampling: about 31.6 cycles, not a whole number.
+    const double amp = 2.5, hz = 1234.0;
+    const auto pts = sine(amp, hz, 6.25, 0.4);
+    const Measurement m = measure(pts, MeasureSetup{Source::Voltage});
+    EXPECT_EQ(m.samples, kSamplesPerSweep);
+    EXPECT_NEAR(m.peakToPeak, 2 * amp, 0.005 * 2 * amp);
+    EXPECT_NEAR(m.max, 0.4 + amp, 0.005 * amp);
+    EXPECT_NEAR(m.min, 0.4 - amp, 0.005 * amp);
+    EXPECT_NEAR(m.mean, 0.4, 0.005 * amp);
+    EXPECT_NEAR(m.rms, std::sqrt(0.4 * 0.4 + amp * amp / 2), 0.005 * amp / std::sqrt(2.0));
+    EXPECT_NEAR(m.frequencyHz, hz, 0.005 * hz);
+    EXPECT_NEAR(m.periodUs, 1e6 / hz, 0.005 * 1e6 / hz);
+    // No current figures for a voltage.
+    EXPECT_TRUE(std::isnan(m.peakCurrent));
+    EXPECT_TRUE(std::isnan(m.stepErrorPercent));
+}
+
+TEST(Measure, RmsOverWholeCyclesHoldsForFewCycles)
+{
+    // 2.3 cycles: the plain RMS over all samples would be off by percent.
+    const double amp = 1.0, hz = 2.3 / (4096 * 6.25e-6);
+    const Measurement m = measure(sine(amp, hz, 6.25, 0.0, 1.0), MeasureSetup{Source::Voltage});
+    EXPECT_NEAR(m.rms, amp / std::sqrt(2.0), 0.005 * amp / std::sqrt(2.0));
+    EXPECT_NEAR(m.frequencyHz, hz, 0.005 * hz);
+}
+
+TEST(Measure, HysteresisKeepsNoiseFromDoublingTheFrequency)
+{
+    // A slow square-ish wave whose edges are buried in noise of 8 % of the swing.
+    const double hz = 200.0;
+    auto pts = sine(1.0, hz, 6.25);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> noise(-0.08, 0.08);
+    for (auto& p : pts) p.second += noise(rng);
+    const Measurement m = measure(pts, MeasureSetup{Source::Voltage});
+    EXPECT_NEAR(m.frequencyHz, hz, 0.01 * hz);
+}
+
+TEST(Measure, FlatOrEmptyTracesHaveNoFrequency)
+{
+    std::vector<TracePoint> flat(100);
+    for (std::size_t i = 0; i < flat.size(); ++i) flat[i] = {double(i), 1.5};
+    const Measurement m = measure(flat, MeasureSetup{Source::Voltage});
+    EXPECT_DOUBLE_EQ(m.peakToPeak, 0.0);
+    EXPECT_DOUBLE_EQ(m.rms, 1.5);
+    EXPECT_TRUE(std::isnan(m.frequencyHz));
+    EXPECT_EQ(measure(std::span<const TracePoint>{}, MeasureSetup{}).samples, 0u);
+    // Non-finite samples are skipped rather than poisoning every figure.
+    flat[3].second = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_DOUBLE_EQ(measure(flat, MeasureSetup{Source::Voltage}).mean, 1.5);
+}
+
+TEST(Measure, TwoHalvesMeasureLikeOneRun)
+{
+    const auto pts = sine(1.0, 800.0, 6.25);
+    const std::span<const TracePoint> all(pts);
+    const Measurement whole = measure(all, MeasureSetup{Source::Voltage});
+    const Measurement split = measure(all.first(1000), all.subspan(1000), MeasureSetup{Source::Voltage});
+    EXPECT_DOUBLE_EQ(whole.frequencyHz, split.frequencyHz);
+    EXPECT_DOUBLE_EQ(whole.rms, split.rms);
+}
+
+TEST(Measure, IdealLevelsOfEachExcitationMode)
+{
+    EXPECT_EQ(idealStepLevels(Excitation::FullStep).size(), 2u);
+    EXPECT_EQ(idealStepLevels(Excitation::HalfStepA).size(), 2u);
+    ASSERT_EQ(idealStepLevels(Excitation::HalfStepB).size(), 3u);
+    ASSERT_EQ(idealStepLevels(Excitation::QuarterStep).size(), 5u);
+    EXPECT_NEAR(idealStepLevels(Excitation::QuarterStep)[1], 0.38268, 1e-5);
+    EXPECT_NEAR(idealStepLevels(Excitation::HalfStepB)[1], std::sqrt(0.5), 1e-12);
+}
+
+TEST(Measure, TraceWindowFollowsTheZoomAcrossBothHalves)
+{
+    Trace t(10);
+    for (int i = 0; i < 14; ++i) t.push_back({double(i) * 10, double(i)}); // wraps: halves 4+6
+    ASSERT_GT(t.array_two().second, 0u);
+    const TraceWindow w = traceWindow(t, 55, 105);
+    std::vector<double> got;
+    for (auto& p : w.first) got.push_back(p.second);
+    for (auto& p : w.second) got.push_back(p.second);
+    EXPECT_EQ(got, (std::vector<double>{6, 7, 8, 9, 10}));
+    EXPECT_TRUE(traceWindow(t, 500, 600).first.empty());
+    EXPECT_TRUE(traceWindow(t, 500, 600).second.empty());
+    EXPECT_TRUE(traceWindow(t, 60, 50).first.empty());
+}
+
+class MeasurerOnCore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        core.setView(&view);
+        core.applyDefaults();
+        core.setSweepObserver(&measurer);
+        core.setRunning(true);
+    }
+    test::FakePort port;
+    test::FakeView view;
+    ScopeCore core{port};
+    SweepMeasurer measurer;
+};
+
+TEST_F(MeasurerOnCore, QuarterStepStaircaseGivesPeakAndStepLevelError)
+{
+    // CH2 and CH4: coil currents of 0.8 A, 40 samples a step (2.5 kHz clock at 160 kHz).
+    for (int n : {1, 3}) {
+        core.setSource(n, Source::Current);
+        core.setOutput(n, 0);
+    }
+    measurer.setDrive(0.8, Excitation::QuarterStep);
+    std::array<std::vector<std::uint8_t>, kChannels> bytes;
+    bytes[0] = bytes[2] = std::vector<std::uint8_t>(kCaptureBytes);
+    bytes[1] = staircaseCodes(0.8, 40, 0, 1);
+    bytes[3] = staircaseCodes(0.8, 40, -4, 2); // the second coil a quarter cycle behind
+    CaptureAreas areas;
+    for (std::size_t n = 0; n < kChannels; ++n) areas[n] = bytes[n];
+    core.processSweep(areas, {});
+
+    const auto latest = measurer.latest();
+    EXPECT_EQ(latest.sweep, 1u);
+    const double res = codeResolution(Source::Current);
+    for (int n : {1, 3}) {
+        const Measurement& m = latest.channels[static_cast<std::size_t>(n)];
+        SCOPED_TRACE(n);
+        // The core's direction sign flips the "A" output's current; magnitudes stay.
+        EXPECT_NEAR(m.peakCurrent, 0.8, 0.02 * 0.8);
+        EXPECT_NEAR(m.peakErrorPercent, 0.0, 2.0);
+        EXPECT_GT(m.plateaus, 50);
+        // Below one code of noise, in % of Io.
+        EXPECT_LT(m.stepErrorPercent, res / 0.8 * 100.0);
+        // 16 positions of 40 samples: one electrical cycle is 640 samples.
+        EXPECT_NEAR(m.periodUs, 640 * 6.25, 0.005 * 640 * 6.25);
+    }
+    // The voltage channels read flat zero: figures, but no frequency.
+    EXPECT_DOUBLE_EQ(latest.channels[0].peakToPeak, 0.0);
+    EXPECT_TRUE(std::isnan(latest.channels[0].frequencyHz));
+}
+
+TEST_F(MeasurerOnCore, MisplacedPlateauShowsAsStepLevelError)
+{
+    core.setSource(1, Source::Current);
+    measurer.setDrive(1.0, Excitation::QuarterStep);
+    // A staircase whose 45-degree plateau sits at 0.60 instead of 0.707 of Io.
+    std::vector<TracePoint> pts;
+    const double levels[] = {0.0, 0.38268, 0.60, 0.92388, 1.0};
+    for (int k = 0; k < 5; ++k)
+        for (int i = 0; i < 50; ++i) pts.push_back({double(pts.size()), levels[k]});
+    const Measurement m = measure(pts, measurer.setupFor(Source::Current));
+    EXPECT_EQ(m.plateaus, 5);
+    EXPECT_NEAR(m.stepErrorPercent, 10.7, 0.1);
+    // Unknown Io: no current figures at all.
+    const Measurement noIo = measure(pts, MeasureSetup{Source::Current, 0.0, Excitation::QuarterStep});
+    EXPECT_TRUE(std::isnan(noIo.peakCurrent));
+    EXPECT_TRUE(std::isnan(noIo.stepErrorPercent));
+}
+
+TEST(Measure, FiguresCarryFourDigitsAndTheirPrefix)
+{
+    EXPECT_EQ(formatFigure(0.8123, "A"), "812.3 mA");
+    EXPECT_EQ(formatFigure(1250.0, "Hz"), "1.250 kHz");
+    EXPECT_EQ(formatFigure(-70.31e-3, "V"), "-70.31 mV");
+    EXPECT_EQ(formatFigure(8e-3, "s"), "8.000 ms");
+    EXPECT_EQ(formatFigure(0.0, "V"), "0.000 V");
+    EXPECT_EQ(formatFigure(0.99999, "A"), "1.000 A"); // rounds into the next prefix, not "1000 mA"
+    EXPECT_EQ(formatFigure(kNoValue, "V"), "---");
+}
