@@ -9,6 +9,13 @@
 # folder, so a copy installed under any prefix (or unpacked elsewhere) works.
 # In the build tree everything lies beside the program, and that is looked at first.
 
+# Debian's multiarch library folder, whatever the prefix at configure time
+# (GNUInstallDirs picks it only for the prefix /usr, and packages go there).
+if(NOT DEFINED CMAKE_INSTALL_LIBDIR AND CMAKE_LIBRARY_ARCHITECTURE)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries")
+endif()
+include(GNUInstallDirs)
+
 set(ZELBO_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/zelbo)
 set(ZELBO_DATADIR ${CMAKE_INSTALL_DATADIR}/zelbo)
 # The udev rule belongs in the system's rules folder whatever the prefix.
