@@ -55,7 +55,7 @@ C
 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive HOME=/root \
   /bin/bash -euo pipefail -c '
     apt-get update -qq
-    apt-get install -y -qq /tmp/debs/*.deb >/tmp/apt.log
+    apt-get install -y -qq --reinstall /tmp/debs/*.deb >/tmp/apt.log
     apt-get install -y -qq --no-install-recommends xvfb xauth imagemagick gcc libc6-dev pkg-config >>/tmp/apt.log
     echo "== installed files"; dpkg -L zelbo zelbo-demo libcalora1 libcalora-dev | grep -v "/$" | sort
     echo "== zelbo --version"; zelbo --version
