@@ -17,6 +17,9 @@ build=$src/build/default
 out=$build/package-check
 root=${1:-/tmp/zelbo-chroot}
 mkdir -p "$out"
+for tool in debootstrap lintian; do
+  command -v "$tool" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$tool" >/dev/null
+done
 
 echo "== building the packages"
 cmake --build "$build" --target package -- -j2 >"$out/cpack.log" 2>&1 || { tail -30 "$out/cpack.log"; exit 1; }
