@@ -9,10 +9,11 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "common/build_info.h"
 #include "common/message_service.h"
 
 namespace {
-constexpr const char* kVersion = "1.0.2.0";
+constexpr const char* kVersion = zelbo::build::kVersion;
 }
 
 QString CAboutDlg::versionText()
@@ -23,6 +24,12 @@ QString CAboutDlg::versionText()
 QString CAboutDlg::builtText()
 {
     return QStringLiteral("Built : ") + QStringLiteral(__DATE__) + QLatin1Char(' ') + QStringLiteral(__TIME__);
+}
+
+QString CAboutDlg::demoText()
+{
+    return tr("Without a board: start \"zelbo --demo\", or choose File > Restart in Demo Mode, "
+              "to run on the simulated board.");
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
@@ -44,6 +51,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     auto* built = new QLabel(builtText(), this);
     built->setObjectName("built");
 
+    auto* demo = new QLabel(demoText(), this);
+    demo->setObjectName("demo");
+    demo->setWordWrap(true);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
@@ -53,7 +64,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     grid->addWidget(icon, 0, 0, 2, 1);
     grid->addWidget(version, 0, 1);
     grid->addWidget(built, 1, 1);
-    grid->addWidget(buttons, 2, 0, 1, 2);
+    grid->addWidget(demo, 2, 1);
+    grid->addWidget(buttons, 3, 0, 1, 2);
     setFixedSize(sizeHint().expandedTo(QSize(360, 150)));
 }
 

@@ -10,6 +10,7 @@ public:
 
     static QString versionText(); // "Zelbo Evaluation Software\nVersion 1.0.2.0"
     static QString builtText();   // "Built : <date> <time>"
+    static QString demoText();    // how to start without a board
 };
 
 // The program's icon, drawn at run time so that no image file is needed.

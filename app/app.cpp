@@ -13,6 +13,8 @@
 #include "app/main_window.h"
 #include "app/qt_message_service.h"
 #include "app/single_instance.h"
+#include "common/build_info.h"
+#include "link/install_paths.h"
 #include "common/message_service.h"
 
 CTQ5170xHWPApp::CTQ5170xHWPApp(QApplication& app) : app_(app) {}
@@ -43,10 +45,15 @@ int CTQ5170xHWPApp::run()
     // the maker's and the product's name.
     QCoreApplication::setOrganizationName(QStringLiteral("Velmar"));
     QCoreApplication::setApplicationName(QStringLiteral("Zelbo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.2.0"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(zelbo::build::kVersion));
 
     // 6. Language.
-    zelbo::app::LanguageSelector languages(QCoreApplication::applicationDirPath());
+    // The catalogues lie beside the program in a build, in the data folder
+    // when installed.
+    QString catalogues = QCoreApplication::applicationDirPath();
+    if (QDir(catalogues).entryList({QStringLiteral("zelbo_*.qm")}, QDir::Files).isEmpty())
+        catalogues = QString::fromStdString(zelbo::link::dataFolderOf(catalogues.toStdString()).string());
+    zelbo::app::LanguageSelector languages(catalogues);
     const int profile = QSettings().value(QStringLiteral("LanguageId"), 0).toInt();
     languages.choose(profile, QLocale::system().uiLanguages());
     if (languages.translator()) app_.installTranslator(languages.translator());

@@ -1,11 +1,34 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "app/app.h"
+#include "app/command_line.h"
 #include "app/style.h"
 
 int main(int argc, char** argv)
 {
+    using zelbo::app::CommandLine;
+    const CommandLine cl = zelbo::app::parseCommandLine(std::vector<std::string>(argv, argv + argc));
+    switch (cl.action) {
+    case CommandLine::Action::PrintHelp:
+        std::fputs(zelbo::app::helpText(argc > 0 ? argv[0] : "zelbo").c_str(), stdout);
+        return 0;
+    case CommandLine::Action::PrintVersion:
+        std::printf("%s\n", zelbo::app::versionText().c_str());
+        return 0;
+    case CommandLine::Action::Fail:
+        std::fprintf(stderr, "zelbo: %s (see --help)\n", cl.error.c_str());
+        return 2;
+    case CommandLine::Action::Run: break;
+    }
+    // The bridge library reads the choice when it is loaded, at bring-up.
+    if (cl.demo) ::setenv(zelbo::app::kBoardVariable, zelbo::app::kDemoBoard, 1);
+
     QApplication app(argc, argv);
     applyInstrumentStyle(app);
     CTQ5170xHWPApp zelbo(app);

@@ -25,6 +25,7 @@
 #include <QThread>
 
 #include "app/about_dlg.h"
+#include "app/demo_restart.h"
 #include "app/language.h"
 #include "app/program_features.h"
 #include "drive/ui/drive_feature.h"
@@ -193,6 +194,8 @@ void CTQ5170xHWPDlg::buildMenu()
     add(file, tr("&New"), ID_FILE_NEW)->setShortcut(QKeySequence::New);
     add(file, tr("&Open"), ID_FILE_OPEN)->setShortcut(QKeySequence::Open);
     add(file, tr("&Save"), ID_FILE_SAVE)->setShortcut(QKeySequence::Save);
+    file->addSeparator();
+    addDemoRestart(this, file);
     file->addSeparator();
     add(file, tr("&Exit"), ID_FILE_EXIT);
 
@@ -606,6 +609,7 @@ void CTQ5170xHWPDlg::linkStartDone(int result)
     // front of a window the user can still work with.
     setup_.progress.hide();
     emit linkStartFinished(result);
+    if (result == zelbo::link::kBringUpStartDemo) restartInDemoMode();
     if (closePending_) {
         closePending_ = false;
         close();

@@ -47,6 +47,8 @@ struct MainWindowSetup {
     std::string dataFolder;                        // empty: the user's data folder
     std::string defaultChipList;                   // seeds an empty data folder
     bool startLinkWhenShown = true;                // post the start message at initialisation
+    // Starts a copy of the program in demo mode; null: zelbo::app::startDemoCopy.
+    std::function<bool()> startDemoCopy;
 };
 
 class CTQ5170xHWPDlg : public QMainWindow,
@@ -126,6 +128,8 @@ public slots:
     void onBoardEvent(int code);
     void startLink();  // the start message
     void showAbout();
+    // File > Restart in Demo Mode: a copy on the simulated board takes over.
+    void restartInDemoMode();
 
 signals:
     void linkStartFinished(int result);

@@ -1,10 +1,14 @@
 #include "link/bring_up.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "link/board_probe.h"
 #include "link/fpga_link.h"
+#include "link/install_paths.h"
 
 namespace zelbo::link {
 
@@ -84,6 +88,10 @@ int BringUp::bringUp()
         boost::lock_guard lock(link_.busMutex_);
         link_.deviceHandle_ = usb.USB_Init(kBoardManufacturer);
     }
+    // Without an open board every FPGA request fails, and the user would read
+    // an FPGA error about a board that was never reached.
+    if (!haveFirmware || link_.deviceHandle_ == 0)
+        return noBoard();
 
     const VendorReply first = link_.vendorRequest(kReqStatusBits, 0, 2);
     if (first.bytes[1] == 0) {
@@ -108,6 +116,37 @@ int BringUp::bringUp()
     observer_.statusText("Ready...");
     observer_.progressHide();
     return kBringUpReady;
+}
+
+int BringUp::noBoard()
+{
+    observer_.statusText("Not Ready...");
+    observer_.progressHide();
+    const char* board = std::getenv("ZELBO_BOARD");
+    if (board != nullptr && std::strcmp(board, "sim") == 0) {
+        messages_.show("The simulated board could not be started.\n\n"
+                       "The demo needs libzelbosimboard.so.1 beside libUsbBridge.so.1 (the zelbo-demo package "
+                       "installs it).",
+                       kAppCaption, MsgIcon::Error);
+        return kBringUpNoBoard;
+    }
+    const BoardProbe probe = link_.options_.boardProbe ? link_.options_.boardProbe() : probeBoard();
+    const std::string text = boardProblemText(probe);
+    switch (probe.access) {
+    case BoardAccess::NoBoard:
+        return messages_.show(text, kAppCaption, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes
+                   ? kBringUpStartDemo
+                   : kBringUpNoBoard;
+    case BoardAccess::NoAccess:
+        messages_.show(text, kAppCaption, MsgIcon::Warning);
+        return kBringUpNoAccess;
+    case BoardAccess::Busy:
+        messages_.show(text, kAppCaption, MsgIcon::Warning);
+        return kBringUpBoardBusy;
+    case BoardAccess::Accessible: break;
+    }
+    messages_.show(text, kAppCaption, MsgIcon::Warning);
+    return kBringUpOpenFailed;
 }
 
 int BringUp::configureFpga(const std::string& fileName)
@@ -144,7 +183,8 @@ int BringUp::configureFpga(const std::string& fileName)
 
 void BringUp::sendImageFile(const std::string& fileName)
 {
-    const auto path = (link_.options_.programFolder / fileName).string();
+    const auto path =
+        locate(link_.options_.programFolder, dataFolderOf({}).string(), fileName).string();
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

@@ -24,6 +24,12 @@ inline constexpr const char* kFpgaImageName = "Zelbo3.rbf";
 inline constexpr int kBringUpReady = 0;
 inline constexpr int kBringUpNoLibrary = 1;    // also: final FPGA status wrong
 inline constexpr int kBringUpSkippedNotReady = -2;
+// No board could be opened; the user was told why (and the FPGA was left alone).
+inline constexpr int kBringUpNoBoard = 4;     // none found (or the demo's board is missing)
+inline constexpr int kBringUpNoAccess = 5;    // found, its device node not accessible
+inline constexpr int kBringUpBoardBusy = 6;   // found, held by another program
+inline constexpr int kBringUpOpenFailed = 7;  // found and accessible, yet not opened
+inline constexpr int kBringUpStartDemo = 8;   // none found, and the user chose the demo
 // Results of configureFpga().
 inline constexpr int kConfigureOk = 0;
 inline constexpr int kConfigureBadStatus = 1;
@@ -76,6 +82,9 @@ public:
                         std::uint16_t code);
 
 private:
+    // No board could be opened: says why and what to do; returns the result.
+    int noBoard();
+
     FpgaLink& link_;
     BringUpObserver& observer_;
     MessageService& messages_;

@@ -4,6 +4,8 @@
 
 #include <system_error>
 
+#include "link/install_paths.h"
+
 namespace zelbo::link {
 
 std::filesystem::path programFolder()
@@ -30,9 +32,10 @@ bool DynamicDLL::load(const std::filesystem::path& folder, const std::string& na
     unload();
     loadError_.clear();
     // The program's own folder first, so that the library shipped beside the
-    // program wins over any other copy.
+    // program wins over any other copy; in an installed copy, its private
+    // library folder.
     if (!folder.empty()) {
-        const auto local = (folder / name).string();
+        const auto local = locate(folder, privateLibraryFolder({}).string(), name).string();
         module_ = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module_) {
             const char* err = ::dlerror();

@@ -19,7 +19,7 @@ namespace zelbo::link {
 std::filesystem::path programFolder();
 
 // The library's file name.
-inline constexpr const char* kBridgeLibraryName = "libUsbBridge.so";
+inline constexpr const char* kBridgeLibraryName = "libUsbBridge.so.1";
 
 // The manufacturer string of the board firmware.
 inline constexpr const char* kBoardManufacturer = "CYUSB FX2";

@@ -32,6 +32,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "common/message_service.h"
+#include "link/board_probe.h"
 #include "link/bring_up.h"
 #include "link/clock.h"
 #include "link/command_port.h"
@@ -94,6 +95,8 @@ struct LinkOptions {
     // Creates the bridge binding at bring-up. Null: load libraryName from
     // programFolder. Tests return a hand-made table.
     std::function<std::unique_ptr<CCyUSB>()> bridgeFactory;
+    // Tells why no board could be opened. Null: probeBoard() on the system's bus.
+    std::function<BoardProbe()> boardProbe;
 };
 
 // The window-side calls of link start.

@@ -71,6 +71,18 @@ import -window root "$out/powered_on.png"
 kill $pid
 wait $pid 2>/dev/null || true
 INNER
+# A start with no board at all (the real USB path): no_board.png.
+env -u ZELBO_BOARD xvfb-run -a -s "-screen 0 1280x800x24" bash -s "$build/bin/zelbo" "$out" <<'INNER'
+set -euo pipefail
+zelbo=$1 out=$2
+"$zelbo" &
+pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+sleep 5
+import -window root "$out/no_board.png"
+kill $pid
+wait $pid 2>/dev/null || true
+INNER
 # The program driven from inside (pin panel, oscilloscope, its instrument
 # views, advance mode): pin_panel.png, scope_running.png,
 # scope_measurements.png, scope_step_levels.png, scope_xy.png and

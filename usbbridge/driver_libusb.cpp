@@ -15,6 +15,7 @@
 #include <cstring>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -50,6 +51,27 @@ int transferStatusOf(int libusbError)
     case LIBUSB_ERROR_NO_DEVICE: return LIBUSB_TRANSFER_NO_DEVICE;
     default: return LIBUSB_TRANSFER_ERROR;
     }
+}
+
+// A libusb error on stderr, with libusb's own name for it and, where the user
+// can do something about it, what. The same line is not repeated back to back
+// (the loaders open the board several times while they wait for it).
+void reportError(const char* what, unsigned bus, unsigned address, int rc)
+{
+    const char* hint = "";
+    if (rc == LIBUSB_ERROR_ACCESS)
+        hint = "; the board is not accessible: install the udev rule 60-zelbo-usbbridge.rules";
+    else if (rc == LIBUSB_ERROR_BUSY)
+        hint = "; another program holds the board";
+    char line[512];
+    std::snprintf(line, sizeof line, "UsbBridge: %s /dev/bus/usb/%03u/%03u: %s (%s)%s\n", what, bus, address,
+                  libusb_error_name(rc), libusb_strerror(rc), hint);
+    static std::mutex m;
+    static std::string last;
+    std::lock_guard<std::mutex> lock(m);
+    if (last == line) return;
+    last = line;
+    std::fputs(line, stderr);
 }
 
 class LibusbDriver;
@@ -104,9 +126,11 @@ class LibusbDriver final : public Driver {
 public:
     LibusbDriver()
     {
-        if (libusb_init(&ctx_) != 0) {
+        const int rc = libusb_init(&ctx_);
+        if (rc != 0) {
             ctx_ = nullptr;
-            std::fprintf(stderr, "UsbBridge: libusb could not be initialised; no USB devices are available\n");
+            std::fprintf(stderr, "UsbBridge: libusb could not be initialised (%s); no USB devices are available\n",
+                         libusb_error_name(rc));
         }
     }
     ~LibusbDriver() override
@@ -132,15 +156,26 @@ public:
         if (n >= list.size()) return kInvalidHandle;
         libusb_device* dev = list[n].dev;
         libusb_device_handle* dh = nullptr;
-        if (libusb_open(dev, &dh) != 0) return kInvalidHandle;
+        const unsigned bus = libusb_get_bus_number(dev), address = libusb_get_device_address(dev);
+        if (const int rc = libusb_open(dev, &dh); rc != 0) {
+            reportError("cannot open", bus, address, rc);
+            return kInvalidHandle;
+        }
         libusb_set_auto_detach_kernel_driver(dh, 1);
+        // Without the interface no transfer can succeed: an open that cannot
+        // claim it fails here, rather than later as a misleading board error.
+        if (const int rc = libusb_claim_interface(dh, 0); rc != 0) {
+            reportError("cannot claim interface 0 of", bus, address, rc);
+            libusb_close(dh);
+            return kInvalidHandle;
+        }
         State s;
         s.dh = dh;
-        s.bus = libusb_get_bus_number(dev);
-        s.address = libusb_get_device_address(dev);
+        s.bus = static_cast<std::uint8_t>(bus);
+        s.address = static_cast<std::uint8_t>(address);
         s.speed = libusb_get_device_speed(dev);
         s.desc = list[n].desc;
-        s.claimed = libusb_claim_interface(dh, 0) == 0;
+        s.claimed = true;
         char buf[64];
         std::snprintf(buf, sizeof buf, "/dev/bus/usb/%03u/%03u", s.bus, s.address);
         path = buf;
@@ -297,6 +332,7 @@ public:
         }
         const int rc = libusb_submit_transfer(r->transfer_);
         if (rc != 0) {
+            if (rc != LIBUSB_ERROR_NO_DEVICE) reportError("cannot submit a transfer to", s->bus, s->address, rc);
             forget(h, r.get());
             storeStatus(in, transferStatusOf(rc));
             return Submission{rc == LIBUSB_ERROR_NO_DEVICE ? kErrorNoDevice : kErrorGenFailure, nullptr};

@@ -2,21 +2,114 @@
 // board/, in the calling thread. A handle belongs to one enumeration of the
 // board: once it has dropped off the bus (port cycle, vanished) the handle's
 // requests fail, as they do on a real bus.
+//
+// The board is loaded at run time, only when it is asked for, so that the
+// library has no link-time dependency on it and a real-board installation
+// does not need it. A process that has the board loaded already (a test that
+// links it to steer it) gets that very instance back from the loader.
 
 #include "usbbridge/driver.h"
 
-#include "board/sim_board.h"
+#include "board/sim_board.h" // the plain types only (Setup, Result, Transfer)
+#include "board/sim_board_usb.h"
+
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 namespace usbbridge {
 
 namespace {
 
-using simboard::Board;
 using simboard::Result;
+
+// The board's USB surface through its C table, with the members the backend
+// calls spelled as on the board itself.
+class Board {
+public:
+    explicit Board(const SimBoardUsbApi& api) : api_(api) {}
+    bool present() const { return api_.present() != 0; }
+    std::uint32_t enumerationCount() const { return api_.enumerationCount(); }
+    std::uint8_t deviceAddress() const { return api_.deviceAddress(); }
+    simboard::Transfer control(const simboard::Setup& s, std::uint8_t* data, unsigned timeoutMs)
+    {
+        simboard::Transfer t;
+        t.result = result(api_.control(s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength, data, timeoutMs,
+                                       &t.length));
+        return t;
+    }
+    simboard::Transfer bulkOut(std::uint8_t ep, const std::uint8_t* data, std::size_t length, unsigned timeoutMs)
+    {
+        simboard::Transfer t;
+        t.result = result(api_.bulkOut(ep, data, length, timeoutMs, &t.length));
+        return t;
+    }
+    simboard::Transfer bulkIn(std::uint8_t ep, std::uint8_t* data, std::size_t length, unsigned timeoutMs)
+    {
+        simboard::Transfer t;
+        t.result = result(api_.bulkIn(ep, data, length, timeoutMs, &t.length));
+        return t;
+    }
+    void abortEndpoint(std::uint8_t ep) { api_.abortEndpoint(ep); }
+    void cyclePort() { api_.cyclePort(); }
+
+private:
+    static Result result(int r)
+    {
+        return r >= static_cast<int>(Result::Ok) && r <= static_cast<int>(Result::NoDevice) ? static_cast<Result>(r)
+                                                                                              : Result::Error;
+    }
+    const SimBoardUsbApi& api_;
+};
+
+// This library's own folder, where an installation keeps the board beside it.
+std::string ownFolder()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || info.dli_fname == nullptr) return {};
+    const std::string self = info.dli_fname;
+    const auto slash = self.rfind('/');
+    return slash == std::string::npos ? std::string{} : self.substr(0, slash + 1);
+}
+
+// The board library: the copy already in the process, else the one beside
+// this library, else wherever the loader finds it. It stays loaded for the
+// life of the process (the board runs threads of its own).
+const SimBoardUsbApi* loadBoard()
+{
+    void* lib = ::dlopen(kSimBoardLibrary, RTLD_NOW | RTLD_NOLOAD);
+    std::string why;
+    auto note = [&why] {
+        if (const char* e = ::dlerror()) why += std::string(why.empty() ? "" : "; ") + e;
+    };
+    if (lib == nullptr) {
+        const std::string folder = ownFolder();
+        if (!folder.empty()) {
+            lib = ::dlopen((folder + kSimBoardLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (lib == nullptr) note();
+        }
+    }
+    if (lib == nullptr) {
+        lib = ::dlopen(kSimBoardLibrary, RTLD_NOW | RTLD_LOCAL);
+        if (lib == nullptr) note();
+    }
+    if (lib == nullptr) {
+        std::fprintf(stderr, "UsbBridge: the simulated board was asked for (ZELBO_BOARD=sim) but %s could not be "
+                             "loaded: %s\n", kSimBoardLibrary, why.c_str());
+        return nullptr;
+    }
+    using Entry = const SimBoardUsbApi* (*)();
+    auto entry = reinterpret_cast<Entry>(::dlsym(lib, kSimBoardUsbEntry));
+    const SimBoardUsbApi* api = entry != nullptr ? entry() : nullptr;
+    if (api == nullptr || api->abiVersion != kSimBoardUsbAbi) {
+        std::fprintf(stderr, "UsbBridge: %s does not offer the expected board interface\n", kSimBoardLibrary);
+        return nullptr;
+    }
+    return api;
+}
 
 void storeStatus(std::uint8_t* record, Result r)
 {
@@ -34,7 +127,7 @@ void storeStatus(std::uint8_t* record, Result r)
 
 class SimDriver final : public Driver {
 public:
-    SimDriver() : board_(Board::instance()) {}
+    explicit SimDriver(const SimBoardUsbApi& api) : board_(api) {}
 
     unsigned deviceCount() override { return board_.present() ? 1u : 0u; }
 
@@ -207,7 +300,7 @@ private:
         return o;
     }
 
-    Board& board_;
+    Board board_;
     std::mutex mutex_;
     std::unordered_map<DriverHandle, State> handles_;
     DriverHandle nextHandle_ = 0x100;
@@ -217,7 +310,9 @@ private:
 
 std::unique_ptr<Driver> makeSimDriver()
 {
-    return std::make_unique<SimDriver>();
+    const SimBoardUsbApi* api = loadBoard();
+    if (api == nullptr) return nullptr;
+    return std::make_unique<SimDriver>(*api);
 }
 
 } // namespace usbbridge

@@ -130,7 +130,6 @@ TEST_F(EndToEnd, BringUpFailureTable)
         {"reset not acknowledged", [&] { board.stallRequest(0xB9); }, 3, "", "FPGA Reset failed!"},
         {"configuration failing", [&] { board.setFailConfiguration(true); }, 1, "",
          "FPGA Configuration failed!"},
-        {"firmware never identifies", [&] { board.setDownloadTakes(false); }, 3, "", "FPGA Reset failed!"},
     };
     const auto defaults = options;
     for (const auto& c : cases) {
@@ -166,9 +165,24 @@ TEST_F(EndToEnd, BringUpFailureTable)
         EXPECT_FALSE(l.readerRunning());
         EXPECT_TRUE(l.shutdown());
     }
-    // The last case: no firmware, no device handle, and pane 0 said so.
-    EXPECT_EQ(link->deviceHandle(), 0);
+}
+
+// A board whose firmware never comes up is not reached at all: bring-up stops
+// there with its own message instead of going on to an FPGA error.
+TEST_F(EndToEnd, FirmwareThatNeverIdentifiesStopsBeforeTheFpga)
+{
+    board.setDownloadTakes(false);
+    writeImage(folder, 1025);
+    auto& l = make();
+    EXPECT_EQ(l.start(observer, window), kBringUpNoBoard);
+    EXPECT_EQ(l.deviceHandle(), 0);
     EXPECT_TRUE(observer.has("status:Failed to download firmware"));
+    EXPECT_TRUE(observer.has("status:Not Ready..."));
+    EXPECT_EQ(observer.log().back(), "hide");
+    ASSERT_EQ(messages.shown().size(), 1u);
+    EXPECT_NE(messages.texts()[0].find("The simulated board could not be started."), std::string::npos);
+    for (const auto& line : observer.log()) EXPECT_EQ(line.find("FPGA"), std::string::npos) << line;
+    for (const auto& e : board.log()) EXPECT_NE(e.kind, LogEvent::Kind::BlockWrite);
 }
 
 class RunningLink : public EndToEnd {
