@@ -28,7 +28,7 @@ class Column {
 public:
     explicit Column(ColumnId id);
     // A column with limits of its own (the advance-mode slider panels); `spec`
-    // must outlive it. Such a column shows volts unless the spec says otherwise.
+    // must outlive it. Such a column shows volts unless `spec` says otherwise.
     Column(ColumnId id, const ColumnSpec& spec) : id_(id), spec_(&spec) { reset(); }
 
     ColumnId id() const { return id_; }
