@@ -33,6 +33,8 @@ struct QuietWindow final : link::LinkObserver {
     void linkStarted() override {}
 };
 
+using thermal::Reading;
+
 constexpr double kA = 672.29, kB = 2.0836;
 
 class ThermometerOnBoard : public ::testing::Test {
@@ -82,8 +84,6 @@ protected:
     thermal::Thermometer thermometer;
     std::atomic<int> readings{0};
 };
-
-using thermal::Reading;
 
 } // namespace
 
