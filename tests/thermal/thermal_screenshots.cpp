@@ -16,6 +16,7 @@
 
 #include "app/program_features.h"
 #include "app/style.h"
+#include "drive/drive_core.h"
 #include "tests/e2e/sim_program.h"
 #include "thermal/ui/thermal_feature.h"
 #include "thermal/ui/tj_fin_dlg.h"
@@ -61,6 +62,7 @@ int main(int argc, char** argv)
     CTQ5170xHWPDlg& window = *program.window;
     QTest::mouseClick(window.control(1025), Qt::LeftButton);
     window.link().waitWriteDone(std::chrono::milliseconds(3000));
+    window.features()->drive().core().setPin(zelbo::drive::Pin::Enable, true); // the coils carry current
     window.onCommand(CTQ5170xHWPDlg::ID_VIEW_TJMONITOR);
     auto& feature = window.features()->thermal();
     CTJMonDlg* dlg = feature.monitor();
