@@ -249,4 +249,14 @@ TEST_F(Thermal, StepListFilesRoundTripAndBadOnesSaySo)
     messages.clear();
     monitor()->saveList();
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Failed to create .csv file. Settings can't be saved."}));
+
+    // An export that can write neither the workbook nor its CSV says so.
+    messages.clear();
+    chosen = folder / "no such folder" / "log.xlsx";
+    QTest::mouseClick(monitor()->saveChartButton(), Qt::LeftButton);
+    const auto texts = messages.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "MS Excel is not installed. Data will be saved in a CSV file");
+    EXPECT_NE(texts[1].find("log.csv"), std::string::npos) << texts[1];
+    EXPECT_NE(texts[1].find("Data can't be saved."), std::string::npos) << texts[1];
 }
