@@ -13,6 +13,8 @@
 #include "scope/ui/chart_view.h"
 #include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
+#include "thermal/ui/thermal_feature.h"
+#include "widgets/meter_wnd.h"
 
 namespace zelbo::app {
 
@@ -31,6 +33,7 @@ ProgramFeatures::ProgramFeatures(CTQ5170xHWPDlg& window)
 {
     wireScope();
     wireDrive();
+    wireThermal();
     wireHooks();
     wireLink();
 }
@@ -45,6 +48,7 @@ ProgramFeatures::~ProgramFeatures()
     instrument_.reset();
     delete view_.data();
     scopeBinder_.reset();
+    delete thermal_.data();
     delete drive_.data();
     scopeCore_->setView(nullptr);
     chart_.reset();
@@ -220,6 +224,56 @@ void ProgramFeatures::wireLink()
     });
     // Link start: the clearing sequence through the port it passes.
     link.onClearDacOutputs([this](link::CommandPort& port) { drive_->core().clearDacOutputs(port); });
+}
+
+// ---------------------------------------------------------------- thermometer, Tj monitor
+
+void ProgramFeatures::wireThermal()
+{
+    drive::DriveCore& core = drive_->core();
+    thermal::ThermalHost host;
+    host.poweredOn = [this] { return window_.powerOn(); };
+    host.mode = [this] { return window_.mode(); };
+    host.chipName = [this] {
+        QString name;
+        window_.requestChipName(&name);
+        return name.toStdString();
+    };
+    host.chipCoefficients = [&core] { return std::pair{core.chipA(), core.chipB()}; };
+    host.vref = [&core] { return core.vref(); };
+    host.applyVref = [&core](const std::string& text) {
+        core.setValueText(drive::ColumnId::Vref, text);
+        core.commitValue(drive::ColumnId::Vref);
+    };
+    host.applyMth = [&core](const std::string& text) {
+        core.setValueText(drive::ColumnId::Mth, text);
+        core.commitValue(drive::ColumnId::Mth);
+    };
+    host.setStepPins = [&core](bool ps, bool mode0, bool mode1) {
+        constexpr std::uint32_t kLevel = 2500;
+        const std::pair<drive::DacChannel, bool> pins[] = {
+            {drive::DacChannel::Ps, ps}, {drive::DacChannel::Mode0, mode0}, {drive::DacChannel::Mode1, mode1}};
+        for (const auto& [channel, high] : pins)
+            core.handlePinDacRequest({static_cast<std::uint8_t>(channel), high ? kLevel : 0u, true});
+    };
+    host.enableDriveControls = [this](bool enable) {
+        window_.enableGroups(CTQ5170xHWPDlg::GroupReferences | CTQ5170xHWPDlg::GroupMode |
+                                 CTQ5170xHWPDlg::GroupSenseResistor | CTQ5170xHWPDlg::GroupClockInput,
+                             enable);
+    };
+    host.pause = [this](std::chrono::milliseconds ms) { window_.link().pause(ms); };
+    thermal_ = new thermal::ThermalFeature(window_.messages(), std::move(host), &window_);
+
+    auto* gauge = new CMeterWnd;
+    gauge->setAccessibleName(tr("THERMOMETER"));
+    if (window_.replaceControl(1032, gauge)) thermal_->setGauge(gauge);
+    else delete gauge;
+
+    // Reader thread: a whole diode code.
+    window_.link().onTemperature([t = thermal_.data()](std::uint16_t code) { t->onDiodeCode(code); });
+    FeatureHooks& h = window_.hooks();
+    h.showTjMonitor = [this] { thermal_->showMonitor(); };
+    h.temperatureTick = [this] { thermal_->tick(); };
 }
 
 } // namespace zelbo::app

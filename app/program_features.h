@@ -19,6 +19,7 @@
 #include "link/fpga_link.h"
 #include "scope/scope_channel.h"
 #include "scope/ui/chart_view.h"
+#include "thermal/ui/thermal_feature.h"
 
 class CTQ5170xHWPDlg;
 
@@ -43,6 +44,7 @@ public:
     scope::ChartView* chartView() const { return view_.data(); }
     scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
     scope::ScopeInstrument& instrument() { return *instrument_; }
+    thermal::ThermalFeature& thermal() { return *thermal_; }
 
     // Offsets the sweep conversion and the trigger setup use (zeros until a
     // calibration has been loaded).
@@ -60,6 +62,7 @@ private:
     void wireScope();
     void wireHooks();
     void wireLink();
+    void wireThermal();
     void feedChipList();
 
     CTQ5170xHWPDlg& window_;
@@ -69,6 +72,7 @@ private:
     std::unique_ptr<scope::ScopeInstrument> instrument_; // measurements, XY view, export, recording
     QPointer<scope::ChartView> view_;
     QPointer<drive::DriveFeature> drive_; // a child of the window
+    QPointer<thermal::ThermalFeature> thermal_; // a child of the window
     // Reader thread only: the copy of the capture areas a sweep is converted from.
     std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;

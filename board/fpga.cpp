@@ -4,6 +4,7 @@
 #include "board/dac_block.h"
 #include "board/scope_front_end.h"
 #include "board/stepper_dut.h"
+#include "board/thermal_model.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +29,11 @@ Fpga::Fpga(EventLog& log, BoardClock& clock) : log_(log), clock_(clock)
     scope_ = scope.get();
     blocks_.push_back(std::move(scope));
     blocks_.push_back(std::move(generator));
+    // After the clock generator: the junction heats with the currents the
+    // clock has moved the DUT to.
+    auto thermal = std::make_unique<ThermalModel>(*this);
+    thermal_ = thermal.get();
+    blocks_.push_back(std::move(thermal));
     powerUp();
 }
 

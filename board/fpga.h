@@ -23,6 +23,7 @@ class DacBlock;
 class StepperDut;
 class ClockGenerator;
 class ScopeFrontEnd;
+class ThermalModel;
 
 class Fpga {
 public:
@@ -79,6 +80,8 @@ public:
     const StepperDut& dut() const { return *dut_; }
     const ClockGenerator& clockGenerator() const { return *clockGen_; }
     const ScopeFrontEnd& scope() const { return *scope_; }
+    ThermalModel& thermal() { return *thermal_; }
+    const ThermalModel& thermal() const { return *thermal_; }
     std::vector<std::uint8_t> memory(std::uint8_t target, std::uint16_t start, std::size_t n) const;
 
     // Runs every block up to board time `nowNs`, the time of the access
@@ -120,6 +123,7 @@ private:
     StepperDut* dut_ = nullptr;
     ClockGenerator* clockGen_ = nullptr;
     ScopeFrontEnd* scope_ = nullptr;
+    ThermalModel* thermal_ = nullptr;
 };
 
 } // namespace simboard

@@ -12,6 +12,7 @@
 #include "board/scope_front_end.h"
 #include "board/sim_board_test.h"
 #include "board/stepper_dut.h"
+#include "board/thermal_model.h"
 
 #include <algorithm>
 #include <array>
@@ -45,6 +46,7 @@ struct Board::Impl {
         fpga.neverHardwareReady = false;
         fpga.scopeFitted = true;
         fpga.probeNoise = true;
+        fpga.thermal().restoreDefaults();
         log.clear();
         present = true;
         powerUp();
@@ -554,6 +556,27 @@ DutState Control::dut() const
 ScopeState Control::scope() const
 {
     return WITH({ return d.fpga.scope().state(); });
+}
+
+ThermalState Control::thermal() const
+{
+    return WITH({
+        d.touch();
+        return d.fpga.thermal().state(d.fpga.nowNs());
+    });
+}
+
+void Control::setThermalModel(double ambientCelsius, double timeConstantSeconds)
+{
+    WITH({
+        d.touch();
+        d.fpga.thermal().setModel(ambientCelsius, timeConstantSeconds);
+    });
+}
+
+void Control::setDiode(double aMillivolts, double bMillivoltsPerDegree)
+{
+    WITH({ d.fpga.thermal().setDiode(aMillivolts, bMillivoltsPerDegree); });
 }
 
 void Control::setProbeNoise(bool on)

@@ -96,6 +96,19 @@ struct DutState {
     double iccMeanAmps = 0.0; // its mean over a chopping period
 };
 
+// The DUT's junction temperature and the temperature ADC (0x64/0x65).
+struct ThermalState {
+    double ambientCelsius = 0.0;
+    double timeConstantSeconds = 0.0;
+    double junctionCelsius = 0.0;
+    double powerWatts = 0.0;        // dissipated now
+    double steadyCelsius = 0.0;     // where the junction settles at this power
+    double kelvinPerWatt = 0.0;     // junction to ambient
+    double bridgeOhms = 0.0;        // per winding: high plus low switch
+    std::uint16_t code = 0;         // what the ADC reads now
+    double diodeMillivolts = 0.0;
+};
+
 // The scope front end (registers 0x70..0x7B) as it runs.
 struct ScopeState {
     enum class Phase : std::uint8_t {
@@ -172,6 +185,7 @@ public:
     ClockGeneratorState clockGenerator() const;
     DutState dut() const;
     ScopeState scope() const;
+    ThermalState thermal() const;
 
     // The ordered event log (the most recent 262144 events).
     std::vector<LogEvent> log() const;
@@ -193,6 +207,11 @@ public:
     // The little seeded noise on every scope sample (+-1 code; on by default,
     // and back on after reset()). Off, samples are the exact codes of the DUT model.
     void setProbeNoise(bool on);
+    // The junction's thermal model (defaults 25 degrees ambient, 20 s; a time
+    // constant of 0 follows the power at once); puts the die at ambient. And
+    // the die's diode, Vf = a - b x Tj millivolts (defaults 672.29, 2.0836).
+    void setThermalModel(double ambientCelsius, double timeConstantSeconds);
+    void setDiode(double aMillivolts, double bMillivoltsPerDegree);
 
     // ---- Faults --------------------------------------------------------------------
 

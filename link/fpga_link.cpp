@@ -64,15 +64,26 @@ public:
     {
         if (h_->registerRead)
             h_->registerRead(reg, value);
+        // The diode code is asked for as 0x65 (bits 8..11) then 0x64 (bits
+        // 0..7), and answers come back in request order: a code is only
+        // whole when 0x64 directly follows 0x65. Joining a fresh high nibble
+        // with a low byte from an earlier reading would be off by 256 codes
+        // whenever the code crosses a multiple of 256.
+        const bool pairedLow = reg == 0x64 && link_.temperatureHighPending_;
+        link_.temperatureHighPending_ = false;
         switch (reg) {
-        case 0x64: link_.temperatureLow_ = value; break;
-        case 0x65: {
-            const auto raw = static_cast<std::uint16_t>((value & 0x0F) * 256 + link_.temperatureLow_);
-            if (h_->temperature)
-                h_->temperature(raw);
-            link_.temperature_.set();
+        case 0x65:
+            link_.temperatureHigh_ = value & 0x0F;
+            link_.temperatureHighPending_ = true;
             break;
-        }
+        case 0x64:
+            if (pairedLow) {
+                const auto raw = static_cast<std::uint16_t>(link_.temperatureHigh_ * 256 + value);
+                if (h_->temperature)
+                    h_->temperature(raw);
+                link_.temperature_.set();
+            }
+            break;
         case 0x90:
             if ((value & 0x01) == 0 && h_->clockRunEnded)
                 h_->clockRunEnded();

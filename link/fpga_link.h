@@ -168,7 +168,7 @@ public:
 
     // ---- handlers ---------------------------------------------------------
     // Register-read answers (reader thread, or the thread that flushes):
-    void onTemperature(std::function<void(std::uint16_t raw)> fn);   // 0x65 (+ kept 0x64)
+    void onTemperature(std::function<void(std::uint16_t raw)> fn);   // 0x65 answered, then 0x64
     void onClockRunEnded(std::function<void()> fn);                  // 0x90 with bit 0 clear
     void onDynamicIndex(std::function<void(std::int16_t index)> fn); // 0xC6 then 0xC7
     void onRegisterRead(std::function<void(std::uint8_t reg, std::uint8_t value)> fn); // every answer
@@ -246,7 +246,8 @@ private:
     mutable boost::recursive_mutex walkMutex_;
     std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels> capture_{};
     std::array<std::size_t, kChannels> captureIndex_{};
-    std::uint8_t temperatureLow_ = 0;
+    std::uint8_t temperatureHigh_ = 0;      // reader: the last 0x65 answer's nibble
+    bool temperatureHighPending_ = false;   // it still waits for its 0x64
     std::uint8_t dynamicIndexLow_ = 0;
     int sweepCount_ = 0; // sweep-finished records counted while calibrating
     std::atomic<int> calibrationStepsDue_{0};

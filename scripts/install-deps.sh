@@ -11,7 +11,7 @@ packages=(
   libgl-dev fonts-dejavu-core
   libusb-1.0-0-dev umockdev libumockdev-dev
   libboost-dev libboost-thread-dev
-  libxlsxwriter-dev
+  libxlsxwriter-dev python3-openpyxl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool imagemagick x11-utils
 )

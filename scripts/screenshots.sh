@@ -8,14 +8,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build/default}
-if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bin/e2e_screenshots ]]; then
+if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bin/e2e_screenshots ||
+      ! -x $build/bin/thermal_screenshots ]]; then
   scripts/install-deps.sh
   if [[ $build == build/default ]]; then
     cmake --preset default >/dev/null
   else
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
-  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard e2e_screenshots
+  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard e2e_screenshots thermal_screenshots
 fi
 
 out=docs/screenshots
@@ -88,5 +89,8 @@ INNER
 # scope_measurements.png, scope_step_levels.png, scope_xy.png and
 # advance_mode.png.
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
+# The temperature monitor during a run and at its end: tj_monitor.png and
+# tj_finished.png (its workbook stays in the scratch folder).
+xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/thermal_screenshots" "$out" "$tmp/tj_monitor.xlsx"
 echo "screenshots written to $out"
 ls -l "$out"

@@ -116,15 +116,15 @@ TEST_F(BoardTest, FramesLandInRegistersDacAndLog)
 TEST_F(BoardTest, ReadRequestsAreAnsweredInOrder)
 {
     bringUp();
-    bulkOut(cat({writeFrame(0x64, 0x12), writeFrame(0x65, 0x03), readFrame(0x65), readFrame(0x64), readFrame(0x99)}));
+    bulkOut(cat({writeFrame(0x54, 0x12), writeFrame(0x55, 0x03), readFrame(0x55), readFrame(0x54), readFrame(0x99)}));
     const auto s = status();
     EXPECT_EQ(s[0], 1);
     EXPECT_EQ(s[1] & 0x03, 0x02) << "EP2 full, not empty";
     EXPECT_EQ(vendor(0x20, 0, 2).bytes, (Bytes{0x00, 0x02}));
     const auto records = drain();
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], (std::array<std::uint8_t, 3>{0x40, 0x65, 0x03}));
-    EXPECT_EQ(records[1], (std::array<std::uint8_t, 3>{0x40, 0x64, 0x12}));
+    EXPECT_EQ(records[0], (std::array<std::uint8_t, 3>{0x40, 0x55, 0x03}));
+    EXPECT_EQ(records[1], (std::array<std::uint8_t, 3>{0x40, 0x54, 0x12}));
     EXPECT_EQ(records[2], (std::array<std::uint8_t, 3>{0x40, 0x99, 0x00}));
     EXPECT_EQ(status()[0], 0);
 

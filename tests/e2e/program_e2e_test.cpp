@@ -142,7 +142,7 @@ TEST_F(Program, MenuCommandsAnswerWhatIsAvailable)
     EXPECT_TRUE(writes().empty());
 
     // Commands of features that have not been bound say so; none is silent.
-    for (int id : {CTQ5170xHWPDlg::ID_FILE_OPEN, CTQ5170xHWPDlg::ID_FILE_SAVE, CTQ5170xHWPDlg::ID_VIEW_TJMONITOR,
+    for (int id : {CTQ5170xHWPDlg::ID_FILE_OPEN, CTQ5170xHWPDlg::ID_FILE_SAVE,
                    CTQ5170xHWPDlg::ID_HELP_CALIBRATE}) {
         messages.clear();
         window->action(id)->trigger();

@@ -206,8 +206,8 @@ TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
     link->onTemperature([&](std::uint16_t r) { raw = r; });
     link->queueWrite(0x10, 0x5A);
     link->temperatureEvent().reset();
-    link->queueRead(0x64);
     link->queueRead(0x65);
+    link->queueRead(0x64);
     ASSERT_TRUE(link->temperatureEvent().wait(3000ms));
     EXPECT_GE(raw.load(), 0);
     EXPECT_LE(raw.load(), 0xFFF);

@@ -144,16 +144,46 @@ TEST_F(LinkTest, RegisterAnswersReachTheirHandlers)
     EXPECT_EQ(index.load(), -2);
     EXPECT_EQ(fake().readRequests(), (std::vector<std::uint8_t>{0xC6, 0xC7}));
 
-    // The temperature pair: the high nibble of 0x65 with the low byte kept from 0x64.
+    // The temperature pair: the high nibble of 0x65 with the low byte of the
+    // 0x64 answer that directly follows it.
     l.temperatureEvent().reset();
-    l.queueRead(0x64);
     l.queueRead(0x65);
+    l.queueRead(0x64);
     ASSERT_TRUE(l.temperatureEvent().wait(2000ms));
     EXPECT_EQ(raw.load(), 0x234);
 
     l.queueRead(0x90); // bit 0 clear: the counted run has ended
     ASSERT_TRUE(eventually([&] { return runEnded.load() == 1; }));
     EXPECT_EQ(answers.load(), 5);
+}
+
+TEST_F(LinkTest, DiodeCodeIsOnlyTakenFromOnePairOfAnswers)
+{
+    auto& l = make();
+    std::atomic<int> conversions{0}, raw{-1}, answers{0};
+    l.onTemperature([&](std::uint16_t r) {
+        raw = r;
+        ++conversions;
+    });
+    l.onRegisterRead([&](std::uint8_t, std::uint8_t) { ++answers; });
+    fake().edit([](FakeScript& s) { s.registers = {{0x64, 0x01}, {0x65, 0x03}, {0x90, 0x00}}; });
+    ASSERT_EQ(l.start(observer, window), 0);
+
+    // A low byte alone, a high nibble alone, and a high nibble whose low byte
+    // does not follow it: none of them is a reading.
+    l.queueRead(0x64);
+    l.queueRead(0x65);
+    l.queueRead(0x90);
+    l.queueRead(0x64);
+    ASSERT_TRUE(eventually([&] { return answers.load() == 4; }));
+    EXPECT_EQ(conversions.load(), 0);
+
+    // The stale nibble does not join a later low byte either.
+    l.queueRead(0x65);
+    l.queueRead(0x64);
+    ASSERT_TRUE(eventually([&] { return conversions.load() == 1; }));
+    EXPECT_EQ(raw.load(), 0x301);
+    EXPECT_EQ(answers.load(), 6);
 }
 
 TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)

@@ -1,0 +1,146 @@
+// The monitor's files: the step list, the workbook and the CSV log, written
+// whole or not at all.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "thermal/step_list.h"
+#include "thermal/workbook.h"
+
+namespace fs = std::filesystem;
+using namespace zelbo::thermal;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        std::string t = (fs::temp_directory_path() / "zelbo-thermal-XXXXXX").string();
+        path = ::mkdtemp(t.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> n;
+        for (const auto& e : fs::directory_iterator(path)) n.push_back(e.path().filename().string());
+        std::sort(n.begin(), n.end());
+        return n;
+    }
+};
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::vector<LogRow> sampleRows(int n)
+{
+    std::vector<LogRow> rows;
+    for (int i = 0; i < n; ++i)
+        rows.push_back({std::to_string(i + 1), std::to_string(250 * (i + 1)), std::to_string(30 + 5 * i) + ".25",
+                        std::to_string(600 - 10 * i)});
+    return rows;
+}
+
+} // namespace
+
+TEST(StepList, WritesRowsUpToTheFirstWithoutVref)
+{
+    const std::vector<StepRow> rows = {{"0.5", "1.0", "HI", "LO", "HI"},
+                                       {"1.0", "", "HI", "HI", "HI"}, // incomplete: an empty line
+                                       {"1.5", "2.0", "LO", "LO", "LO"},
+                                       {"", "2.0", "LO", "LO", "LO"},
+                                       {"2.0", "2.0", "LO", "LO", "LO"}};
+    EXPECT_EQ(formatStepList(rows), "0.5,1.0,HI,LO,HI,\n\n1.5,2.0,LO,LO,LO,\n");
+    std::vector<StepRow> many(300, StepRow{"1", "1", "HI", "HI", "HI"});
+    const std::string text = formatStepList(many);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 256);
+}
+
+TEST(StepList, ReadsAnyLineEndAndStopsAtABadLine)
+{
+    auto r = parseStepList("0.5,1.0,HI,LO,HI,\r\n1.0,1.0,HI,HI,LO\r1.5,2.0,LO,LO,LO,\n");
+    ASSERT_FALSE(r.incomplete);
+    ASSERT_EQ(r.rows.size(), 3u);
+    EXPECT_EQ(r.rows[0], (StepRow{"0.5", "1.0", "HI", "LO", "HI"}));
+    EXPECT_EQ(r.rows[1], (StepRow{"1.0", "1.0", "HI", "HI", "LO"}));
+    EXPECT_EQ(r.rows[2].vref, "1.5");
+
+    // A sixth field that is not empty, too few fields, an empty line: the
+    // rows before stay, reading stops.
+    for (const char* bad : {"1,2,3,4,5,6\n", "1,2,3,4\n", "\n", "1,2,3,4,5,,\n"}) {
+        r = parseStepList(std::string("0.5,1.0,HI,LO,HI,\n") + bad + "2,2,2,2,2,\n");
+        EXPECT_TRUE(r.incomplete) << bad;
+        EXPECT_EQ(r.rows.size(), 1u) << bad;
+    }
+    EXPECT_TRUE(parseStepList("").rows.empty());
+    EXPECT_FALSE(parseStepList("").incomplete);
+
+    // What the list writes, it reads back.
+    const std::vector<StepRow> rows = {{"0.5", "1.0", "HI", "LO", "HI"}, {"1.5", "2.0", "LO", "LO", "LO"}};
+    EXPECT_EQ(parseStepList(formatStepList(rows)).rows, rows);
+}
+
+TEST(Workbook, SheetNamesAreMadeLegal)
+{
+    EXPECT_EQ(sheetNameFor("TQ51701"), "TQ51701");
+    EXPECT_EQ(sheetNameFor("TQ/51701:[B]?*\\"), "TQ51701B");
+    EXPECT_EQ(sheetNameFor("'quoted'"), "quoted");
+    EXPECT_EQ(sheetNameFor(""), "Sheet1");
+    EXPECT_EQ(sheetNameFor("[]"), "Sheet1");
+    EXPECT_EQ(sheetNameFor("Time vs Temp"), "Sheet1");
+    EXPECT_EQ(sheetNameFor(std::string(40, 'x')).size(), 31u);
+    // 31 characters, not 31 bytes, and no half character.
+    const std::string umlauts = sheetNameFor(std::string(20, 'a') + "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4");
+    EXPECT_EQ(umlauts.size(), 20u + 2 * 11);
+}
+
+TEST(Workbook, CsvLogAndItsName)
+{
+    EXPECT_EQ(csvPathFor("/tmp/run.xlsx"), "/tmp/run.csv");
+    EXPECT_EQ(csvPathFor("/tmp/a.b/run"), "/tmp/a.b/run.csv");
+    EXPECT_EQ(logCsvText("TQ51701", sampleRows(1)),
+              "Temperature Monitor\nChip Name: TQ51701\n\nTime (mins),Io (mA),Temp (C),Vf (mV)\n1,250,30.25,600\n");
+}
+
+TEST(Workbook, FilesAreReplacedWholeAndNothingIsLeftBehind)
+{
+    TempDir dir;
+    const std::string target = (dir.path / "log.csv").string();
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(target, "old", &error)) << error;
+    ASSERT_TRUE(writeLogCsv(target, "TQ51701", sampleRows(2), &error)) << error;
+    EXPECT_EQ(slurp(target), logCsvText("TQ51701", sampleRows(2)));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"log.csv"}));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::others_read, fs::perms::others_read);
+
+    // A folder that does not exist: a reason, and no file.
+    EXPECT_FALSE(writeWorkbook((dir.path / "none" / "x.xlsx").string(), "TQ51701", sampleRows(2), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(writeLogCsv((dir.path / "none" / "x.csv").string(), "TQ51701", sampleRows(2), &error));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"log.csv"}));
+}
+
+// What a real reader finds in the workbook: tests/thermal/check_workbook.py
+// (openpyxl) prints the sheet names, cells and chart it sees.
+TEST(Workbook, ARealReaderFindsTheTableAndTheChart)
+{
+    if (std::system("/usr/bin/python3 -c 'import openpyxl' 2>/dev/null") != 0) GTEST_SKIP() << "python3-openpyxl missing";
+    TempDir dir;
+    const std::string path = (dir.path / "run one.xlsx").string();
+    std::string error;
+    ASSERT_TRUE(writeWorkbook(path, "TQ 517:01", sampleRows(3), &error)) << error;
+    ASSERT_TRUE(writeWorkbook(path, "TQ 517:01", sampleRows(3), &error)) << error; // over an existing one
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"run one.xlsx"}));
+    const std::string cmd = "/usr/bin/python3 " ZELBO_SOURCE_DIR "/tests/thermal/check_workbook.py '" + path +
+                            "' 'TQ 51701' 'TQ 517:01' 3 > '" + (dir.path / "out.txt").string() + "' 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_EQ(rc, 0) << slurp(dir.path / "out.txt");
+}

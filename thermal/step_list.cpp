@@ -1,0 +1,66 @@
+#include "thermal/step_list.h"
+
+namespace zelbo::thermal {
+
+std::string formatStepList(const std::vector<StepRow>& rows)
+{
+    std::string out;
+    std::size_t n = 0;
+    for (const StepRow& r : rows) {
+        if (r.vref.empty() || n == kMaxSteps) break;
+        ++n;
+        const bool whole = !r.mth.empty() && !r.ps.empty() && !r.mode0.empty() && !r.mode1.empty();
+        if (whole) {
+            for (const std::string* cell : {&r.vref, &r.mth, &r.ps, &r.mode0, &r.mode1}) {
+                out += *cell;
+                out += ',';
+            }
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<std::string_view> splitFields(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    for (;;) {
+        const auto comma = line.find(',');
+        fields.push_back(line.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        line.remove_prefix(comma + 1);
+        if (fields.size() > 6) break; // too many already
+    }
+    return fields;
+}
+
+} // namespace
+
+StepListRead parseStepList(std::string_view text)
+{
+    StepListRead out;
+    std::size_t pos = 0;
+    while (pos < text.size() && out.rows.size() < kMaxSteps) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        if (end == std::string_view::npos) {
+            pos = text.size();
+        } else {
+            pos = end + 1;
+            if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+        }
+        const auto f = splitFields(line);
+        const bool ok = f.size() == 5 || (f.size() == 6 && f[5].empty());
+        if (!ok) {
+            out.incomplete = true;
+            break;
+        }
+        out.rows.push_back(StepRow{std::string(f[0]), std::string(f[1]), std::string(f[2]),
+                                   std::string(f[3]), std::string(f[4])});
+    }
+    return out;
+}
+
+} // namespace zelbo::thermal

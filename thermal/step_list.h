@@ -1,0 +1,26 @@
+#pragma once
+// The monitor's step list as a CSV file: one line per row, the five cells
+// (VREF, MTH, PS, MODE0, MODE1) each followed by a comma.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "thermal/monitor.h"
+
+namespace zelbo::thermal {
+
+// From the first row up to the first row without a VREF (at most 256 rows);
+// a row with any empty cell becomes an empty line.
+std::string formatStepList(const std::vector<StepRow>& rows);
+
+struct StepListRead {
+    std::vector<StepRow> rows; // the lines accepted before any bad one
+    bool incomplete = false;   // a line had neither 5 fields nor 6 with an empty sixth
+};
+
+// Lines end with LF, CR or CR LF. Reading stops at the first bad line and
+// after 256 rows.
+StepListRead parseStepList(std::string_view text);
+
+} // namespace zelbo::thermal

@@ -1,0 +1,51 @@
+#pragma once
+// The junction thermometer: the die's diode forward voltage, digitised by the
+// board as a 12-bit code, turned into a junction temperature with the
+// selected chip's two coefficients (Vf = A - B x Tj).
+//
+// Readings are converted on the link's reader thread and read by the GUI
+// thread (the gauge, the monitor's log): every member is thread-safe.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+namespace zelbo::thermal {
+
+// Diode code registers: bits 0..7 and bits 8..11.
+inline constexpr std::uint8_t kDiodeCodeLowRegister = 0x64;
+inline constexpr std::uint8_t kDiodeCodeHighRegister = 0x65;
+
+// Forward voltage in millivolts: 0.25641 mV per code.
+double diodeMillivolts(std::uint16_t code);
+// Tj = (A - Vf) / B in degrees; nullopt when B is 0 or the result is not a
+// number (a chip list with a broken row).
+std::optional<double> junctionCelsius(double vfMillivolts, double a, double b);
+
+struct Reading {
+    std::uint16_t code = 0;
+    double vfMillivolts = 0.0;
+    double tjCelsius = 0.0;
+};
+
+class Thermometer {
+public:
+    void setCoefficients(double a, double b);
+    // Converts a whole 12-bit code (higher bits are ignored) and keeps it as
+    // the last reading. With coefficients that give no temperature, the
+    // voltage is kept and the previous temperature stays.
+    Reading convert(std::uint16_t code);
+    // nullopt until the first reading.
+    std::optional<Reading> last() const;
+    // The values the monitor logs (0 until the first reading).
+    double tj() const;
+    double vf() const;
+
+private:
+    mutable std::mutex mutex_;
+    double a_ = 0.0;
+    double b_ = 1.0;
+    std::optional<Reading> last_;
+};
+
+} // namespace zelbo::thermal

@@ -1,0 +1,91 @@
+#include "thermal/ui/thermal_feature.h"
+
+#include <QMetaObject>
+#include <QWidget>
+
+#include "common/message_service.h"
+#include "thermal/ui/tj_mon_dlg.h"
+#include "widgets/meter_wnd.h"
+
+namespace zelbo::thermal {
+
+ThermalFeature::ThermalFeature(MessageService& messages, ThermalHost host, QWidget* window)
+    : QObject(window), messages_(messages), host_(std::move(host))
+{
+    auto* dlg = new CTJMonDlg(messages_, log_, host_.chipName, window);
+    dlg->setWindowFlag(Qt::Window);
+    monitor_ = dlg;
+    connect(dlg, &CTJMonDlg::stepReady, this, &ThermalFeature::onStep);
+    tick();
+}
+
+ThermalFeature::~ThermalFeature()
+{
+    delete monitor_.data();
+}
+
+void ThermalFeature::setGauge(CMeterWnd* gauge)
+{
+    gauge_ = gauge;
+    if (gauge_) {
+        gauge_->setLabel(QStringLiteral("Tj"));
+        if (auto r = thermometer_.last()) gauge_->setReading(r->tjCelsius);
+    }
+}
+
+void ThermalFeature::onDiodeCode(std::uint16_t code)
+{
+    const Reading r = thermometer_.convert(code);
+    QMetaObject::invokeMethod(this, [this, tj = r.tjCelsius] {
+        if (gauge_) gauge_->setReading(tj);
+    }, Qt::QueuedConnection);
+}
+
+void ThermalFeature::tick()
+{
+    if (host_.chipCoefficients) {
+        const auto [a, b] = host_.chipCoefficients();
+        thermometer_.setCoefficients(a, b);
+    }
+}
+
+void ThermalFeature::showMonitor()
+{
+    if (host_.poweredOn && !host_.poweredOn()) {
+        messages_.show("Please power on software first.", kAppCaption, MsgIcon::Information);
+        return;
+    }
+    if (host_.mode && host_.mode() != 0) {
+        messages_.show("This option is available in Clk-In mode only.", kAppCaption, MsgIcon::Information);
+        return;
+    }
+    if (monitor_->isVisible()) {
+        monitor_->raise();
+        monitor_->activateWindow();
+        return;
+    }
+    monitor_->showSingleton();
+}
+
+void ThermalFeature::onStep(bool final, const std::optional<StepRecord>& record)
+{
+    // The row describes the step that has just ended: the VREF it ran at is
+    // the one applied now, the junction is where that step has taken it.
+    if (record) {
+        const double vref = host_.vref ? host_.vref() : 0.0;
+        log_.logStep(vref, *record, thermometer_.tj(), thermometer_.vf());
+    }
+    if (final) {
+        if (record && monitor_) monitor_->finishRun();
+        if (host_.enableDriveControls && (!host_.poweredOn || host_.poweredOn())) host_.enableDriveControls(true);
+        return;
+    }
+    if (host_.applyVref) host_.applyVref(record->vrefText);
+    if (host_.pause) host_.pause(std::chrono::milliseconds(50));
+    if (host_.applyMth) host_.applyMth(record->mthText);
+    if (host_.setStepPins && (!host_.mode || host_.mode() == 0))
+        host_.setStepPins(record->ps != 0, record->mode0 != 0, record->mode1 != 0);
+    if (host_.enableDriveControls) host_.enableDriveControls(false);
+}
+
+} // namespace zelbo::thermal

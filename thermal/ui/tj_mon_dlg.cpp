@@ -1,0 +1,298 @@
+#include "thermal/ui/tj_mon_dlg.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "common/message_service.h"
+#include "thermal/step_list.h"
+#include "thermal/ui/tj_fin_dlg.h"
+#include "thermal/workbook.h"
+#include "widgets/grid_ctrl.h"
+
+using namespace zelbo;
+using namespace zelbo::thermal;
+
+namespace {
+
+// "1 / 10" .. "1 / 1" for positions 0..9.
+class DivideSpin : public QSpinBox {
+public:
+    explicit DivideSpin(QWidget* parent) : QSpinBox(parent) { setRange(0, kDivideSteps - 1); }
+
+protected:
+    QString textFromValue(int value) const override { return QString::fromStdString(divideText(value)); }
+    int valueFromText(const QString& text) const override
+    {
+        const int slash = text.indexOf('/');
+        const int d = text.mid(slash + 1).trimmed().toInt();
+        return d >= 1 && d <= kDivideSteps ? kDivideSteps - d : value();
+    }
+    QValidator::State validate(QString& text, int&) const override
+    {
+        return text.contains('/') ? QValidator::Acceptable : QValidator::Intermediate;
+    }
+};
+
+QString defaultChooser(QWidget* parent, bool save, const QString& title, const QString& filter,
+                       const QString& suggested)
+{
+    if (save) return QFileDialog::getSaveFileName(parent, title, suggested, filter);
+    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+const QString kStepListFilter = QStringLiteral("CSV File (*.csv)");
+
+} // namespace
+
+CTJMonDlg::CTJMonDlg(MessageService& messages, TemperatureLog& log, std::function<std::string()> chipName,
+                     QWidget* parent)
+    : CSingletonDlg(messages, parent), log_(log), chipName_(std::move(chipName))
+{
+    setObjectName(QStringLiteral("CTJMonDlg"));
+    setWindowTitle(tr("Temperature Monitor"));
+    setModal(false);
+    chooser_ = [this](bool save, const QString& title, const QString& filter, const QString& suggested) {
+        return defaultChooser(this, save, title, filter, suggested);
+    };
+
+    grid_ = new CGridCtrl(this);
+    grid_->setObjectName(QStringLiteral("stepGrid"));
+    const QStringList levels{QStringLiteral("HI"), QStringLiteral("LO")};
+    grid_->setColumns({{tr("VREF [V]"), CGridCtrl::Number},
+                       {tr("MTH [V]"), CGridCtrl::Number},
+                       {QStringLiteral("PS"), CGridCtrl::Choice, levels},
+                       {QStringLiteral("MODE0"), CGridCtrl::Choice, levels},
+                       {QStringLiteral("MODE1"), CGridCtrl::Choice, levels}});
+    grid_->setRowCount(static_cast<int>(kMaxSteps));
+
+    time_ = new QLineEdit(QStringLiteral("1"), this);
+    time_->setObjectName(QStringLiteral("timeEdit"));
+    rnf_ = new QLineEdit(QStringLiteral("0.20"), this);
+    rnf_->setObjectName(QStringLiteral("rnfEdit"));
+    divide_ = new DivideSpin(this);
+    divide_->setObjectName(QStringLiteral("divideSpin"));
+    divide_->setValue(5); // 1 / 5, the driver's usual ratio
+    start_ = new QPushButton(tr("Start"), this);
+    start_->setObjectName(QStringLiteral("startButton"));
+    start_->setCheckable(true);
+    start_->setAutoDefault(false);
+    saveChart_ = new QPushButton(tr("Save Chart"), this);
+    saveChart_->setObjectName(QStringLiteral("saveChartButton"));
+    saveChart_->setAutoDefault(false);
+    elapsed_ = new QLabel(QStringLiteral("00:00:00"), this);
+    elapsed_->setObjectName(QStringLiteral("elapsedLabel"));
+    elapsed_->hide();
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(new QLabel(tr("Time (min)"), this), 0, 0);
+    fields->addWidget(time_, 0, 1);
+    fields->addWidget(new QLabel(tr("RNF Resistor"), this), 1, 0);
+    fields->addWidget(rnf_, 1, 1);
+    fields->addWidget(new QLabel(QStringLiteral("\u03a9"), this), 1, 2);
+    fields->addWidget(new QLabel(tr("VREF Divide"), this), 2, 0);
+    fields->addWidget(divide_, 2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(start_);
+    buttons->addWidget(saveChart_);
+    buttons->addStretch(1);
+    buttons->addWidget(elapsed_);
+    auto* v = new QVBoxLayout(this);
+    buildMenu();
+    v->addWidget(grid_, 1);
+    v->addLayout(fields);
+    v->addLayout(buttons);
+    resize(520, 520);
+
+    connect(rnf_, &QLineEdit::editingFinished, this, &CTJMonDlg::rnfEdited);
+    connect(start_, &QPushButton::clicked, this, &CTJMonDlg::startClicked);
+    connect(saveChart_, &QPushButton::clicked, this, &CTJMonDlg::exportLog);
+    connect(&elapsedTimer_, &QTimer::timeout, this, &CTJMonDlg::showElapsed);
+
+    timer_ = std::make_unique<StepTimer>([this] {
+        QMetaObject::invokeMethod(this, [this] { stepDue(); }, Qt::QueuedConnection);
+    });
+}
+
+CTJMonDlg::~CTJMonDlg()
+{
+    timer_.reset(); // no expiry after this
+}
+
+void CTJMonDlg::buildMenu()
+{
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(tr("&File"));
+    menuActions_ << file->addAction(tr("&New"), this, &CTJMonDlg::newList);
+    menuActions_ << file->addAction(tr("&Open..."), this, &CTJMonDlg::openList);
+    menuActions_ << file->addAction(tr("&Save..."), this, &CTJMonDlg::saveList);
+    layout()->setMenuBar(bar);
+}
+
+std::vector<StepRow> CTJMonDlg::rows() const
+{
+    std::vector<StepRow> out;
+    for (int r = 0; r < grid_->rowCount(); ++r) {
+        auto cell = [&](int c) { return grid_->cellText(r, c).trimmed().toStdString(); };
+        out.push_back(StepRow{cell(0), cell(1), cell(2), cell(3), cell(4)});
+    }
+    return out;
+}
+
+void CTJMonDlg::setRows(const std::vector<StepRow>& rows)
+{
+    grid_->clearCells();
+    int r = 0;
+    for (const StepRow& row : rows) {
+        if (r >= grid_->rowCount()) break;
+        int c = 0;
+        for (const std::string* cell : {&row.vref, &row.mth, &row.ps, &row.mode0, &row.mode1})
+            grid_->setCellText(r, c++, QString::fromStdString(*cell));
+        ++r;
+    }
+}
+
+void CTJMonDlg::rnfEdited()
+{
+    const QString text = QString::fromStdString(rnfFieldText(rnf_->text().toStdString()));
+    if (rnf_->text() != text) rnf_->setText(text);
+}
+
+// ---- the run ------------------------------------------------------------------
+
+void CTJMonDlg::startClicked(bool checked)
+{
+    if (!checked) {
+        stopRun();
+        return;
+    }
+    for (QAction* a : menuActions_) a->setEnabled(false);
+    clock_.start();
+    elapsed_->setText(QStringLiteral("00:00:00"));
+    elapsed_->show();
+    rnfEdited();
+    const auto error = run_.start(rows(), time_->text().trimmed().toStdString(),
+                                  rnf_->text().trimmed().toStdString(), divide_->value());
+    if (error != MonitorRun::StartError::None) {
+        messages().show(MonitorRun::errorText(error), "Error", MsgIcon::Warning);
+        endRunControls();
+        return;
+    }
+    // Only a run that starts replaces the previous log: a slip on Start does
+    // not lose a log that has not been saved yet.
+    log_.clear();
+    start_->setText(tr("Stop"));
+    elapsedTimer_.start(1000);
+    grid_->setReadOnly(true);
+    timer_->arm(std::chrono::seconds(1));
+}
+
+void CTJMonDlg::stepDue()
+{
+    if (!run_.running()) return; // stopped while the expiry was on its way
+    const MonitorRun::Step step = run_.nextStep();
+    if (step.final) {
+        endRunControls();
+        emit stepReady(true, step.record);
+        return;
+    }
+    timer_->arm(step.next);
+    emit stepReady(false, step.record);
+}
+
+void CTJMonDlg::stopRun()
+{
+    timer_->cancel();
+    const bool wasRunning = run_.running();
+    run_.stop();
+    endRunControls();
+    if (wasRunning) emit stepReady(true, std::nullopt);
+}
+
+void CTJMonDlg::endRunControls()
+{
+    for (QAction* a : menuActions_) a->setEnabled(true);
+    elapsedTimer_.stop();
+    elapsed_->hide();
+    start_->setChecked(false);
+    start_->setText(tr("Start"));
+    grid_->setReadOnly(false);
+}
+
+void CTJMonDlg::showElapsed()
+{
+    elapsed_->setText(QString::fromStdString(elapsedText(static_cast<std::uint64_t>(clock_.elapsed() / 1000))));
+}
+
+void CTJMonDlg::finishRun()
+{
+    log_.finish();
+    if (!finish_) {
+        finish_ = new CTjFinDlg(this);
+        connect(finish_, &QDialog::accepted, this, &CTJMonDlg::exportLog);
+    }
+    finish_->open();
+}
+
+// ---- export ---------------------------------------------------------------------
+
+void CTJMonDlg::exportLog()
+{
+    QString path = chooser_(true, tr("Save"), tr("Excel Workbook (*.xlsx)"), QStringLiteral("Untitled.xlsx"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".xlsx");
+    const std::string chip = chipName_ ? chipName_() : std::string();
+    std::string error;
+    if (writeWorkbook(path.toStdString(), chip, log_.rows(), &error)) return;
+
+    messages().show("MS Excel is not installed. Data will be saved in a CSV file", "TQ5170x Evaluation Software");
+    const std::string csv = csvPathFor(path.toStdString());
+    if (!writeLogCsv(csv, chip, log_.rows(), &error))
+        messages().show("Failed to create " + csv + ": " + error + ". Data can't be saved.", "Error",
+                        MsgIcon::Warning);
+}
+
+// ---- step-list files -----------------------------------------------------------
+
+void CTJMonDlg::newList()
+{
+    grid_->clearCells();
+}
+
+void CTJMonDlg::openList()
+{
+    const QString path = chooser_(false, tr("Open"), kStepListFilter, QString());
+    if (path.isEmpty()) return;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        messages().show("Unable to open .csv file", "Error", MsgIcon::Warning);
+        return;
+    }
+    // A step list is a few kilobytes; anything past 1 MiB is not one.
+    const QByteArray bytes = f.read(1 << 20);
+    const StepListRead read = parseStepList(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    grid_->clearCells();
+    setRows(read.rows);
+    if (read.incomplete) messages().show("Incomplete CSV Settings", "Warning", MsgIcon::Warning);
+}
+
+void CTJMonDlg::saveList()
+{
+    QString path = chooser_(true, tr("Save"), kStepListFilter, QString());
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
+    std::string error;
+    if (!writeFileAtomically(path.toStdString(), formatStepList(rows()), &error))
+        messages().show("Failed to create .csv file. Settings can't be saved.", "Error", MsgIcon::Warning);
+}

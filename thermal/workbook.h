@@ -1,0 +1,37 @@
+#pragma once
+// Export of the temperature log: an .xlsx workbook with the log on a sheet
+// named after the chip and a line chart "Time vs Temp" of the temperature
+// over the time, or the same table as a CSV file. Both are written to a
+// temporary file in the target folder and renamed over the target, so an
+// existing file is replaced only by a whole new one.
+
+#include <string>
+#include <vector>
+
+#include "thermal/monitor.h"
+
+namespace zelbo::thermal {
+
+inline constexpr const char* kChartTitle = "Time vs Temp";
+
+// A legal worksheet name: no []:*?/\, at most 31 characters, not starting or
+// ending with an apostrophe, not empty ("Sheet1" then), and not the chart
+// sheet's name.
+std::string sheetNameFor(const std::string& chipName);
+
+// Writes the workbook; false with a reason in `error` when it could not be
+// written (nothing is left behind then).
+bool writeWorkbook(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
+                   std::string* error);
+
+// The CSV form: title, chip name, headings and one line per row.
+std::string logCsvText(const std::string& chipName, const std::vector<LogRow>& rows);
+// The workbook name with its extension replaced by ".csv" (or ".csv" added).
+std::string csvPathFor(const std::string& workbookPath);
+bool writeLogCsv(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
+                 std::string* error);
+
+// Writes `bytes` to `path` through a temporary file in the same folder.
+bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+
+} // namespace zelbo::thermal
