@@ -23,6 +23,7 @@ class DacBlock;
 class StepperDut;
 class ClockGenerator;
 class ScopeFrontEnd;
+class PatternSequencer;
 
 class Fpga {
 public:
@@ -80,6 +81,10 @@ public:
     const ClockGenerator& clockGenerator() const { return *clockGen_; }
     const ScopeFrontEnd& scope() const { return *scope_; }
     std::vector<std::uint8_t> memory(std::uint8_t target, std::uint16_t start, std::size_t n) const;
+    // A register write of the pattern sequencer: the register file and every
+    // block see it as a host write; the log shows it with class `cls`.
+    void sequencerWrite(std::uint8_t r, std::uint8_t v, std::uint8_t cls) { writeRegister(cls, r, v); }
+    const PatternSequencer& sequencer() const { return *sequencer_; }
 
     // Runs every block up to board time `nowNs`, the time of the access
     // about to be served.
@@ -120,6 +125,7 @@ private:
     StepperDut* dut_ = nullptr;
     ClockGenerator* clockGen_ = nullptr;
     ScopeFrontEnd* scope_ = nullptr;
+    PatternSequencer* sequencer_ = nullptr;
 };
 
 } // namespace simboard
