@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QTableWidget>
 
+#include "app/dynamic_feature.h"
 #include "app/main_window.h"
 #include "app/style.h"
 #include "drive/ui/drive_feature.h"
@@ -29,6 +30,7 @@ ProgramFeatures::ProgramFeatures(CTQ5170xHWPDlg& window)
 {
     wireScope();
     wireDrive();
+    dynamic_ = std::make_unique<DynamicFeature>(window_, *drive_, [this] { return scopeCore_->controlValue(); });
     wireHooks();
     wireLink();
 }
@@ -41,6 +43,7 @@ ProgramFeatures::~ProgramFeatures()
     // The chart view draws the chart, the binder and the dialogs hold the
     // cores: they go before what they refer to.
     delete view_.data();
+    dynamic_.reset();
     scopeBinder_.reset();
     delete drive_.data();
     scopeCore_->setView(nullptr);
@@ -172,7 +175,11 @@ void ProgramFeatures::wireHooks()
     h.stopClock = [this] { drive_->stopClock(); };
     h.modeDialogVisible = [this] { return drive_->modeDialogVisible(); };
     h.showModeDialog = [this] { drive_->showModeDialog(); };
-    h.hideFloatingWindows = [this] { scopeBinder_->hideChannelDialogs(); };
+    h.hideFloatingWindows = [this] {
+        scopeBinder_->hideChannelDialogs();
+        dynamic_->finishVisible();
+    };
+    h.showDynamicWindow = [this] { return dynamic_->show(); };
     h.startScope = [this] { scopeBinder_->startScope(); };
     h.stopScope = [this] { scopeBinder_->stopScope(); };
     h.applyTriggerState = [this] { scopeBinder_->applyTriggerState(); };
