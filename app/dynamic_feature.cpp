@@ -62,7 +62,6 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
 
 DynamicFeature::~DynamicFeature()
 {
-    window_.link().onDynamicIndex({});
     for (auto& d : dialogs_) delete d.data();
 }
 
