@@ -71,8 +71,8 @@ import -window root "$out/powered_on.png"
 kill $pid
 wait $pid 2>/dev/null || true
 INNER
-# The program driven from inside (pin panel, oscilloscope): pin_panel.png and
-# scope_running.png.
+# The program driven from inside (pin panel, oscilloscope, dynamic window):
+# pin_panel.png, scope_running.png and dynamic_running.png.
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
 echo "screenshots written to $out"
 ls -l "$out"
