@@ -5,6 +5,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 
+#include "app/dynamic_feature.h"
 #include "app/main_window.h"
 #include "app/style.h"
 #include "drive/ui/drive_feature.h"
@@ -34,6 +35,7 @@ ProgramFeatures::ProgramFeatures(CTQ5170xHWPDlg& window)
     wireScope();
     wireDrive();
     wireThermal();
+    dynamic_ = std::make_unique<DynamicFeature>(window_, *drive_, [this] { return scopeCore_->controlValue(); });
     wireHooks();
     wireLink();
 }
@@ -47,6 +49,7 @@ ProgramFeatures::~ProgramFeatures()
     // cores: they go before what they refer to.
     instrument_.reset();
     delete view_.data();
+    dynamic_.reset();
     scopeBinder_.reset();
     delete thermal_.data();
     delete drive_.data();
@@ -193,7 +196,9 @@ void ProgramFeatures::wireHooks()
     h.hideFloatingWindows = [this] {
         scopeBinder_->hideChannelDialogs();
         drive_->advance().leaveIfActive();
+        dynamic_->finishVisible();
     };
+    h.showDynamicWindow = [this] { return dynamic_->show(); };
     h.startScope = [this] { scopeBinder_->startScope(); };
     h.stopScope = [this] { scopeBinder_->stopScope(); };
     h.applyTriggerState = [this] { scopeBinder_->applyTriggerState(); };

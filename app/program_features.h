@@ -32,6 +32,8 @@ class ScopeInstrument;
 
 namespace zelbo::app {
 
+class DynamicFeature;
+
 class ProgramFeatures : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +41,7 @@ public:
     ~ProgramFeatures() override;
 
     drive::DriveFeature& drive() { return *drive_; }
+    DynamicFeature& dynamic() { return *dynamic_; }
     scope::ScopeCore& scopeCore() { return *scopeCore_; }
     scope::CLineChart& chart() { return *chart_; }
     scope::ChartView* chartView() const { return view_.data(); }
@@ -73,6 +76,7 @@ private:
     QPointer<scope::ChartView> view_;
     QPointer<drive::DriveFeature> drive_; // a child of the window
     QPointer<thermal::ThermalFeature> thermal_; // a child of the window
+    std::unique_ptr<DynamicFeature> dynamic_;
     // Reader thread only: the copy of the capture areas a sweep is converted from.
     std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;

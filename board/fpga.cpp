@@ -2,6 +2,7 @@
 
 #include "board/clock_generator.h"
 #include "board/dac_block.h"
+#include "board/pattern_sequencer.h"
 #include "board/scope_front_end.h"
 #include "board/stepper_dut.h"
 #include "board/thermal_model.h"
@@ -34,6 +35,9 @@ Fpga::Fpga(EventLog& log, BoardClock& clock) : log_(log), clock_(clock)
     auto thermal = std::make_unique<ThermalModel>(*this);
     thermal_ = thermal.get();
     blocks_.push_back(std::move(thermal));
+    auto sequencer = std::make_unique<PatternSequencer>(*this);
+    sequencer_ = sequencer.get();
+    blocks_.push_back(std::move(sequencer));
     powerUp();
 }
 
@@ -267,7 +271,18 @@ void Fpga::advanceTo(std::int64_t nowNs)
         const std::int64_t from = lastAdvanceNs_;
         lastAdvanceNs_ = nowNs;
         if (state_ != FpgaState::Configured) return;
-        for (auto& b : blocks_) b->advance(from, nowNs);
+        // The sequencer switches the drive at exact times: run everything up
+        // to each switching time first, then let it switch there.
+        std::int64_t t = from;
+        for (std::int64_t at = sequencer_->nextEventNs(); at <= nowNs; at = sequencer_->nextEventNs()) {
+            at = std::max(at, t);
+            if (at > t) for (auto& b : blocks_) b->advance(t, at);
+            t = at;
+            now_ = at;
+            sequencer_->fire(at);
+        }
+        now_ = nowNs;
+        if (nowNs > t) for (auto& b : blocks_) b->advance(t, nowNs);
         commit();
     }
     if (state_ != FpgaState::Configured) return;

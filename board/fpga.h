@@ -24,6 +24,7 @@ class StepperDut;
 class ClockGenerator;
 class ScopeFrontEnd;
 class ThermalModel;
+class PatternSequencer;
 
 class Fpga {
 public:
@@ -83,6 +84,10 @@ public:
     ThermalModel& thermal() { return *thermal_; }
     const ThermalModel& thermal() const { return *thermal_; }
     std::vector<std::uint8_t> memory(std::uint8_t target, std::uint16_t start, std::size_t n) const;
+    // A register write of the pattern sequencer: the register file and every
+    // block see it as a host write; the log shows it with class `cls`.
+    void sequencerWrite(std::uint8_t r, std::uint8_t v, std::uint8_t cls) { writeRegister(cls, r, v); }
+    const PatternSequencer& sequencer() const { return *sequencer_; }
 
     // Runs every block up to board time `nowNs`, the time of the access
     // about to be served.
@@ -124,6 +129,7 @@ private:
     ClockGenerator* clockGen_ = nullptr;
     ScopeFrontEnd* scope_ = nullptr;
     ThermalModel* thermal_ = nullptr;
+    PatternSequencer* sequencer_ = nullptr;
 };
 
 } // namespace simboard

@@ -141,6 +141,9 @@ public:
     std::uint8_t processSweep(const CaptureAreas& areas, const CalibrationOffsets& offsets);
     std::uint64_t sweepsConverted() const { return sweeps_.load(); }
 
+    // The acquisition control register's value as last written.
+    std::uint8_t controlValue() const { return control_; }
+
 private:
     struct Write {
         std::uint8_t reg;

@@ -85,9 +85,9 @@ kill $pid
 wait $pid 2>/dev/null || true
 INNER
 # The program driven from inside (pin panel, oscilloscope, its instrument
-# views, advance mode): pin_panel.png, scope_running.png,
-# scope_measurements.png, scope_step_levels.png, scope_xy.png and
-# advance_mode.png.
+# views, advance mode, a dynamic sequence): pin_panel.png, scope_running.png,
+# scope_measurements.png, scope_step_levels.png, scope_xy.png,
+# advance_mode.png and dynamic_running.png.
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
 # The temperature monitor during a run and at its end: tj_monitor.png and
 # tj_finished.png (its workbook stays in the scratch folder).

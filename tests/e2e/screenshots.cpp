@@ -21,6 +21,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include "app/dynamic_feature.h"
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "app/style.h"
@@ -145,5 +146,23 @@ int main(int argc, char** argv)
     advance.adjustSize();
     advance.move(window.geometry().right() - advance.width() - 40, 120);
     advance.raise();
-    return grab(out + "/advance_mode.png") ? 0 : 1;
+    if (!grab(out + "/advance_mode.png")) return 1;
+    panel.advanceButton()->click(); // leave advance mode
+
+    // A dynamic sequence running, its current row highlighted.
+    window.onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
+    CDynamicDlg* dyn = window.features()->dynamic().dialog(0);
+    const char* rows[4][9] = {{"0", "1.00", "0.50", "1000", "HI", "HI", "LO", "LO", "HI"},
+                              {"400", "1.50", "0.50", "2k", "HI", "HI", "LO", "LO", "LO"},
+                              {"800", "2.00", "0.75", "500", "HI", "HI", "HI", "LO", "HI"},
+                              {"1200", "1.20", "0.75", "1.5k", "HI", "HI", "HI", "LO", "LO"}};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 9; ++c) dyn->table().setCell(r, c, rows[r][c]);
+    dyn->refreshGrid();
+    dyn->infiniteRadio()->setChecked(true);
+    dyn->delayField()->setText("400");
+    dyn->move(300, 120);
+    dyn->startButton()->click();
+    e2e::waitUntil([&] { return dyn->highlightedRow() == 2; }, 5000);
+    return grab(out + "/dynamic_running.png") ? 0 : 1;
 }

@@ -1,0 +1,152 @@
+#pragma once
+// Dynamic sequences: a timed table of drive set-ups (VREF, MTH, the step
+// clock and the five pins) that the board's pattern sequencer plays on its
+// own, without the PC in the loop.
+//
+// SequenceTable holds the cell texts of up to 255 rows and normalises every
+// edit; validate() checks a table before it runs; buildRows() turns it into
+// row records, patternRecord() a row into the 15 bytes the sequencer reads.
+// SequenceHost is the board side of a run: the one window that may run at a
+// time, the start / stop / pause register sequences and the upload in blocks
+// of 33 records. Qt-free; everything runs on the GUI thread.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/command_port.h"
+
+namespace zelbo::drive::sequence {
+
+inline constexpr int kRows = 255;
+inline constexpr int kColumns = 9;
+inline constexpr int kWindows = 3;
+
+enum Col : int { kTime, kVref, kMth, kClk, kPs, kEnable, kMode0, kMode1, kCw };
+
+namespace seqreg {
+inline constexpr std::uint8_t kControl = 192;  // 0x80 run, 0xC0 paused, 0 stopped
+inline constexpr std::uint8_t kCycles = 193;   // 0 = endless
+inline constexpr std::uint8_t kDelay = 194;    // 194, 195: repeat delay in ms, LSB first
+inline constexpr std::uint8_t kLastRow = 196;  // 196, 197: index of the last row, LSB first
+inline constexpr std::uint8_t kRow = 198;      // 198, 199: current row index (read back)
+inline constexpr std::uint8_t kReset = 200;    // written 1 then 0
+inline constexpr std::uint8_t kRun = 0x80;
+inline constexpr std::uint8_t kPaused = 0xC0;
+inline constexpr std::uint8_t kStopped = 0x00;
+} // namespace seqreg
+
+inline constexpr std::uint8_t kPatternTarget = 5;
+inline constexpr std::size_t kRecordSize = 15;
+inline constexpr std::size_t kRecordsPerBlock = 33;
+// Scope run register, held at 0 while the pattern memory is written.
+inline constexpr std::uint8_t kScopeRunRegister = 112;
+
+// Pause-button states as the window sends them: the value then written to 192.
+inline constexpr int kPauseStateRunning = 192;
+inline constexpr int kPauseStatePaused = 128;
+
+const char* columnHeader(int column);
+bool isPinColumn(int column);
+
+// The cell in its normalised form: numbers clamped to the column's range,
+// rounded to its grid and formatted; pins "HI" / "LO"; empty stays empty.
+std::string normaliseCell(int column, std::string_view text);
+
+class SequenceTable {
+public:
+    SequenceTable();
+    const std::string& cell(int row, int column) const;
+    // Stores the normalised text (out-of-range positions are ignored).
+    void setCell(int row, int column, std::string_view text);
+    void clear();
+    // Rows from the first down to the first one whose time cell is empty.
+    int usedRows() const;
+
+private:
+    std::vector<std::array<std::string, kColumns>> cells_;
+};
+
+// Validation before a start; the message for each failure.
+enum class Validation { Ok, InvalidTime, NotIncreasing, Empty };
+Validation validate(const SequenceTable& table);
+const char* validationMessage(Validation v);
+
+// One row as the window hands it over: all texts.
+struct RowRecord {
+    std::string vref, mth;
+    std::string clk;               // whole hertz, "%d"
+    std::string duty = "50.00";
+    std::array<std::string, 5> pins; // "1" / "0" in column order PS, ENABLE, MODE0, MODE1, CW/CCW
+    std::string time;
+    int window = 0;
+};
+
+struct StartRecord {
+    enum Kind { Start = 0, Stop = 1 } kind = Start;
+    bool finished = false;          // stop only: the sequence ended by itself
+    std::string cycles = "1";       // "0" for endless
+    std::string repeatDelay = "0";
+    std::string rowCount = "0";
+    std::vector<RowRecord> rows;
+};
+
+// Rows from the first down to the first empty time cell.
+std::vector<RowRecord> buildRows(const SequenceTable& table, int window);
+// A clock cell in whole hertz ("2.500 k" -> 2500).
+long clockCellHz(std::string_view cell);
+
+using PatternRecord = std::array<std::uint8_t, kRecordSize>;
+// previousTimeMs: the time of the row before (0 for the first).
+PatternRecord patternRecord(const RowRecord& row, long previousTimeMs);
+std::vector<std::uint8_t> patternRecords(const std::vector<RowRecord>& rows);
+
+// The end marker the board reports as current row: the top six bits set.
+inline bool isEndMarker(std::int16_t index) { return (static_cast<std::uint16_t>(index) & 0xFC00) == 0xFC00; }
+
+// What a run needs from the link beyond the command port.
+struct HostHooks {
+    std::function<void()> quiesceTriggers;
+    std::function<bool(std::chrono::milliseconds)> waitBlockWritten;
+    // The scope run register's value while the oscilloscope runs, else nullopt.
+    std::function<std::optional<std::uint8_t>()> scopeRunValue;
+    // The main window switches the step clock to continuous (between the
+    // reset and the run parameters).
+    std::function<void()> prepareClock;
+};
+
+class SequenceHost {
+public:
+    SequenceHost(link::CommandPort& port, HostHooks hooks);
+
+    // The window whose sequence runs, or -1.
+    int runningWindow() const { return running_; }
+
+    // Reset, run parameters, upload, run. Records `window` as running.
+    void start(const StartRecord& record, int window);
+    // Stops (unless the board already ended the run), resets the sequencer
+    // and reads the row register once more. Clears the running window.
+    void stop(bool finished);
+    // Pause / Continue: the window's pause state written to the control register.
+    void sendPauseState(int state);
+    // The 25 ms row poll: the answer comes back as a register read of 198/199.
+    void requestRow();
+
+    static constexpr auto kSettle = std::chrono::milliseconds(50);
+    static constexpr auto kWait = std::chrono::milliseconds(5000);
+
+private:
+    void uploadBlock(std::uint16_t firstRow, const std::vector<std::uint8_t>& bytes);
+
+    link::CommandPort& port_;
+    HostHooks hooks_;
+    int running_ = -1;
+};
+
+} // namespace zelbo::drive::sequence
