@@ -10,6 +10,7 @@
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
 #include "scope/ui/chart_view.h"
+#include "scope/ui/channel_popup_follower.h"
 #include "scope/ui/scope_binder.h"
 
 namespace zelbo::app {
@@ -69,6 +70,8 @@ void ProgramFeatures::wireScope()
         delete view;
     }
     scopeBinder_->bind();
+    // The channel pop-ups move with the window and close on a click beside them.
+    new scope::ChannelPopupFollower(window_, *scopeBinder_);
     // The window repaints the chart every 100 ms (its chart-refresh hook).
     connect(scopeBinder_.get(), &scope::ScopeBinder::chartChanged, this, [this] {
         if (view_) view_->update();
