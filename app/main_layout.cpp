@@ -185,10 +185,6 @@ void CTQ5170xHWPDlg::buildControls()
     columns->addWidget(left);
     columns->addWidget(middle, 1);
     columns->addWidget(right);
-
-    // Not shown, kept for the features that look for it.
-    auto* showRead = make<QPushButton>(1192, tr("ShowRead"), central);
-    showRead->hide();
 }
 
 QWidget* CTQ5170xHWPDlg::makePowerPanel()

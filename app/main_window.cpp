@@ -161,7 +161,6 @@ void CTQ5170xHWPDlg::initialise()
 
     // 15. Done; everything waits for power on.
     initialised_ = true;
-    if (QWidget* showRead = control(1192)) showRead->hide();
     enableGroups(AllGroups, false);
 
     // Link callbacks.

@@ -13,6 +13,7 @@
 #include "scope/scope_core.h"
 #include "scope/ui/chart_view.h"
 #include "scope/ui/instrument.h"
+#include "scope/ui/channel_popup_follower.h"
 #include "scope/ui/scope_binder.h"
 #include "thermal/ui/thermal_feature.h"
 #include "widgets/meter_wnd.h"
@@ -81,6 +82,8 @@ void ProgramFeatures::wireScope()
     scopeBinder_->bind();
     instrument_ = std::make_unique<scope::ScopeInstrument>(*scopeCore_, *chart_, &window_.messages());
     instrument_->install(view_.data(), window_.statusBar());
+    // The channel pop-ups move with the window and close on a click beside them.
+    new scope::ChannelPopupFollower(window_, *scopeBinder_);
     // The window repaints the chart every 100 ms (its chart-refresh hook).
     connect(scopeBinder_.get(), &scope::ScopeBinder::chartChanged, this, [this] {
         if (view_) view_->update();

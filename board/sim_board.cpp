@@ -156,11 +156,13 @@ struct Board::Impl {
         auto aborted = [&] { return abortCount[ep] != aborts; };
         auto until = deadline;
         if (wakeAt && (!until || *wakeAt < *until)) until = wakeAt;
+        ++waiting; // counted under the lock, so a test that sees it knows the wait has begun
         if (until) {
             cv.wait_until(lk, *until, [&] { return gone() || aborted() || (retry && kicks != k); });
         } else {
             cv.wait(lk, [&] { return gone() || aborted() || (retry && kicks != k); });
         }
+        --waiting;
         if (gone()) return Wake::Gone;
         if (aborted()) return Wake::Aborted;
         if (deadline && std::chrono::steady_clock::now() >= *deadline) return Wake::Timeout;
@@ -232,6 +234,7 @@ struct Board::Impl {
     std::uint32_t enumerations = 0;
     std::uint8_t address = 0;
     std::array<std::uint64_t, 256> abortCount{};
+    std::size_t waiting = 0; // transfers inside wait()
     bool timingOn = true;
     BusTiming timing;
     std::optional<std::chrono::milliseconds> timeoutLimit;
@@ -531,6 +534,11 @@ std::vector<std::uint8_t> Control::blockMemory(std::uint8_t target, std::uint16_
 std::size_t Control::blocksWaiting() const
 {
     return WITH({ return d.fpga.blocksWaiting(); });
+}
+
+std::size_t Control::waitingTransfers() const
+{
+    return WITH({ return d.waiting; });
 }
 
 std::uint64_t Control::statusRequests() const

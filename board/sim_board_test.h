@@ -181,6 +181,9 @@ public:
                                           std::size_t n) const;
     std::size_t blocksWaiting() const;
     std::uint64_t statusRequests() const; // 0xFD polls (kept out of the log)
+    // Transfers waiting on the board right now (a NAKing endpoint, a timed-out
+    // fault): a test waits for this before it aborts, unplugs or answers them.
+    std::size_t waitingTransfers() const;
     std::uint64_t droppedBlocks() const;  // response blocks lost to a full queue
     ClockGeneratorState clockGenerator() const;
     DutState dut() const;

@@ -71,6 +71,8 @@ function(zelbo_add_fuzz name)
   zelbo_target_warnings(${name})
   if(ZELBO_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    # scripts/fuzz.sh finds every target and its seeds here.
+    file(WRITE ${CMAKE_BINARY_DIR}/fuzz-targets/${name} "${F_CORPUS}")
   else()
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
     if(NOT F_RUNS)

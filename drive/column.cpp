@@ -91,6 +91,12 @@ double Column::commit()
     // Rounding to the grid must not carry the value back out of its limits
     // (a MAX that is not a multiple of STEP would otherwise let VREF exceed
     // its absolute maximum). Step back onto the nearest grid point inside.
+    // A limit that lies on the grid itself comes back from the rounding off
+    // by floating-point noise (35 x 0.01 is a hair above 0.35): that is the
+    // limit, not a step beyond it.
+    const double noise = s * 1e-6;
+    if (v > hi && v - hi <= noise) v = hi;
+    if (v < lo && lo - v <= noise) v = lo;
     if (v > hi) v -= s;
     if (v < lo) v += s;
     if (v > hi || v < lo || !std::isfinite(v)) v = clamped;

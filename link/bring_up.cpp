@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,27 @@ constexpr std::uint16_t kClosingCode = 0x19;
 constexpr std::size_t kImageChunk = 512;
 constexpr int kBulkOut = 2;
 } // namespace
+
+bool readImageFile(const std::string& path, std::vector<std::uint8_t>& image)
+{
+    image.clear();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(file.get());
+    if (size < 0 || static_cast<unsigned long>(size) > kMaxImageFile || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return false;
+    image.resize(static_cast<std::size_t>(size));
+    if (!image.empty() && std::fread(image.data(), 1, image.size(), file.get()) != image.size()) {
+        image.clear();
+        return false;
+    }
+    return true;
+}
 
 BringUp::BringUp(FpgaLink& link, BringUpObserver& observer, MessageService& messages)
     : link_(link), observer_(observer), messages_(messages)
@@ -185,21 +207,8 @@ void BringUp::sendImageFile(const std::string& fileName)
 {
     const auto path =
         locate(link_.options_.programFolder, dataFolderOf({}).string(), fileName).string();
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
     std::vector<std::uint8_t> image;
-    bool readOk = false;
-    if (file && std::fseek(file.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(file.get());
-        if (size >= 0 && std::fseek(file.get(), 0, SEEK_SET) == 0) {
-            image.resize(static_cast<std::size_t>(size));
-            readOk = image.empty() ||
-                     std::fread(image.data(), 1, image.size(), file.get()) == image.size();
-        }
-    }
-    if (!readOk) {
+    if (!readImageFile(path, image)) {
         // A missing or unreadable image: tell the user; the closing bytes and
         // the final status check still run and report the failure.
         messages_.show("ERROR: RBF File Error", "EEPROM Evaluation System", MsgIcon::Error);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/message_service.h"
 
@@ -90,5 +91,13 @@ private:
     MessageService& messages_;
     bool downloadControlCreated_ = false;
 };
+
+// The FPGA image file ("Zelbo3.rbf"): the whole file, read as bytes. False
+// when it is missing, not a regular file (a folder opens like one), larger
+// than kMaxImageFile (no image for this board comes near it; a stray file of
+// that size would only be pushed to the board for minutes) or cut short while
+// read.
+inline constexpr std::size_t kMaxImageFile = std::size_t{32} << 20;
+bool readImageFile(const std::string& path, std::vector<std::uint8_t>& image);
 
 } // namespace zelbo::link

@@ -284,6 +284,15 @@ bool parseScript(const std::uint8_t* data, std::size_t size, std::vector<ScriptR
     return true;
 }
 
+bool loadScriptFile(const std::string& path, std::vector<std::uint8_t>& file, std::vector<ScriptRecord>& records,
+                    std::uint8_t& configIndex, std::uint8_t& altSetting, std::string& error)
+{
+    std::string bytes;
+    if (!readRegularFile(path, bytes, kMaxScriptSize, error)) return false;
+    file.assign(bytes.begin(), bytes.end());
+    return parseScript(file.data(), file.size(), records, configIndex, altSetting, error);
+}
+
 int Bridge::initializeUsb(const std::string& scriptPath)
 {
     if (dev_.deviceCount() == 0) return 0;
@@ -291,29 +300,11 @@ int Bridge::initializeUsb(const std::string& scriptPath)
     if (!dev_.isOpen()) return 0;
     if (dev_.productId == kBoardProductId || dev_.vendorId == kBoardVendorId) return 1;
 
-    std::ifstream in(scriptPath, std::ios::binary | std::ios::ate);
-    if (!in) {
-        std::fprintf(stderr, "UsbBridge: InitializeUSB: cannot open \"%s\": %s\n", scriptPath.c_str(),
-                     std::strerror(errno));
-        return 0;
-    }
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxScriptSize) {
-        std::fprintf(stderr, "UsbBridge: InitializeUSB: \"%s\" is not a script (size)\n", scriptPath.c_str());
-        return 0;
-    }
-    std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(file.data()), size);
-    if (in.gcount() != size) {
-        std::fprintf(stderr, "UsbBridge: InitializeUSB: cannot read \"%s\"\n", scriptPath.c_str());
-        return 0;
-    }
-
+    std::vector<std::uint8_t> file;
     std::vector<ScriptRecord> records;
     std::uint8_t cfg = 0, alt = 0;
     std::string error;
-    if (!parseScript(file.data(), file.size(), records, cfg, alt, error)) {
+    if (!loadScriptFile(scriptPath, file, records, cfg, alt, error)) {
         std::fprintf(stderr, "UsbBridge: InitializeUSB: \"%s\" rejected: %s\n", scriptPath.c_str(), error.c_str());
         return 0;
     }

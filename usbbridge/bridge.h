@@ -74,5 +74,9 @@ struct ScriptRecord {
 };
 bool parseScript(const std::uint8_t* data, std::size_t size, std::vector<ScriptRecord>& records,
                  std::uint8_t& configIndex, std::uint8_t& altSetting, std::string& error);
+// Reads and checks the script file at `path` (at most 16 MiB, a regular
+// file): its bytes and records, or false with a reason.
+bool loadScriptFile(const std::string& path, std::vector<std::uint8_t>& file, std::vector<ScriptRecord>& records,
+                    std::uint8_t& configIndex, std::uint8_t& altSetting, std::string& error);
 
 } // namespace usbbridge

@@ -154,12 +154,9 @@ int download(void)
         const std::string path = libraryFolder() + "fx2fw.hex";
         std::error_code ec;
         if (std::filesystem::exists(path, ec)) {
-            std::string text;
             std::vector<std::uint8_t> table;
             std::string error;
-            if (!usbbridge::readWholeFile(path, text, 1u << 22)) error = "cannot read it (or it is far too large)";
-            else usbbridge::parseIntelHex(text, table, error);
-            if (!error.empty()) {
+            if (!usbbridge::loadFirmwareFile(path, table, error)) {
                 std::fprintf(stderr, "UsbBridge: download: %s is not usable: %s\n", path.c_str(), error.c_str());
                 return 0;
             }

@@ -37,5 +37,12 @@ bool parseIntelHex(std::string_view text, std::vector<std::uint8_t>& table, std:
 
 // Reads a whole file of at most maxBytes; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& out, std::size_t maxBytes);
+// The same for a regular file only, with the reason on failure (missing, a
+// folder or other non-file, unreadable, larger than maxBytes, cut short).
+bool readRegularFile(const std::string& path, std::string& out, std::size_t maxBytes, std::string& error);
+
+// A firmware file of the owner's ("fx2fw.hex"): read (at most 4 MiB) and
+// parsed into a record table, or false with a reason.
+bool loadFirmwareFile(const std::string& path, std::vector<std::uint8_t>& table, std::string& error);
 
 } // namespace usbbridge

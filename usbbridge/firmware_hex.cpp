@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace usbbridge {
@@ -128,6 +131,49 @@ bool parseIntelHex(std::string_view text, std::vector<std::uint8_t>& table, std:
     }
     appendRecord(table, 1, 0, nullptr, 0);
     return true;
+}
+
+bool readRegularFile(const std::string& path, std::string& out, std::size_t maxBytes, std::string& error)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        error = "cannot open it (no such file)";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        error = std::filesystem::is_directory(status) ? "it is a folder" : "it is not a regular file";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        error = std::string("cannot open it: ") + std::strerror(errno);
+        return false;
+    }
+    const std::streamoff size = in.tellg();
+    if (size < 0) {
+        error = "cannot read it";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(size) > maxBytes) {
+        error = "it is far too large (" + std::to_string(size) + " bytes)";
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    in.seekg(0);
+    in.read(out.data(), size);
+    if (in.gcount() != size) {
+        error = "cannot read it (cut short while read)";
+        return false;
+    }
+    return true;
+}
+
+bool loadFirmwareFile(const std::string& path, std::vector<std::uint8_t>& table, std::string& error)
+{
+    std::string text;
+    if (!readRegularFile(path, text, std::size_t{1} << 22, error)) return false;
+    return parseIntelHex(text, table, error);
 }
 
 bool readWholeFile(const std::string& path, std::string& out, std::size_t maxBytes)

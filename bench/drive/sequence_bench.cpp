@@ -15,6 +15,7 @@
 #include "common/message_service.h"
 #include "drive/sequence.h"
 #include "link/fpga_link.h"
+#include "tests/common/recording_message_service.h"
 
 namespace {
 

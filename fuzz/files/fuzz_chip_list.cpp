@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "files/chip_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

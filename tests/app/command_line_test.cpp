@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "common/build_info.h"
 #include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "scope/scope_core.h"
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 
 namespace {
 
@@ -79,7 +79,6 @@ TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
     EXPECT_FALSE(w->control(1025)->isEnabled());
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_TRUE(w->control(1192)->isHidden());
     EXPECT_EQ(w->control<QLineEdit>(1152)->text(), "50.0");
     EXPECT_EQ(w->control<QLineEdit>(1152)->maxLength(), 5);
     QString chip;
@@ -90,7 +89,7 @@ TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
 TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
 {
     std::vector<int> ids = {1025, 1109, 1074, 1028, 1043, 1051, 1176, 1177, 1129, 1130, 1131, 1132, 1046, 1104,
-                            1143, 1144, 1042, 1013, 1190, 1027, 1072, 1073, 1105, 1106, 1107, 1108, 1234, 1032, 1192};
+                            1143, 1144, 1042, 1013, 1190, 1027, 1072, 1073, 1105, 1106, 1107, 1108, 1234, 1032};
     for (const auto& [bit, group] : kGroups) ids.insert(ids.end(), group.begin(), group.end());
     for (int id : ids) {
         QWidget* c = w->control(id);
@@ -165,7 +164,18 @@ TEST_F(Window, BoardEventsAndTheEndOfACountedRun)
     w->onBoardEvent(8);
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
-    w->onBoardEvent(77); // unknown codes are ignored
+
+    // Unknown codes change nothing and say nothing.
+    const QString pane = w->statusPaneText(0);
+    const bool power = w->control(1025)->isEnabled();
+    sweep->setChecked(true);
+    for (int code : {-1, 1, 7, 9, 77, 255}) w->onBoardEvent(code);
+    EXPECT_TRUE(sweep->isChecked());
+    EXPECT_EQ(w->statusPaneText(0), pane);
+    EXPECT_EQ(w->control(1025)->isEnabled(), power);
+    for (const auto& [bit, ids] : kGroups)
+        for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_TRUE(messages.shown().empty());
 }
 
 TEST_F(Window, DynamicWindowGuardChecksPowerThenMode)

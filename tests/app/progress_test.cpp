@@ -62,18 +62,32 @@ TEST(Progress, EscapeAndCloseDoNotDismissIt)
     dlg.hide();
 }
 
-TEST(Progress, ReporterWithoutWindowDoesNothing)
+TEST(Progress, CallsWithoutALiveWindowAreDroppedNotReplayed)
 {
-    ProgressReporter reporter;
+    CDlgProgress later;
+    const QString before = later.statusText();
+
+    ProgressReporter reporter; // no window yet
     reporter.show();
-    reporter.update(1, 2, QStringLiteral("x"));
-    reporter.hide();
-    {
-        auto* dlg = new CDlgProgress;
-        reporter.setDialog(dlg);
-        delete dlg;
-    }
-    std::thread([&] { reporter.update(1, 2, QStringLiteral("late")); }).join();
+    reporter.update(1, 2, QStringLiteral("early"));
+
+    // Queued from another thread for a window that goes before the GUI
+    // thread gets to it.
+    auto* gone = new CDlgProgress;
+    reporter.setDialog(gone);
+    std::thread([&] {
+        reporter.show();
+        reporter.update(1, 2, QStringLiteral("late"));
+    }).join();
+    delete gone;
+    reporter.update(1, 2, QStringLiteral("after")); // its pointer is now empty
+
+    reporter.setDialog(&later);
     QCoreApplication::processEvents();
-    SUCCEED();
+    EXPECT_FALSE(later.isVisible());
+    EXPECT_EQ(later.position(), 0);
+    EXPECT_EQ(later.statusText(), before);
+
+    reporter.update(1, 2, QStringLiteral("now"));
+    EXPECT_EQ(later.statusText(), "now"); // the new window does get what follows
 }

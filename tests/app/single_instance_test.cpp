@@ -5,7 +5,7 @@
 
 #include "app/app.h"
 #include "app/single_instance.h"
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 
 using zelbo::app::SingleInstance;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "widgets/singleton_dlg.h"
 
 TEST(SingletonDlg, OnlyOneListedDialogIsShownAtATime)

@@ -11,6 +11,18 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
+// Waits (bounded) until n transfers wait on the board, so that what the test
+// does next reaches a transfer that is really waiting.
+bool waitersReach(simboard::Control& ctl, std::size_t n)
+{
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (ctl.waitingTransfers() < n) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 TEST_F(BoardTest, StalledRequestsRecoverAfterTheirCount)
 {
     bringUp();
@@ -104,16 +116,13 @@ TEST_F(BoardTest, GarbageBlocksComeFirst)
 TEST_F(BoardTest, VanishingBoardAnswersNothingAndComesBackBare)
 {
     bringUp();
-    std::atomic<int> waiting{0};
+    ctl.setTimeoutLimit(std::nullopt);
     Result waiter = Result::Ok;
     std::thread t([&] {
         std::uint8_t b[512];
-        ++waiting;
         waiter = board.bulkIn(0x82, b, sizeof b, 0).result; // waits without limit
     });
-    ctl.setTimeoutLimit(std::nullopt);
-    while (waiting == 0) std::this_thread::yield();
-    std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(waitersReach(ctl, 1));
     ctl.setPresent(false);
     t.join();
     EXPECT_EQ(waiter, Result::NoDevice);
@@ -133,14 +142,11 @@ TEST_F(BoardTest, AbortEndsAWaitingTransfer)
     bringUp();
     ctl.setTimeoutLimit(std::nullopt);
     Result waiter = Result::Ok;
-    std::atomic<bool> started{false};
     std::thread t([&] {
         std::uint8_t b[512];
-        started = true;
         waiter = board.bulkIn(0x82, b, sizeof b, 0).result;
     });
-    while (!started) std::this_thread::yield();
-    std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(waitersReach(ctl, 1));
     board.abortEndpoint(0x82);
     t.join();
     EXPECT_EQ(waiter, Result::Error);
@@ -150,15 +156,17 @@ TEST_F(BoardTest, WaitingReadIsAnsweredWhenABlockArrives)
 {
     bringUp();
     ctl.setTimeoutLimit(std::nullopt);
-    std::size_t got = 0;
+    simboard::Transfer got{};
     std::thread t([&] {
         std::uint8_t b[512];
-        got = board.bulkIn(0x82, b, sizeof b, 5000).length;
+        got = board.bulkIn(0x82, b, sizeof b, 5000);
     });
-    std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(waitersReach(ctl, 1));
     bulkOut(readFrame(3));
     t.join();
-    EXPECT_EQ(got, 512u);
+    EXPECT_EQ(got.result, Result::Ok);
+    EXPECT_EQ(got.length, 512u);
+    EXPECT_EQ(ctl.waitingTransfers(), 0u);
 }
 
 TEST_F(BoardTest, TimeOutsLastTheirTimeAndCanBeCapped)

@@ -1,4 +1,4 @@
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 
 #include <gtest/gtest.h>
 

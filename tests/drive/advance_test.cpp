@@ -4,6 +4,7 @@
 
 #include "drive/advance.h"
 #include "tests/drive/fake_port.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;

@@ -10,6 +10,7 @@
 #include "board/sim_board_test.h"
 #include "drive/drive_core.h"
 #include "link/fpga_link.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace std::chrono_literals;
 using namespace zelbo;

@@ -9,6 +9,7 @@
 
 #include "drive/ui/clk_in_dlg.h"
 #include "tests/drive/fake_port.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;

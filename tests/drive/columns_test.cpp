@@ -5,6 +5,7 @@
 #include "drive/drive_core.h"
 #include "drive/number_text.h"
 #include "tests/drive/fake_port.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;
@@ -126,4 +127,22 @@ TEST_F(DriveColumns, GridRoundingStaysInsideTheLimits)
     type(ColumnId::Clk, "505");
     EXPECT_EQ(col(ColumnId::Clk).valueText(), "510"); // the resolution stands in
     EXPECT_LE(col(ColumnId::Clk).sliderPosition(), col(ColumnId::Clk).sliderMax());
+}
+
+TEST_F(DriveColumns, ValueAtAnyMaxOnTheGridKeepsThatMax)
+{
+    // 35 x 0.01 lies a hair above 0.35 in doubles; that noise must not step
+    // the value back a whole notch below a MAX that is itself on the grid.
+    for (ColumnId id : {ColumnId::Vref, ColumnId::Mth}) {
+        const int top = id == ColumnId::Vref ? 300 : 350;
+        for (int i = 1; i <= top; ++i) {
+            const std::string max = formatVolts(i / 100.0);
+            limit(id, Limit::Max, max.c_str());
+            port.clear();
+            type(id, "9");
+            ASSERT_EQ(col(id).valueText(), max) << "MAX " << max;
+            ASSERT_EQ(port.writes()[0].second | (port.writes()[1].second << 8), i * 10) << "MAX " << max;
+            ASSERT_EQ(col(id).sliderPosition(), 0) << "MAX " << max;
+        }
+    }
 }

@@ -16,6 +16,7 @@
 #include "drive/ui/drive_feature.h"
 #include "tests/drive/fake_port.h"
 #include "widgets/spin_button.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;

@@ -5,6 +5,7 @@
 
 #include "drive/drive_core.h"
 #include "tests/drive/fake_port.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;

@@ -9,6 +9,7 @@
 
 #include "drive/ui/dynamic_dlg.h"
 #include "widgets/grid_ctrl.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive::sequence;

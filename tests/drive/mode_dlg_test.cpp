@@ -7,6 +7,7 @@
 
 #include "drive/ui/mode_dlg.h"
 #include "tests/drive/fake_port.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace zelbo;
 using namespace zelbo::drive;

@@ -15,7 +15,7 @@
 #include "app/dlg_progress.h"
 #include "app/main_window.h"
 #include "board/sim_board_test.h"
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 
 namespace e2e {
 

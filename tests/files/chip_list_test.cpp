@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "files/chip_list.h"
 
 using namespace zelbo;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "link/fpga_link.h"
 #include "tests/link/fake_bridge.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "board/sim_board_test.h"
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "link/fpga_link.h"
 #include "scope/scope_core.h"
 

@@ -12,7 +12,7 @@
 
 #include "app/dlg_progress.h"
 #include "app/main_window.h"
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
 #include "scope/ui/chart_view.h"

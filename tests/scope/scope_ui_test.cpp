@@ -20,7 +20,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "common/message_service.h"
+#include "tests/common/recording_message_service.h"
 #include "scope/chart/line_chart.h"
 #include "scope/scope_core.h"
 #include "scope/ui/channel_dlg.h"

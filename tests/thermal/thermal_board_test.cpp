@@ -14,6 +14,7 @@
 #include "drive/drive_core.h"
 #include "link/fpga_link.h"
 #include "thermal/thermometer.h"
+#include "tests/common/recording_message_service.h"
 
 using namespace std::chrono_literals;
 using namespace zelbo;
