@@ -266,10 +266,14 @@ void CTQ5170xHWPDlg::buildStatusBar()
     box->addWidget(downloadBar_);
 }
 
+std::filesystem::path CTQ5170xHWPDlg::dataFolderPath() const
+{
+    return setup_.dataFolder.empty() ? zelbo::files::dataFolder() : std::filesystem::path(setup_.dataFolder);
+}
+
 bool CTQ5170xHWPDlg::loadChipList()
 {
-    const std::filesystem::path folder =
-        setup_.dataFolder.empty() ? zelbo::files::dataFolder() : std::filesystem::path(setup_.dataFolder);
+    const std::filesystem::path folder = dataFolderPath();
     if (!setup_.defaultChipList.empty()) {
         std::string error;
         if (!zelbo::files::ensureDataFolder(folder, setup_.defaultChipList, &error))

@@ -30,6 +30,9 @@ class ScopeBinder;
 
 namespace zelbo::app {
 
+class SettingsFeature;
+class CalibrationFeature;
+
 class ProgramFeatures : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +44,10 @@ public:
     scope::CLineChart& chart() { return *chart_; }
     scope::ChartView* chartView() const { return view_.data(); }
     scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
+    SettingsFeature& settings() { return *settings_; }
+    CalibrationFeature& calibration() { return *calibration_; }
+    // The mode-change handling for the current mode (a loaded settings file).
+    void rerunModeChange();
 
     // Offsets the sweep conversion and the trigger setup use (zeros until a
     // calibration has been loaded).
@@ -69,6 +76,9 @@ private:
     // Reader thread only: the copy of the capture areas a sweep is converted from.
     std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;
+    drive::ModeChangeHooks modeHooks_;
+    std::unique_ptr<SettingsFeature> settings_;
+    std::unique_ptr<CalibrationFeature> calibration_;
 };
 
 } // namespace zelbo::app
