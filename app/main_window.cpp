@@ -503,6 +503,13 @@ void CTQ5170xHWPDlg::waitWritesSent()
     if (link_->readerRunning()) link_->waitWriteDone(std::chrono::milliseconds(5000));
 }
 
+void CTQ5170xHWPDlg::reapplyPowerState()
+{
+    const bool wasFree = power_->isEnabled() && !lockout_.isActive();
+    powerButtonClicked(powerOn());
+    if (wasFree) lockoutExpired();
+}
+
 void CTQ5170xHWPDlg::lockoutExpired()
 {
     lockout_.stop();

@@ -111,8 +111,9 @@ public:
     // The data folder (chip list, settings file, calibration).
     std::filesystem::path dataFolderPath() const;
     // Runs the power button's handler again for its current state (a loaded
-    // settings file sends the whole set-up to the board).
-    void reapplyPowerState() { powerButtonClicked(powerOn()); }
+    // settings file sends the whole set-up to the board). The user's button
+    // is not locked out by it.
+    void reapplyPowerState();
 
     void enableGroups(int mask, bool enable);
     bool powerOn() const;
