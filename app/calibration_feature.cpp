@@ -66,10 +66,9 @@ CalibrationFeature::CalibrationFeature(CTQ5170xHWPDlg& window, ProgramFeatures& 
     });
 }
 
-CalibrationFeature::~CalibrationFeature()
-{
-    window_.link().onCalibration({}, {});
-}
+// The window stops the link's reader (and may drop the link) before the
+// features go: the calibration handlers never run after this.
+CalibrationFeature::~CalibrationFeature() = default;
 
 void CalibrationFeature::start()
 {
