@@ -268,10 +268,14 @@ void CTQ5170xHWPDlg::buildStatusBar()
     box->addWidget(downloadBar_);
 }
 
+std::filesystem::path CTQ5170xHWPDlg::dataFolderPath() const
+{
+    return setup_.dataFolder.empty() ? zelbo::files::dataFolder() : std::filesystem::path(setup_.dataFolder);
+}
+
 bool CTQ5170xHWPDlg::loadChipList()
 {
-    const std::filesystem::path folder =
-        setup_.dataFolder.empty() ? zelbo::files::dataFolder() : std::filesystem::path(setup_.dataFolder);
+    const std::filesystem::path folder = dataFolderPath();
     if (!setup_.defaultChipList.empty()) {
         std::string error;
         if (!zelbo::files::ensureDataFolder(folder, setup_.defaultChipList, &error))
@@ -499,6 +503,13 @@ void CTQ5170xHWPDlg::waitWritesSent()
     // Without a running reader nothing is sent (and writes are dropped):
     // there is nothing to wait for.
     if (link_->readerRunning()) link_->waitWriteDone(std::chrono::milliseconds(5000));
+}
+
+void CTQ5170xHWPDlg::reapplyPowerState()
+{
+    const bool wasFree = power_->isEnabled() && !lockout_.isActive();
+    powerButtonClicked(powerOn());
+    if (wasFree) lockoutExpired();
 }
 
 void CTQ5170xHWPDlg::lockoutExpired()

@@ -7,6 +7,7 @@
 // closes.
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -109,6 +110,12 @@ public:
     void startTemperatureTimer();
     // Opens the pin panel (the PINS group's button, a double-click on the table).
     void showPinPanel();
+    // The data folder (chip list, settings file, calibration).
+    std::filesystem::path dataFolderPath() const;
+    // Runs the power button's handler again for its current state (a loaded
+    // settings file sends the whole set-up to the board). The user's button
+    // is not locked out by it.
+    void reapplyPowerState();
 
     void enableGroups(int mask, bool enable);
     bool powerOn() const;

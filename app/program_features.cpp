@@ -6,7 +6,9 @@
 #include <QTableWidget>
 
 #include "app/dynamic_feature.h"
+#include "app/calibration_feature.h"
 #include "app/main_window.h"
+#include "app/settings_feature.h"
 #include "app/style.h"
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
@@ -37,6 +39,8 @@ ProgramFeatures::ProgramFeatures(CTQ5170xHWPDlg& window)
     wireDrive();
     wireThermal();
     dynamic_ = std::make_unique<DynamicFeature>(window_, *drive_, [this] { return scopeCore_->controlValue(); });
+    settings_ = std::make_unique<SettingsFeature>(window_, *this);
+    calibration_ = std::make_unique<CalibrationFeature>(window_, *this);
     wireHooks();
     wireLink();
 }
@@ -46,6 +50,8 @@ ProgramFeatures::~ProgramFeatures()
     // The window's hooks point here: drop them first. (The link's handlers
     // do too; the window stops the link's reader before this goes.)
     window_.hooks() = FeatureHooks{};
+    calibration_.reset();
+    settings_.reset();
     // The chart view draws the chart, the binder and the dialogs hold the
     // cores: they go before what they refer to.
     instrument_.reset();
@@ -89,9 +95,10 @@ void ProgramFeatures::wireScope()
         if (view_) view_->update();
         showChannelColours();
     });
-    // CALIBRATE does what Help > Oscilloscope > Calibrate does.
+    // CALIBRATE starts calibration as it stands: with "Run" on it refuses
+    // (the menu item stops "Run" first).
     connect(scopeBinder_.get(), &scope::ScopeBinder::calibrateRequested, &window_,
-            [this] { window_.onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE); });
+            [this] { calibration_->start(); });
 }
 
 void ProgramFeatures::showChannelColours()
@@ -136,6 +143,7 @@ void ProgramFeatures::wireDrive()
         if (view_) view_->update();
     };
     drive_->setModeChangeHooks(modeHooks);
+    modeHooks_ = modeHooks;
     feedChipList();
 
     // The window's drive mode is the core's.
@@ -175,6 +183,12 @@ void ProgramFeatures::feedChipList()
     drive_->setChipList(std::move(chips));
 }
 
+void ProgramFeatures::rerunModeChange()
+{
+    drive::DriveCore& core = drive_->core();
+    core.changeMode(core.mode(), core.vcc(), modeHooks_);
+}
+
 void ProgramFeatures::showPinPanel()
 {
     drive_->showPinPanel();
@@ -210,6 +224,12 @@ void ProgramFeatures::wireHooks()
         scopeBinder_->chartRefresh();
         instrument_->refresh();
     };
+    h.openSettings = [this] { settings_->open(); };
+    h.saveSettings = [this] { settings_->save(); };
+    h.loadLastSettings = [this] { settings_->loadDefault(); };
+    h.calibrate = [this] { calibration_->start(); };
+    h.loadCalibration = [this] { calibration_->loadFile(); };
+    h.saveCalibration = [this] { calibration_->saveFile(); };
 }
 
 // ---------------------------------------------------------------- link

@@ -33,6 +33,8 @@ class ScopeInstrument;
 namespace zelbo::app {
 
 class DynamicFeature;
+class SettingsFeature;
+class CalibrationFeature;
 
 class ProgramFeatures : public QObject {
     Q_OBJECT
@@ -48,6 +50,10 @@ public:
     scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
     scope::ScopeInstrument& instrument() { return *instrument_; }
     thermal::ThermalFeature& thermal() { return *thermal_; }
+    SettingsFeature& settings() { return *settings_; }
+    CalibrationFeature& calibration() { return *calibration_; }
+    // The mode-change handling for the current mode (a loaded settings file).
+    void rerunModeChange();
 
     // Offsets the sweep conversion and the trigger setup use (zeros until a
     // calibration has been loaded).
@@ -81,6 +87,9 @@ private:
     std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;
     boost::signals2::scoped_connection instrumentFollower_;
+    drive::ModeChangeHooks modeHooks_;
+    std::unique_ptr<SettingsFeature> settings_;
+    std::unique_ptr<CalibrationFeature> calibration_;
 };
 
 } // namespace zelbo::app

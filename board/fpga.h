@@ -100,6 +100,9 @@ public:
     // A bit 1); scope samples carry a little noise.
     bool scopeFitted = true;
     bool probeNoise = true;
+    // Front-end zero offsets in sample codes, per channel and per source kind
+    // (0 voltage, 1 current, 2 ICC): what an uncalibrated input reads at rest.
+    std::array<std::array<int, 3>, 4> inputOffsetCodes = kDefaultScopeInputOffsetCodes;
 
 private:
     void resetLogic();

@@ -137,6 +137,13 @@ const ScopeFrontEnd::CodeWave& ScopeFrontEnd::wave(int channel, int position) co
     return codes_[probe][position];
 }
 
+int ScopeFrontEnd::inputOffset(int channel) const
+{
+    const std::uint8_t cfg = fpga_.reg(static_cast<std::uint8_t>(kConfig + channel));
+    const int kind = (cfg & 0x10) ? ((cfg & 0x08) ? 2 : 1) : 0;
+    return fpga_.inputOffsetCodes[static_cast<std::size_t>(channel)][static_cast<std::size_t>(kind)];
+}
+
 int ScopeFrontEnd::noise()
 {
     // xorshift32: two bits give -1, 0, 0 or +1 code.
@@ -184,7 +191,8 @@ bool ScopeFrontEnd::searchTrigger(std::int64_t toNs)
         return true;
     }
     const int code = fpga_.reg(kLevelLow) | (fpga_.reg(kLevelHigh) & 0x7F) << 8;
-    const int level = code - 0x800;
+    // The offset moves every sample; moving the level the other way is the same.
+    const int level = code - 0x800 - inputOffset(channel);
     const bool falling = fpga_.reg(kLevelHigh) & 0x80;
     auto crosses = [&](int before, int now) {
         return falling ? (before > level && now <= level) : (before < level && now >= level);
@@ -242,9 +250,11 @@ void ScopeFrontEnd::fill(int channel, std::uint64_t first, const Run& run)
     const CodeWave& w = wave(channel, run.position);
     std::int16_t* out = samples_[channel].data() + first;
     const bool noisy = fpga_.probeNoise;
+    const int offset = inputOffset(channel);
     auto put = [&](std::uint64_t j, int c) {
-        if (noisy) c = std::clamp(c + noise(), -512, 511);
-        out[j] = static_cast<std::int16_t>(c);
+        c += offset;
+        if (noisy) c += noise();
+        out[j] = static_cast<std::int16_t>(std::clamp(c, -512, 511));
     };
     if (w.lo == w.hi) { // one level all period: the coil currents, or an idle output
         for (std::uint64_t j = 0; j < run.n; ++j) put(j, w.lo);

@@ -21,7 +21,9 @@
 // OUTxA (so the current out of OUTxA reads negative); ICC is the motor supply
 // current on any channel. Codes are 10-bit two's complement: a voltage v reads
 // v x K / 36 and a current i reads i x K / 6.22, K = 511 for values >= 0 and
-// 512 below, rounded and clamped to -512..511.
+// 512 below, rounded and clamped to -512..511. Each channel adds its own
+// zero offset of a few codes per source kind (Control::setScopeInputOffsets),
+// as a real front end does until it is calibrated.
 //
 // A sweep: the divider and record length are taken when the trigger search
 // starts (a write to 0x72..0x7B while searching restarts the search with the
@@ -108,6 +110,7 @@ private:
     const CodeWave& wave(int channel, int position) const;
     bool uploadNext(); // false when nothing is left to hand over
     int noise();
+    int inputOffset(int channel) const; // the front end's zero offset in codes
 
     const StepperDut& dut_;
     const ClockGenerator& clock_;

@@ -3,6 +3,8 @@
 
 #include "board/sim_board.h"
 
+#include <cmath>
+
 #include "board/board_clock.h"
 #include "board/clock_generator.h"
 #include "board/dac_block.h"
@@ -47,6 +49,7 @@ struct Board::Impl {
         fpga.scopeFitted = true;
         fpga.probeNoise = true;
         fpga.thermal().restoreDefaults();
+        fpga.inputOffsetCodes = kDefaultScopeInputOffsetCodes;
         log.clear();
         present = true;
         powerUp();
@@ -590,6 +593,17 @@ void Control::setDiode(double aMillivolts, double bMillivoltsPerDegree)
 void Control::setProbeNoise(bool on)
 {
     WITH({ d.fpga.probeNoise = on; });
+}
+
+void Control::setScopeInputOffsets(int channel, double volts, double currentAmps, double iccAmps)
+{
+    if (channel < 0 || channel > 3) return;
+    // The converter's step: 36 V or 6.22 A over 511 codes.
+    auto code = [](double x, double span) { return static_cast<int>(std::lround(x * 511.0 / span)); };
+    WITH({
+        d.fpga.inputOffsetCodes[static_cast<std::size_t>(channel)] = {code(volts, 36.0), code(currentAmps, 6.22),
+                                                                      code(iccAmps, 6.22)};
+    });
 }
 
 void Control::setDutSense(double senseOhms, double vrefDivisor)

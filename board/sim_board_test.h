@@ -9,6 +9,7 @@
 
 #include "board/sim_board.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -131,6 +132,12 @@ struct ScopeState {
     std::int64_t lastTriggerNs = -1;         // board time of the last sweep's first sample
 };
 
+// The scope front end's zero offsets after reset(), in converter codes, per
+// channel (CH1 first) and source kind (voltage, current, ICC): 70 mV per
+// voltage code, 12 mA per current code.
+inline constexpr std::array<std::array<int, 3>, 4> kDefaultScopeInputOffsetCodes{{
+    {{1, 3, -2}}, {{-1, -2, 3}}, {{1, 2, -3}}, {{-1, -4, 2}}}};
+
 class SIMBOARD_API Control {
 public:
     explicit Control(Board& board = Board::instance());
@@ -215,6 +222,11 @@ public:
     // the die's diode, Vf = a - b x Tj millivolts (defaults 672.29, 2.0836).
     void setThermalModel(double ambientCelsius, double timeConstantSeconds);
     void setDiode(double aMillivolts, double bMillivoltsPerDegree);
+    // The front end's zero offsets of channel 0..3 for each source kind, as
+    // an input at rest reads them (rounded to whole converter codes: 70 mV,
+    // 12 mA). After reset() every channel has its own small offsets of one
+    // to four codes; all zeros give exact readings.
+    void setScopeInputOffsets(int channel, double volts, double currentAmps, double iccAmps);
 
     // ---- Faults --------------------------------------------------------------------
 

@@ -51,6 +51,8 @@ protected:
         bringUp();
         ctl.setVirtualTime(true);
         ctl.setProbeNoise(false);
+        // The model's exact codes; the front-end offsets have a test of their own.
+        for (int ch = 0; ch < 4; ++ch) ctl.setScopeInputOffsets(ch, 0, 0, 0);
     }
 
     static Bytes scopeWrite(std::uint8_t reg, std::uint8_t value) { return writeFrame(reg, value, 1); }
@@ -161,6 +163,45 @@ TEST_F(ScopeTest, ArmedSweepUploadsEachEnabledChannelThenFinishes)
     const Capture shortSweep = read();
     EXPECT_EQ(shortSweep.records, (std::array<int, 4>{2, 2, 2, 2}));
     EXPECT_EQ(shortSweep.sweepsFinished, 1);
+}
+
+TEST_F(ScopeTest, UncalibratedInputsAtRestReadTheirOwnOffsets)
+{
+    // Nothing driven: every input is at 0 and reads its channel's offset.
+    ctl.reset();
+    bringUp();
+    ctl.setVirtualTime(true);
+    ctl.setProbeNoise(false);
+    std::array<std::array<int, 4>, 3> seen{};
+    const std::array<std::uint8_t, 3> kinds{kVoltage, kCurrent, kIcc};
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        ASSERT_EQ(bulkOut(arm(0x0F, {kinds[k], kinds[k], kinds[k], kinds[k]}, 36)), Result::Ok);
+        ctl.advanceTime(5ms);
+        const Capture c = read();
+        ASSERT_EQ(c.sweepsFinished, 1);
+        for (std::size_t ch = 0; ch < 4; ++ch) {
+            ASSERT_EQ(c.samples[ch].size(), 4096u);
+            EXPECT_TRUE(std::all_of(c.samples[ch].begin(), c.samples[ch].end(),
+                                    [&](int v) { return v == c.samples[ch][0]; }));
+            seen[k][ch] = c.samples[ch][0];
+        }
+    }
+    // A few codes each (tens of mV, tens of mA), not all alike.
+    for (const auto& kind : seen) {
+        for (int v : kind) {
+            EXPECT_NE(v, 0);
+            EXPECT_LE(std::abs(v), 4);
+        }
+        EXPECT_NE(kind[0], kind[1]);
+    }
+    // Set from a test: 0.21 V is three voltage codes, -0.05 A four current codes below 0.
+    ctl.setScopeInputOffsets(1, 0.21, -0.05, 0.0);
+    ASSERT_EQ(bulkOut(arm(0x02, {kVoltage, kVoltage, kVoltage, kVoltage}, 36)), Result::Ok);
+    ctl.advanceTime(5ms);
+    EXPECT_EQ(read().samples[1].front(), 3);
+    ASSERT_EQ(bulkOut(arm(0x02, {kVoltage, kCurrent, kVoltage, kVoltage}, 36)), Result::Ok);
+    ctl.advanceTime(5ms);
+    EXPECT_EQ(read().samples[1].front(), -4);
 }
 
 TEST_F(ScopeTest, QuarterStepCurrentsShowTheStaircase)

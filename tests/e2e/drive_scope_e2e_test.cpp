@@ -92,6 +92,7 @@ TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
     pin(Pin::Enable, true); // the driver's outputs on
     pin(Pin::CwCcw, true);  // clockwise: the step count goes up
     pin(Pin::Mode0, true); // half step A: 2/16 of a cycle per edge
+    pin(Pin::Mode1, false); // (the first-run settings start in quarter step)
     clockAt("2k");
     button(1045)->click(); // stop the continuous clock of power on
     ASSERT_FALSE(button(1045)->isChecked());
@@ -184,6 +185,7 @@ TEST_F(ProgramOnBoard, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
 TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep)
 {
     board.setProbeNoise(false);
+    for (int ch = 0; ch < 4; ++ch) board.setScopeInputOffsets(ch, 0, 0, 0); // the model's exact levels
     openReady();
     // Quarter step, clockwise, 1.00 V: 1 A full scale on 0.2 ohm.
     pin(Pin::Enable, true);
@@ -209,6 +211,8 @@ TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep
     // CH2 and CH4 show the coil currents; the clock at 2 kHz: 16 edges a
     // cycle, about three cycles a sweep.
     type(1069, "1.00");
+    window->control<QComboBox>(1168)->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
+    window->control<QComboBox>(1170)->setCurrentIndex(0); // settings show currents there)
     window->control<QComboBox>(1169)->setCurrentIndex(1);
     window->control<QComboBox>(1171)->setCurrentIndex(1);
     clockAt("2k");

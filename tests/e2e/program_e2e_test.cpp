@@ -141,14 +141,12 @@ TEST_F(Program, MenuCommandsAnswerWhatIsAvailable)
     QTest::qWait(50);
     EXPECT_TRUE(writes().empty());
 
-    // Commands of features that have not been bound say so; none is silent.
-    for (int id : {CTQ5170xHWPDlg::ID_FILE_OPEN, CTQ5170xHWPDlg::ID_FILE_SAVE,
-                   CTQ5170xHWPDlg::ID_HELP_CALIBRATE}) {
-        messages.clear();
-        window->action(id)->trigger();
-        ASSERT_EQ(messages.shown().size(), 1u) << id;
-        EXPECT_NE(messages.shown()[0].text.find("not available yet"), std::string::npos);
-    }
+    // A command whose feature is not bound says so; none is silent.
+    window->hooks().openSettings = nullptr;
+    messages.clear();
+    window->action(CTQ5170xHWPDlg::ID_FILE_OPEN)->trigger();
+    ASSERT_EQ(messages.shown().size(), 1u);
+    EXPECT_NE(messages.shown()[0].text.find("not available yet"), std::string::npos);
     // A bound command runs its feature instead.
     int opened = 0;
     window->hooks().openSettings = [&] { ++opened; };

@@ -53,6 +53,7 @@ TEST(ScopeOnSimulatedBoard, RunDeliversFourWholeTracesAndStopKeepsThem)
     board.setBusTiming(false);
     board.setTimeoutLimit(200ms);
     board.setProbeNoise(false);
+    for (int ch = 0; ch < 4; ++ch) board.setScopeInputOffsets(ch, 0, 0, 0); // uncalibrated here: exact levels
     board.startFirmware();
     board.configureFpga();
 

@@ -1,0 +1,40 @@
+#pragma once
+// Oscilloscope calibration in the program: the calibration core wired to the
+// window (groups, status bar, messages), the drive (pins) and the link (the
+// steps run on the reader), and "init.clb" read at start and written at close.
+
+#include <memory>
+
+#include <QObject>
+#include <QTimer>
+
+#include "link/fpga_link.h"
+#include "scope/calibration.h"
+
+class CTQ5170xHWPDlg;
+
+namespace zelbo::app {
+
+class ProgramFeatures;
+
+class CalibrationFeature : public QObject {
+    Q_OBJECT
+public:
+    CalibrationFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features);
+    ~CalibrationFeature() override;
+
+    scope::Calibration& core() { return *core_; }
+
+    void start();          // CALIBRATE, Help > Oscilloscope > Calibrate
+    void loadFile();       // initialisation
+    bool saveFile();       // close; false (reported on stderr) when it cannot be written
+
+private:
+    CTQ5170xHWPDlg& window_;
+    ProgramFeatures& features_;
+    std::unique_ptr<scope::Calibration> core_;
+    std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_; // reader thread only
+    QTimer watchdog_;
+};
+
+} // namespace zelbo::app

@@ -1,0 +1,121 @@
+#include "app/settings_feature.h"
+
+#include <QFileDialog>
+#include <QtGlobal>
+
+#include "app/main_window.h"
+#include "app/program_features.h"
+#include "drive/drive_core.h"
+#include "drive/ui/drive_binder.h"
+#include "files/atomic_file.h"
+#include "files/data_folder.h"
+#include "scope/scope_core.h"
+#include "scope/ui/scope_binder.h"
+
+namespace zelbo::app {
+
+namespace {
+
+const QString kFilter = QStringLiteral("Settings File (*.set)");
+
+} // namespace
+
+SettingsFeature::SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features)
+    : QObject(nullptr), window_(window)
+{
+    files::SettingsHooks hooks;
+    hooks.boardReady = [&window] { return window.link().active(); };
+    hooks.refreshViews = [&features] {
+        features.drive().binder().refresh(drive::aspect::kAll);
+        features.scopeBinder().refreshFromCore();
+        features.showChannelColours();
+    };
+    hooks.modeChange = [&features] { features.rerunModeChange(); };
+    hooks.rerunPowerAndClock = [&window, &features] {
+        window.reapplyPowerState();
+        if (features.drive().core().clockRunning()) features.drive().startClock();
+        else features.drive().stopClock();
+    };
+    core_ = std::make_unique<files::SettingsCore>(features.drive().core(), features.scopeCore(), window.link(),
+                                                  std::move(hooks));
+
+    // First run: settings that show a moving drive at the first power-on.
+    std::string error;
+    const auto path = window.dataFolderPath() / files::kSettingsFileName;
+    if (!files::seedFile(path, files::formatSettings(files::defaultSettings()), &error))
+        qWarning("%s", error.c_str());
+}
+
+SettingsFeature::~SettingsFeature() = default;
+
+void SettingsFeature::setPrompts(Prompt savePath, Prompt openPath)
+{
+    savePrompt_ = std::move(savePath);
+    openPrompt_ = std::move(openPath);
+}
+
+QString SettingsFeature::askSavePath()
+{
+    if (savePrompt_) return savePrompt_();
+    QFileDialog dlg(&window_, tr("Save As"));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setNameFilter(kFilter);
+    dlg.setDefaultSuffix(QStringLiteral("set"));
+    dlg.selectFile(QStringLiteral("TQ5170"));
+    // Qt asks before overwriting by default.
+    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
+                                                                              : QString();
+}
+
+QString SettingsFeature::askOpenPath()
+{
+    if (openPrompt_) return openPrompt_();
+    QFileDialog dlg(&window_, tr("Open"));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setNameFilter(kFilter);
+    dlg.setDefaultSuffix(QStringLiteral("set"));
+    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
+                                                                              : QString();
+}
+
+void SettingsFeature::save()
+{
+    const QString path = askSavePath();
+    if (path.isEmpty()) return;
+    std::string error;
+    if (!core_->save(path.toStdString(), &error)) {
+        qWarning("%s", error.c_str());
+        window_.messages().show(files::kSettingsSaveFailed, "Error", MsgIcon::Warning);
+    }
+}
+
+void SettingsFeature::open()
+{
+    if (!window_.powerOn()) {
+        window_.messages().show(tr("Please power on software first.").toStdString(), kAppCaption,
+                                MsgIcon::Information);
+        return;
+    }
+    const QString path = askOpenPath();
+    if (!path.isEmpty()) load(path);
+}
+
+void SettingsFeature::loadDefault()
+{
+    load(QString::fromStdString((window_.dataFolderPath() / files::kSettingsFileName).string()));
+}
+
+files::SettingsLoadResult SettingsFeature::load(const QString& path)
+{
+    const files::SettingsLoadResult r = core_->load(path.toStdString());
+    if (!r.opened) {
+        window_.messages().show(files::kSettingsOpenFailed, kAppCaption, MsgIcon::None);
+        return r;
+    }
+    const std::string note = files::SettingsCore::incompleteText(r);
+    if (!note.empty()) window_.setStatusPaneText(0, QString::fromStdString(note));
+    return r;
+}
+
+} // namespace zelbo::app

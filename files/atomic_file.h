@@ -1,0 +1,23 @@
+#pragma once
+// Files that must never be left half-written: the bytes go to a temporary
+// file in the same folder, which is flushed and then renamed over the target.
+// A crash or a full disk leaves either the old file or the new one.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zelbo::files {
+
+// Writes `bytes` to `path` through a temporary file beside it. On failure the
+// old file (if any) is untouched, the temporary file is removed and `error`
+// says why.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string* error = nullptr);
+
+// Writes `bytes` to `path` only when nothing exists there yet (an existing
+// file, even one the user edited, is never replaced). True when the file is
+// there afterwards.
+bool seedFile(const std::filesystem::path& path, std::string_view bytes, std::string* error = nullptr);
+
+} // namespace zelbo::files

@@ -1,0 +1,183 @@
+#include "files/settings_file.h"
+
+#include <charconv>
+#include <climits>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "files/atomic_file.h"
+
+namespace zelbo::files {
+
+namespace {
+
+// The value lines' separators and comments, in file order.
+constexpr std::array<const char*, kSettingsValueLines> kComments{{
+    "\t :: Mode (0: Clk-In, 1: Para-In, 2: H-Bridge)",
+    "\t :: VCC",
+    "\t :: VREF",
+    "\t :: RNF Value",
+    "\t :: RNF Exchange Rate",
+    "\t :: MTH",
+    "\t:: Sampling Rate",
+    "\t :: Trigger State (0: Off, 1: On)",
+    "\t :: Trigger Level (Voltage)",
+    "\t :: Trigger Level (Current)",
+    "\t :: Triggered Channel",
+    "\t :: Clk-In Frequency",
+    "\t :: Clk-In Mode (0: Continuous, 1: Manual)",
+    "\t :: Clk-In Steps",
+    "\t :: Stop@ (0: L, 1: H)",
+    "\t :: [PS][Enable][Mode0][Mode1][CW/CCW] (0: L, 1: H)",
+    "\t :: CH1 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
+    "\t :: CH2 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
+    "\t :: CH3 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
+    "\t :: CH4 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
+    "\t\t:: Sec/Div",
+    "\t\t:: CH1 Value/Div",
+    "\t\t:: CH2 Value/Div",
+    "\t\t:: CH3 Value/Div",
+    "\t\t:: CH4 Value/Div",
+    "\t\t:: Max VREF Value",
+    "\t\t:: Step VREF Value",
+    "\t\t:: Min VREF Value",
+    "\t\t:: Max MTH Value",
+    "\t\t:: Step MTH Value",
+    "\t\t:: Min MTH Value",
+    "\t\t:: Max CLK Value",
+    "\t\t:: Step CLK Value",
+    "\t\t:: Min CLK Value",
+}};
+
+std::string_view trimEnd(std::string_view s)
+{
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+std::string formatSettings(const SettingsValues& v)
+{
+    std::array<std::string, kSettingsValueLines> values;
+    std::size_t i = 0;
+    values[i++] = std::to_string(v.mode);
+    values[i++] = v.vcc33 ? "3.3" : "5.0";
+    values[i++] = v.vref;
+    values[i++] = v.rnf;
+    values[i++] = v.rnfRate;
+    values[i++] = v.mth;
+    values[i++] = v.samplingRate;
+    values[i++] = std::to_string(v.triggerOn);
+    values[i++] = v.voltageLevel;
+    values[i++] = v.currentLevel;
+    values[i++] = std::to_string(v.triggerChannel);
+    values[i++] = v.clk;
+    values[i++] = std::to_string(v.clockManual);
+    values[i++] = v.steps;
+    values[i++] = std::to_string(v.stopHigh);
+    values[i++] = v.pins;
+    for (const ChannelSetting& c : v.channels)
+        values[i++] = std::to_string(c.source) + " - " + (c.outputB ? "B" : "A");
+    values[i++] = v.timeBase;
+    for (const std::string& t : v.valuePerDiv) values[i++] = t;
+    for (const auto& column : v.sweep)
+        for (const std::string& t : column) values[i++] = t;
+
+    std::string out = kSettingsHeader;
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        // A value never carries a line break or a tab of its own: either
+        // would shift every later line when the file is read back.
+        for (char c : values[n]) out += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+        out += kComments[n];
+        out += '\n';
+    }
+    return out;
+}
+
+std::vector<SettingsLine> parseSettings(std::string_view bytes)
+{
+    std::vector<SettingsLine> lines;
+    bool header = true;
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        if (header) {
+            if (line.find("----") != std::string_view::npos) header = false;
+            continue;
+        }
+        line = trimEnd(line);
+        if (line.empty()) continue;
+        const std::size_t tab = line.find('\t');
+        SettingsLine l;
+        l.value = std::string(trimEnd(line.substr(0, tab)));
+        if (tab != std::string_view::npos) l.comment = std::string(line.substr(tab + 1));
+        lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error)
+{
+    return writeFileAtomically(path, formatSettings(v), error);
+}
+
+bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLine>& lines)
+{
+    lines.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (in.bad()) return false;
+    lines = parseSettings(all.str());
+    return true;
+}
+
+int leadingInt(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long v = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > INT_MAX) {
+            v = INT_MAX;
+            break;
+        }
+    }
+    return static_cast<int>(negative ? -v : v);
+}
+
+SettingsValues defaultSettings()
+{
+    SettingsValues v;
+    v.mode = 0;
+    v.vcc33 = false;
+    v.vref = "1.00";
+    v.rnf = "0.20";
+    v.rnfRate = "1 / 5";
+    v.mth = "0.50";
+    v.samplingRate = "150 kHz";
+    v.triggerOn = 0;
+    v.voltageLevel = "0.000";
+    v.currentLevel = "0.000";
+    v.triggerChannel = 1;
+    v.clk = "2.00 k";
+    v.clockManual = 0;
+    v.steps = "1";
+    v.stopHigh = 0;
+    v.pins = "01111"; // ENABLE, MODE0, MODE1 (quarter step), CW; PS follows the power button
+    // The two winding currents on CH1 and CH3, the chopped B outputs on CH2 and CH4.
+    v.channels = {{{1, false}, {0, true}, {1, false}, {0, true}}};
+    v.timeBase = "2.5 ms";
+    v.valuePerDiv = {"500 mA", "10 V", "500 mA", "10 V"};
+    v.sweep = {{{"3.00", "0.01", "0.00"}, {"3.50", "0.01", "0.00"}, {"5.00 k", "10", "0"}}};
+    return v;
+}
+
+} // namespace zelbo::files

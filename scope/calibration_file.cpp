@@ -1,0 +1,65 @@
+#include "scope/calibration_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <locale>
+#include <sstream>
+
+#include "files/atomic_file.h"
+
+namespace zelbo::scope {
+
+std::string formatCalibration(const CalibrationOffsets& offsets)
+{
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    for (const auto* line : {&offsets.voltage, &offsets.current, &offsets.icc}) {
+        for (double v : *line) out << v << ' ';
+        out << '\n';
+    }
+    return out.str();
+}
+
+void parseCalibration(std::string_view bytes, CalibrationOffsets& offsets)
+{
+    std::array<std::array<double, kChannels>*, 3> lines{&offsets.voltage, &offsets.current, &offsets.icc};
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    for (auto* line : lines) {
+        if (bytes.empty()) return;
+        const std::size_t end = bytes.find('\n');
+        std::string_view text = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        for (std::size_t i = 0; i < kChannels; ++i) {
+            while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+            if (text.empty()) break;
+            std::size_t len = 0;
+            while (len < text.size() && !blank(text[len])) ++len;
+            const std::string_view field = text.substr(0, len);
+            text.remove_prefix(len);
+            double v = 0.0;
+            const char* first = field.data();
+            if (!field.empty() && field.front() == '+') ++first;
+            const auto [ptr, ec] = std::from_chars(first, field.data() + field.size(), v);
+            if (ec == std::errc() && ptr != first && std::isfinite(v)) (*line)[i] = v;
+        }
+    }
+}
+
+bool readCalibrationFile(const std::filesystem::path& path, CalibrationOffsets& offsets)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (in.bad()) return false;
+    parseCalibration(all.str(), offsets);
+    return true;
+}
+
+bool writeCalibrationFile(const std::filesystem::path& path, const CalibrationOffsets& offsets, std::string* error)
+{
+    return files::writeFileAtomically(path, formatCalibration(offsets), error);
+}
+
+} // namespace zelbo::scope

@@ -1,0 +1,396 @@
+// The settings file: its exact format, the tolerant reader, and loading
+// through the drive and oscilloscope cores (stage 1 always, stage 2 only with
+// the board ready).
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "drive/drive_core.h"
+#include "files/atomic_file.h"
+#include "files/settings_core.h"
+#include "files/settings_file.h"
+#include "scope/scope_core.h"
+#include "tests/drive/fake_port.h"
+
+namespace zelbo::files {
+namespace {
+
+namespace fs = std::filesystem;
+using drive::ColumnId;
+using drive::Limit;
+using drive::Pin;
+
+class QuietMessages final : public MessageService {
+public:
+    MsgAnswer show(const Message& m) override
+    {
+        shown.push_back(m.text);
+        return MsgAnswer::Ok;
+    }
+    std::vector<std::string> shown;
+};
+
+std::vector<std::string> splitLines(const std::string& s)
+{
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The lines of a formatted file with line `n` (1-based value line) replaced.
+std::string withValue(std::string text, int n, const std::string& value)
+{
+    auto lines = splitLines(text);
+    std::string& l = lines[static_cast<std::size_t>(n + 2)];
+    l = value + l.substr(l.find('\t'));
+    std::string out;
+    for (const auto& x : lines) out += x + "\n";
+    return out;
+}
+
+// Drive and scope cores on recording ports, as the program wires them.
+struct Bench {
+    drive::test::FakePort port;
+    QuietMessages messages;
+    drive::DriveCore drive{port, messages};
+    scope::ScopeCore scope{port};
+    bool ready = false;
+    int modeChanges = 0, powerReruns = 0, refreshes = 0;
+    SettingsCore core{drive, scope, port, hooks()};
+
+    Bench()
+    {
+        drive.reset();
+        scope.applyDefaults();
+        port.ops.clear();
+    }
+    SettingsHooks hooks()
+    {
+        SettingsHooks h;
+        h.boardReady = [this] { return ready; };
+        h.refreshViews = [this] { ++refreshes; };
+        h.modeChange = [this] {
+            ++modeChanges;
+            port.ops.push_back("ModeChange");
+        };
+        h.rerunPowerAndClock = [this] {
+            ++powerReruns;
+            port.ops.push_back("Power");
+        };
+        return h;
+    }
+    SettingsLoadResult load(const std::string& text) { return core.apply(parseSettings(text)); }
+};
+
+// A set-up away from every default.
+void changeEverything(Bench& b)
+{
+    b.drive.loadVcc(drive::Vcc::V3_3);
+    b.drive.setLimitText(ColumnId::Vref, Limit::Max, "2.50");
+    b.drive.commitLimit(ColumnId::Vref, Limit::Max);
+    b.drive.setLimitText(ColumnId::Clk, Limit::Max, "5.00 k");
+    b.drive.commitLimit(ColumnId::Clk, Limit::Max);
+    b.drive.setValueText(ColumnId::Vref, "1.25");
+    b.drive.commitValue(ColumnId::Vref);
+    b.drive.setValueText(ColumnId::Mth, "0.75");
+    b.drive.commitValue(ColumnId::Mth);
+    b.drive.setValueText(ColumnId::Clk, "2.5k");
+    b.drive.commitValue(ColumnId::Clk);
+    b.drive.setRnfText("0.33");
+    b.drive.commitRnf();
+    b.drive.setRateIndex(7);
+    b.drive.setManual(true);
+    b.drive.editSteps("250");
+    b.drive.setStopHigh(true);
+    b.drive.loadPinStateText("10110");
+    b.scope.setSamplingRate(9);
+    b.scope.setTimeBase(8);
+    b.scope.setSource(0, scope::Source::Current);
+    b.scope.setOutput(0, 1);
+    b.scope.setSource(1, scope::Source::Icc);
+    b.scope.setSource(2, scope::Source::Current);
+    b.scope.setValuePerDiv(0, 2);
+    b.scope.setValuePerDiv(3, 4);
+    b.scope.setTriggerChannel(2);
+    b.scope.setTriggerOn(true);
+    b.scope.setVoltageLevelText("1.500");
+    b.scope.setCurrentLevelText("-0.250");
+}
+
+TEST(SettingsFormat, WritesTheHeaderAndEveryLineExactly)
+{
+    const auto lines = splitLines(formatSettings(defaultSettings()));
+    ASSERT_EQ(lines.size(), 3u + kSettingsValueLines);
+    EXPECT_EQ(lines[0], "TQ5170x Evaluation Software");
+    EXPECT_EQ(lines[1], "Evaluation Settings");
+    EXPECT_EQ(lines[2], "-----");
+    EXPECT_EQ(lines[3], "0\t :: Mode (0: Clk-In, 1: Para-In, 2: H-Bridge)");
+    EXPECT_EQ(lines[4], "5.0\t :: VCC");
+    EXPECT_EQ(lines[7], "1 / 5\t :: RNF Exchange Rate");
+    EXPECT_EQ(lines[9], "150 kHz\t:: Sampling Rate");
+    EXPECT_EQ(lines[18], "01111\t :: [PS][Enable][Mode0][Mode1][CW/CCW] (0: L, 1: H)");
+    EXPECT_EQ(lines[20], "0 - B\t :: CH2 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)");
+    EXPECT_EQ(lines[23], "2.5 ms\t\t:: Sec/Div");
+    EXPECT_EQ(lines[36], "0\t\t:: Min CLK Value");
+
+    SettingsValues v = defaultSettings();
+    v.vcc33 = true;
+    v.vref = "1.00\nx\ty"; // a field text can never break the line structure
+    const auto odd = splitLines(formatSettings(v));
+    ASSERT_EQ(odd.size(), 3u + kSettingsValueLines);
+    EXPECT_EQ(odd[4], "3.3\t :: VCC");
+    EXPECT_EQ(odd[5], "1.00 x y\t :: VREF");
+}
+
+TEST(SettingsFormat, ReaderToleratesWindowsFilesEditorsAndOddBytes)
+{
+    const std::string unix = formatSettings(defaultSettings());
+    std::string windows;
+    for (char c : unix) {
+        if (c == '\n') windows += "\r\n";
+        else windows += c;
+    }
+    const auto a = parseSettings(unix);
+    const auto b = parseSettings(windows);
+    ASSERT_EQ(a.size(), static_cast<std::size_t>(kSettingsValueLines));
+    ASSERT_EQ(b.size(), a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].value, b[i].value) << i;
+        EXPECT_EQ(a[i].comment, b[i].comment) << i;
+    }
+    EXPECT_EQ(a[6].value, "150 kHz");
+    EXPECT_EQ(a[6].comment, ":: Sampling Rate");
+
+    // Header of any length up to a line holding "----"; trailing blanks,
+    // blank lines, comments in another code page, a line without a tab.
+    const auto c = parseSettings("my own title\n== ---- ==\n1.00 \t\xE9t\xE9 \xB0\r\n\r\n\n0.5\n");
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].value, "1.00");
+    EXPECT_EQ(c[0].comment, "\xE9t\xE9 \xB0");
+    EXPECT_EQ(c[1].value, "0.5");
+    // No header end: no values.
+    EXPECT_TRUE(parseSettings("0\t :: Mode\n5.0\t :: VCC\n").empty());
+}
+
+TEST(SettingsCore, SavedSetUpComesBackInFreshCores)
+{
+    Bench a;
+    changeEverything(a);
+    const fs::path dir = fs::temp_directory_path() / ("zelbo_settings_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "bench.set";
+    ASSERT_TRUE(a.core.save(file));
+
+    Bench b;
+    const SettingsLoadResult r = b.core.load(file);
+    EXPECT_TRUE(r.opened);
+    EXPECT_EQ(r.valueLines, kSettingsValueLines);
+    EXPECT_EQ(r.missingLine, 0);
+    EXPECT_FALSE(r.stage2); // the board is not ready
+    EXPECT_EQ(b.refreshes, 1);
+
+    SettingsValues x = a.core.collect();
+    const SettingsValues y = b.core.collect();
+    // Value/div waits for the board: it is sent with stage 2 only.
+    EXPECT_NE(x.valuePerDiv, y.valuePerDiv);
+    x.valuePerDiv = y.valuePerDiv;
+    EXPECT_EQ(formatSettings(x), formatSettings(y));
+    // The state behind the texts, not only the texts.
+    EXPECT_EQ(b.drive.vcc(), drive::Vcc::V3_3);
+    EXPECT_DOUBLE_EQ(b.drive.vref(), 1.25);
+    EXPECT_DOUBLE_EQ(b.drive.clockFrequency(), 2500.0);
+    EXPECT_EQ(b.drive.rateIndex(), 7);
+    EXPECT_TRUE(b.drive.manual());
+    EXPECT_EQ(b.drive.stepsText(), "250");
+    EXPECT_TRUE(b.drive.stopHigh());
+    EXPECT_EQ(b.drive.pinStateText(), "10110");
+    EXPECT_EQ(b.drive.column(ColumnId::Vref).limitText(Limit::Max), "2.50");
+    EXPECT_EQ(b.scope.samplingRateIndex(), 9);
+    EXPECT_EQ(b.scope.timeBaseIndex(), 8);
+    EXPECT_EQ(b.scope.source(0), scope::Source::Current);
+    EXPECT_EQ(b.scope.output(0), 1);
+    EXPECT_DOUBLE_EQ(b.scope.directionSign(0), -1.0);
+    EXPECT_EQ(b.scope.source(1), scope::Source::Icc);
+    EXPECT_EQ(b.scope.triggerChannel(), 2);
+    EXPECT_TRUE(b.scope.triggerOn());
+    EXPECT_EQ(b.scope.voltageLevelText(), "1.500");
+
+    // With the board ready the value/div lines are used too.
+    Bench c;
+    c.ready = true;
+    EXPECT_TRUE(c.core.load(file).stage2);
+    EXPECT_EQ(formatSettings(c.core.collect()), formatSettings(a.core.collect()));
+
+    fs::remove_all(dir);
+}
+
+TEST(SettingsCore, ValueRulesOfSingleLines)
+{
+    const std::string base = formatSettings(defaultSettings());
+    Bench b;
+
+    b.load(withValue(base, 2, "3.3"));
+    EXPECT_EQ(b.drive.vcc(), drive::Vcc::V3_3);
+    for (const char* other : {"3.30", "5.0", "junk", ""}) {
+        b.load(withValue(base, 2, "3.3"));
+        b.load(withValue(base, 2, other));
+        EXPECT_EQ(b.drive.vcc(), drive::Vcc::V5_0) << other;
+    }
+
+    // Rate: only an exact table text selects the divisor; the text is shown.
+    b.drive.setRateIndex(2);
+    b.load(withValue(base, 5, "1/5"));
+    EXPECT_EQ(b.drive.rateText(), "1/5");
+    EXPECT_EQ(b.drive.rateIndex(), 2);
+    b.load(withValue(base, 5, "1 / 5"));
+    EXPECT_EQ(b.drive.rateDivisor(), 5);
+
+    // Pins: exactly five characters, each digit above 0 is High.
+    b.load(withValue(base, 16, "10201"));
+    EXPECT_EQ(b.drive.pinStateText(), "10101");
+    b.load(withValue(base, 16, "1111"));
+    EXPECT_EQ(b.drive.pinStateText(), "10101");
+
+    // Channels: "2 - B" is ICC; "1 - B" a current on the B output, read with
+    // the opposite sign; "1" alone a current on the A output.
+    std::string ch = withValue(withValue(base, 17, "2 - B"), 18, "1 - B");
+    b.load(ch);
+    EXPECT_EQ(b.scope.source(0), scope::Source::Icc);
+    EXPECT_EQ(b.scope.source(1), scope::Source::Current);
+    EXPECT_EQ(b.scope.output(1), 1);
+    EXPECT_DOUBLE_EQ(b.scope.directionSign(1), -1.0);
+    b.load(withValue(base, 18, "1"));
+    EXPECT_EQ(b.scope.source(1), scope::Source::Current);
+    EXPECT_EQ(b.scope.output(1), 0);
+    EXPECT_DOUBLE_EQ(b.scope.directionSign(1), 1.0);
+    // A trigger channel outside 1..4 stays inside the range.
+    b.load(withValue(base, 11, "9"));
+    EXPECT_EQ(b.scope.triggerChannel(), 3);
+}
+
+TEST(SettingsCore, CommentsDoNotMatterButPositionsDo)
+{
+    const std::string base = formatSettings(defaultSettings());
+    std::string edited;
+    for (const auto& l : splitLines(base)) {
+        const auto tab = l.find('\t');
+        edited += (tab == std::string::npos ? l : l.substr(0, tab) + "\t whatever I like") + "\n";
+    }
+    Bench a, b;
+    a.load(base);
+    b.load(edited);
+    EXPECT_EQ(formatSettings(a.core.collect()), formatSettings(b.core.collect()));
+
+    // VREF (line 3) and MTH (line 6) swapped: each takes the other's meaning.
+    Bench c;
+    c.load(withValue(withValue(base, 3, "0.50"), 6, "1.00"));
+    EXPECT_EQ(c.drive.column(ColumnId::Vref).valueText(), "0.50");
+    EXPECT_EQ(c.drive.column(ColumnId::Mth).valueText(), "1.00");
+}
+
+TEST(SettingsCore, ShortFilesStopAtTheFirstMissingLine)
+{
+    const auto all = splitLines(formatSettings(defaultSettings()));
+    auto firstLines = [&](int n) {
+        std::string s;
+        for (int i = 0; i < 3 + n; ++i) s += all[static_cast<std::size_t>(i)] + "\n";
+        return s;
+    };
+
+    // 25 lines: everything but the sweep block; the limits stay.
+    Bench a;
+    a.drive.setLimitText(ColumnId::Vref, Limit::Max, "2.00");
+    a.drive.commitLimit(ColumnId::Vref, Limit::Max);
+    a.ready = true;
+    SettingsLoadResult r = a.load(firstLines(25));
+    EXPECT_EQ(r.missingLine, 0);
+    EXPECT_TRUE(r.stage2);
+    EXPECT_EQ(a.drive.column(ColumnId::Vref).limitText(Limit::Max), "2.00");
+    EXPECT_EQ(a.drive.column(ColumnId::Vref).valueText(), "1.00");
+    EXPECT_EQ(a.scope.valuePerDivIndex(1), 6); // "10 V", applied by stage 2
+
+    // 20 lines: mode and supply only, nothing sent, and the reason reported.
+    Bench b;
+    b.ready = true;
+    b.drive.loadValueText(ColumnId::Vref, "2.22");
+    r = b.load(withValue(firstLines(20), 2, "3.3"));
+    EXPECT_EQ(r.missingLine, 21);
+    EXPECT_FALSE(r.stage2);
+    EXPECT_EQ(b.drive.vcc(), drive::Vcc::V3_3);
+    EXPECT_EQ(b.drive.column(ColumnId::Vref).valueText(), "2.22");
+    EXPECT_EQ(b.modeChanges, 0);
+    EXPECT_NE(SettingsCore::incompleteText(r).find("line 21"), std::string::npos);
+
+    // 33 lines: the sweep block is wanted but the CLK column is cut short.
+    Bench c;
+    c.drive.loadValueText(ColumnId::Vref, "2.22");
+    r = c.load(firstLines(33));
+    EXPECT_EQ(r.missingLine, 34);
+    EXPECT_EQ(c.drive.column(ColumnId::Vref).valueText(), "2.22");
+
+    EXPECT_FALSE(Bench().core.load("/nonexistent/zelbo.set").opened);
+}
+
+TEST(SettingsCore, StageTwoSendsTheSetUpInOrder)
+{
+    Bench b;
+    b.ready = true;
+    SettingsValues v = defaultSettings();
+    v.samplingRate = "1 MHz"; // divider 36
+    v.pins = "11001";
+    b.load(formatSettings(v));
+    const auto& ops = b.port.ops;
+    auto at = [&](const std::string& op, std::size_t from = 0) {
+        for (std::size_t i = from; i < ops.size(); ++i)
+            if (ops[i] == op) return i;
+        ADD_FAILURE() << op << " missing";
+        return ops.size();
+    };
+    const std::size_t mode = at("ModeChange");
+    EXPECT_EQ(ops[mode + 1], "Pause(500)");
+    const std::size_t div = at("W(114,36,scope)", mode);
+    EXPECT_EQ(ops[div + 1], "W(115,0,scope)");
+    EXPECT_EQ(ops[div + 2], "W(116,255,scope)");
+    EXPECT_EQ(ops[div + 3], "W(117,15,scope)");
+    EXPECT_EQ(ops[div + 4], "Pause(50)");
+    // The five pins, PS first, 20 ms apart: PS at 2500 (5 V supply), ENABLE at 0.
+    const std::size_t ps = at("W(34,196)", div);
+    EXPECT_EQ(ops[ps + 1], "W(35,9)");
+    const std::size_t reg104 = at("W(104,1)", ps);
+    const std::size_t power = at("Power", reg104);
+    const std::size_t wait = at("Wait", power);
+    EXPECT_EQ(ops[wait - 1], "Pause(50)");
+    // Then VREF, MTH and CLK committed again, each followed by 50 ms.
+    EXPECT_EQ(ops.back(), "Pause(50)");
+    EXPECT_EQ(b.powerReruns, 1);
+}
+
+TEST(AtomicFile, FailedWritesLeaveNothingBehindAndSeedingNeverReplaces)
+{
+    const fs::path dir = fs::temp_directory_path() / ("zelbo_atomic_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(dir / "missing" / "x.set", "abc", &error));
+    EXPECT_FALSE(error.empty());
+
+    const fs::path f = dir / "x.set";
+    ASSERT_TRUE(writeFileAtomically(f, "old"));
+    ASSERT_TRUE(writeFileAtomically(f, "new"));
+    EXPECT_TRUE(seedFile(f, "seed"));
+    std::ifstream in(f);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "new");
+    EXPECT_TRUE(seedFile(dir / "y.set", "seed"));
+    EXPECT_TRUE(fs::exists(dir / "y.set"));
+    // No temporary files stay in the folder.
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
+    EXPECT_EQ(n, 2);
+    fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace zelbo::files
