@@ -52,6 +52,7 @@ protected:
     void quarterStepCoils()
     {
         board.setProbeNoise(false);
+        for (int ch = 0; ch < 4; ++ch) board.setScopeInputOffsets(ch, 0, 0, 0); // exact levels, uncalibrated
         openReady();
         if (HasFatalFailure()) return;
         pin(Pin::Enable, true);
@@ -60,6 +61,8 @@ protected:
         pin(Pin::Mode1, true);
         clickPower();
         type(1069, "1.00");
+        window->control<QComboBox>(1168)->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
+        window->control<QComboBox>(1170)->setCurrentIndex(0); // settings show currents there)
         window->control<QComboBox>(1169)->setCurrentIndex(1);
         window->control<QComboBox>(1171)->setCurrentIndex(1);
         type(1165, "100k");
