@@ -20,16 +20,30 @@ void setError(std::string* error, const std::string& what, int err)
     if (error) *error = what + ": " + std::strerror(err);
 }
 
-// Writes all of `bytes` to a fresh temporary file beside `path`; returns its
-// path, or an empty path on failure (nothing left behind).
-fs::path writeTemporary(const fs::path& path, std::string_view bytes, std::string* error)
+// A fresh temporary file beside `path`, open for writing; -1 on failure.
+int openTemporary(const fs::path& path, fs::path& name, std::string* error)
 {
     std::string templ = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(templ.data());
     if (fd < 0) {
         setError(error, "cannot create a temporary file for " + path.string(), errno);
-        return {};
+        return -1;
     }
+    // mkstemp makes the file private; the result keeps the mode of the file
+    // it replaces, or gets the usual one for a document.
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+    name = templ;
+    return fd;
+}
+
+// Writes all of `bytes` to a fresh temporary file beside `path`; returns its
+// path, or an empty path on failure (nothing left behind).
+fs::path writeTemporary(const fs::path& path, std::string_view bytes, std::string* error)
+{
+    fs::path name;
+    const int fd = openTemporary(path, name, error);
+    if (fd < 0) return {};
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     int err = 0;
@@ -47,12 +61,10 @@ fs::path writeTemporary(const fs::path& path, std::string_view bytes, std::strin
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0) {
         setError(error, "cannot write " + path.string(), err);
-        ::unlink(templ.c_str());
+        ::unlink(name.c_str());
         return {};
     }
-    // mkstemp makes the file private; a settings file is an ordinary document.
-    ::chmod(templ.c_str(), 0644);
-    return templ;
+    return name;
 }
 
 } // namespace
@@ -64,6 +76,30 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
         setError(error, "cannot replace " + path.string(), errno);
         ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+fs::path createTemporaryBeside(const fs::path& path, std::string* error)
+{
+    fs::path name;
+    const int fd = openTemporary(path, name, error);
+    if (fd < 0) return {};
+    ::close(fd);
+    return name;
+}
+
+bool replaceWithTemporary(const fs::path& temporary, const fs::path& path, std::string* error)
+{
+    int err = 0;
+    const int fd = ::open(temporary.c_str(), O_RDONLY);
+    if (fd < 0 || ::fsync(fd) != 0) err = errno;
+    if (fd >= 0) ::close(fd);
+    if (err == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) err = errno;
+    if (err != 0) {
+        setError(error, "cannot replace " + path.string(), err);
+        ::unlink(temporary.c_str());
         return false;
     }
     return true;

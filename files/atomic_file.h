@@ -15,6 +15,15 @@ namespace zelbo::files {
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr);
 
+// For writers that create the file themselves (a library given a file name):
+// an empty temporary file beside `path`, with the mode of the file it will
+// replace (or 0644); empty with `error` set when it cannot be made.
+std::filesystem::path createTemporaryBeside(const std::filesystem::path& path, std::string* error = nullptr);
+// Flushes `temporary` to disk and renames it over `path`. On failure the
+// temporary file is removed and the old file stays.
+bool replaceWithTemporary(const std::filesystem::path& temporary, const std::filesystem::path& path,
+                          std::string* error = nullptr);
+
 // Writes `bytes` to `path` only when nothing exists there yet (an existing
 // file, even one the user edited, is never replaced). True when the file is
 // there afterwards.

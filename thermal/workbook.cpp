@@ -6,9 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <xlsxwriter.h>
 
@@ -24,44 +21,6 @@ const char* const kHeadings[4] = {"Time (mins)", "Io (mA)", "Temp (C)", "Vf (mV)
 void setError(std::string* error, std::string text)
 {
     if (error) *error = std::move(text);
-}
-
-// A temporary file beside `path`, created empty; its name, or "" on failure.
-std::string makeTemporaryBeside(const std::string& path, std::string* error)
-{
-    std::string name = path + ".XXXXXX";
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    const int fd = ::mkstemp(buf.data());
-    if (fd < 0) {
-        setError(error, std::strerror(errno));
-        return {};
-    }
-    // mkstemp makes the file private; the result gets the mode of the file it
-    // replaces, or the usual one for a document.
-    struct stat st {};
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    ::close(fd);
-    return std::string(buf.data());
-}
-
-bool syncFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool renameOver(const std::string& from, const std::string& to, std::string* error)
-{
-    if (!syncFile(from) || std::rename(from.c_str(), to.c_str()) != 0) {
-        setError(error, std::strerror(errno));
-        std::remove(from.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -92,7 +51,7 @@ std::string sheetNameFor(const std::string& chipName)
 bool writeWorkbook(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
                    std::string* error)
 {
-    const std::string tmp = makeTemporaryBeside(path, error);
+    const std::string tmp = files::createTemporaryBeside(path, error).string();
     if (tmp.empty()) return false;
 
     lxw_workbook* wb = workbook_new(tmp.c_str());
@@ -144,7 +103,7 @@ bool writeWorkbook(const std::string& path, const std::string& chipName, const s
         std::remove(tmp.c_str());
         return false;
     }
-    return renameOver(tmp, path, error);
+    return files::replaceWithTemporary(tmp, path, error);
 }
 
 std::string logCsvText(const std::string& chipName, const std::vector<LogRow>& rows)
@@ -168,26 +127,6 @@ bool writeLogCsv(const std::string& path, const std::string& chipName, const std
                  std::string* error)
 {
     return writeFileAtomically(path, logCsvText(chipName, rows), error);
-}
-
-bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error)
-{
-    const std::string tmp = makeTemporaryBeside(path, error);
-    if (tmp.empty()) return false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(tmp.c_str(), "wb"), &std::fclose);
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() ||
-        std::fflush(f.get()) != 0) {
-        setError(error, std::strerror(errno));
-        f.reset();
-        std::remove(tmp.c_str());
-        return false;
-    }
-    if (std::fclose(f.release()) != 0) {
-        setError(error, std::strerror(errno));
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return renameOver(tmp, path, error);
 }
 
 } // namespace zelbo::thermal

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/atomic_file.h"
 #include "thermal/monitor.h"
 
 namespace zelbo::thermal {
@@ -31,7 +32,8 @@ std::string csvPathFor(const std::string& workbookPath);
 bool writeLogCsv(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
                  std::string* error);
 
-// Writes `bytes` to `path` through a temporary file in the same folder.
-bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+// Step lists and the CSV log are written through a temporary file beside
+// the target.
+using files::writeFileAtomically;
 
 } // namespace zelbo::thermal

@@ -122,29 +122,4 @@ std::string sweepJson(const ExportSweep& sweep)
     return out;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string* error)
-{
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path tmp = target;
-    tmp += ".tmp";
-    auto fail = [&](const std::string& why) {
-        std::error_code ec;
-        fs::remove(tmp, ec);
-        if (error) *error = why;
-        return false;
-    };
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot create the file");
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) return fail("cannot write the file (is the disk full?)");
-    }
-    std::error_code ec;
-    fs::rename(tmp, target, ec);
-    if (ec) return fail(ec.message());
-    return true;
-}
-
 } // namespace zelbo::scope

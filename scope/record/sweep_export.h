@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "files/atomic_file.h"
+
 namespace zelbo::scope {
 
 struct ExportChannel {
@@ -34,9 +36,8 @@ std::pair<std::string, double> timeUnitOf(const std::string& timeBase);
 std::string sweepCsv(const ExportSweep& sweep);
 std::string sweepJson(const ExportSweep& sweep);
 
-// Writes `text` to `path` through a temporary file beside it. False with
-// `error` set when it could not; the target is then untouched.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string* error);
+// Exports are written through a temporary file beside the target.
+using files::writeFileAtomically;
 
 // Shortest text that reads back as exactly `v`.
 std::string formatNumber(double v);

@@ -326,7 +326,7 @@ TEST(Export, CsvHasTimeInTheTimeBaseUnitAndValuesThatReadBackExactly)
     EXPECT_NE(json.find("\"label\": \"coil,1\""), std::string::npos);
 }
 
-TEST(Export, FailedSaveLeavesTheEarlierFileWhole)
+TEST(Export, SaveReplacesTheFileWholeAndAFailedOneSaysSo)
 {
     TempDir dir;
     const std::string path = (dir.path / "sweep.csv").string();
@@ -337,12 +337,17 @@ TEST(Export, FailedSaveLeavesTheEarlierFileWhole)
     std::string got;
     std::getline(in, got);
     EXPECT_EQ(got, "second");
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
-    // A folder in the way of the temporary file: the save fails and says so.
-    fs::create_directories(path + ".tmp");
-    EXPECT_FALSE(writeFileAtomically(path, "third\n", &error));
+    // Nothing but the file is left in the folder.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path)) ++entries;
+    EXPECT_EQ(entries, 1);
+    // A folder in the file's place: the save fails, says so, and the folder stays.
+    const std::string blocked = (dir.path / "blocked.csv").string();
+    fs::create_directories(blocked);
+    EXPECT_FALSE(writeFileAtomically(blocked, "third\n", &error));
     EXPECT_FALSE(error.empty());
-    std::ifstream again(path);
-    std::getline(again, got);
-    EXPECT_EQ(got, "second");
+    EXPECT_TRUE(fs::is_directory(blocked));
+    entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path)) ++entries;
+    EXPECT_EQ(entries, 2);
 }
