@@ -19,6 +19,7 @@ constexpr std::uint8_t kMode1Low = 40, kEnableLow = 36, kCwLow = 32, kMode0Low =
 void PatternSequencer::reset()
 {
     memory_.fill(0);
+    rowsApplied_ = 0;
     state_ = State::Idle;
     nextNs_ = kNever;
     pausedLeftNs_ = 0;
@@ -135,6 +136,7 @@ void PatternSequencer::write(std::uint8_t reg, std::uint8_t value) { fpga_.seque
 
 void PatternSequencer::apply(std::size_t record)
 {
+    ++rowsApplied_;
     const std::uint8_t* r = memory_.data() + record * kRecordSize;
     const std::uint32_t refs = r[2] | r[3] << 8 | std::uint32_t(r[4]) << 16;
     auto load = [&](std::uint8_t low, std::uint8_t channel, std::uint16_t code) {

@@ -58,6 +58,8 @@ public:
     bool running() const { return state_ == State::Running; }
     bool paused() const { return state_ == State::Paused; }
     std::int16_t currentRow() const { return row_; }
+    // Records applied since the FPGA was configured, over every run and cycle.
+    std::uint64_t rowsApplied() const { return rowsApplied_; }
 
 private:
     enum class State { Idle, Running, Paused };
@@ -78,6 +80,7 @@ private:
     std::int16_t row_ = 0;
     std::uint8_t latchedHigh_ = 0;
     bool inReset_ = false;
+    std::uint64_t rowsApplied_ = 0;
 };
 
 } // namespace simboard

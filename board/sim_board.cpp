@@ -11,6 +11,7 @@
 #include "board/event_log.h"
 #include "board/fpga.h"
 #include "board/fx2.h"
+#include "board/pattern_sequencer.h"
 #include "board/scope_front_end.h"
 #include "board/sim_board_test.h"
 #include "board/stepper_dut.h"
@@ -567,6 +568,11 @@ DutState Control::dut() const
 ScopeState Control::scope() const
 {
     return WITH({ return d.fpga.scope().state(); });
+}
+
+std::uint64_t Control::sequenceRowsApplied() const
+{
+    return WITH({ return d.fpga.sequencer().rowsApplied(); });
 }
 
 ThermalState Control::thermal() const

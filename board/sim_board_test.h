@@ -196,6 +196,8 @@ public:
     DutState dut() const;
     ScopeState scope() const;
     ThermalState thermal() const;
+    // Pattern-sequencer records applied since the FPGA was configured.
+    std::uint64_t sequenceRowsApplied() const;
 
     // The ordered event log (the most recent 262144 events).
     std::vector<LogEvent> log() const;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "common/file_bytes.h"
+
 namespace zelbo::drive::sequence {
 
 std::string saveCsv(const SequenceTable& table)
@@ -67,6 +69,29 @@ CsvLoad loadCsv(std::string_view text, SequenceTable& table)
         ++result.rows;
     }
     return result;
+}
+
+CsvFileLoad loadCsvFile(const std::filesystem::path& path, SequenceTable& table)
+{
+    CsvFileLoad r;
+    const FileBytes file = readFileBytes(path, kCsvMaxBytes);
+    if (!file.ok) return r;
+    r.opened = true;
+    SequenceTable read;
+    static_cast<CsvLoad&>(r) = loadCsv(file.bytes, read);
+    // Text below the header that gave no row at all is not a sequence: say
+    // so and keep the table, rather than empty it without a word.
+    const std::string_view text = file.bytes;
+    const std::size_t body = text.find_first_of("\r\n");
+    const bool content = body != std::string_view::npos &&
+                         text.find_first_not_of(" \t\r\n", body) != std::string_view::npos;
+    if (r.rows == 0 && content) {
+        r.incomplete = true;
+        r.kept = true;
+        return r;
+    }
+    table = std::move(read);
+    return r;
 }
 
 } // namespace zelbo::drive::sequence

@@ -3,6 +3,7 @@
 // comma-terminated cells. Reading accepts LF, CR and CR-LF line ends and lines
 // with or without the trailing comma; it survives any bytes.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,13 @@ struct CsvLoad {
 };
 // Clears the table, then reads rows from the text (normalising every cell).
 CsvLoad loadCsv(std::string_view text, SequenceTable& table);
+
+// Far beyond 255 rows; only the start of a larger file is read.
+inline constexpr std::size_t kCsvMaxBytes = 4u << 20;
+struct CsvFileLoad : CsvLoad {
+    bool opened = false; // false: the file could not be read and the table is untouched
+    bool kept = false;   // nothing below the header was a row: incomplete, and the table is untouched
+};
+CsvFileLoad loadCsvFile(const std::filesystem::path& path, SequenceTable& table);
 
 } // namespace zelbo::drive::sequence

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "common/file_bytes.h"
 #include "files/atomic_file.h"
 
 namespace zelbo::files {
@@ -101,7 +102,9 @@ std::vector<SettingsLine> parseSettings(std::string_view bytes)
     std::vector<SettingsLine> lines;
     bool header = true;
     while (!bytes.empty()) {
-        const std::size_t end = bytes.find('\n');
+        // A lone CR ends a line too (old Mac files); the LF of a CR LF then
+        // gives a blank line, which is skipped.
+        const std::size_t end = bytes.find_first_of("\r\n");
         std::string_view line = bytes.substr(0, end);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
         if (header) {
@@ -127,12 +130,10 @@ bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& 
 bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLine>& lines)
 {
     lines.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad()) return false;
-    lines = parseSettings(all.str());
+    // A settings file is a few kilobytes; anything past the cap is not one.
+    const FileBytes file = readFileBytes(path, kSettingsMaxBytes);
+    if (!file.ok || file.cut) return false;
+    lines = parseSettings(file.bytes);
     return true;
 }
 

@@ -63,14 +63,16 @@ std::string formatSettings(const SettingsValues& v);
 // The value lines of a file's bytes. The header ends with the first line
 // that contains "----"; no such line, no values. Every further non-empty line
 // is one value line: the value is the text before its first tab (the whole
-// line when it has none), the comment what follows. A CR before the line end
-// and spaces or tabs ending the value or the comment are dropped, so files
+// line when it has none), the comment what follows. Lines end with LF, CR or
+// CR LF; spaces or tabs ending the value or the comment are dropped, so files
 // written on Windows or touched by an editor read the same; blank lines are
 // skipped. Any bytes are accepted: comments may be in any 8-bit code page.
 std::vector<SettingsLine> parseSettings(std::string_view bytes);
 
 // Whole-file helpers. write: atomically (the old file stays on failure).
-// read: false when the file cannot be opened or read.
+// read: false when the file cannot be opened or read, is not a plain file, or
+// is larger than kSettingsMaxBytes.
+inline constexpr std::size_t kSettingsMaxBytes = 4u << 20;
 bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error = nullptr);
 bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLine>& lines);
 

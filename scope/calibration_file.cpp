@@ -6,6 +6,7 @@
 #include <locale>
 #include <sstream>
 
+#include "common/file_bytes.h"
 #include "files/atomic_file.h"
 
 namespace zelbo::scope {
@@ -27,9 +28,12 @@ void parseCalibration(std::string_view bytes, CalibrationOffsets& offsets)
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     for (auto* line : lines) {
         if (bytes.empty()) return;
-        const std::size_t end = bytes.find('\n');
+        // Lines end with LF, CR or CR LF.
+        const std::size_t end = bytes.find_first_of("\r\n");
         std::string_view text = bytes.substr(0, end);
-        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        const bool crlf = end != std::string_view::npos && bytes[end] == '\r' && end + 1 < bytes.size() &&
+                          bytes[end + 1] == '\n';
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + (crlf ? 2 : 1));
         for (std::size_t i = 0; i < kChannels; ++i) {
             while (!text.empty() && blank(text.front())) text.remove_prefix(1);
             if (text.empty()) break;
@@ -41,19 +45,20 @@ void parseCalibration(std::string_view bytes, CalibrationOffsets& offsets)
             const char* first = field.data();
             if (!field.empty() && field.front() == '+') ++first;
             const auto [ptr, ec] = std::from_chars(first, field.data() + field.size(), v);
-            if (ec == std::errc() && ptr != first && std::isfinite(v)) (*line)[i] = v;
+            // The whole field must be the number: a damaged file must not
+            // pass its noise on as an offset.
+            const bool whole = ptr == field.data() + field.size();
+            if (ec == std::errc() && ptr != first && whole && std::isfinite(v)) (*line)[i] = v;
         }
     }
 }
 
 bool readCalibrationFile(const std::filesystem::path& path, CalibrationOffsets& offsets)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad()) return false;
-    parseCalibration(all.str(), offsets);
+    // Three short lines; the start of a larger file is all that is ever used.
+    const FileBytes file = readFileBytes(path, 1u << 20);
+    if (!file.ok) return false;
+    parseCalibration(file.bytes, offsets);
     return true;
 }
 

@@ -14,12 +14,13 @@ namespace zelbo::scope {
 
 std::string formatCalibration(const CalibrationOffsets& offsets);
 
-// Reads up to three lines into `offsets`. Line k, field i (fields are
+// Reads up to three lines (ending with LF, CR or CR LF) into `offsets`. Line k, field i (fields are
 // separated by blanks) sets that offset; a missing field, or one that is not
-// a finite number, leaves the offset as it was. Any bytes are accepted.
+// wholly a finite number, leaves the offset as it was. Any bytes are accepted.
 void parseCalibration(std::string_view bytes, CalibrationOffsets& offsets);
 
-// False when the file cannot be read (the offsets are then untouched).
+// False when the file cannot be read or is not a plain file (the offsets are
+// then untouched). Only the first MiB of a larger file is read.
 bool readCalibrationFile(const std::filesystem::path& path, CalibrationOffsets& offsets);
 // Atomically; false with `error` set when it cannot be written (the folder
 // is not created here). The old file stays on failure.

@@ -1,5 +1,7 @@
 #include "thermal/step_list.h"
 
+#include "common/file_bytes.h"
+
 namespace zelbo::thermal {
 
 std::string formatStepList(const std::vector<StepRow>& rows)
@@ -61,6 +63,14 @@ StepListRead parseStepList(std::string_view text)
                                    std::string(f[3]), std::string(f[4])});
     }
     return out;
+}
+
+bool readStepListFile(const std::filesystem::path& path, StepListRead& read)
+{
+    const FileBytes file = readFileBytes(path, 1u << 20);
+    if (!file.ok) return false;
+    read = parseStepList(file.bytes);
+    return true;
 }
 
 } // namespace zelbo::thermal

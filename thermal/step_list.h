@@ -2,6 +2,7 @@
 // The monitor's step list as a CSV file: one line per row, the five cells
 // (VREF, MTH, PS, MODE0, MODE1) each followed by a comma.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +23,9 @@ struct StepListRead {
 // Lines end with LF, CR or CR LF. Reading stops at the first bad line and
 // after 256 rows.
 StepListRead parseStepList(std::string_view text);
+
+// A step list is a few kilobytes; only the first MiB of a larger file is read.
+// False when the file cannot be read or is not a plain file.
+bool readStepListFile(const std::filesystem::path& path, StepListRead& read);
 
 } // namespace zelbo::thermal

@@ -27,7 +27,6 @@ namespace {
 constexpr const char* kFilter = "CSV File (*.csv)";
 constexpr const char* kFinishQuestion =
     "If you're finished with dynamic mode, motor function will be set using the main window settings. Proceed?";
-constexpr qint64 kMaxCsvBytes = 4 << 20; // far beyond 255 rows; a larger file is not a sequence
 
 // "%d" of the field's leading integer, kept within lo..hi.
 QString clampedInt(const QString& text, int lo, int hi)
@@ -314,13 +313,11 @@ void CDynamicDlg::fileSave()
 
 bool CDynamicDlg::loadFile(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    const CsvFileLoad r = loadCsvFile(path.toStdString(), table_);
+    if (!r.opened) {
         error("Unable to open .csv file");
         return false;
     }
-    const QByteArray bytes = f.read(kMaxCsvBytes);
-    const CsvLoad r = loadCsv(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), table_);
     refreshGrid();
     if (r.incomplete) error(kCsvIncomplete, "Warning");
     return !r.incomplete;

@@ -37,18 +37,7 @@ ChartView::ChartView(CChart& chart, QWidget* parent) : QWidget(parent), chart_(c
         chart_.scrollLater();
         changed();
     });
-    connect(&timer_, &QTimer::timeout, this, [this] { update(); });
     chart_.setLegendReserve(2 * kButtonW + 8);
-}
-
-void ChartView::startRefresh(int intervalMs)
-{
-    timer_.start(intervalMs);
-}
-
-void ChartView::stopRefresh()
-{
-    timer_.stop();
 }
 
 void ChartView::setScrollButtonsVisible(bool visible)

@@ -1,9 +1,8 @@
 #pragma once
 // The chart on screen: shows the chart's off-screen image, forwards mouse,
-// wheel and arrow keys to it, repaints every 100 ms while acquisition runs,
-// and carries the "<" / ">" scroll buttons under the plot.
+// wheel and arrow keys to it, repaints when the window's chart refresh asks
+// it to, and carries the "<" / ">" scroll buttons under the plot.
 
-#include <QTimer>
 #include <QWidget>
 
 class QToolButton;
@@ -18,10 +17,6 @@ public:
     explicit ChartView(CChart& chart, QWidget* parent = nullptr);
 
     CChart& chart() { return chart_; }
-    // Periodic full repaint (the chart reads the traces the reader thread swaps in).
-    void startRefresh(int intervalMs = 100);
-    void stopRefresh();
-    bool refreshing() const { return timer_.isActive(); }
     void setScrollButtonsVisible(bool visible);
     QToolButton* scrollEarlierButton() const { return earlier_; }
     QToolButton* scrollLaterButton() const { return later_; }
@@ -47,7 +42,6 @@ private:
     void changed();
 
     CChart& chart_;
-    QTimer timer_;
     QToolButton* earlier_ = nullptr;
     QToolButton* later_ = nullptr;
     int wheelRest_ = 0; // fine-grained wheel deltas not yet a whole notch

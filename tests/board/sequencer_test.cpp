@@ -95,6 +95,7 @@ TEST_F(SequencerTest, RowsSwitchAtTheirTimesOverCyclesThenTheRunEnds)
     EXPECT_EQ(row(), -1);
     ASSERT_EQ(others.size(), 1u);
     EXPECT_EQ(others[0][0], 0x05) << "PATTSTOP";
+    EXPECT_EQ(ctl.sequenceRowsApplied(), 6u) << "three rows, two cycles";
     const auto vref = loads(133, t0);
     const std::vector<std::pair<double, int>> expected = {{0, 1000}, {200, 1500}, {500, 2000},
                                                           {600, 1000}, {800, 1500}, {1100, 2000}};

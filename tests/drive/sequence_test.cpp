@@ -3,6 +3,9 @@
 #include "drive/sequence.h"
 #include "drive/sequence_csv.h"
 
+#include <fstream>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -149,6 +152,38 @@ TEST(SequenceCsv, SavedTablesReadBackWholeEvenWithEmptyCells)
     std::string many = "h,\n";
     for (int i = 0; i < 300; ++i) many += std::to_string(i) + ",1,1,1,HI,HI,HI,HI,HI,\n";
     EXPECT_EQ(loadCsv(many, back).rows, kRows);
+}
+
+TEST(SequenceCsv, AFileWithNoRowAtAllWarnsAndKeepsTheTable)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("zelbo_seq_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    SequenceTable t = tableOf({row("0", "1.50", "2.5k")});
+    auto put = [&](const char* name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return dir / name;
+    };
+    // Text that is not a sequence: warned about, the table as it was.
+    for (const std::string& text : {std::string("\x89PNG\r\n\x1a\n\0\0garbage"), std::string("a\nno commas here\n"),
+                                   std::string("h,\n1,2,3,\n")}) {
+        const CsvFileLoad r = loadCsvFile(put("x.csv", text), t);
+        EXPECT_TRUE(r.opened);
+        EXPECT_TRUE(r.incomplete && r.kept) << text;
+        EXPECT_EQ(t.cell(0, kVref), "1.50") << text;
+    }
+    // A header alone is an empty sequence; a folder cannot be opened.
+    EXPECT_FALSE(loadCsvFile(put("h.csv", "h,\n\n"), t).incomplete);
+    EXPECT_EQ(t.usedRows(), 0);
+    t = tableOf({row("0", "1.50", "2.5k")});
+    std::filesystem::create_directories(dir / "d.csv");
+    EXPECT_FALSE(loadCsvFile(dir / "d.csv", t).opened);
+    EXPECT_EQ(t.usedRows(), 1);
+    // Rows before a bad line replace the table, as before.
+    const CsvFileLoad part = loadCsvFile(put("p.csv", "h,\n5,1,1,1,HI,HI,HI,HI,HI,\n1,2\n"), t);
+    EXPECT_TRUE(part.incomplete);
+    EXPECT_FALSE(part.kept);
+    EXPECT_EQ(t.cell(0, kTime), "5");
+    std::filesystem::remove_all(dir);
 }
 
 // Records the port traffic of a run as text.

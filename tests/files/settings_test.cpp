@@ -173,6 +173,13 @@ TEST(SettingsFormat, ReaderToleratesWindowsFilesEditorsAndOddBytes)
     EXPECT_EQ(c[1].value, "0.5");
     // No header end: no values.
     EXPECT_TRUE(parseSettings("0\t :: Mode\n5.0\t :: VCC\n").empty());
+    // Old Mac line ends read like the others.
+    std::string mac = unix;
+    for (char& ch : mac)
+        if (ch == '\n') ch = '\r';
+    const auto m = parseSettings(mac);
+    ASSERT_EQ(m.size(), a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(m[i].value, a[i].value) << i;
 }
 
 TEST(SettingsCore, SavedSetUpComesBackInFreshCores)

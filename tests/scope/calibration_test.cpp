@@ -210,6 +210,15 @@ TEST(CalibrationFile, FormatAndTolerantReading)
     j.voltage = {1, 1, 1, 1};
     parseCalibration("junk nan inf   +0.25 9 9\n", j);
     EXPECT_EQ(j.voltage, (std::array<double, 4>{1, 1, 1, 0.25}));
+
+    // Noise that merely starts like a number is no offset; old Mac line
+    // ends still give three lines.
+    CalibrationOffsets d;
+    d.voltage = {1, 1, 1, 1};
+    parseCalibration("7\x93\x01 0.2V 1e 0.4\r0.5\r-0.5\r", d);
+    EXPECT_EQ(d.voltage, (std::array<double, 4>{1, 1, 1, 0.4}));
+    EXPECT_EQ(d.current[0], 0.5);
+    EXPECT_EQ(d.icc[0], -0.5);
 }
 
 TEST(CalibrationFile, WriteIsAtomicAndReportsFailure)
@@ -227,6 +236,11 @@ TEST(CalibrationFile, WriteIsAtomicAndReportsFailure)
     EXPECT_FALSE(writeCalibrationFile(dir / "gone" / "init.clb", o, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(readCalibrationFile(dir / "gone" / "init.clb", back));
+    // A folder in the file's place is refused and keeps the offsets.
+    fs::create_directories(dir / "folder" / "init.clb");
+    back.current = {9, 9, 9, 9};
+    EXPECT_FALSE(readCalibrationFile(dir / "folder" / "init.clb", back));
+    EXPECT_EQ(back.current[0], 9);
     fs::remove_all(dir);
 }
 

@@ -335,8 +335,6 @@ TEST(ChartViewTest, ForwardsMouseKeysWheelAndButtons)
 
     QTest::mouseDClick(&view, Qt::LeftButton, {}, a);
     EXPECT_TRUE(chart.startCursorOn());
-    view.startRefresh();
-    EXPECT_TRUE(view.refreshing());
 }
 
 TEST(ChannelDlgTest, PositionTextsAndNameLimit)

@@ -240,6 +240,13 @@ TEST_F(Thermal, StepListFilesRoundTripAndBadOnesSaySo)
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Incomplete CSV Settings"}));
     EXPECT_EQ(monitor()->rows()[0].vref, "0.7");
     EXPECT_TRUE(monitor()->rows()[1].vref.empty());
+    // A file of which no line is a row warns and keeps the list.
+    messages.clear();
+    std::ofstream(folder / "noise.csv", std::ios::binary) << "\x89PNG\r\n\x1a\n";
+    chosen = folder / "noise.csv";
+    monitor()->openList();
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Incomplete CSV Settings"}));
+    EXPECT_EQ(monitor()->rows()[0].vref, "0.7");
 
     messages.clear();
     chosen = folder / "missing.csv";

@@ -274,16 +274,16 @@ void CTJMonDlg::openList()
 {
     const QString path = chooser_(false, tr("Open"), kStepListFilter, QString());
     if (path.isEmpty()) return;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    StepListRead read;
+    if (!readStepListFile(path.toStdString(), read)) {
         messages().show("Unable to open .csv file", "Error", MsgIcon::Warning);
         return;
     }
-    // A step list is a few kilobytes; anything past 1 MiB is not one.
-    const QByteArray bytes = f.read(1 << 20);
-    const StepListRead read = parseStepList(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    grid_->clearCells();
-    setRows(read.rows);
+    // A file of which not one line was a row leaves the list as it was.
+    if (!read.rows.empty() || !read.incomplete) {
+        grid_->clearCells();
+        setRows(read.rows);
+    }
     if (read.incomplete) messages().show("Incomplete CSV Settings", "Warning", MsgIcon::Warning);
 }
 
