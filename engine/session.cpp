@@ -244,11 +244,21 @@ void Session::setPin(const std::string& name, bool high)
 void Session::commitColumn(drive::ColumnId id, double value, const char* name, const char* unit)
 {
     const drive::Column& c = drive_->column(id);
-    const double lo = c.min(), hi = c.max();
-    if (!std::isfinite(value) || value < lo - 1e-9 || value > hi + 1e-9)
-        throw std::invalid_argument(std::string(name) + " " + number(value) + " " + unit + " is out of range (" +
-                                    number(lo) + " to " + number(hi) + " " + unit + ").");
+    const double hi = c.spec().absoluteMax;
+    if (!std::isfinite(value) || value < 0 || value > hi + 1e-9)
+        throw std::invalid_argument(std::string(name) + " " + number(value) + " " + unit + " is out of range (0 to " +
+                                    number(hi) + " " + unit + ").");
     requireOpen();
+    // The column's MAX and MIN fields widen to take the value, as a user
+    // would widen them before typing it.
+    if (value > c.max()) {
+        drive_->setLimitText(id, drive::Limit::Max, number(value));
+        drive_->commitLimit(id, drive::Limit::Max);
+    }
+    if (value < c.min()) {
+        drive_->setLimitText(id, drive::Limit::Min, number(value));
+        drive_->commitLimit(id, drive::Limit::Min);
+    }
     drive_->setValueText(id, number(value));
     drive_->commitValue(id);
     engine_->waitWritesSent();
