@@ -392,6 +392,22 @@ double Session::tj(std::chrono::milliseconds timeout)
 
 // ---------------------------------------------------------------- oscilloscope
 
+void Session::setSource(int channel, const std::string& source, int output)
+{
+    if (channel < 0 || channel >= scope::kChannels)
+        throw std::invalid_argument("Channel must be 0 to 3, not " + std::to_string(channel) + ".");
+    scope::Source kind;
+    if (source == "V") kind = scope::Source::Voltage;
+    else if (source == "I") kind = scope::Source::Current;
+    else if (source == "ICC") kind = scope::Source::Icc;
+    else throw std::invalid_argument("Source must be \"V\", \"I\" or \"ICC\", not \"" + source + "\".");
+    if (output != 0 && output != 1) throw std::invalid_argument("Output must be 0 (A) or 1 (B).");
+    requireOpen();
+    scope_->setSource(channel, kind);
+    if (kind == scope::Source::Current) scope_->setOutput(channel, output);
+    engine_->waitWritesSent();
+}
+
 void Session::onSweep(const scope::SweepFrame& frame)
 {
     // Reader thread: copy only when a capture waits for this sweep.
@@ -426,7 +442,9 @@ Capture Session::capture(std::chrono::milliseconds timeout)
     requirePower("a capture");
     if (!scope_->running()) scope_->setRunning(true);
     std::unique_lock lock(mutex_);
-    wantSweepAfter_ = sweepIndex_;
+    // The sweep under way may have been armed before the last change of
+    // settings: the one after it is wholly the caller's.
+    wantSweepAfter_ = sweepIndex_ + 1;
     wantSweep_ = true;
     pendingReady_ = false;
     const bool got = changed_.wait_for(lock, timeout, [this] { return pendingReady_ || boardLost_; });

@@ -101,7 +101,10 @@ public:
     double tj(std::chrono::milliseconds timeout);
 
     // ---- oscilloscope ---------------------------------------------------------------
-    // The next whole sweep after the call.
+    // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
+    // A output, 1 the B output) or "ICC".
+    void setSource(int channel, const std::string& source, int output = 0);
+    // A whole sweep armed after the call (the one under way is skipped).
     Capture capture(std::chrono::milliseconds timeout);
 
     drive::DriveCore& drive() { return *drive_; }
