@@ -410,17 +410,18 @@ void Session::setSource(int channel, const std::string& source, int output)
 
 void Session::onSweep(const scope::SweepFrame& frame)
 {
-    // Reader thread: copy only when a capture waits for this sweep.
+    // Reader thread: keep the newest sweep. A capture copying it out at this
+    // moment makes the reader skip this one rather than wait.
     std::unique_lock lock(mutex_, std::try_to_lock);
     if (!lock.owns_lock()) return;
     sweepIndex_ = frame.index;
-    if (!wantSweep_ || frame.index <= wantSweepAfter_ || frame.channels == 0) return;
+    if (frame.channels == 0) return;
     Capture& c = pending_;
     c.index = frame.index;
     c.samplePeriod = frame.periodUs * 1e-6;
     std::size_t n = 0;
-    for (int k = 0; k < scope::kChannels; ++k)
-        if (frame.traces[static_cast<std::size_t>(k)]) n = std::max(n, frame.traces[static_cast<std::size_t>(k)]->size());
+    for (const scope::Trace* tr : frame.traces)
+        if (tr) n = std::max(n, tr->size());
     c.t.resize(n);
     for (std::size_t i = 0; i < n; ++i) c.t[i] = static_cast<double>(i) * c.samplePeriod;
     for (std::size_t k = 0; k < scope::kChannels; ++k) {
@@ -432,31 +433,29 @@ void Session::onSweep(const scope::SweepFrame& frame)
             for (std::size_t i = 0; i < tr->size() && i < n; ++i) ch.values[i] = (*tr)[i].second;
         }
     }
-    wantSweep_ = false;
     pendingReady_ = true;
     changed_.notify_all();
 }
 
-Capture Session::capture(std::chrono::milliseconds timeout)
+Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
 {
     requirePower("a capture");
     if (!scope_->running()) scope_->setRunning(true);
     std::unique_lock lock(mutex_);
-    // The sweep under way may have been armed before the last change of
-    // settings: the one after it is wholly the caller's.
-    wantSweepAfter_ = sweepIndex_ + 1;
-    wantSweep_ = true;
-    pendingReady_ = false;
-    const bool got = changed_.wait_for(lock, timeout, [this] { return pendingReady_ || boardLost_; });
-    wantSweep_ = false;
+    // Fresh: the sweep under way may have been armed before the last change
+    // of settings, so the one after it is wholly the caller's. Otherwise any
+    // sweep newer than the last one handed out.
+    const std::uint64_t after = fresh ? sweepIndex_ + 1 : lastDelivered_;
+    const bool got = changed_.wait_for(lock, timeout, [&] {
+        return (pendingReady_ && pending_.index > after) || boardLost_;
+    });
     if (boardLost_) {
         lock.unlock();
         requireOpen();
     }
     if (!got) throw SessionError("No sweep from the board within the time-out.");
-    Capture c = std::move(pending_);
-    pending_ = Capture{};
-    pendingReady_ = false;
+    Capture c = pending_;
+    lastDelivered_ = c.index;
     lock.unlock();
     c.timeBase = scope_->timeBaseText();
     for (int k = 0; k < scope::kChannels; ++k) {

@@ -104,8 +104,12 @@ public:
     // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
     // A output, 1 the B output) or "ICC".
     void setSource(int channel, const std::string& source, int output = 0);
-    // A whole sweep armed after the call (the one under way is skipped).
-    Capture capture(std::chrono::milliseconds timeout);
+    // Fresh: a whole sweep armed after the call (the one under way is
+    // skipped). Otherwise the next sweep newer than the last one returned
+    // (for streaming: none is handed out twice).
+    Capture capture(std::chrono::milliseconds timeout, bool fresh = true);
+    // Sweeps the oscilloscope core has converted since the session began.
+    std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
 
     drive::DriveCore& drive() { return *drive_; }
     scope::ScopeCore& scope() { return *scope_; }
@@ -145,8 +149,7 @@ private:
     std::optional<std::uint16_t> diodeCode_;
     bool boardLost_ = false;
     std::uint64_t sweepIndex_ = 0;
-    std::uint64_t wantSweepAfter_ = 0; // copy the sweep with a larger index
-    bool wantSweep_ = false;
+    std::uint64_t lastDelivered_ = 0;
     Capture pending_;
     bool pendingReady_ = false;
 };

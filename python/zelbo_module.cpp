@@ -67,9 +67,9 @@ public:
         return f(session);
     }
 
-    py::dict capture(double timeout)
+    py::dict capture(double timeout, bool fresh)
     {
-        zelbo::engine::Capture c = waiting([&](Session& x) { return x.capture(toMs(timeout)); });
+        zelbo::engine::Capture c = waiting([&](Session& x) { return x.capture(toMs(timeout), fresh); });
         py::dict d;
         d["t"] = toArray(c.t);
         py::list ch, settings;
@@ -149,6 +149,9 @@ PYBIND11_MODULE(zelbo, m)
              py::arg("path"))
         .def("tj", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.tj(toMs(timeout)); }); },
              py::arg("timeout") = 3.0, "Junction temperature in degrees Celsius.")
-        .def("capture", &Board::capture, py::arg("timeout") = 5.0,
-             "The next sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base'}.");
+        .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
+             "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
+             "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+        .def_property_readonly("sweeps_converted", [](Board& b) { return b.s().sweepsConverted(); },
+             "Sweeps the oscilloscope core has converted (what a window would draw).");
 }
