@@ -31,7 +31,7 @@ void addDemoRestart(CTQ5170xHWPDlg* window, QMenu* file)
 
 void CTQ5170xHWPDlg::restartInDemoMode()
 {
-    if (link_->active()) return;
+    if (link().active()) return;
     const bool started = setup_.startDemoCopy ? setup_.startDemoCopy() : zelbo::app::startDemoCopy();
     if (!started) {
         messages_->show(tr("The demo could not be started.").toStdString(), zelbo::kAppCaption, zelbo::MsgIcon::Error);

@@ -66,7 +66,10 @@ CTQ5170xHWPDlg::CTQ5170xHWPDlg(MainWindowSetup setup, QWidget* parent)
 {
     Q_ASSERT(messages_);
     setObjectName("CTQ5170xHWPDlg");
-    link_ = std::make_unique<zelbo::link::FpgaLink>(*messages_, setup_.link);
+    zelbo::engine::EngineOptions options;
+    options.link = setup_.link;
+    options.thermometerPeriod = std::chrono::milliseconds(kTemperatureMs);
+    engine_ = std::make_unique<zelbo::engine::Engine>(*messages_, std::move(options));
     initialise();
 }
 
@@ -82,10 +85,9 @@ CTQ5170xHWPDlg::~CTQ5170xHWPDlg()
     if (linkWorker_.joinable()) linkWorker_.join();
     lockout_.stop();
     chartTimer_.stop();
-    temperature_.stop();
-    // The link's destructor stops the reader and releases the bridge; the
-    // features' reader-thread handlers are then idle and they can go.
-    link_.reset();
+    // The engine stops its thermometer and the link (its reader, the bridge);
+    // the features' reader-thread handlers are then idle and they can go.
+    engine_.reset();
     features_.reset();
 }
 
@@ -164,17 +166,24 @@ void CTQ5170xHWPDlg::initialise()
     enableGroups(AllGroups, false);
 
     // Link callbacks.
-    link_->onBoardEvent([this](int code) {
+    zelbo::link::FpgaLink& link = engine_->link();
+    link.onBoardEvent([this](int code) {
         QMetaObject::invokeMethod(this, [this, code] { onBoardEvent(code); }, Qt::QueuedConnection);
     });
-    link_->onClockRunEnded(
+    link.onClockRunEnded(
         [this] { QMetaObject::invokeMethod(this, [this] { clockRunEnded(); }, Qt::QueuedConnection); });
-    link_->onCommunicationError([this] { askBeforeClosing_ = false; });
-    link_->onRequestClose([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
+    link.onCommunicationError([this] { askBeforeClosing_ = false; });
+    link.onRequestClose([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
 
     lockout_.setSingleShot(true);
     connect(&lockout_, &QTimer::timeout, this, &CTQ5170xHWPDlg::lockoutExpired);
-    connect(&temperature_, &QTimer::timeout, this, &CTQ5170xHWPDlg::temperatureTick);
+    // The thermometer's ticks come from the engine's timer and run here, where
+    // the "Manual" toggle and the features live.
+    engine_->setThermometerDispatch([this](std::function<void()> tick) {
+        QMetaObject::invokeMethod(this, std::move(tick), Qt::QueuedConnection);
+    });
+    engine_->setThermometerReadsClock([this] { return isChecked(control(1128)); });
+    engine_->setThermometerTick([this] { temperatureTick(); });
 }
 
 void CTQ5170xHWPDlg::buildMenu()
@@ -448,62 +457,48 @@ void CTQ5170xHWPDlg::powerButtonClicked(bool checked)
     if (QWidget* label = control(1109)) label->setEnabled(false);
     lockout_.start(kPowerLockoutMs);
 
-    // 2., 3. Without a started link there is no board to talk to (and the
-    // writes below are dropped).
-    if (link_->active()) link_->purgeInput();
-    link_->queueWrite(0x2C, 0x02);
-    link_->queueWrite(0x1A, 0x83);
-    link_->queueWrite(0x2C, 0x0B);
-    link_->queueWrite(0x02, link_->scopeCommandsAllowed() ? 0x00 : 0x01);
-
-    if (checked) runPowerOn();
-    else runPowerOff();
+    // 2. onwards: the engine's sequence, with the window's steps.
+    if (checked) engine_->powerOn(*this);
+    else engine_->powerOff(*this);
 }
 
-void CTQ5170xHWPDlg::runPowerOn()
+void CTQ5170xHWPDlg::switchedOn()
 {
     power_->setText(tr("OFF"));
     enableGroups(AllGroups, true);
-    if (mode_ == 0) {
-        link_->temperatureEvent().set();
-        startTemperatureTimer();
-    }
-    if (hooks_.applySupplyAndPins) hooks_.applySupplyAndPins();
-    waitWritesSent();
+}
 
+void CTQ5170xHWPDlg::applySupplyAndPins()
+{
+    if (hooks_.applySupplyAndPins) hooks_.applySupplyAndPins();
+}
+
+void CTQ5170xHWPDlg::startScope()
+{
     setCheckedQuietly(control(1026), true);
     if (hooks_.startScope) hooks_.startScope();
     if (hooks_.applyTriggerState) hooks_.applyTriggerState();
+}
 
-    const bool psLow = hooks_.psLowSelected && hooks_.psLowSelected();
-    link_->queueWrite(0x22, psLow ? 0x00 : 0xC4); // level 2500
-    link_->queueWrite(0x23, psLow ? 0x00 : 0x09);
-    link_->queueWrite(0x1A, 0x87);
+bool CTQ5170xHWPDlg::psLow() const { return hooks_.psLowSelected && hooks_.psLowSelected(); }
 
+void CTQ5170xHWPDlg::startClock()
+{
     setCheckedQuietly(control(1045), true);
     if (hooks_.startClock) hooks_.startClock();
 }
 
-void CTQ5170xHWPDlg::runPowerOff()
+void CTQ5170xHWPDlg::stopClock()
 {
     setCheckedQuietly(control(1045), false);
     if (hooks_.stopClock) hooks_.stopClock();
-    power_->setText(tr("ON"));
-    link_->queueWrite(0x01, 0xE0); // supply off
-    waitWritesSent();
-    if (mode_ == 0) temperature_.stop();
-    enableGroups(AllGroups, false);
-    link_->queueWrite(0x22, 0x00); // PS pin low
-    link_->queueWrite(0x23, 0x00);
-    link_->queueWrite(0x1A, 0x87);
 }
 
-void CTQ5170xHWPDlg::waitWritesSent()
-{
-    // Without a running reader nothing is sent (and writes are dropped):
-    // there is nothing to wait for.
-    if (link_->readerRunning()) link_->waitWriteDone(std::chrono::milliseconds(5000));
-}
+void CTQ5170xHWPDlg::switchedOff() { power_->setText(tr("ON")); }
+
+void CTQ5170xHWPDlg::controlsOff() { enableGroups(AllGroups, false); }
+
+void CTQ5170xHWPDlg::waitWritesSent() { engine_->waitWritesSent(); }
 
 void CTQ5170xHWPDlg::reapplyPowerState()
 {
@@ -521,13 +516,11 @@ void CTQ5170xHWPDlg::lockoutExpired()
 
 void CTQ5170xHWPDlg::temperatureTick()
 {
-    link_->queueRead(0x65);
-    link_->queueRead(0x64);
-    if (isChecked(control(1128))) link_->queueRead(0x90);
+    // After the engine's reads of this tick.
     if (hooks_.temperatureTick) hooks_.temperatureTick();
 }
 
-void CTQ5170xHWPDlg::startTemperatureTimer() { temperature_.start(kTemperatureMs); }
+void CTQ5170xHWPDlg::startTemperatureTimer() { engine_->startThermometer(); }
 
 void CTQ5170xHWPDlg::showPinPanel()
 {
@@ -606,7 +599,7 @@ void CTQ5170xHWPDlg::startLink()
     // Bring-up blocks for seconds: it runs on its own thread while this one
     // keeps painting the progress window.
     linkWorker_ = std::thread([this] {
-        const int result = link_->start(*this, *this);
+        const int result = engine_->start(*this, *this);
         QMetaObject::invokeMethod(this, [this, result] { linkStartDone(result); }, Qt::QueuedConnection);
     });
 }
@@ -730,14 +723,13 @@ void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
             sleepMs(500);
         }
     }
-    if (link_->active()) waitWritesSent();
+    if (link().active()) waitWritesSent();
     closing_ = true;
     // Shutdown traffic while the link is active, then the reader stops.
-    link_->shutdown();
-    if (link_->active() && hooks_.saveCalibration) hooks_.saveCalibration();
+    engine_->shutdown();
+    if (link().active() && hooks_.saveCalibration) hooks_.saveCalibration();
     lockout_.stop();
     chartTimer_.stop();
-    temperature_.stop();
     closeAccepted_ = true;
     event->accept();
 }

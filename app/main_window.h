@@ -23,6 +23,7 @@
 #include "app/dlg_progress.h"
 #include "app/feature_hooks.h"
 #include "files/chip_list.h"
+#include "engine/engine.h"
 #include "link/bring_up.h"
 #include "link/fpga_link.h"
 
@@ -54,7 +55,8 @@ struct MainWindowSetup {
 
 class CTQ5170xHWPDlg : public QMainWindow,
                        private zelbo::link::BringUpObserver,
-                       private zelbo::link::LinkObserver {
+                       private zelbo::link::LinkObserver,
+                       private zelbo::engine::PowerSteps {
     Q_OBJECT
 public:
     // Command ids of the menu.
@@ -98,11 +100,12 @@ public:
     // object name, same enable state) and deletes the old one.
     QWidget* replaceControl(int id, QWidget* replacement);
     zelbo::app::FeatureHooks& hooks() { return hooks_; }
-    zelbo::link::FpgaLink& link() { return *link_; }
+    zelbo::link::FpgaLink& link() { return engine_->link(); }
+    zelbo::engine::Engine& engine() { return *engine_; }
     zelbo::files::ChipList& chipList() { return chipList_; }
     zelbo::MessageService& messages() { return *messages_; }
     QAction* action(int command) const;
-    int mode() const { return mode_; }
+    int mode() const override { return mode_; }
     void setMode(int mode) { mode_ = mode; }
     // The drive and the oscilloscope (null when initialisation ended early).
     zelbo::app::ProgramFeatures* features() const { return features_.get(); }
@@ -170,8 +173,6 @@ private:
 
     // Commands.
     void powerButtonClicked(bool checked);
-    void runPowerOn();
-    void runPowerOff();
     void fileNew();
     void viewDynamicWindow();
     void helpCalibrate();
@@ -193,12 +194,22 @@ private:
     void downloadProgressControl(bool visible) override;
     void linkStarted() override;
 
+    // The window's steps of the engine's power sequences.
+    void switchedOn() override;
+    void applySupplyAndPins() override;
+    void startScope() override;
+    bool psLow() const override;
+    void startClock() override;
+    void stopClock() override;
+    void switchedOff() override;
+    void controlsOff() override;
+
     void runOnGui(std::function<void()> fn, bool wait);
     void sleepMs(int ms);
 
     MainWindowSetup setup_;
     zelbo::MessageService* messages_;
-    std::unique_ptr<zelbo::link::FpgaLink> link_;
+    std::unique_ptr<zelbo::engine::Engine> engine_;
     zelbo::files::ChipList chipList_;
     zelbo::app::FeatureHooks hooks_;
 
@@ -211,7 +222,6 @@ private:
     QPushButton* power_ = nullptr;
     QTimer lockout_;      // 3910
     QTimer chartTimer_;   // 0x81FF
-    QTimer temperature_;  // 0x820C
     QPointer<CAboutDlg> about_;
 
     int mode_ = 0;

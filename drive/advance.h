@@ -22,15 +22,16 @@
 #include "common/message_service.h"
 #include "drive/column.h"
 #include "drive/drive_core.h"
-#include "link/command_port.h"
+#include "common/command_port.h"
+#include "common/fpga_registers.h"
 
 namespace zelbo::drive {
 
 inline constexpr const char* kAdvanceOpenQuestion =
     "Opening Advance Mode*. Continue?\n\n*Note that pin settings will be re-configured.";
 
-// Register 154: the voltage-sweep switch of the clock generator.
-inline constexpr std::uint8_t kSweepSwitchRegister = 154;
+// The voltage-sweep switch of the clock generator.
+inline constexpr std::uint8_t kSweepSwitchRegister = reg::kClockLevel;
 inline constexpr std::uint8_t kSweepOn = 128;
 
 class AdvanceCore {

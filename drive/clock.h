@@ -5,16 +5,17 @@
 #include <cstdint>
 #include <string_view>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
+#include "common/fpga_registers.h"
 
 namespace zelbo::drive {
 
 namespace clockreg {
-inline constexpr std::uint8_t kControl = 144;     // 0x90
-inline constexpr std::uint8_t kPeriod = 145;      // 145..148, LSB first
-inline constexpr std::uint8_t kHighTime = 149;    // 149..152, LSB first
-inline constexpr std::uint8_t kStepCount = 153;   // 0 = continuous
-inline constexpr std::uint8_t kSecondRun = 160;
+inline constexpr std::uint8_t kControl = reg::kClockControl;
+inline constexpr std::uint8_t kPeriod = reg::kClockPeriod;     // four bytes, LSB first
+inline constexpr std::uint8_t kHighTime = reg::kClockHighTime; // four bytes, LSB first
+inline constexpr std::uint8_t kStepCount = reg::kClockStepCount; // 0 = continuous
+inline constexpr std::uint8_t kSecondRun = reg::kSecondRun;
 inline constexpr std::uint8_t kRun = 0x01;
 inline constexpr std::uint8_t kRunStopHigh = 0x81;
 inline constexpr std::uint8_t kPeriodRunning = 7; // written with the period

@@ -5,14 +5,14 @@ namespace zelbo::drive {
 std::optional<DacRegisters> dacRegisters(std::uint8_t channel)
 {
     switch (static_cast<DacChannel>(channel)) {
-    case DacChannel::Mode1: return DacRegisters{40, 41};
-    case DacChannel::Enable: return DacRegisters{36, 37};
-    case DacChannel::CwCcw: return DacRegisters{32, 33};
-    case DacChannel::Mode0: return DacRegisters{38, 39};
-    case DacChannel::Spare: return DacRegisters{42, 43};
-    case DacChannel::Vref: return DacRegisters{23, 24};
-    case DacChannel::Mth: return DacRegisters{21, 22};
-    case DacChannel::Ps: return DacRegisters{34, 35};
+    case DacChannel::Mode1: return DacRegisters{reg::kDacMode1Low, reg::kDacMode1High};
+    case DacChannel::Enable: return DacRegisters{reg::kDacEnableLow, reg::kDacEnableHigh};
+    case DacChannel::CwCcw: return DacRegisters{reg::kDacCwCcwLow, reg::kDacCwCcwHigh};
+    case DacChannel::Mode0: return DacRegisters{reg::kDacMode0Low, reg::kDacMode0High};
+    case DacChannel::Spare: return DacRegisters{reg::kDacSpareLow, reg::kDacSpareHigh};
+    case DacChannel::Vref: return DacRegisters{reg::kDacVrefLow, reg::kDacVrefHigh};
+    case DacChannel::Mth: return DacRegisters{reg::kDacMthLow, reg::kDacMthHigh};
+    case DacChannel::Ps: return DacRegisters{reg::kDacPsLow, reg::kDacPsHigh};
     }
     return std::nullopt;
 }

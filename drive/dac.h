@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <optional>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
+#include "common/fpga_registers.h"
 
 namespace zelbo::drive {
 
-inline constexpr std::uint8_t kDacStrobeRegister = 26;
+inline constexpr std::uint8_t kDacStrobeRegister = reg::kDacStrobe;
 
 enum class DacChannel : std::uint8_t {
     Mode1 = 128,

@@ -12,11 +12,6 @@ namespace {
 constexpr const char* kRateTexts[10] = {"1 / 10", "1 / 9", "1 / 8", "1 / 7", "1 / 6",
                                         "1 / 5",  "1 / 4", "1 / 3", "1 / 2", "1 / 1"};
 
-// Scope front-end registers reset together with the DAC outputs.
-constexpr std::uint8_t kScopeControl = 112;
-constexpr std::uint8_t kScopeDividerHigh = 116;
-constexpr std::uint8_t kScopeDividerTop = 117;
-constexpr std::uint8_t kScopeChannelFirst = 120;
 
 } // namespace
 
@@ -118,11 +113,13 @@ void DriveCore::clearDacOutputs(link::CommandPort& port) const
     port.queueWrite(kModeSetupRegister, 1);
     writeClockRegisters(port, clockCounts(clockFrequency(), effectiveDuty(dutyText_)), clockRunning_);
     port.queueWrite(clockreg::kSecondRun, 0);
-    port.queueWrite(kScopeControl, 0, link::WriteClass::Scope);
-    port.queueWrite(kScopeDividerHigh, 255, link::WriteClass::Scope);
-    port.queueWrite(kScopeDividerTop, 15, link::WriteClass::Scope);
+    // The scope front end back to idle: stopped, full record length, every
+    // channel's input at its idle set-up.
+    port.queueWrite(reg::kScopeControl, 0, link::WriteClass::Scope);
+    port.queueWrite(reg::kScopeLengthLow, 255, link::WriteClass::Scope);
+    port.queueWrite(reg::kScopeLengthHigh, 15, link::WriteClass::Scope);
     for (int i = 0; i < 4; ++i)
-        port.queueWrite(static_cast<std::uint8_t>(kScopeChannelFirst + i), 4, link::WriteClass::Scope);
+        port.queueWrite(static_cast<std::uint8_t>(reg::kScopeChannelConfig + i), 4, link::WriteClass::Scope);
 }
 
 void DriveCore::reset(const ModeChangeHooks& hooks)

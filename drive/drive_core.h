@@ -25,7 +25,8 @@
 #include "drive/column.h"
 #include "drive/dac.h"
 #include "drive/pins.h"
-#include "link/command_port.h"
+#include "common/command_port.h"
+#include "common/fpga_registers.h"
 
 namespace zelbo::drive {
 
@@ -41,7 +42,7 @@ inline constexpr unsigned kAll = 0x3F;
 } // namespace aspect
 
 inline constexpr const char* kModeChangeWarning = "Warning: Changing modes will reset settings.";
-inline constexpr std::uint8_t kModeSetupRegister = 104;
+inline constexpr std::uint8_t kModeSetupRegister = reg::kModeSetup;
 
 // The parts of the program outside the drive that a mode change touches. Every
 // member may be left empty.

@@ -20,7 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
+#include "common/fpga_registers.h"
 
 namespace zelbo::drive::sequence {
 
@@ -31,22 +32,22 @@ inline constexpr int kWindows = 3;
 enum Col : int { kTime, kVref, kMth, kClk, kPs, kEnable, kMode0, kMode1, kCw };
 
 namespace seqreg {
-inline constexpr std::uint8_t kControl = 192;  // 0x80 run, 0xC0 paused, 0 stopped
-inline constexpr std::uint8_t kCycles = 193;   // 0 = endless
-inline constexpr std::uint8_t kDelay = 194;    // 194, 195: repeat delay in ms, LSB first
-inline constexpr std::uint8_t kLastRow = 196;  // 196, 197: index of the last row, LSB first
-inline constexpr std::uint8_t kRow = 198;      // 198, 199: current row index (read back)
-inline constexpr std::uint8_t kReset = 200;    // written 1 then 0
+inline constexpr std::uint8_t kControl = reg::kSeqControl; // 0x80 run, 0xC0 paused, 0 stopped
+inline constexpr std::uint8_t kCycles = reg::kSeqCycles;   // 0 = endless
+inline constexpr std::uint8_t kDelay = reg::kSeqDelay;     // two bytes: repeat delay in ms, LSB first
+inline constexpr std::uint8_t kLastRow = reg::kSeqLastRow; // two bytes: index of the last row, LSB first
+inline constexpr std::uint8_t kRow = reg::kSeqRow;         // two bytes: current row index (read back)
+inline constexpr std::uint8_t kReset = reg::kSeqReset;     // written 1 then 0
 inline constexpr std::uint8_t kRun = 0x80;
 inline constexpr std::uint8_t kPaused = 0xC0;
 inline constexpr std::uint8_t kStopped = 0x00;
 } // namespace seqreg
 
-inline constexpr std::uint8_t kPatternTarget = 5;
+inline constexpr std::uint8_t kPatternTarget = reg::kPatternTarget;
 inline constexpr std::size_t kRecordSize = 15;
 inline constexpr std::size_t kRecordsPerBlock = 33;
 // Scope run register, held at 0 while the pattern memory is written.
-inline constexpr std::uint8_t kScopeRunRegister = 112;
+inline constexpr std::uint8_t kScopeRunRegister = reg::kScopeControl;
 
 // Pause-button states as the window sends them: the value then written to 192.
 inline constexpr int kPauseStateRunning = 192;

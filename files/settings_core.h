@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "files/settings_file.h"
-#include "link/command_port.h"
+#include "common/command_port.h"
 
 namespace zelbo::drive {
 class DriveCore;

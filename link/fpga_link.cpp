@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/fpga_registers.h"
+
 namespace zelbo::link {
 
 namespace {
@@ -69,14 +71,14 @@ public:
         // whole when 0x64 directly follows 0x65. Joining a fresh high nibble
         // with a low byte from an earlier reading would be off by 256 codes
         // whenever the code crosses a multiple of 256.
-        const bool pairedLow = reg == 0x64 && link_.temperatureHighPending_;
+        const bool pairedLow = reg == reg::kDiodeCodeLow && link_.temperatureHighPending_;
         link_.temperatureHighPending_ = false;
         switch (reg) {
-        case 0x65:
+        case reg::kDiodeCodeHigh:
             link_.temperatureHigh_ = value & 0x0F;
             link_.temperatureHighPending_ = true;
             break;
-        case 0x64:
+        case reg::kDiodeCodeLow:
             if (pairedLow) {
                 const auto raw = static_cast<std::uint16_t>(link_.temperatureHigh_ * 256 + value);
                 if (h_->temperature)
@@ -84,15 +86,15 @@ public:
                 link_.temperature_.set();
             }
             break;
-        case 0x90:
+        case reg::kClockControl:
             if ((value & 0x01) == 0 && h_->clockRunEnded)
                 h_->clockRunEnded();
             break;
-        case 0xC6:
+        case reg::kSeqRow:
             link_.dynamicIndexLow_ = value;
-            link_.queueRead(0xC7);
+            link_.queueRead(reg::kSeqRowHigh);
             break;
-        case 0xC7: {
+        case reg::kSeqRowHigh: {
             const auto index = static_cast<std::int16_t>(
                 static_cast<std::uint16_t>(value * 256 + link_.dynamicIndexLow_));
             if (h_->dynamicIndex)
@@ -594,29 +596,29 @@ int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
 
         if (auto h = handlers(); h->clearDacOutputs)
             h->clearDacOutputs(*this);
-        queueWrite(0xA0, 0);
+        queueWrite(reg::kSecondRun, 0);
         pause(std::chrono::milliseconds(30));
         const std::uint8_t zeros[3] = {0, 0, 0};
         queueBlock(0, 0, zeros, sizeof zeros);
         pause(std::chrono::milliseconds(100));
-        queueWrite(0xA1, 2);
-        for (std::uint8_t reg = 0xA2; reg <= 0xA7; ++reg)
-            queueWrite(reg, 0);
+        queueWrite(reg::kStartMode, 2);
+        for (std::uint8_t r = reg::kStartFirst; r <= reg::kStartLast; ++r)
+            queueWrite(r, 0);
         pause(std::chrono::milliseconds(100));
-        queueWrite(0xA0, 1);
+        queueWrite(reg::kSecondRun, 1);
         pause(std::chrono::milliseconds(100));
-        queueWrite(0xA0, 0);
+        queueWrite(reg::kSecondRun, 0);
 
         window.linkStarted();
         pause(std::chrono::milliseconds(50));
         startResult = 0;
     }
 
-    queueWrite(0xB0, 0);
+    queueWrite(reg::kBoardReady, 0);
     if (result == kBringUpReady) {
         const VendorReply cap = vendorRequest(0xB3, 0, 1);
         scopeAllowed_.store(cap.ok);
-        queueWrite(0xF0, cap.ok ? 1 : 0);
+        queueWrite(reg::kScopeEnable, cap.ok ? 1 : 0);
         pause(std::chrono::milliseconds(10));
     }
     return startResult;
@@ -638,13 +640,13 @@ bool FpgaLink::shutdown()
         sent();
         (void)vendorRequest(0xB5, 1, 1);
         (void)vendorDone_.wait(wait);
-        queueWrite(0x22, 0);
-        queueWrite(0x23, 0);
-        queueWrite(0x1A, 0x88);
+        queueWrite(reg::kDacPsLow, 0);
+        queueWrite(reg::kDacPsHigh, 0);
+        queueWrite(reg::kDacStrobe, 0x88);
         sent();
         for (std::uint8_t v : {std::uint8_t(0xEA), std::uint8_t(0x15), std::uint8_t(0xAE),
                                std::uint8_t(0xFF)})
-            queueWrite(0xFF, v);
+            queueWrite(reg::kShutdownKey, v);
         sent();
     }
     boost::lock_guard lock(threadMutex_);

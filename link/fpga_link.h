@@ -35,7 +35,7 @@
 #include "link/board_probe.h"
 #include "link/bring_up.h"
 #include "link/clock.h"
-#include "link/command_port.h"
+#include "common/command_port.h"
 #include "link/cyusb.h"
 #include "link/event.h"
 #include "link/response_block.h"

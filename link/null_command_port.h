@@ -2,7 +2,7 @@
 // A command port that goes nowhere: for driving a feature core where no board
 // is wanted and nothing needs recording (benchmarks, fuzz targets).
 
-#include "link/command_port.h"
+#include "common/command_port.h"
 
 namespace zelbo::link {
 

@@ -20,7 +20,7 @@
 #include <optional>
 
 #include "common/message_service.h"
-#include "link/command_port.h"
+#include "common/command_port.h"
 #include "scope/scope_channel.h"
 #include "scope/scope_core.h"
 

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
 #include "scope/scope_channel.h"
 #include "scope/scope_tables.h"
 #include "scope/scope_view.h"

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/fpga_registers.h"
+
 namespace zelbo::scope {
 
 inline constexpr int kChannels = 4;
@@ -17,14 +19,14 @@ inline constexpr std::size_t kSamplesPerSweep = 4096;
 inline constexpr std::size_t kCaptureBytes = 8192; // one channel's capture block
 
 // Scope-class registers.
-inline constexpr std::uint8_t kRegControl = 0x70;
-inline constexpr std::uint8_t kRegDividerLow = 0x72;
-inline constexpr std::uint8_t kRegDividerHigh = 0x73;
-inline constexpr std::uint8_t kRegLengthLow = 0x74;
-inline constexpr std::uint8_t kRegLengthHigh = 0x75;
-inline constexpr std::uint8_t kRegTriggerLow = 0x76;
-inline constexpr std::uint8_t kRegTriggerHigh = 0x77;
-inline constexpr std::uint8_t kRegChannelConfig = 0x78; // + channel 0..3
+inline constexpr std::uint8_t kRegControl = reg::kScopeControl;
+inline constexpr std::uint8_t kRegDividerLow = reg::kScopeDividerLow;
+inline constexpr std::uint8_t kRegDividerHigh = reg::kScopeDividerHigh;
+inline constexpr std::uint8_t kRegLengthLow = reg::kScopeLengthLow;
+inline constexpr std::uint8_t kRegLengthHigh = reg::kScopeLengthHigh;
+inline constexpr std::uint8_t kRegTriggerLow = reg::kScopeTriggerLow;
+inline constexpr std::uint8_t kRegTriggerHigh = reg::kScopeTriggerHigh;
+inline constexpr std::uint8_t kRegChannelConfig = reg::kScopeChannelConfig; // + channel 0..3
 
 // Channel configuration byte bits.
 inline constexpr std::uint8_t kCfgArmed = 0x01;

@@ -12,6 +12,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   libboost-dev libboost-thread-dev
   libxlsxwriter-dev python3-openpyxl
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool imagemagick x11-utils
 )

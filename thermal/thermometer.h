@@ -10,11 +10,13 @@
 #include <mutex>
 #include <optional>
 
+#include "common/fpga_registers.h"
+
 namespace zelbo::thermal {
 
 // Diode code registers: bits 0..7 and bits 8..11.
-inline constexpr std::uint8_t kDiodeCodeLowRegister = 0x64;
-inline constexpr std::uint8_t kDiodeCodeHighRegister = 0x65;
+inline constexpr std::uint8_t kDiodeCodeLowRegister = reg::kDiodeCodeLow;
+inline constexpr std::uint8_t kDiodeCodeHighRegister = reg::kDiodeCodeHigh;
 
 // Forward voltage in millivolts: 0.25641 mV per code.
 double diodeMillivolts(std::uint16_t code);

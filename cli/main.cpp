@@ -1,0 +1,244 @@
+// zelbo-cli: the evaluation board from the shell. One invocation brings the
+// board up once, runs its commands in order and shuts the board down.
+
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/script.h"
+#include "engine/session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zelbo::cli::Step;
+
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNoBoard = 3 };
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
+{
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        if (!out) throw zelbo::engine::SessionError("Cannot write \"" + path + "\".");
+        out << "t [s]";
+        for (std::size_t k = 0; k < c.ch.size(); ++k)
+            out << ",CH" << k + 1 << " " << c.ch[k].output << " [" << c.ch[k].unit << "]";
+        out << '\n';
+        char buf[64];
+        for (std::size_t i = 0; i < c.t.size(); ++i) {
+            std::snprintf(buf, sizeof buf, "%.9g", c.t[i]);
+            out << buf;
+            for (const auto& ch : c.ch) {
+                std::snprintf(buf, sizeof buf, ",%.6g", i < ch.values.size() ? ch.values[i] : 0.0);
+                out << buf;
+            }
+            out << '\n';
+        }
+        out.flush();
+        if (!out) throw zelbo::engine::SessionError("Cannot write \"" + path + "\".");
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        throw zelbo::engine::SessionError("Cannot write \"" + path + "\".");
+    }
+}
+
+// Runs one step; returns the result's JSON members (without braces).
+std::string runStep(zelbo::engine::Session& s, const Step& step)
+{
+    std::ostringstream j;
+    switch (step.kind) {
+    case Step::Kind::PowerOn: s.powerOn(); break;
+    case Step::Kind::PowerOff: s.powerOff(); break;
+    case Step::Kind::SetVref: s.setVref(step.value); break;
+    case Step::Kind::SetMth: s.setMth(step.value); break;
+    case Step::Kind::SetRnf: s.setRnf(step.value); break;
+    case Step::Kind::SetVdut: s.setVdut(step.value); break;
+    case Step::Kind::SetPin: s.setPin(step.name, step.high); break;
+    case Step::Kind::SetMode: s.setMode(step.name); break;
+    case Step::Kind::Run:
+        s.run(step.value, step.steps);
+        if (step.steps) {
+            // A counted run at the slowest clock still ends within seconds.
+            const auto budget = std::chrono::milliseconds(
+                static_cast<long long>(2000 + 1500.0 * *step.steps / std::max(step.value, 0.1)));
+            if (!s.waitRun(budget)) throw zelbo::engine::SessionError("The counted run did not end in time.");
+        }
+        break;
+    case Step::Kind::Stop: s.stop(); break;
+    case Step::Kind::Capture: {
+        const auto c = s.capture(5000ms);
+        writeCsv(c, step.name);
+        j << ",\"file\":" << jsonString(step.name) << ",\"samples\":" << c.t.size() << ",\"channels\":" << c.ch.size();
+        std::cout.flush();
+        break;
+    }
+    case Step::Kind::Load: s.loadSettings(step.name); break;
+    case Step::Kind::Save: s.saveSettings(step.name); break;
+    case Step::Kind::Calibrate:
+        throw zelbo::engine::SessionError("Calibration is not available from the command line yet.");
+    case Step::Kind::Temp: {
+        const double t = s.tj(3000ms);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.1f", t);
+        j << ",\"tj\":" << buf;
+        break;
+    }
+    case Step::Kind::Sleep:
+        std::this_thread::sleep_for(std::chrono::duration<double>(step.value));
+        break;
+    }
+    return j.str();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool json = false;
+    std::string board; // empty: ZELBO_BOARD decides
+    std::string script;
+    auto add = [&script](const std::string& text) {
+        script += text;
+        script += '\n';
+    };
+    std::vector<std::string> loose;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char* opt) -> std::string {
+            if (i + 1 >= argc) {
+                std::cerr << "zelbo-cli: " << opt << " needs a value\n";
+                std::exit(kUsage);
+            }
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << zelbo::cli::usageText();
+            return kOk;
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--board") {
+            board = value("--board");
+            if (board != "sim" && board != "usb") {
+                std::cerr << "zelbo-cli: --board takes sim or usb\n";
+                return kUsage;
+            }
+        } else if (a == "-c") {
+            add(value("-c"));
+        } else if (a == "-f" || a == "-") {
+            const std::string file = a == "-" ? "-" : value("-f");
+            std::string text;
+            if (file == "-") {
+                text.assign(std::istreambuf_iterator<char>(std::cin), {});
+            } else {
+                std::ifstream in(file, std::ios::binary);
+                if (!in) {
+                    std::cerr << "zelbo-cli: cannot read \"" << file << "\"\n";
+                    return kUsage;
+                }
+                text.assign(std::istreambuf_iterator<char>(in), {});
+            }
+            add(text);
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-' && loose.empty()) {
+            std::cerr << "zelbo-cli: unknown option " << a << "\n";
+            return kUsage;
+        } else {
+            loose.push_back(a);
+        }
+    }
+    // Loose arguments are command text, joined by blanks; ';' separates commands
+    // (quote a file name with blanks inside the text).
+    {
+        std::string line;
+        for (const auto& w : loose) {
+            line += w;
+            line += ' ';
+        }
+        if (!line.empty()) add(line);
+    }
+
+    const auto parsed = zelbo::cli::parseScript(script);
+    if (!parsed.error.empty()) {
+        std::cerr << "zelbo-cli: " << parsed.error << "\n";
+        return kUsage;
+    }
+    if (parsed.commands.empty()) {
+        std::cerr << "zelbo-cli: no commands (see --help)\n";
+        return kUsage;
+    }
+    std::vector<std::pair<zelbo::cli::Command, Step>> steps;
+    for (const auto& c : parsed.commands) {
+        auto r = zelbo::cli::checkCommand(c);
+        if (!r.step) {
+            std::cerr << "zelbo-cli: " << r.error << "\n";
+            return kUsage;
+        }
+        steps.emplace_back(c, *r.step);
+    }
+
+    std::unique_ptr<zelbo::engine::Session> session;
+    try {
+        zelbo::engine::SessionOptions options;
+        options.sim = board == "sim";
+        if (board == "usb") ::unsetenv("ZELBO_BOARD");
+        session = std::make_unique<zelbo::engine::Session>(options);
+    } catch (const std::exception& e) {
+        std::cerr << "zelbo-cli: " << e.what() << "\n";
+        if (json) std::cout << "{\"command\":\"open\",\"ok\":false,\"error\":" << jsonString(e.what()) << "}\n";
+        return kNoBoard;
+    }
+    for (const auto& [command, step] : steps) {
+        try {
+            const std::string extra = runStep(*session, step);
+            if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
+            else if (step.kind == Step::Kind::Temp) std::cout << extra.substr(extra.find(':') + 1) << "\n";
+            std::cout.flush();
+        } catch (const std::exception& e) {
+            std::cerr << "zelbo-cli: " << command.text() << ": " << e.what() << "\n";
+            if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":false,\"error\":"
+                                << jsonString(e.what()) << "}\n";
+            try {
+                session->close();
+            } catch (...) {
+            }
+            return kFailed;
+        }
+    }
+    try {
+        session->close();
+    } catch (const std::exception& e) {
+        std::cerr << "zelbo-cli: " << e.what() << "\n";
+        return kFailed;
+    }
+    return kOk;
+}

@@ -1,0 +1,236 @@
+#include "cli/script.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace zelbo::cli {
+
+std::string Command::text() const
+{
+    std::string s;
+    for (const auto& w : words) {
+        if (!s.empty()) s += ' ';
+        s += w;
+    }
+    return s;
+}
+
+ParseResult parseScript(std::string_view text)
+{
+    ParseResult r;
+    if (text.size() > kMaxScriptBytes) {
+        r.error = "script too long (over 1 MiB)";
+        return r;
+    }
+    Command current;
+    std::string word;
+    bool inWord = false, quoted = false;
+    int line = 1;
+    auto endWord = [&] {
+        if (inWord) current.words.push_back(std::move(word));
+        word.clear();
+        inWord = false;
+    };
+    auto endCommand = [&] {
+        endWord();
+        if (!current.words.empty()) r.commands.push_back(std::move(current));
+        current = Command{};
+        current.line = line;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\0') {
+            r.error = "line " + std::to_string(line) + ": NUL byte in the script";
+            return r;
+        }
+        if (quoted) {
+            if (c == '"') quoted = false;
+            else if (c == '\n') {
+                r.error = "line " + std::to_string(line) + ": unterminated quote";
+                return r;
+            } else word += c;
+        } else if (c == '"') {
+            quoted = true;
+            inWord = true;
+        } else if (c == '#') {
+            while (i + 1 < text.size() && text[i + 1] != '\n') ++i;
+        } else if (c == '\n' || c == ';') {
+            endCommand();
+            if (c == '\n') current.line = ++line;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            endWord();
+        } else {
+            word += c;
+            inWord = true;
+        }
+        if (word.size() > kMaxWordBytes) {
+            r.error = "line " + std::to_string(line) + ": word too long";
+            return r;
+        }
+    }
+    if (quoted) {
+        r.error = "line " + std::to_string(line) + ": unterminated quote";
+        return r;
+    }
+    endCommand();
+    return r;
+}
+
+std::optional<double> parseNumber(std::string_view text)
+{
+    if (text.empty() || text.size() > 64) return std::nullopt;
+    const std::string s(text);
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(s.c_str(), &end);
+    if (errno != 0 || end != s.c_str() + s.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<double> parseFrequency(std::string_view text)
+{
+    std::string s(text.substr(0, std::min<std::size_t>(text.size(), 64)));
+    if (s.size() != text.size()) return std::nullopt;
+    double scale = 1.0;
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    if (s.size() >= 2 && (s.ends_with("Hz") || s.ends_with("hz"))) s.resize(s.size() - 2);
+    if (!s.empty() && (s.back() == 'k' || s.back() == 'K')) {
+        scale = 1e3;
+        s.pop_back();
+    } else if (!s.empty() && s.back() == 'M') {
+        scale = 1e6;
+        s.pop_back();
+    }
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    const auto v = parseNumber(s);
+    if (!v || *v <= 0) return std::nullopt;
+    return *v * scale;
+}
+
+namespace {
+
+CheckResult bad(const Command& c, const std::string& why)
+{
+    return {std::nullopt, "line " + std::to_string(c.line) + ": \"" + c.text() + "\": " + why};
+}
+
+CheckResult ok(Step s) { return {std::move(s), {}}; }
+
+} // namespace
+
+CheckResult checkCommand(const Command& c)
+{
+    const auto& w = c.words;
+    const std::size_t n = w.size();
+    if (n == 0) return bad(c, "empty command");
+    const std::string& verb = w[0];
+    Step s;
+    if (verb == "power") {
+        if (n == 2 && w[1] == "on") s.kind = Step::Kind::PowerOn;
+        else if (n == 2 && w[1] == "off") s.kind = Step::Kind::PowerOff;
+        else return bad(c, "use \"power on\" or \"power off\"");
+        return ok(s);
+    }
+    if (verb == "set") {
+        if (n < 3) return bad(c, "use \"set vref|mth|rnf|vdut VALUE\", \"set pin NAME 0|1\" or \"set mode NAME\"");
+        const std::string& what = w[1];
+        if (what == "pin") {
+            if (n != 4 || (w[3] != "0" && w[3] != "1")) return bad(c, "use \"set pin NAME 0|1\"");
+            s.kind = Step::Kind::SetPin;
+            s.name = w[2];
+            s.high = w[3] == "1";
+            return ok(s);
+        }
+        if (what == "mode") {
+            if (n != 3) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
+            s.kind = Step::Kind::SetMode;
+            s.name = w[2];
+            return ok(s);
+        }
+        if (n != 3) return bad(c, "one value expected");
+        const auto v = parseNumber(w[2]);
+        if (!v) return bad(c, "\"" + w[2] + "\" is not a number");
+        s.value = *v;
+        if (what == "vref") s.kind = Step::Kind::SetVref;
+        else if (what == "mth") s.kind = Step::Kind::SetMth;
+        else if (what == "rnf") s.kind = Step::Kind::SetRnf;
+        else if (what == "vdut") s.kind = Step::Kind::SetVdut;
+        else return bad(c, "unknown setting \"" + what + "\"");
+        return ok(s);
+    }
+    if (verb == "run") {
+        s.kind = Step::Kind::Run;
+        bool haveFreq = false;
+        for (std::size_t i = 1; i < n; ++i) {
+            if ((w[i] == "--freq" || w[i] == "--steps") && i + 1 >= n) return bad(c, w[i] + " needs a value");
+            if (w[i] == "--freq") {
+                const auto f = parseFrequency(w[++i]);
+                if (!f) return bad(c, "\"" + w[i] + "\" is not a frequency");
+                s.value = *f;
+                haveFreq = true;
+            } else if (w[i] == "--steps") {
+                const auto v = parseNumber(w[++i]);
+                if (!v || *v != std::floor(*v) || *v < 1 || *v > 255) return bad(c, "steps must be a whole number 1 to 255");
+                s.steps = static_cast<int>(*v);
+            } else {
+                return bad(c, "unknown option \"" + w[i] + "\"");
+            }
+        }
+        if (!haveFreq) return bad(c, "use \"run --freq F [--steps N]\"");
+        return ok(s);
+    }
+    if (verb == "stop" || verb == "calibrate" || verb == "temp") {
+        if (n != 1) return bad(c, "takes no arguments");
+        s.kind = verb == "stop" ? Step::Kind::Stop : verb == "temp" ? Step::Kind::Temp : Step::Kind::Calibrate;
+        return ok(s);
+    }
+    if (verb == "capture") {
+        if (n != 3 || w[1] != "--out") return bad(c, "use \"capture --out FILE.csv\"");
+        s.kind = Step::Kind::Capture;
+        s.name = w[2];
+        return ok(s);
+    }
+    if (verb == "load" || verb == "save") {
+        if (n != 2) return bad(c, "use \"" + verb + " FILE.set\"");
+        s.kind = verb == "load" ? Step::Kind::Load : Step::Kind::Save;
+        s.name = w[1];
+        return ok(s);
+    }
+    if (verb == "sleep") {
+        const auto v = n == 2 ? parseNumber(w[1]) : std::nullopt;
+        if (!v || *v < 0 || *v > 86400) return bad(c, "use \"sleep SECONDS\" (0 to 86400)");
+        s.kind = Step::Kind::Sleep;
+        s.value = *v;
+        return ok(s);
+    }
+    return bad(c, "unknown command \"" + verb + "\"");
+}
+
+const char* usageText()
+{
+    return "Usage: zelbo-cli [--board sim|usb] [--json] [-c COMMAND]... [-f FILE | -] [COMMAND...]\n"
+           "Brings the evaluation board up once and runs the commands in order.\n"
+           "Commands are separated by ';' or newlines; '#' starts a comment.\n"
+           "\n"
+           "  power on|off\n"
+           "  set vref VOLTS | set mth VOLTS | set rnf OHMS | set vdut 3.3|5.0\n"
+           "  set pin ps|enable|mode0|mode1|cw 0|1\n"
+           "  set mode full|half-a|half-b|quarter\n"
+           "  run --freq F [--steps N]   (F as 2k, 500, 1.5k; N 1..255 waits for the end)\n"
+           "  stop\n"
+           "  capture --out FILE.csv     (one sweep of the four channels)\n"
+           "  load FILE.set | save FILE.set\n"
+           "  calibrate | temp | sleep SECONDS\n"
+           "\n"
+           "Options:\n"
+           "  --board sim|usb  the simulated board or a real one (default usb)\n"
+           "  --json           one JSON object per command on standard output\n"
+           "  -c COMMAND       a command (repeatable)\n"
+           "  -f FILE          commands from FILE; '-' reads standard input\n"
+           "  --help           this text\n"
+           "\n"
+           "Exit codes: 0 done, 1 a command failed, 2 usage error, 3 no board.\n";
+}
+
+} // namespace zelbo::cli

@@ -1,0 +1,58 @@
+#pragma once
+// The command language of zelbo-cli: commands separated by newlines or ';',
+// words by blanks, "double quotes" around a word with blanks, '#' to the end
+// of the line a comment. Parsing and checking are pure functions, so that a
+// whole script is refused before the board is touched. They survive any
+// bytes: a NUL, a lone quote or an endless line is an error, never a crash.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelbo::cli {
+
+struct Command {
+    std::vector<std::string> words;
+    int line = 1; // where it began, for messages
+    std::string text() const;
+};
+
+struct ParseResult {
+    std::vector<Command> commands;
+    std::string error; // empty: parsed
+};
+
+inline constexpr std::size_t kMaxScriptBytes = 1u << 20;
+inline constexpr std::size_t kMaxWordBytes = 4096;
+
+ParseResult parseScript(std::string_view text);
+
+// What a well-formed command asks for, its arguments parsed.
+struct Step {
+    enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
+                      Load, Save, Calibrate, Temp, Sleep };
+    Kind kind = Kind::Stop;
+    double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
+    std::optional<int> steps;   // run --steps
+    bool high = false;          // set pin
+    std::string name;           // pin, mode or file
+};
+
+// Checks one command: its step, or a usage message naming the command.
+struct CheckResult {
+    std::optional<Step> step;
+    std::string error;
+};
+CheckResult checkCommand(const Command& c);
+
+// "2k", "2.5 k", "1500", "1M": hertz; nullopt when it is no frequency.
+std::optional<double> parseFrequency(std::string_view text);
+// A plain decimal number (no trailing junk); nullopt otherwise.
+std::optional<double> parseNumber(std::string_view text);
+
+// The --help text.
+const char* usageText();
+
+} // namespace zelbo::cli

@@ -1,0 +1,186 @@
+#include "engine/engine.h"
+
+#include "common/fpga_registers.h"
+
+namespace zelbo::engine {
+
+namespace {
+// Power sequencing values and the DAC strobe codes around them.
+constexpr std::uint8_t kSequenceBegin = 0x02;
+constexpr std::uint8_t kSequenceArmed = 0x0B;
+constexpr std::uint8_t kStrobeMode0 = 0x83;
+constexpr std::uint8_t kStrobePs = 0x87;
+constexpr std::uint8_t kSupplyOff = 0xE0;
+constexpr std::uint16_t kPsHighLevel = 2500; // PS pin level at power on, mV
+} // namespace
+
+Engine::Engine(MessageService& messages, EngineOptions options)
+    : messages_(messages), options_(std::move(options)),
+      link_(std::make_unique<link::FpgaLink>(messages_, options_.link))
+{
+    timer_ = std::thread([this] { timerLoop(); });
+}
+
+Engine::~Engine()
+{
+    {
+        std::lock_guard lock(timerMutex_);
+        timerQuit_ = true;
+        timerRun_ = false;
+    }
+    timerWake_.notify_all();
+    if (timer_.joinable()) timer_.join();
+    link_.reset();
+}
+
+int Engine::start(link::BringUpObserver& progress, link::LinkObserver& window)
+{
+    return link_->start(progress, window);
+}
+
+bool Engine::shutdown()
+{
+    stopThermometer();
+    return link_->shutdown();
+}
+
+// ---------------------------------------------------------------- power
+
+void Engine::powerPrefix()
+{
+    // Without a started link there is no board to talk to (and the writes
+    // are dropped).
+    if (link_->active()) link_->purgeInput();
+    link_->queueWrite(reg::kPowerSequence, kSequenceBegin);
+    link_->queueWrite(reg::kDacStrobe, kStrobeMode0);
+    link_->queueWrite(reg::kPowerSequence, kSequenceArmed);
+    link_->queueWrite(reg::kScopeGate, link_->scopeCommandsAllowed() ? 0x00 : 0x01);
+}
+
+void Engine::powerOn(PowerSteps& steps)
+{
+    powerPrefix();
+    powered_.store(true);
+    steps.switchedOn();
+    if (steps.mode() == 0) {
+        link_->temperatureEvent().set();
+        startThermometer();
+    }
+    steps.applySupplyAndPins();
+    waitWritesSent();
+    steps.startScope();
+    const bool low = steps.psLow();
+    link_->queueWrite(reg::kDacPsLow, low ? 0 : static_cast<std::uint8_t>(kPsHighLevel & 0xFF));
+    link_->queueWrite(reg::kDacPsHigh, low ? 0 : static_cast<std::uint8_t>(kPsHighLevel >> 8));
+    link_->queueWrite(reg::kDacStrobe, kStrobePs);
+    steps.startClock();
+}
+
+void Engine::powerOff(PowerSteps& steps)
+{
+    powerPrefix();
+    powered_.store(false);
+    steps.stopClock();
+    steps.switchedOff();
+    link_->queueWrite(reg::kSupply, kSupplyOff);
+    waitWritesSent();
+    if (steps.mode() == 0) stopThermometer();
+    steps.controlsOff();
+    link_->queueWrite(reg::kDacPsLow, 0);
+    link_->queueWrite(reg::kDacPsHigh, 0);
+    link_->queueWrite(reg::kDacStrobe, kStrobePs);
+}
+
+void Engine::waitWritesSent()
+{
+    // Without a running reader nothing is sent: there is nothing to wait for.
+    if (link_->readerRunning()) link_->waitWriteDone(options_.writeWait);
+}
+
+// ---------------------------------------------------------------- thermometer
+
+void Engine::setThermometerReadsClock(std::function<bool()> readClock)
+{
+    std::lock_guard lock(timerMutex_);
+    readClock_ = std::move(readClock);
+}
+
+void Engine::setThermometerTick(std::function<void()> afterTick)
+{
+    std::lock_guard lock(timerMutex_);
+    afterTick_ = std::move(afterTick);
+}
+
+void Engine::setThermometerDispatch(std::function<void(std::function<void()>)> dispatch)
+{
+    std::lock_guard lock(timerMutex_);
+    dispatch_ = std::move(dispatch);
+}
+
+void Engine::startThermometer()
+{
+    {
+        std::lock_guard lock(timerMutex_);
+        timerRun_ = true;
+        ++timerEpoch_;
+    }
+    timerWake_.notify_all();
+}
+
+void Engine::stopThermometer()
+{
+    {
+        std::lock_guard lock(timerMutex_);
+        timerRun_ = false;
+        ++timerEpoch_;
+    }
+    timerWake_.notify_all();
+}
+
+bool Engine::thermometerRunning() const
+{
+    std::lock_guard lock(timerMutex_);
+    return timerRun_;
+}
+
+void Engine::thermometerTick()
+{
+    std::function<bool()> readClock;
+    std::function<void()> afterTick;
+    {
+        std::lock_guard lock(timerMutex_);
+        readClock = readClock_;
+        afterTick = afterTick_;
+    }
+    link_->queueRead(reg::kDiodeCodeHigh);
+    link_->queueRead(reg::kDiodeCodeLow);
+    if (readClock && readClock()) link_->queueRead(reg::kClockControl);
+    if (afterTick) afterTick();
+}
+
+void Engine::timerLoop()
+{
+    std::unique_lock lock(timerMutex_);
+    while (!timerQuit_) {
+        if (!timerRun_) {
+            timerWake_.wait(lock, [this] { return timerQuit_ || timerRun_; });
+            continue;
+        }
+        // A (re)start begins a whole period, as a restarted timer does.
+        const std::uint64_t epoch = timerEpoch_;
+        const auto due = std::chrono::steady_clock::now() + options_.thermometerPeriod;
+        if (timerWake_.wait_until(lock, due, [&] { return timerQuit_ || timerEpoch_ != epoch; }))
+            continue;
+        auto dispatch = dispatch_;
+        lock.unlock();
+        if (dispatch)
+            dispatch([this] {
+                if (thermometerRunning()) thermometerTick();
+            });
+        else
+            thermometerTick();
+        lock.lock();
+    }
+}
+
+} // namespace zelbo::engine

@@ -1,0 +1,109 @@
+#pragma once
+// The engine: the board link and the sequences that span the cores (power on
+// and off, link start and shutdown, the thermometer tick), with its own timer
+// thread. Qt-free, so that the window, the command line and the Python module
+// drive the board the same way. Whoever shows the controls (the window) or
+// stands in for them (a headless session) supplies the steps of the power
+// sequences that are theirs through `PowerSteps`.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/message_service.h"
+#include "link/fpga_link.h"
+
+namespace zelbo::engine {
+
+// The parts of the power sequences that belong to the front end, in the order
+// the engine calls them. Every step runs on the thread that called powerOn()
+// or powerOff().
+class PowerSteps {
+public:
+    virtual ~PowerSteps() = default;
+    virtual int mode() const = 0;               // drive mode; 0 runs the thermometer
+    // Power on.
+    virtual void switchedOn() {}                // caption, control groups enabled
+    virtual void applySupplyAndPins() = 0;      // supply register and the five pins
+    virtual void startScope() {}                // acquisition on ("Run")
+    virtual bool psLow() const { return false; } // PS held low at power on
+    virtual void startClock() {}                // the step clock as set up
+    // Power off.
+    virtual void stopClock() {}
+    virtual void switchedOff() {}               // caption
+    virtual void controlsOff() {}               // control groups disabled
+};
+
+struct EngineOptions {
+    link::LinkOptions link;
+    std::chrono::milliseconds thermometerPeriod{1000};
+    std::chrono::milliseconds writeWait{5000};
+};
+
+class Engine {
+public:
+    Engine(MessageService& messages, EngineOptions options = {});
+    ~Engine(); // stops the thermometer, then the link
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    link::FpgaLink& link() { return *link_; }
+    const link::FpgaLink& link() const { return *link_; }
+
+    // ---- link start and shutdown ------------------------------------------
+    // Bring-up and the initial writes; blocks for seconds. 0 when the board is
+    // up (the link's result codes otherwise).
+    int start(link::BringUpObserver& progress, link::LinkObserver& window);
+    // The thermometer stops, then the link's shutdown traffic and reader stop.
+    bool shutdown();
+
+    // ---- power --------------------------------------------------------------
+    // The sequences of the power switch. Both begin with the common prefix
+    // (stale input purged while the link is up, the power sequencing writes).
+    void powerOn(PowerSteps& steps);
+    void powerOff(PowerSteps& steps);
+    bool poweredOn() const { return powered_.load(); }
+    // Waits until queued writes have left the host (at once without a reader).
+    void waitWritesSent();
+
+    // ---- thermometer ----------------------------------------------------------
+    // Every period while running: the diode code (high nibble, then low byte)
+    // and, when `readClock` says so, the clock control register (its answer
+    // ends a counted run). `afterTick` runs on the timer thread after the reads.
+    void setThermometerReadsClock(std::function<bool()> readClock);
+    void setThermometerTick(std::function<void()> afterTick);
+    // Where a due tick runs: null runs it on the timer thread; a window hands
+    // it to its own thread (the reads then sit between its other traffic as
+    // they always have).
+    void setThermometerDispatch(std::function<void(std::function<void()>)> dispatch);
+    void startThermometer();
+    void stopThermometer();
+    bool thermometerRunning() const;
+    // One tick now, on the calling thread.
+    void thermometerTick();
+
+private:
+    void powerPrefix();
+    void timerLoop();
+
+    MessageService& messages_;
+    EngineOptions options_;
+    std::unique_ptr<link::FpgaLink> link_;
+    std::atomic<bool> powered_{false};
+
+    mutable std::mutex timerMutex_;
+    std::condition_variable timerWake_;
+    std::thread timer_;
+    bool timerRun_ = false;   // the thermometer ticks
+    bool timerQuit_ = false;  // the thread ends
+    std::uint64_t timerEpoch_ = 0; // a restart begins a new period
+    std::function<bool()> readClock_;
+    std::function<void()> afterTick_;
+    std::function<void(std::function<void()>)> dispatch_;
+};
+
+} // namespace zelbo::engine

@@ -1,0 +1,469 @@
+#include "engine/session.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <sstream>
+
+#include "files/settings_core.h"
+#include "thermal/thermometer.h"
+
+namespace zelbo::engine {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string number(double v)
+{
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+// Bring-up without a window: nothing to show.
+struct Quiet final : link::BringUpObserver, link::LinkObserver {
+    void statusText(const std::string&) override {}
+    void progressShow() override {}
+    void progressText(const std::string&) override {}
+    void progressStep(int, int) override {}
+    void progressHide() override {}
+    void downloadProgressControl(bool) override {}
+    void linkStarted() override {}
+};
+
+const char* sourceName(scope::Source s)
+{
+    switch (s) {
+    case scope::Source::Voltage: return "V";
+    case scope::Source::Current: return "I";
+    default: return "ICC";
+    }
+}
+
+} // namespace
+
+// Messages the cores would show in a box: kept for the front end, questions
+// answered the way that lets the command go on.
+class Session::Messages final : public MessageService {
+public:
+    MsgAnswer show(const Message& m) override
+    {
+        std::lock_guard lock(mutex_);
+        last_ = m.text;
+        switch (m.buttons) {
+        case MsgButtons::Ok: return MsgAnswer::Ok;
+        case MsgButtons::OkCancel: return MsgAnswer::Ok;
+        default: return MsgAnswer::No; // never offer to restart in demo mode
+        }
+    }
+    std::string last() const
+    {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex_);
+        last_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::string last_;
+};
+
+Session::Session(SessionOptions options) : options_(std::move(options)), messages_(std::make_unique<Messages>())
+{
+    // The bridge library reads this when it is loaded, at bring-up.
+    if (options_.sim) ::setenv("ZELBO_BOARD", "sim", 1);
+    EngineOptions eo;
+    eo.link = options_.link;
+    engine_ = std::make_unique<Engine>(*messages_, std::move(eo));
+    link::FpgaLink& link = engine_->link();
+    drive_ = std::make_unique<drive::DriveCore>(link, *messages_);
+    scope_ = std::make_unique<scope::ScopeCore>(link);
+    files::SettingsHooks sh;
+    sh.boardReady = [this] { return open_; };
+    sh.rerunPowerAndClock = [this] {
+        if (engine_->poweredOn()) engine_->powerOn(*this);
+    };
+    settings_ = std::make_unique<files::SettingsCore>(*drive_, *scope_, link, std::move(sh));
+
+    scope_->setArmRequest([&link] { link.armScope(); });
+    scope_->setSweepObserver(this);
+    link.onScopeArm([this, &link] {
+        link.clearCaptures();
+        scope_->arm();
+    });
+    auto snapshot = std::make_shared<link::FpgaLink::CaptureSnapshot>();
+    link.onSweep([this, &link, snapshot] {
+        link.copyCaptures(*snapshot);
+        scope::CaptureAreas areas;
+        for (std::size_t n = 0; n < scope::kChannels; ++n)
+            areas[n] = std::span<const std::uint8_t>((*snapshot)[n]);
+        link.resetCaptureIndices(scope_->processSweep(areas, scope_->calibrationOffsets()));
+    });
+    link.onClearDacOutputs([this](link::CommandPort& port) { drive_->clearDacOutputs(port); });
+    link.onClockRunEnded([this] {
+        std::lock_guard lock(mutex_);
+        runEnded_ = true;
+        changed_.notify_all();
+    });
+    link.onTemperature([this](std::uint16_t code) {
+        std::lock_guard lock(mutex_);
+        diodeCode_ = code;
+        changed_.notify_all();
+    });
+    auto lost = [this] {
+        std::lock_guard lock(mutex_);
+        boardLost_ = true;
+        changed_.notify_all();
+    };
+    link.onCommunicationError(lost);
+    link.onRequestClose(lost);
+
+    drive_->reset();
+    scope_->applyDefaults();
+    drive_->setDutyText("50.0");
+    open();
+}
+
+Session::~Session()
+{
+    try {
+        close();
+    } catch (...) {
+    }
+    scope_->setSweepObserver(nullptr);
+    engine_.reset(); // the reader stops before the cores go
+}
+
+void Session::open()
+{
+    if (open_) return;
+    Quiet quiet;
+    messages_->clear();
+    const int result = engine_->start(quiet, quiet);
+    if (result != 0) {
+        std::string text = messages_->last();
+        if (text.empty()) text = "No board: bring-up ended with result " + std::to_string(result) + ".";
+        throw NoBoardError(text);
+    }
+    open_ = true;
+}
+
+void Session::close()
+{
+    if (!open_) return;
+    if (engine_->poweredOn() && !boardLost_) powerOff();
+    engine_->waitWritesSent();
+    engine_->shutdown();
+    open_ = false;
+}
+
+std::string Session::lastMessage() const { return messages_->last(); }
+
+void Session::requireOpen() const
+{
+    if (!open_) throw SessionError("The board is not open.");
+    bool lost = false;
+    {
+        auto& self = const_cast<Session&>(*this);
+        std::lock_guard lock(self.mutex_);
+        lost = boardLost_;
+    }
+    if (lost) {
+        const std::string m = lastMessage();
+        throw SessionError(m.empty() ? "Communication with the board was lost." : m);
+    }
+}
+
+void Session::requirePower(const char* what) const
+{
+    requireOpen();
+    if (!engine_->poweredOn()) throw SessionError(std::string("Power on first: ") + what + " needs the board powered.");
+}
+
+// ---------------------------------------------------------------- power
+
+void Session::startScope()
+{
+    if (!scope_->running()) scope_->setRunning(true);
+}
+
+void Session::controlsOff()
+{
+    if (scope_->running()) scope_->setRunning(false);
+}
+
+void Session::powerOn()
+{
+    requireOpen();
+    engine_->powerOn(*this);
+    engine_->waitWritesSent();
+}
+
+void Session::powerOff()
+{
+    requireOpen();
+    engine_->powerOff(*this);
+    engine_->waitWritesSent();
+}
+
+void Session::setVdut(double volts)
+{
+    drive::Vcc vcc;
+    if (std::fabs(volts - 3.3) < 1e-6) vcc = drive::Vcc::V3_3;
+    else if (std::fabs(volts - 5.0) < 1e-6) vcc = drive::Vcc::V5_0;
+    else throw std::invalid_argument("VDUT must be 3.3 or 5.0 V, not " + number(volts) + ".");
+    requireOpen();
+    drive_->loadVcc(vcc);
+    if (engine_->poweredOn()) drive_->applyVccAndPins();
+    engine_->waitWritesSent();
+}
+
+void Session::setPin(const std::string& name, bool high)
+{
+    static const std::pair<const char*, drive::Pin> pins[] = {
+        {"ps", drive::Pin::Ps},       {"enable", drive::Pin::Enable}, {"mode0", drive::Pin::Mode0},
+        {"mode1", drive::Pin::Mode1}, {"cw", drive::Pin::CwCcw},      {"cwccw", drive::Pin::CwCcw},
+        {"cw/ccw", drive::Pin::CwCcw}};
+    std::string key;
+    for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [n, pin] : pins) {
+        if (key != n) continue;
+        requireOpen();
+        drive_->setPin(pin, high);
+        engine_->waitWritesSent();
+        return;
+    }
+    throw std::invalid_argument("Unknown pin \"" + name + "\": use ps, enable, mode0, mode1 or cw.");
+}
+
+void Session::commitColumn(drive::ColumnId id, double value, const char* name, const char* unit)
+{
+    const drive::Column& c = drive_->column(id);
+    const double hi = c.spec().absoluteMax;
+    if (!std::isfinite(value) || value < 0 || value > hi + 1e-9)
+        throw std::invalid_argument(std::string(name) + " " + number(value) + " " + unit + " is out of range (0 to " +
+                                    number(hi) + " " + unit + ").");
+    requireOpen();
+    // The column's MAX and MIN fields widen to take the value, as a user
+    // would widen them before typing it.
+    if (value > c.max()) {
+        drive_->setLimitText(id, drive::Limit::Max, number(value));
+        drive_->commitLimit(id, drive::Limit::Max);
+    }
+    if (value < c.min()) {
+        drive_->setLimitText(id, drive::Limit::Min, number(value));
+        drive_->commitLimit(id, drive::Limit::Min);
+    }
+    drive_->setValueText(id, number(value));
+    drive_->commitValue(id);
+    engine_->waitWritesSent();
+}
+
+void Session::setVref(double volts) { commitColumn(drive::ColumnId::Vref, volts, "VREF", "V"); }
+void Session::setMth(double volts) { commitColumn(drive::ColumnId::Mth, volts, "MTH", "V"); }
+
+void Session::setRnf(double ohms)
+{
+    if (!std::isfinite(ohms) || ohms < 0.01 - 1e-9 || ohms > 1.0 + 1e-9)
+        throw std::invalid_argument("RNF " + number(ohms) + " ohm is out of range (0.01 to 1 ohm).");
+    requireOpen();
+    drive_->setRnfText(number(ohms));
+    drive_->commitRnf();
+}
+
+void Session::setMode(const std::string& name)
+{
+    static const struct {
+        const char* name;
+        bool mode0, mode1;
+    } modes[] = {{"full", false, false}, {"half-a", true, false}, {"half-b", false, true},
+                 {"half", true, false},  {"quarter", true, true}};
+    for (const auto& m : modes) {
+        if (name != m.name) continue;
+        requireOpen();
+        drive_->setPin(drive::Pin::Mode0, m.mode0);
+        drive_->setPin(drive::Pin::Mode1, m.mode1);
+        engine_->waitWritesSent();
+        return;
+    }
+    throw std::invalid_argument("Unknown mode \"" + name + "\": use full, half-a, half-b or quarter.");
+}
+
+// ---------------------------------------------------------------- clock
+
+void Session::run(double hertz, std::optional<int> steps)
+{
+    if (steps && (*steps < 1 || *steps > 255))
+        throw std::invalid_argument("Steps must be 1 to 255, not " + std::to_string(*steps) + ".");
+    commitColumn(drive::ColumnId::Clk, hertz, "CLK", "Hz");
+    requirePower("running the clock");
+    if (drive_->clockRunning()) drive_->setClockRunning(false);
+    drive_->setManual(steps.has_value());
+    if (steps) drive_->editSteps(std::to_string(*steps));
+    {
+        std::lock_guard lock(mutex_);
+        runEnded_ = false;
+    }
+    drive_->setClockRunning(true);
+    engine_->waitWritesSent();
+}
+
+void Session::applyRunEnded()
+{
+    bool ended = false;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(ended, runEnded_);
+    }
+    if (ended) drive_->onClockControlRead(0);
+}
+
+bool Session::waitRun(std::chrono::milliseconds timeout)
+{
+    requireOpen();
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (drive_->clockRunning()) {
+        if (!drive_->manual()) return false; // a continuous run never ends by itself
+        // Ask for the clock state often: its answer ends the run.
+        engine_->link().queueRead(reg::kClockControl);
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 20ms, [this] { return runEnded_ || boardLost_; });
+        lock.unlock();
+        requireOpen();
+        applyRunEnded();
+        if (std::chrono::steady_clock::now() > end) return !drive_->clockRunning();
+    }
+    return true;
+}
+
+void Session::stop()
+{
+    requireOpen();
+    if (drive_->clockRunning()) drive_->setClockRunning(false);
+    engine_->waitWritesSent();
+}
+
+// ---------------------------------------------------------------- files, temperature
+
+void Session::loadSettings(const std::filesystem::path& path)
+{
+    requireOpen();
+    const files::SettingsLoadResult r = settings_->load(path);
+    if (!r.opened) throw SessionError("Cannot read the settings file \"" + path.string() + "\".");
+    const std::string incomplete = files::SettingsCore::incompleteText(r);
+    engine_->waitWritesSent();
+    if (!incomplete.empty()) throw SessionError(incomplete);
+}
+
+void Session::saveSettings(const std::filesystem::path& path)
+{
+    std::string error;
+    if (!settings_->save(path, &error))
+        throw SessionError("Cannot write the settings file \"" + path.string() + "\"" +
+                           (error.empty() ? std::string(".") : ": " + error));
+}
+
+double Session::tj(std::chrono::milliseconds timeout)
+{
+    requirePower("reading Tj");
+    {
+        std::lock_guard lock(mutex_);
+        diodeCode_.reset();
+    }
+    engine_->thermometerTick();
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, timeout, [this] { return diodeCode_.has_value() || boardLost_; }))
+        throw SessionError("No temperature reading from the board within the time-out.");
+    if (boardLost_) {
+        lock.unlock();
+        requireOpen();
+    }
+    const double vf = thermal::diodeMillivolts(*diodeCode_);
+    lock.unlock();
+    const auto t = thermal::junctionCelsius(vf, drive_->chipA(), drive_->chipB());
+    if (!t) throw SessionError("The diode reading gives no junction temperature for this chip.");
+    return *t;
+}
+
+// ---------------------------------------------------------------- oscilloscope
+
+void Session::setSource(int channel, const std::string& source, int output)
+{
+    if (channel < 0 || channel >= scope::kChannels)
+        throw std::invalid_argument("Channel must be 0 to 3, not " + std::to_string(channel) + ".");
+    scope::Source kind;
+    if (source == "V") kind = scope::Source::Voltage;
+    else if (source == "I") kind = scope::Source::Current;
+    else if (source == "ICC") kind = scope::Source::Icc;
+    else throw std::invalid_argument("Source must be \"V\", \"I\" or \"ICC\", not \"" + source + "\".");
+    if (output != 0 && output != 1) throw std::invalid_argument("Output must be 0 (A) or 1 (B).");
+    requireOpen();
+    scope_->setSource(channel, kind);
+    if (kind == scope::Source::Current) scope_->setOutput(channel, output);
+    engine_->waitWritesSent();
+}
+
+void Session::onSweep(const scope::SweepFrame& frame)
+{
+    // Reader thread: keep the newest sweep. A capture copying it out at this
+    // moment makes the reader skip this one rather than wait.
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    sweepIndex_ = frame.index;
+    if (frame.channels == 0) return;
+    Capture& c = pending_;
+    c.index = frame.index;
+    c.samplePeriod = frame.periodUs * 1e-6;
+    std::size_t n = 0;
+    for (const scope::Trace* tr : frame.traces)
+        if (tr) n = std::max(n, tr->size());
+    c.t.resize(n);
+    for (std::size_t i = 0; i < n; ++i) c.t[i] = static_cast<double>(i) * c.samplePeriod;
+    for (std::size_t k = 0; k < scope::kChannels; ++k) {
+        auto& ch = c.ch[k];
+        ch.source = sourceName(frame.sources[k]);
+        ch.unit = frame.sources[k] == scope::Source::Voltage ? "V" : "A";
+        ch.values.assign(n, 0.0);
+        if (const scope::Trace* tr = frame.traces[k]) {
+            for (std::size_t i = 0; i < tr->size() && i < n; ++i) ch.values[i] = (*tr)[i].second;
+        }
+    }
+    pendingReady_ = true;
+    changed_.notify_all();
+}
+
+Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
+{
+    requirePower("a capture");
+    if (!scope_->running()) scope_->setRunning(true);
+    std::unique_lock lock(mutex_);
+    // Fresh: the sweep under way may have been armed before the last change
+    // of settings, so the one after it is wholly the caller's. Otherwise any
+    // sweep newer than the last one handed out.
+    const std::uint64_t after = fresh ? sweepIndex_ + 1 : lastDelivered_;
+    const bool got = changed_.wait_for(lock, timeout, [&] {
+        return (pendingReady_ && pending_.index > after) || boardLost_;
+    });
+    if (boardLost_) {
+        lock.unlock();
+        requireOpen();
+    }
+    if (!got) throw SessionError("No sweep from the board within the time-out.");
+    Capture c = pending_;
+    lastDelivered_ = c.index;
+    lock.unlock();
+    c.timeBase = scope_->timeBaseText();
+    for (int k = 0; k < scope::kChannels; ++k) {
+        auto& ch = c.ch[static_cast<std::size_t>(k)];
+        ch.output = scope_->outputText(k);
+        ch.valuePerDiv = scope_->channel(k).valuePerDivText;
+    }
+    return c;
+}
+
+} // namespace zelbo::engine

@@ -1,0 +1,157 @@
+#pragma once
+// A board without a window: the engine with the drive, oscilloscope, settings
+// and calibration cores of its own, for the command line and the Python
+// module. Every call is made from one thread at a time (the front end's);
+// the link's reader hands its findings over through flags and copies, never
+// by touching the cores. Every wait is bounded. Failures throw
+// `SessionError` (board and file trouble) or `std::invalid_argument` (a bad
+// argument), each with a text for the user.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "drive/drive_core.h"
+#include "engine/engine.h"
+#include "scope/scope_core.h"
+#include "scope/sweep_observer.h"
+
+namespace zelbo::files {
+class SettingsCore;
+}
+
+namespace zelbo::engine {
+
+class SessionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// The board could not be brought up (none there, no access, ...).
+class NoBoardError : public SessionError {
+public:
+    using SessionError::SessionError;
+};
+
+struct SessionOptions {
+    bool sim = false;            // the simulated board (sets ZELBO_BOARD=sim before bring-up)
+    link::LinkOptions link;      // program folder, library name, timings
+    std::chrono::milliseconds startTimeout{60000};
+};
+
+// One sweep of the four channels.
+struct Capture {
+    struct Channel {
+        std::vector<double> values; // volts or amperes
+        std::string source;         // "V", "I" or "ICC"
+        std::string unit;           // "V" or "A"
+        std::string output;         // the probed output ("OUT1A" ... or "ICC")
+        std::string valuePerDiv;    // as the window shows it
+    };
+    std::vector<double> t;          // seconds from the first sample
+    std::array<Channel, scope::kChannels> ch;
+    double samplePeriod = 0.0;      // seconds
+    std::string timeBase;           // SEC/DIV text
+    std::uint64_t index = 0;        // sweep number since the session began
+};
+
+class Session : private PowerSteps, private scope::SweepObserver {
+public:
+    explicit Session(SessionOptions options = {});
+    ~Session() override; // powers off when on, shuts the board down
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Brings the board up; throws NoBoardError. Called by the constructor.
+    void open();
+    void close();
+    bool isOpen() const { return open_; }
+
+    // ---- power, supply, pins, references --------------------------------------
+    void powerOn();
+    void powerOff();
+    bool poweredOn() const { return engine_->poweredOn(); }
+    void setVdut(double volts);                   // 3.3 or 5.0
+    void setPin(const std::string& name, bool high); // "ps", "enable", "mode0", "mode1", "cw"
+    void setVref(double volts);
+    void setMth(double volts);
+    void setRnf(double ohms);
+    // "full", "half-a", "half-b", "quarter" (MODE0/MODE1 pins).
+    void setMode(const std::string& name);
+
+    // ---- step clock -----------------------------------------------------------
+    // Continuous when `steps` is empty; a counted run of 1..255 steps otherwise.
+    void run(double hertz, std::optional<int> steps = std::nullopt);
+    // Waits for a counted run to end; false on time-out.
+    bool waitRun(std::chrono::milliseconds timeout);
+    void stop();
+    bool running() const { return drive_->clockRunning(); }
+
+    // ---- files, sequences, calibration, temperature -------------------------------
+    void loadSettings(const std::filesystem::path& path);
+    void saveSettings(const std::filesystem::path& path);
+    // Junction temperature in degrees Celsius.
+    double tj(std::chrono::milliseconds timeout);
+
+    // ---- oscilloscope ---------------------------------------------------------------
+    // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
+    // A output, 1 the B output) or "ICC".
+    void setSource(int channel, const std::string& source, int output = 0);
+    // Fresh: a whole sweep armed after the call (the one under way is
+    // skipped). Otherwise the next sweep newer than the last one returned
+    // (for streaming: none is handed out twice).
+    Capture capture(std::chrono::milliseconds timeout, bool fresh = true);
+    // Sweeps the oscilloscope core has converted since the session began.
+    std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
+
+    drive::DriveCore& drive() { return *drive_; }
+    scope::ScopeCore& scope() { return *scope_; }
+    Engine& engine() { return *engine_; }
+    // Text of the last message the cores showed (what a window would have shown).
+    std::string lastMessage() const;
+
+private:
+    class Messages;
+    // PowerSteps.
+    int mode() const override { return drive_->mode(); }
+    void applySupplyAndPins() override { drive_->applyVccAndPins(); }
+    void startScope() override;
+    void startClock() override { drive_->setClockRunning(true); }
+    void stopClock() override { drive_->setClockRunning(false); }
+    void controlsOff() override;
+    // SweepObserver (reader thread).
+    void onSweep(const scope::SweepFrame& frame) override;
+
+    void requireOpen() const;
+    void requirePower(const char* what) const;
+    void applyRunEnded();
+    void commitColumn(drive::ColumnId id, double value, const char* name, const char* unit);
+
+    SessionOptions options_;
+    std::unique_ptr<Messages> messages_;
+    std::unique_ptr<Engine> engine_;
+    std::unique_ptr<drive::DriveCore> drive_;
+    std::unique_ptr<scope::ScopeCore> scope_;
+    std::unique_ptr<files::SettingsCore> settings_;
+    bool open_ = false;
+
+    // Handed over by the reader thread.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool runEnded_ = false;
+    std::optional<std::uint16_t> diodeCode_;
+    bool boardLost_ = false;
+    std::uint64_t sweepIndex_ = 0;
+    std::uint64_t lastDelivered_ = 0;
+    Capture pending_;
+    bool pendingReady_ = false;
+};
+
+} // namespace zelbo::engine

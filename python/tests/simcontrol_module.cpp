@@ -1,0 +1,14 @@
+// Test-only: what the simulated board's driver model did, and unplugging it.
+#include <pybind11/pybind11.h>
+
+#include "board/sim_board_test.h"
+
+PYBIND11_MODULE(_simcontrol, m)
+{
+    m.def("steps", [] { return simboard::Control().dut().steps; }, "Net steps the driver model has taken.");
+    m.def("amplitude", [] { return simboard::Control().dut().amplitudeAmps; }, "Full-scale coil current, A.");
+    m.def("zero_offsets", [] {
+        for (int n = 0; n < 4; ++n) simboard::Control().setScopeInputOffsets(n, 0.0, 0.0, 0.0);
+    }, "The front end's zero offsets all 0 (what a calibration takes out).");
+    m.def("set_present", [](bool present) { simboard::Control().setPresent(present); }, pybind11::arg("present"));
+}

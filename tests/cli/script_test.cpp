@@ -1,0 +1,75 @@
+// The command language: splitting, quoting, comments and the checks that
+// refuse a script before the board is touched.
+
+#include <gtest/gtest.h>
+
+#include "cli/script.h"
+
+using namespace zelbo::cli;
+
+namespace {
+
+std::vector<std::string> texts(const ParseResult& r)
+{
+    std::vector<std::string> out;
+    for (const auto& c : r.commands) out.push_back(c.text());
+    return out;
+}
+
+} // namespace
+
+TEST(CliScript, SplitsOnSemicolonsAndNewlinesAndSkipsCommentsAndBlanks)
+{
+    const auto r = parseScript("power on; set vref 1.2\n\n# a comment\nrun --freq 2k --steps 200 # trailing\n;;capture --out \"my sweep.csv\"");
+    ASSERT_TRUE(r.error.empty()) << r.error;
+    EXPECT_EQ(texts(r), (std::vector<std::string>{"power on", "set vref 1.2", "run --freq 2k --steps 200",
+                                                  "capture --out my sweep.csv"}));
+    EXPECT_EQ(r.commands[2].line, 4);
+    EXPECT_EQ(r.commands[3].words[2], "my sweep.csv");
+}
+
+TEST(CliScript, RefusesBrokenScripts)
+{
+    EXPECT_FALSE(parseScript("load \"unterminated").error.empty());
+    EXPECT_FALSE(parseScript("load \"two\nlines\"").error.empty());
+    EXPECT_FALSE(parseScript(std::string("power on\0", 9)).error.empty());
+    EXPECT_FALSE(parseScript(std::string(kMaxWordBytes + 1, 'x')).error.empty());
+    EXPECT_TRUE(parseScript("").commands.empty());
+}
+
+TEST(CliScript, ChecksEachCommandsArguments)
+{
+    auto check = [](const char* text) { return checkCommand(parseScript(text).commands.at(0)); };
+    const auto run = check("run --steps 200 --freq 2k");
+    ASSERT_TRUE(run.step);
+    EXPECT_EQ(run.step->kind, Step::Kind::Run);
+    EXPECT_DOUBLE_EQ(run.step->value, 2000.0);
+    EXPECT_EQ(run.step->steps, 200);
+    EXPECT_FALSE(check("run --freq 2k").step->steps.has_value());
+
+    const auto pin = check("set pin enable 1");
+    ASSERT_TRUE(pin.step);
+    EXPECT_EQ(pin.step->name, "enable");
+    EXPECT_TRUE(pin.step->high);
+
+    for (const char* wrong : {"power", "power sideways", "set vref", "set vref abc", "set vref 1.2x", "set colour 1",
+                              "set pin enable 2", "run --steps 200", "run --freq", "run --freq 2k --steps 0",
+                              "run --freq 2k --steps 256", "run --freq 2k --steps 1.5", "run --freq -3",
+                              "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance"}) {
+        const auto r = check(wrong);
+        EXPECT_FALSE(r.step) << wrong;
+        EXPECT_NE(r.error.find(wrong), std::string::npos) << r.error;
+    }
+}
+
+TEST(CliScript, ReadsFrequenciesWithTheirSuffixes)
+{
+    EXPECT_EQ(parseFrequency("2k"), 2000.0);
+    EXPECT_EQ(parseFrequency("2.5 k"), 2500.0);
+    EXPECT_EQ(parseFrequency("750"), 750.0);
+    EXPECT_EQ(parseFrequency("1kHz"), 1000.0);
+    EXPECT_FALSE(parseFrequency("k"));
+    EXPECT_FALSE(parseFrequency("0"));
+    EXPECT_FALSE(parseFrequency("nan"));
+    EXPECT_FALSE(parseFrequency("2kk"));
+}
