@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/script.h"
+#include "common/json_text.h"
 #include "engine/session.h"
 
 namespace {
@@ -22,27 +23,7 @@ using zelbo::cli::Step;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNoBoard = 3 };
 
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
+using zelbo::jsonString;
 
 void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
 {

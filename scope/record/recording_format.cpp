@@ -41,24 +41,6 @@ std::size_t recordBytes(std::uint8_t mask, std::size_t samples)
     return kRecordHead + c * 24 + c * samples * 2;
 }
 
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::vector<std::uint8_t> encodeHeader(const HeaderInfo& info)
 {
     const std::uint8_t mask = info.mask & 0x0F;

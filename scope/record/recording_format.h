@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
 #include "scope/sweep_observer.h"
 
 namespace zelbo::scope::recording {
@@ -79,7 +80,6 @@ std::optional<Sweep> decodeRecord(const Header& header, std::span<const std::uin
 bool readFile(const std::string& path, Header& header, const std::function<bool(const Sweep&)>& visit,
               std::string* error = nullptr);
 
-// JSON string literal of `s` (quotes and escapes added).
-std::string jsonString(const std::string& s);
+using zelbo::jsonString; // (common/json_text.h)
 
 } // namespace zelbo::scope::recording
