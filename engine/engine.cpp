@@ -16,20 +16,14 @@ constexpr std::uint16_t kPsHighLevel = 2500; // PS pin level at power on, mV
 
 Engine::Engine(MessageService& messages, EngineOptions options)
     : messages_(messages), options_(std::move(options)),
-      link_(std::make_unique<link::FpgaLink>(messages_, options_.link))
+      link_(std::make_unique<link::FpgaLink>(messages_, options_.link)),
+      timer_(std::make_unique<ThermometerTimer>(*link_, options_.thermometerPeriod))
 {
-    timer_ = std::thread([this] { timerLoop(); });
 }
 
 Engine::~Engine()
 {
-    {
-        std::lock_guard lock(timerMutex_);
-        timerQuit_ = true;
-        timerRun_ = false;
-    }
-    timerWake_.notify_all();
-    if (timer_.joinable()) timer_.join();
+    timer_.reset();
     link_.reset();
 }
 
@@ -99,88 +93,15 @@ void Engine::waitWritesSent()
 
 // ---------------------------------------------------------------- thermometer
 
-void Engine::setThermometerReadsClock(std::function<bool()> readClock)
-{
-    std::lock_guard lock(timerMutex_);
-    readClock_ = std::move(readClock);
-}
-
-void Engine::setThermometerTick(std::function<void()> afterTick)
-{
-    std::lock_guard lock(timerMutex_);
-    afterTick_ = std::move(afterTick);
-}
-
+void Engine::setThermometerReadsClock(std::function<bool()> readClock) { timer_->setReadsClock(std::move(readClock)); }
+void Engine::setThermometerTick(std::function<void()> afterTick) { timer_->setAfterTick(std::move(afterTick)); }
 void Engine::setThermometerDispatch(std::function<void(std::function<void()>)> dispatch)
 {
-    std::lock_guard lock(timerMutex_);
-    dispatch_ = std::move(dispatch);
+    timer_->setDispatch(std::move(dispatch));
 }
-
-void Engine::startThermometer()
-{
-    {
-        std::lock_guard lock(timerMutex_);
-        timerRun_ = true;
-        ++timerEpoch_;
-    }
-    timerWake_.notify_all();
-}
-
-void Engine::stopThermometer()
-{
-    {
-        std::lock_guard lock(timerMutex_);
-        timerRun_ = false;
-        ++timerEpoch_;
-    }
-    timerWake_.notify_all();
-}
-
-bool Engine::thermometerRunning() const
-{
-    std::lock_guard lock(timerMutex_);
-    return timerRun_;
-}
-
-void Engine::thermometerTick()
-{
-    std::function<bool()> readClock;
-    std::function<void()> afterTick;
-    {
-        std::lock_guard lock(timerMutex_);
-        readClock = readClock_;
-        afterTick = afterTick_;
-    }
-    link_->queueRead(reg::kDiodeCodeHigh);
-    link_->queueRead(reg::kDiodeCodeLow);
-    if (readClock && readClock()) link_->queueRead(reg::kClockControl);
-    if (afterTick) afterTick();
-}
-
-void Engine::timerLoop()
-{
-    std::unique_lock lock(timerMutex_);
-    while (!timerQuit_) {
-        if (!timerRun_) {
-            timerWake_.wait(lock, [this] { return timerQuit_ || timerRun_; });
-            continue;
-        }
-        // A (re)start begins a whole period, as a restarted timer does.
-        const std::uint64_t epoch = timerEpoch_;
-        const auto due = std::chrono::steady_clock::now() + options_.thermometerPeriod;
-        if (timerWake_.wait_until(lock, due, [&] { return timerQuit_ || timerEpoch_ != epoch; }))
-            continue;
-        auto dispatch = dispatch_;
-        lock.unlock();
-        if (dispatch)
-            dispatch([this] {
-                if (thermometerRunning()) thermometerTick();
-            });
-        else
-            thermometerTick();
-        lock.lock();
-    }
-}
+void Engine::startThermometer() { timer_->start(); }
+void Engine::stopThermometer() { timer_->stop(); }
+bool Engine::thermometerRunning() const { return timer_->running(); }
+void Engine::thermometerTick() { timer_->tick(); }
 
 } // namespace zelbo::engine

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "common/message_service.h"
+#include "engine/thermometer_timer.h"
 #include "link/fpga_link.h"
 
 namespace zelbo::engine {
@@ -88,22 +89,13 @@ public:
 
 private:
     void powerPrefix();
-    void timerLoop();
 
     MessageService& messages_;
     EngineOptions options_;
     std::unique_ptr<link::FpgaLink> link_;
     std::atomic<bool> powered_{false};
 
-    mutable std::mutex timerMutex_;
-    std::condition_variable timerWake_;
-    std::thread timer_;
-    bool timerRun_ = false;   // the thermometer ticks
-    bool timerQuit_ = false;  // the thread ends
-    std::uint64_t timerEpoch_ = 0; // a restart begins a new period
-    std::function<bool()> readClock_;
-    std::function<void()> afterTick_;
-    std::function<void(std::function<void()>)> dispatch_;
+    std::unique_ptr<ThermometerTimer> timer_; // goes before the link it reads through
 };
 
 } // namespace zelbo::engine
