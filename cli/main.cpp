@@ -86,8 +86,35 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
     }
     case Step::Kind::Load: s.loadSettings(step.name); break;
     case Step::Kind::Save: s.saveSettings(step.name); break;
-    case Step::Kind::Calibrate:
-        throw zelbo::engine::SessionError("Calibration is not available from the command line yet.");
+    case Step::Kind::Calibrate: {
+        s.calibrate();
+        const auto& o = s.calibrationOffsets();
+        auto list = [&j](const char* name, const std::array<double, 4>& v) {
+            char buf[32];
+            j << ",\"" << name << "\":[";
+            for (std::size_t k = 0; k < v.size(); ++k) {
+                std::snprintf(buf, sizeof buf, "%.6g", v[k]);
+                j << (k ? "," : "") << buf;
+            }
+            j << "]";
+        };
+        list("voltage", o.voltage);
+        list("current", o.current);
+        list("icc", o.icc);
+        break;
+    }
+    case Step::Kind::Sequence: {
+        zelbo::engine::SequenceOptions so;
+        so.cycles = step.cycles;
+        so.repeatDelayMs = step.delayMs;
+        s.runSequenceFile(step.name, so);
+        if (step.cycles != 0) {
+            const auto budget = s.sequenceLength() * 3 / 2 + std::chrono::seconds(10);
+            if (!s.waitSequence(budget)) throw zelbo::engine::SessionError("The sequence did not end in time.");
+        }
+        j << ",\"file\":" << jsonString(step.name) << ",\"cycles\":" << step.cycles;
+        break;
+    }
     case Step::Kind::Temp: {
         const double t = s.tj(3000ms);
         char buf[32];

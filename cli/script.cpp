@@ -197,6 +197,36 @@ CheckResult checkCommand(const Command& c)
         s.name = w[1];
         return ok(s);
     }
+    if (verb == "sequence") {
+        s.kind = Step::Kind::Sequence;
+        auto whole = [](const std::string& t, int lo, int hi) -> std::optional<int> {
+            const auto v = parseNumber(t);
+            if (!v || *v != std::floor(*v) || *v < lo || *v > hi) return std::nullopt;
+            return static_cast<int>(*v);
+        };
+        for (std::size_t i = 1; i < n; ++i) {
+            if ((w[i] == "--cycles" || w[i] == "--delay") && i + 1 >= n) return bad(c, w[i] + " needs a value");
+            if (w[i] == "--cycles") {
+                const auto v = whole(w[++i], 1, 99);
+                if (!v) return bad(c, "cycles must be a whole number 1 to 99");
+                s.cycles = *v;
+            } else if (w[i] == "--endless") {
+                s.cycles = 0;
+            } else if (w[i] == "--delay") {
+                const auto v = whole(w[++i], 0, 60000);
+                if (!v) return bad(c, "the delay must be a whole number of milliseconds 0 to 60000");
+                s.delayMs = *v;
+            } else if (w[i].size() > 1 && w[i][0] == '-' && w[i][1] == '-') {
+                return bad(c, "unknown option \"" + w[i] + "\"");
+            } else if (s.name.empty()) {
+                s.name = w[i];
+            } else {
+                return bad(c, "one file expected");
+            }
+        }
+        if (s.name.empty()) return bad(c, "use \"sequence FILE.csv [--cycles N | --endless] [--delay MS]\"");
+        return ok(s);
+    }
     if (verb == "sleep") {
         const auto v = n == 2 ? parseNumber(w[1]) : std::nullopt;
         if (!v || *v < 0 || *v > 86400) return bad(c, "use \"sleep SECONDS\" (0 to 86400)");
@@ -221,7 +251,11 @@ const char* usageText()
            "  stop\n"
            "  capture --out FILE.csv     (one sweep of the four channels)\n"
            "  load FILE.set | save FILE.set\n"
-           "  calibrate | temp | sleep SECONDS\n"
+           "  sequence FILE.csv [--cycles N | --endless] [--delay MS]\n"
+           "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"
+           "                             endless runs until the next command or the end)\n"
+           "  calibrate                  (oscilloscope offsets; saved to init.clb)\n"
+           "  temp | sleep SECONDS\n"
            "\n"
            "Options:\n"
            "  --board sim|usb  the simulated board or a real one (default usb)\n"

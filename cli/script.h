@@ -32,12 +32,14 @@ ParseResult parseScript(std::string_view text);
 // What a well-formed command asks for, its arguments parsed.
 struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
-                      Load, Save, Calibrate, Temp, Sleep };
+                      Load, Save, Calibrate, Temp, Sleep, Sequence };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<int> steps;   // run --steps
     bool high = false;          // set pin
     std::string name;           // pin, mode or file
+    int cycles = 1;             // sequence: 1..99, 0 endless
+    int delayMs = 0;            // sequence: pause between cycles
 };
 
 // Checks one command: its step, or a usage message naming the command.

@@ -4,8 +4,15 @@
 #include <cstdlib>
 #include <deque>
 #include <sstream>
+#include <thread>
 
+#include "drive/dac.h"
+#include "drive/pins.h"
+#include "drive/sequence_csv.h"
+#include "files/data_folder.h"
 #include "files/settings_core.h"
+#include "scope/calibration.h"
+#include "scope/calibration_file.h"
 #include "thermal/thermometer.h"
 
 namespace zelbo::engine {
@@ -123,10 +130,80 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     link.onCommunicationError(lost);
     link.onRequestClose(lost);
 
+    wireCalibration();
+    wireSequence();
+
     drive_->reset();
     scope_->applyDefaults();
     drive_->setDutyText("50.0");
+    // The offsets of the last calibration, as the window starts with them.
+    scope::CalibrationOffsets offsets = calibration_->offsets();
+    if (scope::readCalibrationFile(calibrationPath(), offsets)) {
+        calibration_->setOffsets(offsets);
+        scope_->setCalibrationOffsets(offsets);
+    }
     open();
+}
+
+void Session::wireCalibration()
+{
+    link::FpgaLink& link = engine_->link();
+    scope::CalibrationHooks h;
+    h.dropPins = [&link] {
+        for (drive::Pin pin : drive::kPinOrder) drive::loadDacChannel(link, drive::pinChannel(pin), 0);
+    };
+    h.purgeInput = [&link] {
+        if (link.active()) link.purgeInput();
+    };
+    h.scopeRunning = [this] { return scope_->running(); };
+    h.disableControls = [&link] { link.pause(50ms); };
+    h.clearCaptures = [&link] { link.clearCaptures(); };
+    // Reader thread: the last step has run; the waiting call finishes.
+    h.finishLater = [this] {
+        std::lock_guard lock(mutex_);
+        calibrationDone_ = true;
+        changed_.notify_all();
+    };
+    h.reapplyPins = [this] { drive_->sendPins(20ms); };
+    h.offsetsChanged = [this](const scope::CalibrationOffsets& o) { scope_->setCalibrationOffsets(o); };
+    calibration_ = std::make_unique<scope::Calibration>(link, *messages_, std::move(h));
+    calSnapshot_ = std::make_unique<link::FpgaLink::CaptureSnapshot>();
+    // Reader thread: every fourth sweep while calibrating.
+    link.onCalibration([this] { return calibration_->calibrating(); },
+                       [this, &link] {
+                           link.copyCaptures(*calSnapshot_);
+                           scope::CaptureAreas areas;
+                           for (std::size_t n = 0; n < scope::kChannels; ++n)
+                               areas[n] = std::span<const std::uint8_t>((*calSnapshot_)[n]);
+                           calibration_->runStep(areas);
+                       });
+}
+
+void Session::wireSequence()
+{
+    link::FpgaLink& link = engine_->link();
+    drive::sequence::HostHooks hh;
+    hh.quiesceTriggers = [&link] { link.quiesceTriggers(); };
+    hh.waitBlockWritten = [&link](std::chrono::milliseconds t) { return link.blockWriteDone().wait(t); };
+    hh.scopeRunValue = [this]() -> std::optional<std::uint8_t> {
+        if (scope_->running()) return scope_->controlValue();
+        return std::nullopt;
+    };
+    // Continuous clock while the board plays the rows.
+    hh.prepareClock = [this] { drive_->setManual(false); };
+    sequence_ = std::make_unique<drive::sequence::SequenceHost>(link, std::move(hh));
+    // Reader thread: the row the sequencer is at (the end marker once done).
+    link.onDynamicIndex([this](std::int16_t index) {
+        std::lock_guard lock(mutex_);
+        seqRow_ = index;
+        changed_.notify_all();
+    });
+}
+
+std::filesystem::path Session::calibrationPath() const
+{
+    const std::filesystem::path folder = options_.dataFolder.empty() ? files::dataFolder() : options_.dataFolder;
+    return folder / files::kCalibrationFileName;
 }
 
 Session::~Session()
@@ -156,7 +233,13 @@ void Session::open()
 void Session::close()
 {
     if (!open_) return;
-    if (engine_->poweredOn() && !boardLost_) powerOff();
+    bool lost = false;
+    {
+        std::lock_guard lock(mutex_);
+        lost = boardLost_;
+    }
+    if (sequenceRunning() && !lost) endSequence(false);
+    if (engine_->poweredOn() && !lost) powerOff();
     engine_->waitWritesSent();
     engine_->shutdown();
     open_ = false;
@@ -388,6 +471,154 @@ double Session::tj(std::chrono::milliseconds timeout)
     const auto t = thermal::junctionCelsius(vf, drive_->chipA(), drive_->chipB());
     if (!t) throw SessionError("The diode reading gives no junction temperature for this chip.");
     return *t;
+}
+
+// ---------------------------------------------------------------- calibration
+
+const scope::CalibrationOffsets& Session::calibrationOffsets() const { return calibration_->offsets(); }
+
+void Session::calibrate()
+{
+    requireOpen();
+    if (sequenceRunning()) throw SessionError("A dynamic sequence is running: stop it before calibrating.");
+    if (calibration_->calibrating()) throw SessionError("Calibration is already under way.");
+    // As Help > Oscilloscope > Calibrate: "Run" off first, half a second.
+    const bool wasRunning = scope_->running();
+    if (wasRunning) {
+        scope_->setRunning(false);
+        engine_->waitWritesSent();
+        std::this_thread::sleep_for(500ms);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        calibrationDone_ = false;
+    }
+    messages_->clear();
+    if (!calibration_->start()) {
+        const std::string m = lastMessage();
+        throw SessionError(m.empty() ? "Calibration did not start." : m);
+    }
+    // Each step is bounded by the core's time-out, which poll() enforces.
+    bool lost = false;
+    while (calibration_->calibrating()) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 250ms, [this] { return calibrationDone_ || boardLost_; });
+        lost = boardLost_;
+        if (calibrationDone_) break;
+        lock.unlock();
+        calibration_->poll();
+    }
+    bool done = false;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(done, calibrationDone_);
+    }
+    if (done) calibration_->finish();
+    engine_->waitWritesSent();
+    if (lost) requireOpen();
+    if (!done) {
+        const std::string m = lastMessage();
+        throw SessionError(m.empty() ? scope::kCalibrationTimedOut : m);
+    }
+    std::string error;
+    std::error_code ec;
+    std::filesystem::create_directories(calibrationPath().parent_path(), ec); // a write error says why
+    if (!scope::writeCalibrationFile(calibrationPath(), calibration_->offsets(), &error))
+        throw SessionError("Oscilloscope calibration not saved: " + error);
+    if (wasRunning) {
+        scope_->setRunning(true);
+        engine_->waitWritesSent();
+    }
+}
+
+// ---------------------------------------------------------------- dynamic sequences
+
+void Session::runSequence(const drive::sequence::SequenceTable& table, SequenceOptions options)
+{
+    namespace seq = drive::sequence;
+    if (options.cycles < 0 || options.cycles > 99)
+        throw std::invalid_argument("Cycles must be 1 to 99, or 0 for endless, not " + std::to_string(options.cycles) +
+                                    ".");
+    if (options.repeatDelayMs < 0 || options.repeatDelayMs > 60000)
+        throw std::invalid_argument("The repeat delay must be 0 to 60000 ms, not " +
+                                    std::to_string(options.repeatDelayMs) + ".");
+    const seq::Validation v = seq::validate(table);
+    if (v != seq::Validation::Ok) throw std::invalid_argument(seq::validationMessage(v));
+    requireOpen();
+    if (!engine_->poweredOn()) throw SessionError("Please power on software first.");
+    if (drive_->mode() != 0) throw SessionError("This option is available in Clk-In mode or Pre-Driver only.");
+    if (sequenceRunning()) throw SessionError("Dynamic sequence is currently running.");
+    if (calibration_->calibrating()) throw SessionError("Calibration is under way.");
+
+    seq::StartRecord rec;
+    rec.kind = seq::StartRecord::Start;
+    rec.rows = seq::buildRows(table, 0);
+    rec.cycles = std::to_string(options.cycles);
+    rec.repeatDelay = std::to_string(options.repeatDelayMs);
+    rec.rowCount = std::to_string(rec.rows.size());
+    {
+        std::lock_guard lock(mutex_);
+        seqRow_.reset();
+    }
+    sequence_->start(rec, 0);
+    engine_->waitWritesSent();
+    endless_ = options.cycles == 0;
+    const double lastMs = rec.rows.empty() ? 0.0 : std::strtod(rec.rows.back().time.c_str(), nullptr);
+    sequenceLength_ = endless_ ? 0ms
+                               : std::chrono::milliseconds(static_cast<long long>(
+                                     options.cycles * (std::max(lastMs, 0.0) + options.repeatDelayMs)));
+}
+
+void Session::runSequenceFile(const std::filesystem::path& csv, SequenceOptions options)
+{
+    drive::sequence::SequenceTable table;
+    const auto r = drive::sequence::loadCsvFile(csv, table);
+    if (!r.opened) throw SessionError("Unable to open .csv file \"" + csv.string() + "\".");
+    // A partial table would play other rows than the file holds.
+    if (r.incomplete || r.kept)
+        throw SessionError(std::string(drive::sequence::kCsvIncomplete) + ": \"" + csv.string() + "\".");
+    runSequence(table, options);
+}
+
+void Session::endSequence(bool finished)
+{
+    // As the dialog: half a second for the last row, then the stop sequence;
+    // the drive goes back to the session's settings, as on leaving the
+    // dynamic window.
+    std::this_thread::sleep_for(500ms);
+    sequence_->stop(finished);
+    drive_->recommitValues();
+    engine_->waitWritesSent();
+}
+
+bool Session::waitSequence(std::chrono::milliseconds timeout)
+{
+    requireOpen();
+    if (!sequenceRunning()) return true;
+    if (endless_) return false;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        // The row poll, every 25 ms as the dialog asks.
+        sequence_->requestRow();
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 25ms, [this] {
+            return (seqRow_ && drive::sequence::isEndMarker(*seqRow_)) || boardLost_;
+        });
+        const bool ended = seqRow_ && drive::sequence::isEndMarker(*seqRow_);
+        lock.unlock();
+        requireOpen();
+        if (ended) {
+            endSequence(true);
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end) return false;
+    }
+}
+
+void Session::stopSequence()
+{
+    requireOpen();
+    if (sequenceRunning()) endSequence(false);
 }
 
 // ---------------------------------------------------------------- oscilloscope

@@ -20,12 +20,16 @@
 #include <vector>
 
 #include "drive/drive_core.h"
+#include "drive/sequence.h"
 #include "engine/engine.h"
 #include "scope/scope_core.h"
 #include "scope/sweep_observer.h"
 
 namespace zelbo::files {
 class SettingsCore;
+}
+namespace zelbo::scope {
+class Calibration;
 }
 
 namespace zelbo::engine {
@@ -44,6 +48,16 @@ struct SessionOptions {
     bool sim = false;            // the simulated board (sets ZELBO_BOARD=sim before bring-up)
     link::LinkOptions link;      // program folder, library name, timings
     std::chrono::milliseconds startTimeout{60000};
+    // Where "init.clb" is read at open and written after a calibration;
+    // empty: the program's data folder.
+    std::filesystem::path dataFolder;
+};
+
+// How a dynamic sequence repeats: 1..99 cycles, or 0 for endless; a pause of
+// 0..60000 ms between cycles.
+struct SequenceOptions {
+    int cycles = 1;
+    int repeatDelayMs = 0;
 };
 
 // One sweep of the four channels.
@@ -100,6 +114,28 @@ public:
     // Junction temperature in degrees Celsius.
     double tj(std::chrono::milliseconds timeout);
 
+    // Oscilloscope offset calibration: the three steps of CALIBRATE, the
+    // acquisition stopped first as the menu command does (and started again
+    // after when it ran). The offsets take effect and are written to
+    // "init.clb". Refused while a dynamic sequence runs; bounded (a board
+    // that stops sweeping ends it with the old offsets kept).
+    void calibrate();
+    const scope::CalibrationOffsets& calibrationOffsets() const;
+
+    // Dynamic sequences: the table is checked as the dialog checks it, then
+    // uploaded and started; the board plays it on its own. Needs power and
+    // drive mode 0.
+    void runSequence(const drive::sequence::SequenceTable& table, SequenceOptions options = {});
+    // The same from a CSV file as the dialog saves it.
+    void runSequenceFile(const std::filesystem::path& csv, SequenceOptions options = {});
+    // Waits for the sequence to end by itself (true), false on time-out or
+    // when it is endless. The drive then returns to the session's settings.
+    bool waitSequence(std::chrono::milliseconds timeout);
+    void stopSequence();
+    bool sequenceRunning() const { return sequence_->runningWindow() >= 0; }
+    // How long the running sequence plays, all cycles and pauses (0 endless).
+    std::chrono::milliseconds sequenceLength() const { return sequenceLength_; }
+
     // ---- oscilloscope ---------------------------------------------------------------
     // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
     // A output, 1 the B output) or "ICC".
@@ -133,6 +169,10 @@ private:
     void requirePower(const char* what) const;
     void applyRunEnded();
     void commitColumn(drive::ColumnId id, double value, const char* name, const char* unit);
+    void wireCalibration();
+    void wireSequence();
+    void endSequence(bool finished);
+    std::filesystem::path calibrationPath() const;
 
     SessionOptions options_;
     std::unique_ptr<Messages> messages_;
@@ -140,7 +180,12 @@ private:
     std::unique_ptr<drive::DriveCore> drive_;
     std::unique_ptr<scope::ScopeCore> scope_;
     std::unique_ptr<files::SettingsCore> settings_;
+    std::unique_ptr<scope::Calibration> calibration_;
+    std::unique_ptr<drive::sequence::SequenceHost> sequence_;
+    std::unique_ptr<link::FpgaLink::CaptureSnapshot> calSnapshot_; // reader thread only
     bool open_ = false;
+    bool endless_ = false; // the running sequence repeats until stopped
+    std::chrono::milliseconds sequenceLength_{0};
 
     // Handed over by the reader thread.
     std::mutex mutex_;
@@ -152,6 +197,8 @@ private:
     std::uint64_t lastDelivered_ = 0;
     Capture pending_;
     bool pendingReady_ = false;
+    bool calibrationDone_ = false;         // the last step has run: finish() is due
+    std::optional<std::int16_t> seqRow_;   // the last row index the board reported
 };
 
 } // namespace zelbo::engine

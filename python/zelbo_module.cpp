@@ -34,13 +34,17 @@ py::array_t<double> toArray(const std::vector<double>& v)
 
 class Board {
 public:
-    Board(bool sim, std::optional<std::string> programFolder)
+    Board(bool sim, std::optional<std::string> programFolder, std::optional<std::string> dataFolder)
     {
         zelbo::engine::SessionOptions o;
         o.sim = sim;
+        if (dataFolder) o.dataFolder = *dataFolder;
         if (programFolder) o.link.programFolder = *programFolder;
 #ifdef ZELBO_BUILD_BIN_DIR
-        else if (!std::filesystem::exists(o.link.programFolder / o.link.libraryName))
+        // Imported from the build tree: its bridge library (an installed
+        // module finds the installed one from the interpreter's folder).
+        else if (!std::filesystem::exists(o.link.programFolder / o.link.libraryName) &&
+                 std::filesystem::exists(std::filesystem::path(ZELBO_BUILD_BIN_DIR) / o.link.libraryName))
             o.link.programFolder = ZELBO_BUILD_BIN_DIR;
 #endif
         py::gil_scoped_release release;
@@ -90,7 +94,78 @@ public:
         return d;
     }
 
+    py::dict calibrate()
+    {
+        const zelbo::scope::CalibrationOffsets o = waiting([](Session& x) {
+            x.calibrate();
+            return x.calibrationOffsets();
+        });
+        py::dict d;
+        d["voltage"] = py::cast(std::vector<double>(o.voltage.begin(), o.voltage.end()));
+        d["current"] = py::cast(std::vector<double>(o.current.begin(), o.current.end()));
+        d["icc"] = py::cast(std::vector<double>(o.icc.begin(), o.icc.end()));
+        return d;
+    }
+
+    // A path (str or os.PathLike) is a CSV file as the dynamic window saves
+    // it; anything else a list of rows, each a dict of column -> value.
+    void runSequence(py::object rows, int cycles, int delayMs)
+    {
+        zelbo::engine::SequenceOptions so;
+        so.cycles = cycles;
+        so.repeatDelayMs = delayMs;
+        const py::object pathLike = py::module_::import("os").attr("PathLike");
+        if (py::isinstance<py::str>(rows) || py::isinstance(rows, pathLike)) {
+            const std::string path = py::str(py::module_::import("os").attr("fspath")(rows));
+            waiting([&](Session& x) { x.runSequenceFile(path, so); });
+            return;
+        }
+        const zelbo::drive::sequence::SequenceTable table = tableFrom(rows);
+        waiting([&](Session& x) { x.runSequence(table, so); });
+    }
+
 private:
+    static zelbo::drive::sequence::SequenceTable tableFrom(const py::object& rows)
+    {
+        namespace seq = zelbo::drive::sequence;
+        static const std::pair<const char*, int> columns[] = {
+            {"time", seq::kTime},   {"vref", seq::kVref},     {"mth", seq::kMth},
+            {"clk", seq::kClk},     {"ps", seq::kPs},         {"enable", seq::kEnable},
+            {"mode0", seq::kMode0}, {"mode1", seq::kMode1},   {"cw", seq::kCw},
+            {"cw/ccw", seq::kCw},   {"cwccw", seq::kCw}};
+        if (!py::isinstance<py::sequence>(rows))
+            throw std::invalid_argument("A sequence is a CSV path or a list of rows (dicts).");
+        const py::sequence list = rows.cast<py::sequence>();
+        if (list.size() > static_cast<std::size_t>(seq::kRows))
+            throw std::invalid_argument("A sequence has at most " + std::to_string(seq::kRows) + " rows, not " +
+                                        std::to_string(list.size()) + ".");
+        seq::SequenceTable table;
+        int r = 0;
+        for (const py::handle row : list) {
+            if (!py::isinstance<py::dict>(row))
+                throw std::invalid_argument("Row " + std::to_string(r + 1) + " is not a dict of column -> value.");
+            for (const auto& [key, value] : row.cast<py::dict>()) {
+                std::string k = py::str(key);
+                for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                int column = -1;
+                for (const auto& [name, col] : columns)
+                    if (k == name) column = col;
+                if (column < 0)
+                    throw std::invalid_argument("Row " + std::to_string(r + 1) + ": unknown column \"" +
+                                                std::string(py::str(key)) +
+                                                "\" (use time, vref, mth, clk, ps, enable, mode0, mode1, cw).");
+                std::string text;
+                if (py::isinstance<py::bool_>(value)) text = value.cast<bool>() ? "HI" : "LO";
+                else text = py::str(value);
+                table.setCell(r, column, text);
+            }
+            ++r;
+        }
+        if (table.usedRows() < r)
+            throw std::invalid_argument("Row " + std::to_string(table.usedRows() + 1) + " has no time.");
+        return table;
+    }
+
     std::unique_ptr<Session> session_;
 };
 
@@ -112,8 +187,10 @@ PYBIND11_MODULE(zelbo, m)
     });
 
     py::class_<Board>(m, "Board")
-        .def(py::init<bool, std::optional<std::string>>(), py::arg("sim") = false, py::arg("program_folder") = py::none(),
-             "Opens the simulated board (sim=True) or a real one; raises NoBoardError.")
+        .def(py::init<bool, std::optional<std::string>, std::optional<std::string>>(), py::arg("sim") = false,
+             py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
+             "Opens the simulated board (sim=True) or a real one; raises NoBoardError.\n"
+             "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
         .def("__enter__", [](Board& b) -> Board& { return b; })
         .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
@@ -152,6 +229,18 @@ PYBIND11_MODULE(zelbo, m)
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
              "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
              "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+        .def("calibrate", &Board::calibrate,
+             "Oscilloscope offset calibration (about a second); the offsets take effect and go to init.clb.\n"
+             "Returns {'voltage', 'current', 'icc'}: four offsets each.")
+        .def("run_sequence", &Board::runSequence, py::arg("rows"), py::arg("cycles") = 1, py::arg("delay_ms") = 0,
+             "A dynamic sequence: a CSV path, or a list of dicts with the keys time (ms, increasing), vref, mth,\n"
+             "clk (Hz), ps, enable, mode0, mode1, cw (True/False, 1/0 or 'HI'/'LO'). cycles 1..99, 0 endless;\n"
+             "delay_ms 0..60000 between cycles. Needs power.")
+        .def("wait_sequence",
+             [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
+             py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.")
+        .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
+        .def_property_readonly("sequence_running", [](Board& b) { return b.s().sequenceRunning(); })
         .def_property_readonly("sweeps_converted", [](Board& b) { return b.s().sweepsConverted(); },
              "Sweeps the oscilloscope core has converted (what a window would draw).");
 }

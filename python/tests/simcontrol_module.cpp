@@ -10,5 +10,17 @@ PYBIND11_MODULE(_simcontrol, m)
     m.def("zero_offsets", [] {
         for (int n = 0; n < 4; ++n) simboard::Control().setScopeInputOffsets(n, 0.0, 0.0, 0.0);
     }, "The front end's zero offsets all 0 (what a calibration takes out).");
+    m.def("set_offsets", [](double volts, double amps, double iccAmps) {
+        for (int n = 0; n < 4; ++n) simboard::Control().setScopeInputOffsets(n, volts, amps, iccAmps);
+    }, pybind11::arg("volts"), pybind11::arg("amps"), pybind11::arg("icc_amps"),
+       "The same front-end zero offsets on all four channels.");
+    m.def("default_offsets", [] {
+        for (int n = 0; n < 4; ++n) {
+            const auto& c = simboard::kDefaultScopeInputOffsetCodes[static_cast<std::size_t>(n)];
+            simboard::Control().setScopeInputOffsets(n, c[0] * 0.070, c[1] * 0.012, c[2] * 0.012);
+        }
+    }, "The front end's offsets as after a reset.");
+    m.def("sequence_rows", [] { return simboard::Control().sequenceRowsApplied(); },
+          "Pattern-sequencer records the board has applied.");
     m.def("set_present", [](bool present) { simboard::Control().setPresent(present); }, pybind11::arg("present"));
 }

@@ -46,7 +46,7 @@ protected:
     {
         const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
         std::ofstream(in) << input;
-        const std::string cmd = "env -u ZELBO_BOARD ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
+        const std::string cmd = "env -u ZELBO_BOARD XDG_DATA_HOME=" + dir.string() + " ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(cmd.c_str());
         Result r;
         r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -118,6 +118,34 @@ TEST_F(Cli, ExitCodesTellUsageErrorsFailedCommandsAndHelpApart)
     EXPECT_NE(r.err.find("Power on first"), std::string::npos) << r.err;
     r = run("--board sim \"load " + (dir / "missing.set").string() + "\"");
     EXPECT_EQ(r.exit, 1);
+}
+
+TEST_F(Cli, CalibrateWritesTheOffsetsAndASequenceFileRunsItsCycles)
+{
+    auto r = run("--board sim --json calibrate");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"command\":\"calibrate\",\"ok\":true,\"voltage\":[", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\"icc\":["), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "Velmar" / "TQ5170x" / "init.clb"));
+
+    const fs::path csv = dir / "seq.csv";
+    std::ofstream(csv) << "Time [ms],VREF [V],MTH [V],CLK [Hz],PS,ENABLE,MODE0,MODE1,CW/CCW,\n"
+                          "100,1.0,0.5,1000,HI,HI,LO,LO,HI,\n200,0.8,0.5,2000,HI,HI,LO,LO,LO,\n";
+    r = run("--board sim --json \"power on; sequence " + csv.string() + " --cycles 2 --delay 50; power off\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("\"ok\":true,\"file\":\"" + csv.string() + "\",\"cycles\":2}"), std::string::npos) << r.out;
+
+    // The dialog's messages, and nothing half done.
+    std::ofstream(dir / "bad.csv") << "Time [ms],VREF [V]\n100,1.0\n";
+    r = run("--board sim \"power on; sequence " + (dir / "bad.csv").string() + "\"");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("Incomplete CSV Settings"), std::string::npos) << r.err;
+    r = run("--board sim \"sequence " + csv.string() + "\"");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("Please power on software first."), std::string::npos) << r.err;
+    r = run("--board sim \"sequence " + csv.string() + " --cycles 100\"");
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_NE(r.err.find("cycles must be a whole number 1 to 99"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, NoBoardEndsWithExitCodeThree)

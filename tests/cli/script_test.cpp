@@ -47,6 +47,15 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_EQ(run.step->steps, 200);
     EXPECT_FALSE(check("run --freq 2k").step->steps.has_value());
 
+    const auto seq = check("sequence \"my seq.csv\" --cycles 3 --delay 250");
+    ASSERT_TRUE(seq.step);
+    EXPECT_EQ(seq.step->kind, Step::Kind::Sequence);
+    EXPECT_EQ(seq.step->name, "my seq.csv");
+    EXPECT_EQ(seq.step->cycles, 3);
+    EXPECT_EQ(seq.step->delayMs, 250);
+    EXPECT_EQ(check("sequence s.csv").step->cycles, 1);
+    EXPECT_EQ(check("sequence s.csv --endless").step->cycles, 0);
+
     const auto pin = check("set pin enable 1");
     ASSERT_TRUE(pin.step);
     EXPECT_EQ(pin.step->name, "enable");
@@ -55,7 +64,10 @@ TEST(CliScript, ChecksEachCommandsArguments)
     for (const char* wrong : {"power", "power sideways", "set vref", "set vref abc", "set vref 1.2x", "set colour 1",
                               "set pin enable 2", "run --steps 200", "run --freq", "run --freq 2k --steps 0",
                               "run --freq 2k --steps 256", "run --freq 2k --steps 1.5", "run --freq -3",
-                              "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance"}) {
+                              "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance",
+                              "sequence", "sequence a.csv b.csv", "sequence a.csv --cycles 0",
+                              "sequence a.csv --cycles 100", "sequence a.csv --delay 60001", "sequence a.csv --loop",
+                              "sequence a.csv --cycles", "calibrate now"}) {
         const auto r = check(wrong);
         EXPECT_FALSE(r.step) << wrong;
         EXPECT_NE(r.error.find(wrong), std::string::npos) << r.error;
