@@ -2,8 +2,8 @@
 # Builds the Debian packages, checks them with lintian and tries them the way
 # a user would: in a clean Debian 12 chroot, install them with apt, print the
 # version, start the installed program in demo mode under Xvfb (screenshot),
-# and build a small C program against the installed libCalora through
-# pkg-config. Needs root, debootstrap and lintian; not part of the test run.
+# run zelbo-cli and the Python module on the simulated board, and build a
+# small C program against the installed libCalora through pkg-config. Needs root, debootstrap and lintian; not part of the test run.
 #
 #   scripts/check-package.sh [chroot-folder]     (default /tmp/zelbo-chroot)
 #
@@ -60,8 +60,14 @@ chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEN
     apt-get update -qq
     apt-get install -y -qq --reinstall /tmp/debs/*.deb >/tmp/apt.log
     apt-get install -y -qq --no-install-recommends xvfb xauth imagemagick gcc libc6-dev pkg-config >>/tmp/apt.log
-    echo "== installed files"; dpkg -L zelbo zelbo-demo libcalora1 libcalora-dev | grep -v "/$" | sort
+    echo "== installed files"; dpkg -L zelbo zelbo-demo libcalora1 libcalora-dev python3-zelbo | grep -v "/$" | sort
     echo "== zelbo --version"; zelbo --version
+    echo "== zelbo-cli"; zelbo-cli --help | head -2
+    zelbo-cli --board sim "power on; set vref 1.2; run --steps 200 --freq 2k; capture --out /tmp/sweep.csv"
+    test "$(wc -l </tmp/sweep.csv)" = 4097
+    echo "   4096 samples of $(head -1 /tmp/sweep.csv)"
+    echo "== python3 -c \"import zelbo\""
+    python3 -c "import zelbo; b = zelbo.Board(sim=True); b.power_on(); print(\"   Tj\", b.tj()); b.close()"
     echo "== pkg-config calora: $(pkg-config --cflags --libs calora)"
     gcc /tmp/calora_check.c $(pkg-config --cflags --libs calora) -o /tmp/calora_check && /tmp/calora_check
     echo "== the demo under Xvfb"
