@@ -2,8 +2,8 @@
 # Sets up a fresh machine and runs every test: packages, then for each preset
 # configure, build and CTest. Arguments go to every ctest call.
 #
-# ZELBO_TEST_PRESETS picks the presets (default: "default"); the sanitizer
-# runs are
+# ZELBO_TEST_PRESETS picks the presets (default: "default", what CI runs);
+# the sanitizer runs are
 #   ZELBO_TEST_PRESETS="asan tsan" scripts/test.sh
 # and e.g. ZELBO_TEST_PRESETS=default scripts/test.sh -R drive
 set -euo pipefail

@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "board/sim_board_test.h"
 #include "tests/common/recording_message_service.h"
+#include "tests/common/time_scale.h"
 
 namespace e2e {
 
@@ -23,10 +24,11 @@ inline const char* kChipList = "#Chipname\tA\tB\tMode\n"
                                "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
                                "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
 
-// Turns the event loop until `done` holds; false after `ms` milliseconds.
+// Turns the event loop until `done` holds; false after `ms` milliseconds
+// (times the test time scale).
 inline bool waitUntil(const std::function<bool()>& done, int ms = 20000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(zelbo::test::scaledMs(ms));
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
         QApplication::processEvents(QEventLoop::AllEvents, 10);

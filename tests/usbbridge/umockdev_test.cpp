@@ -99,8 +99,16 @@ public:
     // library opens the board from its load-time constructor, under the
     // dynamic loader's lock, and umockdev's handler thread must not be the
     // first to resolve its socket functions then (it would wait for that lock).
+    // For the same reason the warm-up connection stays open until the library
+    // is loaded (warmDown): when it closes, umockdev's thread reports the
+    // socket's end through g_strerror, whose first call in the process reads
+    // GLib's charset aliases through umockdev's fopen wrapper, which looks up
+    // the real fopen with dlsym, and waits for the loader's lock. GLib's
+    // charset is also settled here, on this thread, before any of that.
     void warmUp()
     {
+        (void)g_get_charset(nullptr);
+        (void)g_strerror(ECONNRESET);
         std::string node;
         {
             std::lock_guard<std::mutex> lock(m_);
@@ -110,7 +118,12 @@ public:
         ASSERT_GE(fd, 0) << node;
         guint32 caps = 0;
         EXPECT_EQ(::ioctl(fd, USBDEVFS_GET_CAPABILITIES, &caps), 0);
-        ::close(fd);
+        warmFd_ = fd;
+    }
+    void warmDown()
+    {
+        if (warmFd_ >= 0) ::close(warmFd_);
+        warmFd_ = -1;
     }
 
     int urbsSeen() const { return urbs_.load(); }
@@ -360,6 +373,7 @@ private:
     bool stop_ = false;
     std::atomic<int> urbs_{0};
     std::atomic<int> discards_{0};
+    int warmFd_ = -1;
     std::thread hub_;
 };
 
@@ -416,9 +430,11 @@ struct LibusbBackend : ::testing::Test {
         bus->plugIn();
         bus->warmUp();
         x.load_();
+        bus->warmDown();
     }
     void TearDown() override
     {
+        bus->warmDown();
         if (x.lib) dlclose(x.lib);
         bus.reset();
         board.reset();
