@@ -23,7 +23,7 @@ public:
     CalibrationFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features);
     ~CalibrationFeature() override;
 
-    scope::Calibration& core() { return *core_; }
+    scope::Calibration& core() { return core_; }
 
     void start();          // CALIBRATE, Help > Oscilloscope > Calibrate
     void loadFile();       // initialisation
@@ -32,8 +32,7 @@ public:
 private:
     CTQ5170xHWPDlg& window_;
     ProgramFeatures& features_;
-    std::unique_ptr<scope::Calibration> core_;
-    std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_; // reader thread only
+    scope::Calibration& core_; // the engine's
     QTimer watchdog_;
 };
 

@@ -19,10 +19,7 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
                                std::function<std::uint8_t()> scopeControl)
     : QObject(nullptr), window_(window), drive_(drive)
 {
-    link::FpgaLink& link = window_.link();
-    drive::sequence::HostHooks hh;
-    hh.quiesceTriggers = [&link] { link.quiesceTriggers(); };
-    hh.waitBlockWritten = [&link](std::chrono::milliseconds t) { return link.blockWriteDone().wait(t); };
+    drive::sequence::HostHooks hh = window_.engine().sequenceLinkHooks();
     hh.scopeRunValue = [this, scopeControl]() -> std::optional<std::uint8_t> {
         auto* run = window_.control<QAbstractButton>(kScopeRunButton);
         if (run && run->isChecked() && scopeControl) return scopeControl();
@@ -33,7 +30,8 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
         drive_.core().setManual(false);
         drive_.binder().refresh(drive::aspect::kClock);
     };
-    host_ = std::make_unique<drive::sequence::SequenceHost>(link, std::move(hh));
+    host_ = &window_.engine().sequence();
+    host_->setHooks(std::move(hh));
 
     for (int n = 0; n < drive::sequence::kWindows; ++n) {
         CDynamicDlg::Hooks h;
@@ -55,13 +53,14 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
         dialogs_[static_cast<std::size_t>(n)] = dlg;
     }
     // Reader thread: the row index, handed to the running window on the GUI thread.
-    link.onDynamicIndex([this](std::int16_t index) {
+    window_.link().onDynamicIndex([this](std::int16_t index) {
         QMetaObject::invokeMethod(this, [this, index] { deliverRow(index); }, Qt::QueuedConnection);
     });
 }
 
 DynamicFeature::~DynamicFeature()
 {
+    host_->setHooks({});
     for (auto& d : dialogs_) delete d.data();
 }
 

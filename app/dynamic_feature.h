@@ -31,7 +31,7 @@ public:
     ~DynamicFeature() override;
 
     CDynamicDlg* dialog(int n) const { return dialogs_[static_cast<std::size_t>(n)].data(); }
-    drive::sequence::SequenceHost& host() { return *host_; }
+    drive::sequence::SequenceHost& host() { return *host_; } // the engine's
 
     // View > Dynamic Window: the main window's drive groups go off, the first window shows.
     bool show();
@@ -44,7 +44,7 @@ private:
 
     CTQ5170xHWPDlg& window_;
     drive::DriveFeature& drive_;
-    std::unique_ptr<drive::sequence::SequenceHost> host_;
+    drive::sequence::SequenceHost* host_ = nullptr;
     std::array<QPointer<CDynamicDlg>, drive::sequence::kWindows> dialogs_;
 };
 

@@ -86,9 +86,11 @@ CTQ5170xHWPDlg::~CTQ5170xHWPDlg()
     lockout_.stop();
     chartTimer_.stop();
     // The engine stops its thermometer and the link (its reader, the bridge);
-    // the features' reader-thread handlers are then idle and they can go.
-    engine_.reset();
+    // the features' reader-thread handlers are then idle and they can go,
+    // before the engine's cores they are bound to.
+    engine_->releaseLink();
     features_.reset();
+    engine_.reset();
 }
 
 // ---------------------------------------------------------------- initialisation

@@ -62,7 +62,6 @@ ProgramFeatures::~ProgramFeatures()
     delete drive_.data();
     scopeCore_->setView(nullptr);
     chart_.reset();
-    scopeCore_.reset();
 }
 
 // ---------------------------------------------------------------- oscilloscope
@@ -70,7 +69,7 @@ ProgramFeatures::~ProgramFeatures()
 void ProgramFeatures::wireScope()
 {
     auto lookup = [this](int id) { return window_.control(id); };
-    scopeCore_ = std::make_unique<scope::ScopeCore>(window_.link());
+    scopeCore_ = &window_.engine().scope();
     chart_ = std::make_unique<scope::CLineChart>();
     chart_->configureForScope();
     scopeCore_->setView(chart_.get());
@@ -128,7 +127,7 @@ void ProgramFeatures::setCalibrationOffsets(const scope::CalibrationOffsets& off
 
 void ProgramFeatures::wireDrive()
 {
-    drive_ = new drive::DriveFeature(window_.link(), window_.messages(),
+    drive_ = new drive::DriveFeature(window_.engine().drive(), window_.link(), window_.messages(),
                                      [this](int id) { return window_.control(id); }, &window_);
     drive::ModeChangeHooks modeHooks;
     modeHooks.scopeRunning = [this] { return checked(window_.control(scopeBinder_->ids().runButton)); };
@@ -290,7 +289,8 @@ void ProgramFeatures::wireThermal()
                              enable);
     };
     host.pause = [this](std::chrono::milliseconds ms) { window_.link().pause(ms); };
-    thermal_ = new thermal::ThermalFeature(window_.messages(), std::move(host), &window_);
+    thermal_ = new thermal::ThermalFeature(window_.messages(), window_.engine().thermometer(),
+                                           window_.engine().temperatureLog(), std::move(host), &window_);
 
     auto* gauge = new CMeterWnd;
     gauge->setAccessibleName(tr("THERMOMETER"));

@@ -75,7 +75,7 @@ private:
     void feedChipList();
 
     CTQ5170xHWPDlg& window_;
-    std::unique_ptr<scope::ScopeCore> scopeCore_;
+    scope::ScopeCore* scopeCore_ = nullptr; // the engine's
     std::unique_ptr<scope::CLineChart> chart_;
     std::unique_ptr<scope::ScopeBinder> scopeBinder_;
     std::unique_ptr<scope::ScopeInstrument> instrument_; // measurements, XY view, export, recording

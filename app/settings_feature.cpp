@@ -21,7 +21,7 @@ const QString kFilter = QStringLiteral("Settings File (*.set)");
 } // namespace
 
 SettingsFeature::SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features)
-    : QObject(nullptr), window_(window)
+    : QObject(nullptr), window_(window), core_(window.engine().settings())
 {
     files::SettingsHooks hooks;
     hooks.boardReady = [&window] { return window.link().active(); };
@@ -36,8 +36,7 @@ SettingsFeature::SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& featur
         if (features.drive().core().clockRunning()) features.drive().startClock();
         else features.drive().stopClock();
     };
-    core_ = std::make_unique<files::SettingsCore>(features.drive().core(), features.scopeCore(), window.link(),
-                                                  std::move(hooks));
+    core_.setHooks(std::move(hooks));
 
     // First run: settings that show a moving drive at the first power-on.
     std::string error;
@@ -46,7 +45,7 @@ SettingsFeature::SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& featur
         qWarning("%s", error.c_str());
 }
 
-SettingsFeature::~SettingsFeature() = default;
+SettingsFeature::~SettingsFeature() { core_.setHooks({}); }
 
 void SettingsFeature::setPrompts(Prompt savePath, Prompt openPath)
 {
@@ -84,7 +83,7 @@ void SettingsFeature::save()
     const QString path = askSavePath();
     if (path.isEmpty()) return;
     std::string error;
-    if (!core_->save(path.toStdString(), &error)) {
+    if (!core_.save(path.toStdString(), &error)) {
         qWarning("%s", error.c_str());
         window_.messages().show(files::kSettingsSaveFailed, "Error", MsgIcon::Warning);
     }
@@ -108,7 +107,7 @@ void SettingsFeature::loadDefault()
 
 files::SettingsLoadResult SettingsFeature::load(const QString& path)
 {
-    const files::SettingsLoadResult r = core_->load(path.toStdString());
+    const files::SettingsLoadResult r = core_.load(path.toStdString());
     if (!r.opened) {
         window_.messages().show(files::kSettingsOpenFailed, kAppCaption, MsgIcon::None);
         return r;

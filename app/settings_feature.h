@@ -24,7 +24,7 @@ public:
     SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features);
     ~SettingsFeature() override;
 
-    files::SettingsCore& core() { return *core_; }
+    files::SettingsCore& core() { return core_; }
 
     // The path prompts (the file dialogs by default; tests answer them). An
     // empty answer is a cancel.
@@ -42,7 +42,7 @@ private:
     QString askOpenPath();
 
     CTQ5170xHWPDlg& window_;
-    std::unique_ptr<files::SettingsCore> core_;
+    files::SettingsCore& core_; // the engine's
     Prompt savePrompt_, openPrompt_;
 };
 

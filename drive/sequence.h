@@ -125,6 +125,8 @@ struct HostHooks {
 class SequenceHost {
 public:
     SequenceHost(link::CommandPort& port, HostHooks hooks);
+    // The front end's hooks, set once before the first run.
+    void setHooks(HostHooks hooks) { hooks_ = std::move(hooks); }
 
     // The window whose sequence runs, or -1.
     int runningWindow() const { return running_; }

@@ -1,6 +1,11 @@
 #include "engine/engine.h"
 
 #include "common/fpga_registers.h"
+#include "drive/dac.h"
+#include "drive/drive_core.h"
+#include "drive/pins.h"
+#include "files/settings_core.h"
+#include "scope/scope_core.h"
 
 namespace zelbo::engine {
 
@@ -17,12 +22,66 @@ constexpr std::uint16_t kPsHighLevel = 2500; // PS pin level at power on, mV
 Engine::Engine(MessageService& messages, EngineOptions options)
     : messages_(messages), options_(std::move(options)),
       link_(std::make_unique<link::FpgaLink>(messages_, options_.link)),
+      drive_(std::make_unique<drive::DriveCore>(*link_, messages_)),
+      scope_(std::make_unique<scope::ScopeCore>(*link_)),
+      calibration_(std::make_unique<scope::Calibration>(*link_, messages_)),
+      sequence_(std::make_unique<drive::sequence::SequenceHost>(*link_, drive::sequence::HostHooks{})),
+      settings_(std::make_unique<files::SettingsCore>(*drive_, *scope_, *link_)),
       timer_(std::make_unique<ThermometerTimer>(*link_, options_.thermometerPeriod))
 {
 }
 
 Engine::~Engine()
 {
+    releaseLink();
+    settings_.reset();
+    sequence_.reset();
+    calibration_.reset();
+    scope_.reset();
+    drive_.reset();
+}
+
+scope::CalibrationHooks Engine::calibrationLinkHooks()
+{
+    link::FpgaLink& link = *link_;
+    scope::CalibrationHooks h;
+    h.dropPins = [&link] {
+        for (drive::Pin pin : drive::kPinOrder) drive::loadDacChannel(link, drive::pinChannel(pin), 0);
+    };
+    h.purgeInput = [&link] {
+        if (link.active()) link.purgeInput();
+    };
+    h.clearCaptures = [&link] { link.clearCaptures(); };
+    return h;
+}
+
+drive::sequence::HostHooks Engine::sequenceLinkHooks()
+{
+    link::FpgaLink& link = *link_;
+    drive::sequence::HostHooks h;
+    h.quiesceTriggers = [&link] { link.quiesceTriggers(); };
+    h.waitBlockWritten = [&link](std::chrono::milliseconds t) { return link.blockWriteDone().wait(t); };
+    return h;
+}
+
+void Engine::feedCalibrationFromReader()
+{
+    if (!calSnapshot_) calSnapshot_ = std::make_unique<link::FpgaLink::CaptureSnapshot>();
+    scope::Calibration& core = *calibration_;
+    link::FpgaLink& link = *link_;
+    link.onCalibration([&core] { return core.calibrating(); },
+                       [this, &core, &link] {
+                           link.copyCaptures(*calSnapshot_);
+                           scope::CaptureAreas areas;
+                           for (std::size_t n = 0; n < scope::kChannels; ++n)
+                               areas[n] = std::span<const std::uint8_t>((*calSnapshot_)[n]);
+                           core.runStep(areas);
+                       });
+}
+
+void Engine::releaseLink()
+{
+    // The reader's handlers reach into the cores: it stops before they go.
     timer_.reset();
     link_.reset();
 }

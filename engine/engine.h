@@ -17,6 +17,20 @@
 #include "common/message_service.h"
 #include "engine/thermometer_timer.h"
 #include "link/fpga_link.h"
+#include "drive/sequence.h"
+#include "scope/calibration.h"
+#include "thermal/monitor.h"
+#include "thermal/thermometer.h"
+
+namespace zelbo::drive {
+class DriveCore;
+}
+namespace zelbo::scope {
+class ScopeCore;
+}
+namespace zelbo::files {
+class SettingsCore;
+}
 
 namespace zelbo::engine {
 
@@ -48,12 +62,38 @@ struct EngineOptions {
 class Engine {
 public:
     Engine(MessageService& messages, EngineOptions options = {});
-    ~Engine(); // stops the thermometer, then the link
+    ~Engine(); // stops the thermometer, then the link, then the cores go
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
     link::FpgaLink& link() { return *link_; }
     const link::FpgaLink& link() const { return *link_; }
+
+    // ---- the cores ------------------------------------------------------------
+    // One of each, on the link's port and the engine's messages. The front
+    // end sets their hooks and the link's handlers; views bind to them.
+    drive::DriveCore& drive() { return *drive_; }
+    scope::ScopeCore& scope() { return *scope_; }
+    scope::Calibration& calibration() { return *calibration_; }
+    drive::sequence::SequenceHost& sequence() { return *sequence_; }
+    files::SettingsCore& settings() { return *settings_; }
+    // The diode code converted with the selected chip's coefficients, and
+    // the Tj monitor's log (the monitor's run is the window's).
+    thermal::Thermometer& thermometer() { return thermometer_; }
+    thermal::TemperatureLog& temperatureLog() { return temperatureLog_; }
+    // The thermometer and the link go (the reader stops, the bridge is
+    // closed) while the cores stay for the views that still refer to them.
+    // Only destruction may follow.
+    void releaseLink();
+
+    // The link's share of the calibration and sequence hooks (the pins to
+    // 0 V, input purge, capture clear; trigger quiescing, the block-write
+    // wait). The front end fills in the rest and sets them on the cores.
+    scope::CalibrationHooks calibrationLinkHooks();
+    drive::sequence::HostHooks sequenceLinkHooks();
+    // Hands every fourth sweep to the calibration core while it calibrates,
+    // as a copy of the capture areas (reader thread).
+    void feedCalibrationFromReader();
 
     // ---- link start and shutdown ------------------------------------------
     // Bring-up and the initial writes; blocks for seconds. 0 when the board is
@@ -93,6 +133,14 @@ private:
     MessageService& messages_;
     EngineOptions options_;
     std::unique_ptr<link::FpgaLink> link_;
+    std::unique_ptr<drive::DriveCore> drive_;
+    std::unique_ptr<scope::ScopeCore> scope_;
+    std::unique_ptr<scope::Calibration> calibration_;
+    std::unique_ptr<drive::sequence::SequenceHost> sequence_;
+    std::unique_ptr<files::SettingsCore> settings_;
+    std::unique_ptr<link::FpgaLink::CaptureSnapshot> calSnapshot_; // reader thread only
+    thermal::Thermometer thermometer_;
+    thermal::TemperatureLog temperatureLog_;
     std::atomic<bool> powered_{false};
 
     std::unique_ptr<ThermometerTimer> timer_; // goes before the link it reads through

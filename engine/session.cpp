@@ -88,14 +88,17 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     eo.link = options_.link;
     engine_ = std::make_unique<Engine>(*messages_, std::move(eo));
     link::FpgaLink& link = engine_->link();
-    drive_ = std::make_unique<drive::DriveCore>(link, *messages_);
-    scope_ = std::make_unique<scope::ScopeCore>(link);
+    drive_ = &engine_->drive();
+    scope_ = &engine_->scope();
+    settings_ = &engine_->settings();
+    calibration_ = &engine_->calibration();
+    sequence_ = &engine_->sequence();
     files::SettingsHooks sh;
     sh.boardReady = [this] { return open_; };
     sh.rerunPowerAndClock = [this] {
         if (engine_->poweredOn()) engine_->powerOn(*this);
     };
-    settings_ = std::make_unique<files::SettingsCore>(*drive_, *scope_, link, std::move(sh));
+    settings_->setHooks(std::move(sh));
 
     scope_->setArmRequest([&link] { link.armScope(); });
     scope_->setSweepObserver(this);
@@ -148,16 +151,9 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
 void Session::wireCalibration()
 {
     link::FpgaLink& link = engine_->link();
-    scope::CalibrationHooks h;
-    h.dropPins = [&link] {
-        for (drive::Pin pin : drive::kPinOrder) drive::loadDacChannel(link, drive::pinChannel(pin), 0);
-    };
-    h.purgeInput = [&link] {
-        if (link.active()) link.purgeInput();
-    };
+    scope::CalibrationHooks h = engine_->calibrationLinkHooks();
     h.scopeRunning = [this] { return scope_->running(); };
     h.disableControls = [&link] { link.pause(50ms); };
-    h.clearCaptures = [&link] { link.clearCaptures(); };
     // Reader thread: the last step has run; the waiting call finishes.
     h.finishLater = [this] {
         std::lock_guard lock(mutex_);
@@ -166,32 +162,21 @@ void Session::wireCalibration()
     };
     h.reapplyPins = [this] { drive_->sendPins(20ms); };
     h.offsetsChanged = [this](const scope::CalibrationOffsets& o) { scope_->setCalibrationOffsets(o); };
-    calibration_ = std::make_unique<scope::Calibration>(link, *messages_, std::move(h));
-    calSnapshot_ = std::make_unique<link::FpgaLink::CaptureSnapshot>();
-    // Reader thread: every fourth sweep while calibrating.
-    link.onCalibration([this] { return calibration_->calibrating(); },
-                       [this, &link] {
-                           link.copyCaptures(*calSnapshot_);
-                           scope::CaptureAreas areas;
-                           for (std::size_t n = 0; n < scope::kChannels; ++n)
-                               areas[n] = std::span<const std::uint8_t>((*calSnapshot_)[n]);
-                           calibration_->runStep(areas);
-                       });
+    calibration_->setHooks(std::move(h));
+    engine_->feedCalibrationFromReader();
 }
 
 void Session::wireSequence()
 {
     link::FpgaLink& link = engine_->link();
-    drive::sequence::HostHooks hh;
-    hh.quiesceTriggers = [&link] { link.quiesceTriggers(); };
-    hh.waitBlockWritten = [&link](std::chrono::milliseconds t) { return link.blockWriteDone().wait(t); };
+    drive::sequence::HostHooks hh = engine_->sequenceLinkHooks();
     hh.scopeRunValue = [this]() -> std::optional<std::uint8_t> {
         if (scope_->running()) return scope_->controlValue();
         return std::nullopt;
     };
     // Continuous clock while the board plays the rows.
     hh.prepareClock = [this] { drive_->setManual(false); };
-    sequence_ = std::make_unique<drive::sequence::SequenceHost>(link, std::move(hh));
+    sequence_->setHooks(std::move(hh));
     // Reader thread: the row the sequencer is at (the end marker once done).
     link.onDynamicIndex([this](std::int16_t index) {
         std::lock_guard lock(mutex_);
@@ -466,11 +451,16 @@ double Session::tj(std::chrono::milliseconds timeout)
         lock.unlock();
         requireOpen();
     }
-    const double vf = thermal::diodeMillivolts(*diodeCode_);
+    const std::uint16_t code = *diodeCode_;
     lock.unlock();
-    const auto t = thermal::junctionCelsius(vf, drive_->chipA(), drive_->chipB());
-    if (!t) throw SessionError("The diode reading gives no junction temperature for this chip.");
-    return *t;
+    // The engine's thermometer, as the window's gauge reads it.
+    thermal::Thermometer& thermometer = engine_->thermometer();
+    const double a = drive_->chipA(), b = drive_->chipB();
+    thermometer.setCoefficients(a, b);
+    const thermal::Reading r = thermometer.convert(code);
+    if (!thermal::junctionCelsius(r.vfMillivolts, a, b))
+        throw SessionError("The diode reading gives no junction temperature for this chip.");
+    return r.tjCelsius;
 }
 
 // ---------------------------------------------------------------- calibration

@@ -1,6 +1,6 @@
 #pragma once
-// A board without a window: the engine with the drive, oscilloscope, settings
-// and calibration cores of its own, for the command line and the Python
+// A board without a window: the engine and its drive, oscilloscope, settings,
+// calibration and sequence cores, for the command line and the Python
 // module. Every call is made from one thread at a time (the front end's);
 // the link's reader hands its findings over through flags and copies, never
 // by touching the cores. Every wait is bounded. Failures throw
@@ -177,12 +177,12 @@ private:
     SessionOptions options_;
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<Engine> engine_;
-    std::unique_ptr<drive::DriveCore> drive_;
-    std::unique_ptr<scope::ScopeCore> scope_;
-    std::unique_ptr<files::SettingsCore> settings_;
-    std::unique_ptr<scope::Calibration> calibration_;
-    std::unique_ptr<drive::sequence::SequenceHost> sequence_;
-    std::unique_ptr<link::FpgaLink::CaptureSnapshot> calSnapshot_; // reader thread only
+    // The engine's cores.
+    drive::DriveCore* drive_ = nullptr;
+    scope::ScopeCore* scope_ = nullptr;
+    files::SettingsCore* settings_ = nullptr;
+    scope::Calibration* calibration_ = nullptr;
+    drive::sequence::SequenceHost* sequence_ = nullptr;
     bool open_ = false;
     bool endless_ = false; // the running sequence repeats until stopped
     std::chrono::milliseconds sequenceLength_{0};

@@ -45,6 +45,8 @@ class SettingsCore {
 public:
     SettingsCore(drive::DriveCore& drive, scope::ScopeCore& scope, link::CommandPort& port,
                  SettingsHooks hooks = {});
+    // The front end's hooks, set once before the first load.
+    void setHooks(SettingsHooks hooks) { hooks_ = std::move(hooks); }
 
     // The set-up as the cores hold it.
     SettingsValues collect() const;

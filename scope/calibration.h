@@ -64,6 +64,8 @@ public:
     static constexpr std::chrono::milliseconds kStepTimeout{5000};
 
     Calibration(link::CommandPort& port, MessageService& messages, CalibrationHooks hooks = {});
+    // The front end's hooks, set once before the first start.
+    void setHooks(CalibrationHooks hooks) { hooks_ = std::move(hooks); }
 
     // ---- GUI thread -------------------------------------------------------
     // CALIBRATE. False when refused (Run on) or already calibrating.

@@ -4,7 +4,20 @@ namespace zelbo::drive {
 
 DriveFeature::DriveFeature(link::CommandPort& port, MessageService& messages, DriveBinder::Lookup lookup,
                            QWidget* window, DriveControlIds ids)
-    : QObject(window), core_(std::make_unique<DriveCore>(port, messages))
+    : DriveFeature(std::make_unique<DriveCore>(port, messages), nullptr, port, messages, std::move(lookup), window,
+                   ids)
+{
+}
+
+DriveFeature::DriveFeature(DriveCore& core, link::CommandPort& port, MessageService& messages,
+                           DriveBinder::Lookup lookup, QWidget* window, DriveControlIds ids)
+    : DriveFeature(std::unique_ptr<DriveCore>(), &core, port, messages, std::move(lookup), window, ids)
+{
+}
+
+DriveFeature::DriveFeature(std::unique_ptr<DriveCore> owned, DriveCore* core, link::CommandPort& port,
+                           MessageService& messages, DriveBinder::Lookup lookup, QWidget* window, DriveControlIds ids)
+    : QObject(window), owned_(std::move(owned)), core_(core ? core : owned_.get())
 {
     pinPanel_ = new CClkInDlg(*core_, window);
     modeDialog_ = new CModeDlg(*core_, messages, window);

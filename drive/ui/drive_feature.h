@@ -24,6 +24,9 @@ public:
     // `window` owns the two dialogs; `lookup` finds its controls by id.
     DriveFeature(link::CommandPort& port, MessageService& messages, DriveBinder::Lookup lookup,
                  QWidget* window, DriveControlIds ids = {});
+    // On a core that someone else owns (the engine's); it must outlive this.
+    DriveFeature(DriveCore& core, link::CommandPort& port, MessageService& messages, DriveBinder::Lookup lookup,
+                 QWidget* window, DriveControlIds ids = {});
     ~DriveFeature() override;
 
     DriveCore& core() { return *core_; }
@@ -51,8 +54,12 @@ public:
     void showPinPanel();
 
 private:
+    DriveFeature(std::unique_ptr<DriveCore> owned, DriveCore* core, link::CommandPort& port, MessageService& messages,
+                 DriveBinder::Lookup lookup, QWidget* window, DriveControlIds ids);
+
     ModeChangeHooks hooks_;
-    std::unique_ptr<DriveCore> core_;
+    std::unique_ptr<DriveCore> owned_; // null on someone else's core
+    DriveCore* core_;
     // Guarded: the window may delete its child dialogs before this object.
     QPointer<CClkInDlg> pinPanel_;
     QPointer<CModeDlg> modeDialog_;

@@ -20,7 +20,11 @@
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
+#include "app/calibration_feature.h"
+#include "app/dynamic_feature.h"
 #include "app/program_features.h"
+#include "app/settings_feature.h"
+#include "thermal/ui/thermal_feature.h"
 #include "scope/scope_core.h"
 #include "tests/common/recording_message_service.h"
 
@@ -236,6 +240,27 @@ TEST_F(Window, ClosingWithoutALinkAsksAndCancelKeepsIt)
     EXPECT_TRUE(w->close());
     EXPECT_TRUE(w->closing());
     EXPECT_EQ(messages.texts().size(), 2u);
+}
+
+// The window is a view on the engine: its features bind the engine's cores,
+// so what a core does through the engine shows in the window.
+TEST_F(Window, TheFeaturesAreViewsOnTheEnginesCores)
+{
+    auto* features = w->features();
+    ASSERT_NE(features, nullptr);
+    zelbo::engine::Engine& engine = w->engine();
+    EXPECT_EQ(&features->drive().core(), &engine.drive());
+    EXPECT_EQ(&features->scopeCore(), &engine.scope());
+    EXPECT_EQ(&features->settings().core(), &engine.settings());
+    EXPECT_EQ(&features->calibration().core(), &engine.calibration());
+    EXPECT_EQ(&features->dynamic().host(), &engine.sequence());
+    EXPECT_EQ(&features->thermal().thermometer(), &engine.thermometer());
+    EXPECT_EQ(&features->thermal().log(), &engine.temperatureLog());
+
+    engine.drive().loadMode(1);
+    EXPECT_EQ(w->mode(), 1);
+    engine.drive().loadMode(0);
+    EXPECT_EQ(w->mode(), 0);
 }
 
 TEST_F(Window, HostsTheDriveAndTheOscilloscope)

@@ -9,8 +9,9 @@
 
 namespace zelbo::thermal {
 
-ThermalFeature::ThermalFeature(MessageService& messages, ThermalHost host, QWidget* window)
-    : QObject(window), messages_(messages), host_(std::move(host))
+ThermalFeature::ThermalFeature(MessageService& messages, Thermometer& thermometer, TemperatureLog& log,
+                               ThermalHost host, QWidget* window)
+    : QObject(window), messages_(messages), host_(std::move(host)), thermometer_(thermometer), log_(log)
 {
     auto* dlg = new CTJMonDlg(messages_, log_, host_.chipName, window);
     dlg->setWindowFlag(Qt::Window);

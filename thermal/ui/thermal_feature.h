@@ -45,7 +45,9 @@ struct ThermalHost {
 class ThermalFeature : public QObject {
     Q_OBJECT
 public:
-    ThermalFeature(MessageService& messages, ThermalHost host, QWidget* window);
+    // On the engine's thermometer and monitor log, which outlive this.
+    ThermalFeature(MessageService& messages, Thermometer& thermometer, TemperatureLog& log, ThermalHost host,
+                   QWidget* window);
     ~ThermalFeature() override;
 
     Thermometer& thermometer() { return thermometer_; }
@@ -67,8 +69,8 @@ public:
 private:
     MessageService& messages_;
     ThermalHost host_;
-    Thermometer thermometer_;
-    TemperatureLog log_;
+    Thermometer& thermometer_;
+    TemperatureLog& log_;
     QPointer<CMeterWnd> gauge_;
     QPointer<CTJMonDlg> monitor_;
 };
