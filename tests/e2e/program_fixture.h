@@ -64,6 +64,7 @@ protected:
         s.progress = ProgressReporter(&progress);
         s.dataFolder = data.path().toStdString();
         s.defaultChipList = kChipList;
+        s.startDemoCopy = refuseDemoCopy;
         return s;
     }
 

@@ -5,6 +5,8 @@
 // event loop turning, and the window started on a board that runs its firmware.
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -23,6 +25,15 @@ namespace e2e {
 inline const char* kChipList = "#Chipname\tA\tB\tMode\n"
                                "TQ51701\t672.29\t2.0836\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n"
                                "TQ51702\t668.5\t2.071\t0\tFull Step\tHalf Step B\tHalf Step A\tQuarter Step\n";
+
+// A copy started from here would be this very program (a test binary or the
+// screenshot tool) running everything again, and its copies would do the
+// same. Being asked to is a fault of the caller: it stops here, loudly.
+[[noreturn]] inline bool refuseDemoCopy()
+{
+    std::fputs("the program tried to start a copy of itself in demo mode\n", stderr);
+    std::abort();
+}
 
 // Turns the event loop until `done` holds; false after `ms` milliseconds
 // (times the test time scale).
@@ -70,6 +81,7 @@ struct SimProgram {
         s.progress = ProgressReporter(&progress);
         s.dataFolder = data.path().toStdString();
         s.defaultChipList = kChipList;
+        s.startDemoCopy = refuseDemoCopy;
         window = std::make_unique<CTQ5170xHWPDlg>(std::move(s));
         window->move(0, 0);
         window->resize(1280, 800);
