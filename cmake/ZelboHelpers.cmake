@@ -35,6 +35,7 @@ function(zelbo_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${ZELBO_TEST_TIMEOUT_SCALE}")
   include(GoogleTest)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
