@@ -59,13 +59,7 @@ protected:
 
     MainWindowSetup setup()
     {
-        MainWindowSetup s;
-        s.messages = &messages;
-        s.progress = ProgressReporter(&progress);
-        s.dataFolder = data.path().toStdString();
-        s.defaultChipList = kChipList;
-        s.startDemoCopy = refuseDemoCopy;
-        return s;
+        return simSetup(messages, progress, data);
     }
 
     void open(MainWindowSetup s)

@@ -35,6 +35,20 @@ inline const char* kChipList = "#Chipname\tA\tB\tMode\n"
     std::abort();
 }
 
+// The window's set-up on the simulated board: the test's message service and
+// progress dialog, a fresh data folder, the chip list, and no demo copy.
+inline MainWindowSetup simSetup(zelbo::RecordingMessageService& messages, CDlgProgress& progress,
+                                const QTemporaryDir& data)
+{
+    MainWindowSetup s;
+    s.messages = &messages;
+    s.progress = ProgressReporter(&progress);
+    s.dataFolder = data.path().toStdString();
+    s.defaultChipList = kChipList;
+    s.startDemoCopy = refuseDemoCopy;
+    return s;
+}
+
 // Turns the event loop until `done` holds; false after `ms` milliseconds
 // (times the test time scale).
 inline bool waitUntil(const std::function<bool()>& done, int ms = 20000)
@@ -76,13 +90,7 @@ struct SimProgram {
     // link start; false when it did not succeed.
     bool start()
     {
-        MainWindowSetup s;
-        s.messages = &messages;
-        s.progress = ProgressReporter(&progress);
-        s.dataFolder = data.path().toStdString();
-        s.defaultChipList = kChipList;
-        s.startDemoCopy = refuseDemoCopy;
-        window = std::make_unique<CTQ5170xHWPDlg>(std::move(s));
+        window = std::make_unique<CTQ5170xHWPDlg>(simSetup(messages, progress, data));
         window->move(0, 0);
         window->resize(1280, 800);
         window->show();
