@@ -60,8 +60,12 @@ void AdvanceCore::sendPanel(int k)
     // Only advance mode drives the pins this way; outside it the panels just
     // keep their values for the next opening.
     if (!active_) return;
-    const Column& p = panels_[index(k)];
-    const std::uint16_t code = dacCode(p.value());
+    Column& p = panels_[index(k)];
+    // Never above the supply, whatever the limits say: the window then shows
+    // what the pin gets.
+    const double cap = parseNumberK(supplyMaxText());
+    if (p.value() > cap) place(p, cap);
+    const std::uint16_t code = dacCode(std::min(p.value(), cap));
     trace_ = std::to_string(code) + " (" + p.valueText() + ")\n";
     drive_.handlePinDacRequest(PinDacRequest{panelChannel(k), code, false});
 }
@@ -84,12 +88,19 @@ void AdvanceCore::commitLimit(int k, Limit which)
 {
     Column& p = panels_[index(k)];
     // A pin is never driven above the supply: MAX is held to it.
+    const double cap = parseNumberK(supplyMaxText());
     if (which == Limit::Max) {
-        const double cap = parseNumberK(supplyMaxText());
         const double hi = p.max();
         if (!(hi <= cap)) p.setLimitText(Limit::Max, supplyMaxText());
     }
     p.validate(which);
+    // The column's own correction of a MAX below MIN is its absolute top,
+    // which may be above the supply: the supply is the top here.
+    if (!(p.max() <= cap)) {
+        p.setLimitText(Limit::Max, supplyMaxText());
+        if (p.min() > p.max()) p.validate(Limit::Min);
+        p.validate(Limit::Step);
+    }
     commitValue(k);
 }
 
@@ -101,6 +112,9 @@ void AdvanceCore::applyMaxForSupply()
 {
     for (auto& p : panels_) {
         p.setLimitText(Limit::Max, supplyMaxText());
+        // A MIN above the new MAX would hold the value above the supply: it
+        // comes down to 0.
+        if (p.min() > p.max()) p.validate(Limit::Min);
         // Re-range the slider for the new MAX (the STEP check rewrites only a
         // STEP that no longer fits).
         p.validate(Limit::Step);

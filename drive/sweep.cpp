@@ -39,7 +39,11 @@ bool SweepCore::stepBy(int direction)
     next = std::clamp(next, lo, hi);
     drive_.setValueText(column_, c.format(next));
     drive_.commitValue(column_);
-    return true;
+    // The commit keeps the value on the column's grid: a MAX that is not on
+    // the STEP grid cannot be reached, and the value stays where it was.
+    // That is the end too, or a run would never stop.
+    const double after = drive_.column(column_).value();
+    return direction > 0 ? after > now + eps : after < now - eps;
 }
 
 void SweepCore::start()
@@ -68,6 +72,13 @@ void SweepCore::stop()
     if (!running_) return;
     running_ = false;
     if (drive_.secondRunning()) drive_.setSecondRunning(false);
+    changed();
+}
+
+void SweepCore::forget()
+{
+    if (!running_) return;
+    running_ = false;
     changed();
 }
 

@@ -45,6 +45,8 @@ public:
     bool tick();
     // "Stop", or the run's end: the run toggle off.
     void stop();
+    // The board is gone: the run ends here without a word to it.
+    void forget();
 
 private:
     bool stepBy(int direction);

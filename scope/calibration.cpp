@@ -59,6 +59,9 @@ bool Calibration::start()
     port_.pause(500ms);
     if (hooks_.purgeInput) hooks_.purgeInput();
     if (hooks_.scopeRunning && hooks_.scopeRunning()) {
+        // The pins went to 0 V above: they go back before the refusal, or
+        // the board would keep the driver off while the window shows it on.
+        if (hooks_.reapplyPins) hooks_.reapplyPins();
         messages_.show(kCalibrationRefused, kAppCaption, MsgIcon::Information);
         return false;
     }
@@ -133,6 +136,19 @@ bool Calibration::poll(Clock::time_point now)
     if (hooks_.restoreControls) hooks_.restoreControls();
     messages_.show(kCalibrationTimedOut, kCalibrationCaption, MsgIcon::Warning);
     if (hooks_.reapplyPins) hooks_.reapplyPins();
+    return true;
+}
+
+bool Calibration::abort(bool toBoard)
+{
+    {
+        std::lock_guard lk(mutex_);
+        if (step_.load() == 0 && !result_) return false;
+        step_.store(0);
+        result_.reset();
+    }
+    if (toBoard) port_.queueWrite(kRegControl, 0x00, link::WriteClass::Scope);
+    if (hooks_.restoreControls) hooks_.restoreControls();
     return true;
 }
 

@@ -68,7 +68,8 @@ public:
     void setHooks(CalibrationHooks hooks) { hooks_ = std::move(hooks); }
 
     // ---- GUI thread -------------------------------------------------------
-    // CALIBRATE. False when refused (Run on) or already calibrating.
+    // CALIBRATE. False when refused (Run on) or already calibrating; a
+    // refusal puts the pins back as they were.
     bool start();
     // Ends a calibration whose step has waited longer than the time-out;
     // true when it did. Call it regularly (the chart refresh does).
@@ -76,6 +77,10 @@ public:
     // Completes a calibration whose last step has run: offsets, controls,
     // message, pins. Does nothing otherwise.
     void finish();
+    // Ends a calibration from outside (power off, closing, a lost board):
+    // the old offsets stay, the acquisition is stopped when `toBoard`, and
+    // the controls come back without a message. False when none ran.
+    bool abort(bool toBoard);
 
     const CalibrationOffsets& offsets() const { return offsets_; }
     void setOffsets(const CalibrationOffsets& offsets) { offsets_ = offsets; }

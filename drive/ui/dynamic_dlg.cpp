@@ -246,8 +246,10 @@ bool CDynamicDlg::finish()
 {
     const bool wasChecked = start_->isChecked();
     setStartCheckedQuietly(false);
-    const bool pausable = pause_->isEnabled();
-    if (pausable) pause_->click();   // a running sequence holds still while the user decides
+    // A running sequence holds still while the user decides; a paused one
+    // stays paused (pressing Pause would resume it).
+    const bool pausable = pause_->isEnabled() && pauseState_ == kPauseStateRunning;
+    if (pausable) pause_->click();
     const MsgAnswer a = messages_.show(tr(kFinishQuestion).toStdString(), kAppCaption, MsgIcon::Question,
                                        MsgButtons::YesNo);
     if (a != MsgAnswer::Yes) {
@@ -267,6 +269,21 @@ bool CDynamicDlg::finish()
     if (hooks_.applyRow) hooks_.applyRow(-1);
     hide();
     return true;
+}
+
+void CDynamicDlg::abandon()
+{
+    setStartCheckedQuietly(false);
+    start_->setText(tr("Start"));
+    poll_.stop();
+    waitingForEnd_ = false;
+    clearHighlight();
+    setRunning(false);
+    if (pauseState_ != kPauseStateRunning) {
+        pauseState_ = kPauseStateRunning;
+        pause_->setText(tr("Pause"));
+    }
+    hide();
 }
 
 void CDynamicDlg::closeEvent(QCloseEvent* event)

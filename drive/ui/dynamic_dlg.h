@@ -65,6 +65,10 @@ public:
     // Closing the window, running or idle: asks, and on Yes stops, hands the
     // drive back to the main window and hides. Returns whether it hid.
     bool finish();
+    // The run ended from outside (power off, closing, a lost board): the
+    // window forgets the run and hides, without a question and without a
+    // word to the board, whose side the caller has already stopped.
+    void abandon();
 
     static constexpr int kPollMs = 25;
     static constexpr QRgb kHighlight = 0xFF9933;

@@ -214,3 +214,32 @@ TEST_F(Advance, LeavingRestoresTheMainWindowsClockReferencesAndPins)
     EXPECT_NE(std::find(loads.begin(), loads.end(), std::pair<int, int>{129, 2500}), loads.end())
         << "ENABLE back at the main window's High";
 }
+
+TEST_F(Advance, NoPanelIsEverDrivenAboveTheSupply)
+{
+    openActive();
+    adv.setVdut(Vcc::V3_3);
+    // A MAX typed below MIN: the column's own correction is its absolute top
+    // (5 V), above this supply.
+    adv.setLimitText(1, Limit::Min, "2");
+    adv.commitLimit(1, Limit::Min);
+    adv.setLimitText(1, Limit::Max, "1");
+    adv.commitLimit(1, Limit::Max);
+    EXPECT_LE(adv.panel(1).max(), 3.3);
+    port.clear();
+    adv.sliderMoved(1, 0); // the slider's top
+    for (const auto& [channel, code] : dacLoads()) EXPECT_LE(code, 1650) << "channel " << channel;
+    EXPECT_LE(adv.panel(1).value(), 3.3);
+
+    // A pin at 4.5 V held up by a MIN of 4 V when 3.3 V is chosen.
+    adv.setVdut(Vcc::V5_0);
+    adv.setLimitText(2, Limit::Min, "4");
+    adv.commitLimit(2, Limit::Min);
+    adv.setValueText(2, "4.5");
+    adv.commitValue(2);
+    port.clear();
+    adv.setVdut(Vcc::V3_3);
+    ASSERT_FALSE(dacLoads().empty());
+    for (const auto& [channel, code] : dacLoads()) EXPECT_LE(code, 1650) << "channel " << channel;
+    EXPECT_LE(adv.panel(2).value(), 3.3) << "the window shows what the pin gets";
+}

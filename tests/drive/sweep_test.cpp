@@ -98,3 +98,23 @@ TEST_F(Sweep, BoardEndOrAColumnChangeStopsTheRun)
     sweep.setPaceMs(1'000'000);
     EXPECT_EQ(sweep.paceMs(), SweepCore::kMaxPaceMs);
 }
+
+TEST_F(Sweep, ARunEndsWhenMaxIsOffTheStepGrid)
+{
+    // MAX 1.00 with STEP 0.30 from 0: the grid tops out at 0.90, and a run
+    // that waited to reach 1.00 never ended (register 160 left on, VREF sent
+    // on every tick).
+    limits(ColumnId::Vref, "1.00", "0.00", "0.30");
+    sweep.start();
+    ASSERT_TRUE(sweep.running());
+    int ticks = 0;
+    while (sweep.tick() && ticks < 20) ++ticks;
+    EXPECT_LT(ticks, 20) << "the run must end";
+    EXPECT_FALSE(sweep.running());
+    EXPECT_FALSE(drive.secondRunning()) << "register 160 goes off";
+    const double top = drive.vref();
+    EXPECT_LE(top, 1.0);
+    port.clear();
+    EXPECT_FALSE(sweep.stepUp()) << "\">\" at the top of the grid says so";
+    EXPECT_EQ(drive.vref(), top);
+}
