@@ -37,17 +37,17 @@ int CTQ5170xHWPApp::run()
 {
     QtMessageService messages;
 
-    // 1. Single instance.
+    // Single instance.
     zelbo::app::SingleInstance instance;
     if (!enforceSingleInstance(instance, messages)) return 1;
 
-    // 2.-5. Qt does the platform's start-up itself; the profile lives under
+    // Qt does the platform's start-up itself; the profile lives under
     // the maker's and the product's name.
     QCoreApplication::setOrganizationName(QStringLiteral("Velmar"));
     QCoreApplication::setApplicationName(QStringLiteral("Zelbo"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(zelbo::build::kVersion));
 
-    // 6. Language.
+    // Language.
     // The catalogues lie beside the program in a build, in the data folder
     // when installed.
     QString catalogues = QCoreApplication::applicationDirPath();
@@ -58,13 +58,13 @@ int CTQ5170xHWPApp::run()
     languages.choose(profile, QLocale::system().uiLanguages());
     if (languages.translator()) app_.installTranslator(languages.translator());
 
-    // 7., 8. The progress window: hidden until the bring-up shows it.
+    // The progress window: hidden until the bring-up shows it.
     CDlgProgress progress;
     ProgressReporter reporter(&progress);
     reporter.hide();
     reporter.update(0, 0, QObject::tr("Loading Software..."));
 
-    // 9. The main window.
+    // The main window.
     MainWindowSetup setup;
     setup.messages = &messages;
     setup.progress = reporter;
@@ -86,7 +86,7 @@ int CTQ5170xHWPApp::run()
         messages.setOwner(nullptr);
     }
 
-    // 10. The progress window goes with the application object.
+    // The progress window goes with the application object.
     progress.hide();
     if (languages.translator()) app_.removeTranslator(languages.translator());
     return code;

@@ -22,16 +22,27 @@ CalibrationFeature::CalibrationFeature(CTQ5170xHWPDlg& window, ProgramFeatures& 
         auto* run = qobject_cast<QAbstractButton*>(window.control(features.scopeBinder().ids().runButton));
         return run && run->isChecked();
     };
-    h.disableControls = [&window] {
-        window.enableGroups(CTQ5170xHWPDlg::AllGroups, false);
+    h.disableControls = [this, &window] {
+        // The calibration is the instrument's activity from here on: every
+        // group goes off (the state says so), and power off, closing or a
+        // lost board end it.
+        window.engine().state().begin(engine::Activity::Calibration, [this](engine::EndCause cause) {
+            watchdog_.stop();
+            core_.abort(cause != engine::EndCause::LinkLost);
+            // The pins went to 0 V for the calibration; the drive stays on
+            // after a mode change or a settings file, so they go back.
+            if (engine::InstrumentState::restores(cause)) features_.drive().core().sendPins(std::chrono::milliseconds(20));
+            return true;
+        });
         window.link().pause(std::chrono::milliseconds(50));
         window.repaint();
         window.setStatusPaneText(0, QString::fromUtf8(scope::kCalibratingStatus));
     };
     h.finishLater = [this] { QMetaObject::invokeMethod(this, [this] { core_.finish(); }, Qt::QueuedConnection); };
     h.restoreControls = [&window] {
-        window.onBoardEvent(0);
-        window.onBoardEvent(8);
+        window.calibrationEnded();
+        // The groups come back with the state.
+        window.engine().state().finished(engine::Activity::Calibration);
     };
     h.reapplyPins = [&features] { features.drive().core().sendPins(std::chrono::milliseconds(20)); };
     h.offsetsChanged = [&features](const scope::CalibrationOffsets& o) { features.setCalibrationOffsets(o); };
@@ -54,16 +65,17 @@ CalibrationFeature::~CalibrationFeature() { core_.setHooks({}); }
 
 void CalibrationFeature::start()
 {
+    // Another activity, or no power: refused before the board is touched.
+    if (auto why = window_.engine().state().refusal(engine::Activity::Calibration)) {
+        window_.messages().show(*why, kAppCaption, MsgIcon::Information);
+        return;
+    }
     if (core_.start()) watchdog_.start();
 }
 
 void CalibrationFeature::loadFile()
 {
-    scope::CalibrationOffsets o = core_.offsets();
-    if (scope::readCalibrationFile(window_.dataFolderPath() / files::kCalibrationFileName, o)) {
-        core_.setOffsets(o);
-        features_.setCalibrationOffsets(o);
-    }
+    window_.engine().loadCalibrationFile(window_.dataFolderPath() / files::kCalibrationFileName);
 }
 
 bool CalibrationFeature::saveFile()

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "link/fpga_link.h"
+#include "engine/instrument_state.h"
 #include "scope/calibration.h"
 
 class CTQ5170xHWPDlg;

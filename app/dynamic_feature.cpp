@@ -5,13 +5,13 @@
 #include <QThread>
 
 #include "app/main_window.h"
+#include "common/message_service.h"
 #include "drive/ui/drive_feature.h"
+#include "files/settings_core.h"
 
 namespace zelbo::app {
 
 namespace {
-// The drive groups the dynamic windows take over while shown.
-constexpr int kDriveGroups = 0x3C;
 constexpr int kScopeRunButton = 1026;
 } // namespace
 
@@ -36,15 +36,24 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
     for (int n = 0; n < drive::sequence::kWindows; ++n) {
         CDynamicDlg::Hooks h;
         h.runningWindow = [this] { return host_->runningWindow(); };
-        // Posted: the upload runs after the window's handler has returned.
+        // A start is posted: the upload runs after the window's handler has
+        // returned. A stop is done at once: finishing a window hands the
+        // drive back right after it, and the sequencer must be stopped first.
         h.post = [this, n](const drive::sequence::StartRecord& rec) {
+            if (rec.kind != drive::sequence::StartRecord::Start) {
+                handleRequest(n, rec);
+                return;
+            }
             QMetaObject::invokeMethod(this, [this, n, rec] { handleRequest(n, rec); }, Qt::QueuedConnection);
         };
         h.sendPauseState = [this](int state) { host_->sendPauseState(state); };
         h.requestRow = [this] { host_->requestRow(); };
-        h.simpleSettings = [this] { drive_.core().recommitValues(); };
+        // The board back on the main window's settings: supply and pins
+        // (a sequence's rows set the pins), then VREF, MTH and CLK.
+        h.simpleSettings = [this] { window_.engine().settings().reapplySimpleSettings(); };
+        // -1: dynamic mode is over; the drive groups come back with the state.
         h.applyRow = [this](int index) {
-            if (index < 0) window_.enableGroups(kDriveGroups, true);
+            if (index < 0) window_.engine().state().finished(engine::Activity::Sequence);
         };
         h.sleep = [](std::chrono::milliseconds ms) { QThread::msleep(static_cast<unsigned long>(ms.count())); };
         auto* dlg = new CDynamicDlg(n, window_.messages(), std::move(h), &window_);
@@ -66,7 +75,15 @@ DynamicFeature::~DynamicFeature()
 
 bool DynamicFeature::show()
 {
-    window_.enableGroups(kDriveGroups, false);
+    engine::InstrumentState& state = window_.engine().state();
+    if (!state.running(engine::Activity::Sequence)) {
+        // Dynamic mode takes the drive groups while a window is open.
+        if (auto why = state.begin(engine::Activity::Sequence,
+                                   [this](engine::EndCause cause) { return end(cause); })) {
+            window_.messages().show(*why, kAppCaption, MsgIcon::Information);
+            return false;
+        }
+    }
     CDynamicDlg* dlg = dialog(0);
     dlg->show();
     dlg->raise();
@@ -78,6 +95,25 @@ void DynamicFeature::finishVisible()
 {
     for (auto& d : dialogs_)
         if (d && d->isVisible()) d->finish();
+}
+
+bool DynamicFeature::end(engine::EndCause cause)
+{
+    bool shown = false;
+    for (auto& d : dialogs_) shown = shown || (d && d->isVisible());
+    if (engine::InstrumentState::restores(cause) && shown) {
+        // A mode change or a settings file: finished as its window finishes,
+        // with the question; No keeps dynamic mode.
+        finishVisible();
+        return !window_.engine().state().running(engine::Activity::Sequence);
+    }
+    // Power off, closing, a lost board: the board stops the table now (not
+    // through the posted request, which would come after the power is off).
+    if (cause != engine::EndCause::LinkLost && host_->runningWindow() >= 0) host_->stop(false);
+    for (auto& d : dialogs_)
+        if (d) d->abandon();
+    if (engine::InstrumentState::restores(cause)) window_.engine().settings().reapplySimpleSettings();
+    return true;
 }
 
 void DynamicFeature::handleRequest(int n, const drive::sequence::StartRecord& rec)

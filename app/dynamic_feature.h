@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include "drive/sequence.h"
+#include "engine/instrument_state.h"
 #include "drive/ui/dynamic_dlg.h"
 
 class CTQ5170xHWPDlg;
@@ -39,6 +40,8 @@ public:
     void finishVisible();
 
 private:
+    // Dynamic mode ended from outside (the instrument state's ender).
+    bool end(engine::EndCause cause);
     void handleRequest(int window, const drive::sequence::StartRecord& record);
     void deliverRow(std::int16_t index);
 

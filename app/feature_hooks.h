@@ -1,8 +1,8 @@
 #pragma once
 // The calls the main window makes into features that bind themselves to it
 // (drive, clock, oscilloscope, calibration, settings, temperature monitor).
-// A feature assigns the hooks it serves; an empty hook is skipped, except the
-// commands of the menu, which tell the user the feature is not available.
+// A feature assigns the hooks it serves; an empty hook is skipped (the
+// program binds every one; tests leave some empty).
 // Every hook runs on the GUI thread.
 
 #include <functional>
@@ -32,7 +32,7 @@ struct FeatureHooks {
     std::function<void()> temperatureTick;   // every 1000 ms while powered on (after the reads)
 
     // Menu commands and buttons.
-    std::function<void()> openSettings;      // File > Open
+    std::function<void()> openSettings;      // File > Open (ends the running activity before it loads)
     std::function<void()> saveSettings;      // File > Save
     std::function<bool()> showDynamicWindow; // View > Dynamic Window, after its guard; true when shown
     std::function<void()> showTjMonitor;     // View > Tj Monitor

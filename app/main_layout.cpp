@@ -308,6 +308,7 @@ QWidget* CTQ5170xHWPDlg::makeSweepPanel()
     auto* prev = make<QPushButton>(1143, tr("<"), box);
     auto* start = make<QPushButton>(1104, tr("Start"), box);
     auto* next = make<QPushButton>(1144, tr(">"), box);
+    for (int id : {1143, 1104, 1144}) addGroupMember(GroupSweep, id);
     start->setCheckable(true);
     for (auto* b : {prev, start, next}) b->setAutoDefault(false);
     prev->setFixedWidth(36);

@@ -25,6 +25,7 @@
 #include <QThread>
 
 #include "app/about_dlg.h"
+#include "drive/ui/drive_binder.h"
 #include "app/demo_restart.h"
 #include "app/language.h"
 #include "app/program_features.h"
@@ -98,20 +99,18 @@ CTQ5170xHWPDlg::~CTQ5170xHWPDlg()
 void CTQ5170xHWPDlg::initialise()
 {
     const int steps = 5;
-    // 1. Icons.
+    // Icons.
     setWindowIcon(zelboIcon());
 
-    // 2. Menu.
+    // Menu.
     setup_.progress.update(0, steps, tr("Loading Menu..."));
     setWindowTitle(QString::fromUtf8(zelbo::kAppCaption));
     buildMenu();
 
-    // 3. Status bar.
+    // Status bar.
     buildStatusBar();
 
-    // 4. Link buffers: the link object holds them (made in the constructor).
-
-    // 5. Chip list.
+    // Chip list.
     if (!loadChipList()) {
         askBeforeClosing_ = false;
         closeAccepted_ = true;
@@ -119,43 +118,43 @@ void CTQ5170xHWPDlg::initialise()
         return;
     }
 
-    // 6. Chart.
+    // Chart.
     setup_.progress.update(1, steps, tr("Initializing Chart Window..."));
     buildControls(); // builds the chart area first, then every control group
 
-    // 7. Controls.
+    // Controls.
     setup_.progress.update(2, steps, tr("Initializing Controls..."));
 
-    // 8. Pin table, child windows, link events.
+    // Pin table, child windows, link events.
     setup_.progress.update(3, steps, tr("Initializing Table..."));
     buildPinTable();
     features_ = std::make_unique<zelbo::app::ProgramFeatures>(*this);
 
-    // 9. Oscilloscope calibration.
+    // Oscilloscope calibration.
     if (hooks_.loadCalibration) hooks_.loadCalibration();
 
-    // 10. Defaults.
+    // Defaults.
     setup_.progress.update(4, steps, tr("Setting Default Values..."));
     if (hooks_.setDefaults) hooks_.setDefaults();
 
-    // 11. The power button waits for the link.
+    // The power button waits for the link.
     power_->setEnabled(false);
 
-    // 12. The start message: handled once the event loop runs, that is once
+    // The start message: handled once the event loop runs, that is once
     // the window is on screen.
     if (setup_.startLinkWhenShown) {
         startPosted_ = true;
         QMetaObject::invokeMethod(this, &CTQ5170xHWPDlg::startLink, Qt::QueuedConnection);
     }
 
-    // 13. Chart refresh.
+    // Chart refresh.
     connect(&chartTimer_, &QTimer::timeout, this, [this] {
         if (hooks_.chartRefresh) hooks_.chartRefresh();
         else if (QWidget* chart = control(1042)) chart->update();
     });
     chartTimer_.start(kChartRefreshMs);
 
-    // 14. Duty field.
+    // Duty field.
     if (auto* duty = control<QLineEdit>(1152)) {
         duty->setMaxLength(5);
         duty->setText(QStringLiteral("50.0"));
@@ -163,18 +162,30 @@ void CTQ5170xHWPDlg::initialise()
     // The drive core keeps the field's text; it redraws the field from it.
     if (features_) features_->setDutyText(QStringLiteral("50.0"));
 
-    // 15. Done; everything waits for power on.
+    // Done; everything waits for power on.
     initialised_ = true;
-    enableGroups(AllGroups, false);
+    applyGroups();
+    // Which groups are enabled follows what the instrument is doing; an
+    // activity ended from outside says so on the status bar.
+    stateFollower_ = engine_->state().changed.connect([this] {
+        if (!inPowerSequence_) applyGroups();
+    });
+    endFollower_ = engine_->activityEnded.connect([this](zelbo::engine::Activity a, zelbo::engine::EndCause c) {
+        QString what = QString::fromUtf8(zelbo::engine::activityName(a));
+        if (!what.isEmpty()) what[0] = what[0].toUpper();
+        setStatusPaneText(0, tr("%1 stopped (%2).").arg(what, QString::fromUtf8(zelbo::engine::endCauseName(c))));
+    });
 
     // Link callbacks.
     zelbo::link::FpgaLink& link = engine_->link();
-    link.onBoardEvent([this](int code) {
-        QMetaObject::invokeMethod(this, [this, code] { onBoardEvent(code); }, Qt::QueuedConnection);
-    });
+    link.onPatternStopped(
+        [this] { QMetaObject::invokeMethod(this, [this] { patternStopped(); }, Qt::QueuedConnection); });
     link.onClockRunEnded(
         [this] { QMetaObject::invokeMethod(this, [this] { clockRunEnded(); }, Qt::QueuedConnection); });
-    link.onCommunicationError([this] { askBeforeClosing_ = false; });
+    link.onCommunicationError([this] {
+        askBeforeClosing_ = false;
+        QMetaObject::invokeMethod(this, [this] { engine_->linkLost(); }, Qt::QueuedConnection);
+    });
     link.onRequestClose([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
 
     lockout_.setSingleShot(true);
@@ -330,13 +341,27 @@ QWidget* CTQ5170xHWPDlg::replaceControl(int id, QWidget* replacement)
 
 void CTQ5170xHWPDlg::addGroupMember(int group, int id) { groups_[group].append(id); }
 
+void CTQ5170xHWPDlg::applyGroups()
+{
+    const int mask = static_cast<int>(engine_->state().enabledGroups());
+    const int all = AllGroups | GroupSweep;
+    const int was = appliedGroups_ < 0 ? (mask ^ all) : appliedGroups_;
+    appliedGroups_ = mask;
+    // Only the groups that change: enabling the oscilloscope settings
+    // re-applies the source choices, which the board hears.
+    if (const int off = was & ~mask & all) enableGroups(off, false);
+    if (const int on = mask & ~was & all) enableGroups(on, true);
+    // Inside the CLK group the run mode and the steps follow the clock.
+    if (features_) features_->drive().binder().refresh(zelbo::drive::aspect::kClock);
+}
+
 void CTQ5170xHWPDlg::enableGroups(int mask, bool enable)
 {
     if ((mask & GroupScopeChannels) && !enable && isChecked(control(1026))) {
         setCheckedQuietly(control(1026), false);
         if (hooks_.stopScope) hooks_.stopScope();
     }
-    for (int bit = 0x01; bit <= 0x20; bit <<= 1) {
+    for (int bit = 0x01; bit <= 0x40; bit <<= 1) {
         if (!(mask & bit)) continue;
         for (int id : groups_.value(bit))
             if (QWidget* w = control(id)) w->setEnabled(enable);
@@ -352,17 +377,14 @@ void CTQ5170xHWPDlg::onCommand(int command)
     case ID_FILE_NEW: fileNew(); return;
     case ID_FILE_OPEN:
         if (hooks_.openSettings) hooks_.openSettings();
-        else notAvailable(tr("Loading a settings file"));
         return;
     case ID_FILE_SAVE:
         if (hooks_.saveSettings) hooks_.saveSettings();
-        else notAvailable(tr("Saving a settings file"));
         return;
     case ID_FILE_EXIT: close(); return;
     case ID_VIEW_DYNAMIC: viewDynamicWindow(); return;
     case ID_VIEW_TJMONITOR:
         if (hooks_.showTjMonitor) hooks_.showTjMonitor();
-        else notAvailable(tr("The Tj monitor"));
         return;
     case ID_HELP_CALIBRATE: helpCalibrate(); return;
     case ID_HELP_VERSION: showAbout(); return;
@@ -372,12 +394,6 @@ void CTQ5170xHWPDlg::onCommand(int command)
         }
         return;
     }
-}
-
-void CTQ5170xHWPDlg::notAvailable(const QString& feature)
-{
-    messages_->show((tr("%1 is not available yet in this version.").arg(feature)).toStdString(), caption(),
-                    MsgIcon::Information);
 }
 
 void CTQ5170xHWPDlg::fileNew()
@@ -397,17 +413,15 @@ void CTQ5170xHWPDlg::viewDynamicWindow()
                         MsgIcon::Information);
         return;
     }
-    if (!hooks_.showDynamicWindow) {
-        notAvailable(tr("The dynamic window"));
-        return;
-    }
-    hooks_.showDynamicWindow();
+    if (hooks_.showDynamicWindow) hooks_.showDynamicWindow();
 }
 
 void CTQ5170xHWPDlg::helpCalibrate()
 {
-    if (!hooks_.calibrate) {
-        notAvailable(tr("Oscilloscope calibration"));
+    if (!hooks_.calibrate) return;
+    // Refused before "Run" is touched while another activity runs.
+    if (auto why = engine_->state().refusal(zelbo::engine::Activity::Calibration)) {
+        messages_->show(*why, caption(), MsgIcon::Information);
         return;
     }
     if (isChecked(control(1026))) {
@@ -420,10 +434,11 @@ void CTQ5170xHWPDlg::helpCalibrate()
 
 void CTQ5170xHWPDlg::changeMode()
 {
+    // Whatever runs ends first (an open dynamic window asks; No keeps it).
+    if (!engine_->endActivity(zelbo::engine::EndCause::ModeChange)) return;
     if (hooks_.hideFloatingWindows) hooks_.hideFloatingWindows();
     if (hooks_.modeDialogVisible && hooks_.modeDialogVisible()) return;
     if (hooks_.showModeDialog) hooks_.showModeDialog();
-    else notAvailable(tr("Changing the drive mode"));
 }
 
 void CTQ5170xHWPDlg::languageChosen(int index)
@@ -454,20 +469,24 @@ bool CTQ5170xHWPDlg::powerOn() const { return power_ && power_->isChecked(); }
 
 void CTQ5170xHWPDlg::powerButtonClicked(bool checked)
 {
-    // 1. Lock-out: the button cannot be pressed again for 1.5 s.
+    // Lock-out: the button cannot be pressed again for 1.5 s.
     power_->setEnabled(false);
     if (QWidget* label = control(1109)) label->setEnabled(false);
     lockout_.start(kPowerLockoutMs);
 
-    // 2. onwards: the engine's sequence, with the window's steps.
+    // onwards: the engine's sequence, with the window's steps, which
+    // enable and disable the groups where the sequence has them.
+    inPowerSequence_ = true;
     if (checked) engine_->powerOn(*this);
     else engine_->powerOff(*this);
+    inPowerSequence_ = false;
+    applyGroups();
 }
 
 void CTQ5170xHWPDlg::switchedOn()
 {
     power_->setText(tr("OFF"));
-    enableGroups(AllGroups, true);
+    applyGroups();
 }
 
 void CTQ5170xHWPDlg::applySupplyAndPins()
@@ -498,7 +517,7 @@ void CTQ5170xHWPDlg::stopClock()
 
 void CTQ5170xHWPDlg::switchedOff() { power_->setText(tr("ON")); }
 
-void CTQ5170xHWPDlg::controlsOff() { enableGroups(AllGroups, false); }
+void CTQ5170xHWPDlg::controlsOff() { applyGroups(); }
 
 void CTQ5170xHWPDlg::waitWritesSent() { engine_->waitWritesSent(); }
 
@@ -546,24 +565,20 @@ void CTQ5170xHWPDlg::clockRunEnded()
     }
 }
 
-void CTQ5170xHWPDlg::onBoardEvent(int code)
+void CTQ5170xHWPDlg::calibrationEnded()
 {
-    switch (code) {
-    case 0:
-        power_->setEnabled(true);
-        setStatusPaneText(0, tr("Ready..."));
-        break;
-    case 5:
-        if (features_) {
-            features_->drive().secondRunEnded();
-            break;
-        }
-        setCheckedQuietly(control(1104), false);
-        setCaption(control(1104), tr("Start"));
-        break;
-    case 8: enableGroups(AllGroups, true); break;
-    default: break;
+    power_->setEnabled(true);
+    setStatusPaneText(0, tr("Ready..."));
+}
+
+void CTQ5170xHWPDlg::patternStopped()
+{
+    if (features_) {
+        features_->drive().secondRunEnded();
+        return;
     }
+    setCheckedQuietly(control(1104), false);
+    setCaption(control(1104), tr("Start"));
 }
 
 // ---------------------------------------------------------------- status bar
@@ -593,8 +608,6 @@ int CTQ5170xHWPDlg::requestChipName(QString* out) const
 
 // ---------------------------------------------------------------- link start
 
-void CTQ5170xHWPDlg::showEvent(QShowEvent* event) { QMainWindow::showEvent(event); }
-
 void CTQ5170xHWPDlg::startLink()
 {
     if (linkWorker_.joinable() || linkResult_ || closing_) return;
@@ -610,6 +623,7 @@ void CTQ5170xHWPDlg::linkStartDone(int result)
 {
     if (linkWorker_.joinable()) linkWorker_.join();
     linkResult_ = result;
+    engine_->linkStarted(result == 0);
     // Some failed bring-ups leave the progress window up; it must not stay in
     // front of a window the user can still work with.
     setup_.progress.hide();
@@ -680,8 +694,10 @@ void CTQ5170xHWPDlg::linkStarted()
     runOnGui(
         [this] {
             power_->setEnabled(true);
-            power_->setFocus();
             if (hooks_.loadLastSettings) hooks_.loadLastSettings();
+            // Last: loading the settings moves the focus through the fields
+            // it fills, and Space must power on, not move a slider.
+            power_->setFocus();
         },
         true);
 }
@@ -719,11 +735,16 @@ void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
             event->ignore();
             return;
         }
+        // Whatever runs ends before the board is switched off.
+        engine_->endActivity(zelbo::engine::EndCause::Closing);
         if (powerOn()) {
             setCheckedQuietly(power_, false);
             powerButtonClicked(false);
             sleepMs(500);
         }
+    } else {
+        // A lost board (or a start that never finished): nothing is written.
+        engine_->endActivity(zelbo::engine::EndCause::LinkLost);
     }
     if (link().active()) waitWritesSent();
     closing_ = true;

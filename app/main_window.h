@@ -20,6 +20,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <boost/signals2/connection.hpp>
+
 #include "app/dlg_progress.h"
 #include "app/feature_hooks.h"
 #include "files/chip_list.h"
@@ -81,6 +83,7 @@ public:
         GroupSenseResistor = 0x10,
         GroupClockInput = 0x20,
         AllGroups = 0x3F,
+        GroupSweep = 0x40, // the SWEEP row's "<", "Start", ">"
     };
     static constexpr int kPowerLockoutMs = 1500;
     static constexpr int kChartRefreshMs = 100;
@@ -121,6 +124,9 @@ public:
     void reapplyPowerState();
 
     void enableGroups(int mask, bool enable);
+    // Enables exactly the groups the engine's state allows (and redraws the
+    // clock group's own enabling inside them).
+    void applyGroups();
     bool powerOn() const;
     bool askBeforeClosing() const { return askBeforeClosing_.load(); }
     bool closing() const { return closing_; }
@@ -135,7 +141,9 @@ public:
 
 public slots:
     void onCommand(int command);
-    void onBoardEvent(int code);
+    // The board's and the calibration's events.
+    void calibrationEnded();  // the power button back, "Ready..."
+    void patternStopped();    // the second "Start" toggle's run has ended
     void startLink();  // the start message
     void showAbout();
     // File > Restart in Demo Mode: a copy on the simulated board takes over.
@@ -147,7 +155,6 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     // Initialisation steps.
@@ -178,7 +185,6 @@ private:
     void helpCalibrate();
     void changeMode();
     void languageChosen(int index);
-    void notAvailable(const QString& feature);
     void clockRunEnded();
     void temperatureTick();
     void lockoutExpired();
@@ -231,6 +237,10 @@ private:
     bool closePending_ = false;
     bool startPosted_ = false;
     std::atomic<bool> askBeforeClosing_{true};
+    bool inPowerSequence_ = false;   // the power steps apply the groups themselves
+    int appliedGroups_ = -1;         // the groups enabled now (-1: never applied)
+    boost::signals2::scoped_connection stateFollower_;
+    boost::signals2::scoped_connection endFollower_;
     std::thread linkWorker_;
     std::optional<int> linkResult_;
     // Last: its handlers run on the link's reader, which stops before it goes.

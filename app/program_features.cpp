@@ -8,6 +8,8 @@
 #include "app/dynamic_feature.h"
 #include "app/calibration_feature.h"
 #include "app/main_window.h"
+#include "common/message_service.h"
+#include "drive/sweep.h"
 #include "app/settings_feature.h"
 #include "app/style.h"
 #include "drive/ui/drive_feature.h"
@@ -33,7 +35,7 @@ bool checked(QWidget* w)
 } // namespace
 
 ProgramFeatures::ProgramFeatures(CTQ5170xHWPDlg& window)
-    : QObject(nullptr), window_(window), snapshot_(std::make_unique<link::FpgaLink::CaptureSnapshot>())
+    : QObject(nullptr), window_(window)
 {
     wireScope();
     wireDrive();
@@ -144,6 +146,7 @@ void ProgramFeatures::wireDrive()
     drive_->setModeChangeHooks(modeHooks);
     modeHooks_ = modeHooks;
     feedChipList();
+    wireActivities();
 
     // The window's drive mode is the core's.
     modeFollower_ = drive_->core().changed.connect([this](unsigned aspects) {
@@ -165,6 +168,40 @@ void ProgramFeatures::wireDrive()
         table->setToolTip(tr("Double-click to set the pins"));
         connect(table, &QTableWidget::cellDoubleClicked, this, [this] { showPinPanel(); });
     }
+}
+
+void ProgramFeatures::wireActivities()
+{
+    engine::InstrumentState& state = window_.engine().state();
+    // A SWEEP run is an activity from "Start" to its end; ended from
+    // outside, register 160 goes off. (Counted runs are the engine's.)
+    drive::SweepCore& sweep = drive_->sweep().core();
+    sweepFollower_ = sweep.changed.connect([this, &state, &sweep] {
+        if (sweep.running() && state.idle()) {
+            state.begin(engine::Activity::SweepRun, [this](engine::EndCause cause) {
+                drive::SweepCore& s = drive_->sweep().core();
+                if (cause == engine::EndCause::LinkLost) s.forget();
+                else s.stop();
+                return true;
+            });
+        } else if (!sweep.running()) {
+            state.finished(engine::Activity::SweepRun);
+        }
+    });
+    // Advance mode: opened through the state, left by its toggle, its
+    // window, or from outside.
+    drive_->advance().setGate(
+        [this, &state] {
+            if (auto why = state.begin(engine::Activity::AdvanceMode, [this](engine::EndCause) {
+                    drive_->advance().setActive(false);
+                    return true;
+                })) {
+                window_.messages().show(*why, kAppCaption, MsgIcon::Information);
+                return false;
+            }
+            return true;
+        },
+        [&state] { state.finished(engine::Activity::AdvanceMode); });
 }
 
 void ProgramFeatures::feedChipList()
@@ -213,6 +250,7 @@ void ProgramFeatures::wireHooks()
         scopeBinder_->hideChannelDialogs();
         drive_->advance().leaveIfActive();
         dynamic_->finishVisible();
+        thermal_->stopMonitor(true);
     };
     h.showDynamicWindow = [this] { return dynamic_->show(); };
     h.startScope = [this] { scopeBinder_->startScope(); };
@@ -235,22 +273,7 @@ void ProgramFeatures::wireHooks()
 
 void ProgramFeatures::wireLink()
 {
-    link::FpgaLink& link = window_.link();
-    scopeCore_->setArmRequest([&link] { link.armScope(); });
-    // Reader thread: the arm and the sweep conversion.
-    link.onScopeArm([this, &link] {
-        link.clearCaptures();
-        scopeCore_->arm();
-    });
-    link.onSweep([this, &link] {
-        link.copyCaptures(*snapshot_);
-        scope::CaptureAreas areas;
-        for (std::size_t n = 0; n < scope::kChannels; ++n)
-            areas[n] = std::span<const std::uint8_t>((*snapshot_)[n]);
-        link.resetCaptureIndices(scopeCore_->processSweep(areas, scopeCore_->calibrationOffsets()));
-    });
-    // Link start: the clearing sequence through the port it passes.
-    link.onClearDacOutputs([this](link::CommandPort& port) { drive_->core().clearDacOutputs(port); });
+    window_.engine().wireAcquisition();
 }
 
 // ---------------------------------------------------------------- thermometer, Tj monitor
@@ -283,11 +306,16 @@ void ProgramFeatures::wireThermal()
         for (const auto& [channel, high] : pins)
             core.handlePinDacRequest({static_cast<std::uint8_t>(channel), high ? kLevel : 0u, true});
     };
-    host.enableDriveControls = [this](bool enable) {
-        window_.enableGroups(CTQ5170xHWPDlg::GroupReferences | CTQ5170xHWPDlg::GroupMode |
-                                 CTQ5170xHWPDlg::GroupSenseResistor | CTQ5170xHWPDlg::GroupClockInput,
-                             enable);
+    // A run is the instrument's activity: the drive groups go off with the
+    // state, and power off, a mode change, closing or a settings file stop it
+    // (what was logged stays; the board is left to whoever ended it).
+    host.beginRun = [this]() -> std::optional<std::string> {
+        return window_.engine().state().begin(engine::Activity::MonitorRun, [this](engine::EndCause) {
+            thermal_->stopMonitor(false);
+            return true;
+        });
     };
+    host.runEnded = [this] { window_.engine().state().finished(engine::Activity::MonitorRun); };
     host.pause = [this](std::chrono::milliseconds ms) { window_.link().pause(ms); };
     thermal_ = new thermal::ThermalFeature(window_.messages(), window_.engine().thermometer(),
                                            window_.engine().temperatureLog(), std::move(host), &window_);

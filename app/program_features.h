@@ -72,6 +72,7 @@ private:
     void wireHooks();
     void wireLink();
     void wireThermal();
+    void wireActivities();
     void feedChipList();
 
     CTQ5170xHWPDlg& window_;
@@ -83,10 +84,9 @@ private:
     QPointer<drive::DriveFeature> drive_; // a child of the window
     QPointer<thermal::ThermalFeature> thermal_; // a child of the window
     std::unique_ptr<DynamicFeature> dynamic_;
-    // Reader thread only: the copy of the capture areas a sweep is converted from.
-    std::unique_ptr<link::FpgaLink::CaptureSnapshot> snapshot_;
     boost::signals2::scoped_connection modeFollower_;
     boost::signals2::scoped_connection instrumentFollower_;
+    boost::signals2::scoped_connection sweepFollower_;
     drive::ModeChangeHooks modeHooks_;
     std::unique_ptr<SettingsFeature> settings_;
     std::unique_ptr<CalibrationFeature> calibration_;

@@ -97,7 +97,11 @@ void SettingsFeature::open()
         return;
     }
     const QString path = askOpenPath();
-    if (!path.isEmpty()) load(path);
+    if (path.isEmpty()) return;
+    // Whatever runs ends before the file's set-up reaches the board (an open
+    // dynamic window asks first; No keeps it, and the file is not loaded).
+    if (!window_.engine().endActivity(engine::EndCause::FileOpen)) return;
+    load(path);
 }
 
 void SettingsFeature::loadDefault()

@@ -5,6 +5,7 @@
 #include "drive/drive_core.h"
 #include "drive/pins.h"
 #include "files/settings_core.h"
+#include "scope/calibration_file.h"
 #include "scope/scope_core.h"
 
 namespace zelbo::engine {
@@ -29,6 +30,12 @@ Engine::Engine(MessageService& messages, EngineOptions options)
       settings_(std::make_unique<files::SettingsCore>(*drive_, *scope_, *link_)),
       timer_(std::make_unique<ThermometerTimer>(*link_, options_.thermometerPeriod))
 {
+    // The drive mode is the drive core's; the state follows it.
+    modeFollower_ = drive_->changed.connect([this](unsigned aspects) {
+        if (aspects & drive::aspect::kMode) state_.setMode(drive_->mode());
+        if (aspects & drive::aspect::kClock) followClock();
+    });
+    state_.setMode(drive_->mode());
 }
 
 Engine::~Engine()
@@ -79,6 +86,69 @@ void Engine::feedCalibrationFromReader()
                        });
 }
 
+bool Engine::loadCalibrationFile(const std::filesystem::path& path)
+{
+    scope::CalibrationOffsets offsets = calibration_->offsets();
+    if (!scope::readCalibrationFile(path, offsets)) return false;
+    calibration_->setOffsets(offsets);
+    scope_->setCalibrationOffsets(offsets);
+    return true;
+}
+
+void Engine::wireAcquisition()
+{
+    if (!sweepSnapshot_) sweepSnapshot_ = std::make_unique<link::FpgaLink::CaptureSnapshot>();
+    link::FpgaLink& link = *link_;
+    scope::ScopeCore& scope = *scope_;
+    scope.setArmRequest([&link] { link.armScope(); });
+    // Reader thread: the arm and the sweep conversion.
+    link.onScopeArm([&link, &scope] {
+        link.clearCaptures();
+        scope.arm();
+    });
+    link.onSweep([this, &link, &scope] {
+        link.copyCaptures(*sweepSnapshot_);
+        scope::CaptureAreas areas;
+        for (std::size_t n = 0; n < scope::kChannels; ++n)
+            areas[n] = std::span<const std::uint8_t>((*sweepSnapshot_)[n]);
+        link.resetCaptureIndices(scope.processSweep(areas, scope.calibrationOffsets()));
+    });
+    // Link start: the clearing sequence through the port it passes.
+    link.onClearDacOutputs([this](link::CommandPort& port) { drive_->clearDacOutputs(port); });
+}
+
+void Engine::followClock()
+{
+    // A counted run ("Manual" and the clock started) is an activity from its
+    // start to the board's end of it; ended from outside, the clock stops.
+    // Whoever starts the clock is refused beforehand while another activity
+    // runs (the window's groups, the session's check).
+    const bool counted = drive_->clockRunning() && drive_->manual();
+    if (counted && state_.idle()) {
+        state_.begin(Activity::CountedRun, [this](EndCause) {
+            // Without a link the write is dropped; the run toggle goes off.
+            drive_->setClockRunning(false);
+            return true;
+        });
+    } else if (!counted) {
+        state_.finished(Activity::CountedRun);
+    }
+}
+
+bool Engine::endActivity(EndCause cause)
+{
+    const Activity was = state_.activity();
+    if (!state_.end(cause)) return false;
+    if (was != Activity::None) activityEnded(was, cause);
+    return true;
+}
+
+void Engine::linkLost()
+{
+    endActivity(EndCause::LinkLost);
+    state_.setLinkUp(false);
+}
+
 void Engine::releaseLink()
 {
     // The reader's handlers reach into the cores: it stops before they go.
@@ -88,8 +158,12 @@ void Engine::releaseLink()
 
 int Engine::start(link::BringUpObserver& progress, link::LinkObserver& window)
 {
+    // Bring-up runs on a worker; the state is the front end's thread's, so
+    // the link's state is set by whoever reads the result (linkStarted()).
     return link_->start(progress, window);
 }
+
+void Engine::linkStarted(bool up) { state_.setLinkUp(up); }
 
 bool Engine::shutdown()
 {
@@ -114,6 +188,7 @@ void Engine::powerOn(PowerSteps& steps)
 {
     powerPrefix();
     powered_.store(true);
+    state_.setPowered(true);
     steps.switchedOn();
     if (steps.mode() == 0) {
         link_->temperatureEvent().set();
@@ -131,8 +206,12 @@ void Engine::powerOn(PowerSteps& steps)
 
 void Engine::powerOff(PowerSteps& steps)
 {
+    // Whatever runs ends while the board still has its supply: nothing is
+    // written to an unpowered board.
+    endActivity(EndCause::PowerOff);
     powerPrefix();
     powered_.store(false);
+    state_.setPowered(false);
     steps.stopClock();
     steps.switchedOff();
     link_->queueWrite(reg::kSupply, kSupplyOff);

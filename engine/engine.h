@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "common/message_service.h"
+#include "engine/instrument_state.h"
 #include "engine/thermometer_timer.h"
 #include "link/fpga_link.h"
 #include "drive/sequence.h"
@@ -94,17 +96,40 @@ public:
     // Hands every fourth sweep to the calibration core while it calibrates,
     // as a copy of the capture areas (reader thread).
     void feedCalibrationFromReader();
+    // The offsets of a calibration file ("init.clb"), for the calibration
+    // core and the conversion; false (and nothing changed) when it cannot be
+    // read.
+    bool loadCalibrationFile(const std::filesystem::path& path);
+    // The acquisition on the link's reader: the arm request, the arm (capture
+    // areas cleared, the scope core's registers) and each sweep converted from
+    // a copy of the capture areas; the clearing of the DAC outputs at link
+    // start. Every front end wires it the same way.
+    void wireAcquisition();
+
+    // ---- what the instrument is doing ----------------------------------------
+    InstrumentState& state() { return state_; }
+    const InstrumentState& state() const { return state_; }
+    // Ends the running activity for `cause` before the board is touched for
+    // it; false when its owner kept it (the caller then does not go on).
+    // `activityEnded` fires for an activity ended this way.
+    bool endActivity(EndCause cause);
+    boost::signals2::signal<void(Activity, EndCause)> activityEnded;
+    // The board is gone: whatever runs ends without writing to it.
+    void linkLost();
 
     // ---- link start and shutdown ------------------------------------------
     // Bring-up and the initial writes; blocks for seconds. 0 when the board is
     // up (the link's result codes otherwise).
     int start(link::BringUpObserver& progress, link::LinkObserver& window);
+    // The front end's thread, with the result of start().
+    void linkStarted(bool up);
     // The thermometer stops, then the link's shutdown traffic and reader stop.
     bool shutdown();
 
     // ---- power --------------------------------------------------------------
     // The sequences of the power switch. Both begin with the common prefix
     // (stale input purged while the link is up, the power sequencing writes).
+    // Power off ends the running activity first.
     void powerOn(PowerSteps& steps);
     void powerOff(PowerSteps& steps);
     bool poweredOn() const { return powered_.load(); }
@@ -129,6 +154,7 @@ public:
 
 private:
     void powerPrefix();
+    void followClock();
 
     MessageService& messages_;
     EngineOptions options_;
@@ -142,6 +168,9 @@ private:
     thermal::Thermometer thermometer_;
     thermal::TemperatureLog temperatureLog_;
     std::atomic<bool> powered_{false};
+    InstrumentState state_;
+    boost::signals2::scoped_connection modeFollower_;
+    std::unique_ptr<link::FpgaLink::CaptureSnapshot> sweepSnapshot_; // reader thread only
 
     std::unique_ptr<ThermometerTimer> timer_; // goes before the link it reads through
 };

@@ -100,21 +100,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     };
     settings_->setHooks(std::move(sh));
 
-    scope_->setArmRequest([&link] { link.armScope(); });
     scope_->setSweepObserver(this);
-    link.onScopeArm([this, &link] {
-        link.clearCaptures();
-        scope_->arm();
-    });
-    auto snapshot = std::make_shared<link::FpgaLink::CaptureSnapshot>();
-    link.onSweep([this, &link, snapshot] {
-        link.copyCaptures(*snapshot);
-        scope::CaptureAreas areas;
-        for (std::size_t n = 0; n < scope::kChannels; ++n)
-            areas[n] = std::span<const std::uint8_t>((*snapshot)[n]);
-        link.resetCaptureIndices(scope_->processSweep(areas, scope_->calibrationOffsets()));
-    });
-    link.onClearDacOutputs([this](link::CommandPort& port) { drive_->clearDacOutputs(port); });
+    engine_->wireAcquisition();
     link.onClockRunEnded([this] {
         std::lock_guard lock(mutex_);
         runEnded_ = true;
@@ -140,11 +127,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     scope_->applyDefaults();
     drive_->setDutyText("50.0");
     // The offsets of the last calibration, as the window starts with them.
-    scope::CalibrationOffsets offsets = calibration_->offsets();
-    if (scope::readCalibrationFile(calibrationPath(), offsets)) {
-        calibration_->setOffsets(offsets);
-        scope_->setCalibrationOffsets(offsets);
-    }
+    engine_->loadCalibrationFile(calibrationPath());
     open();
 }
 
@@ -213,6 +196,7 @@ void Session::open()
         throw NoBoardError(text);
     }
     open_ = true;
+    engine_->linkStarted(true);
 }
 
 void Session::close()
@@ -223,7 +207,8 @@ void Session::close()
         std::lock_guard lock(mutex_);
         lost = boardLost_;
     }
-    if (sequenceRunning() && !lost) endSequence(false);
+    // Whatever runs ends first (without a word to a board that is gone).
+    engine_->endActivity(lost ? EndCause::LinkLost : EndCause::Closing);
     if (engine_->poweredOn() && !lost) powerOff();
     engine_->waitWritesSent();
     engine_->shutdown();
@@ -370,6 +355,12 @@ void Session::run(double hertz, std::optional<int> steps)
         throw std::invalid_argument("Steps must be 1 to 255, not " + std::to_string(*steps) + ".");
     commitColumn(drive::ColumnId::Clk, hertz, "CLK", "Hz");
     requirePower("running the clock");
+    // The clock is another activity's while one runs (a counted run is
+    // restarted).
+    const InstrumentState& state = engine_->state();
+    if (!state.idle() && !state.running(Activity::CountedRun))
+        throw SessionError(std::string("Cannot run the clock while ") + activityName(state.activity()) +
+                           " is running. Stop it first.");
     if (drive_->clockRunning()) drive_->setClockRunning(false);
     drive_->setManual(steps.has_value());
     if (steps) drive_->editSteps(std::to_string(*steps));
@@ -421,6 +412,8 @@ void Session::stop()
 void Session::loadSettings(const std::filesystem::path& path)
 {
     requireOpen();
+    // Whatever runs ends before the file's set-up reaches the board.
+    engine_->endActivity(EndCause::FileOpen);
     const files::SettingsLoadResult r = settings_->load(path);
     if (!r.opened) throw SessionError("Cannot read the settings file \"" + path.string() + "\".");
     const std::string incomplete = files::SettingsCore::incompleteText(r);
@@ -470,8 +463,8 @@ const scope::CalibrationOffsets& Session::calibrationOffsets() const { return ca
 void Session::calibrate()
 {
     requireOpen();
-    if (sequenceRunning()) throw SessionError("A dynamic sequence is running: stop it before calibrating.");
     if (calibration_->calibrating()) throw SessionError("Calibration is already under way.");
+    if (auto why = engine_->state().refusal(Activity::Calibration)) throw SessionError(*why);
     // As Help > Oscilloscope > Calibrate: "Run" off first, half a second.
     const bool wasRunning = scope_->running();
     if (wasRunning) {
@@ -484,6 +477,16 @@ void Session::calibrate()
         calibrationDone_ = false;
     }
     messages_->clear();
+    // The calibration is the instrument's activity until this call returns
+    // (every wait in it is bounded, and nothing else runs meanwhile).
+    engine_->state().begin(Activity::Calibration, [this](EndCause cause) {
+        calibration_->abort(cause != EndCause::LinkLost);
+        return true;
+    });
+    struct Finished {
+        InstrumentState& s;
+        ~Finished() { s.finished(Activity::Calibration); }
+    } finished{engine_->state()};
     if (!calibration_->start()) {
         const std::string m = lastMessage();
         throw SessionError(m.empty() ? "Calibration did not start." : m);
@@ -535,10 +538,9 @@ void Session::runSequence(const drive::sequence::SequenceTable& table, SequenceO
     const seq::Validation v = seq::validate(table);
     if (v != seq::Validation::Ok) throw std::invalid_argument(seq::validationMessage(v));
     requireOpen();
-    if (!engine_->poweredOn()) throw SessionError("Please power on software first.");
-    if (drive_->mode() != 0) throw SessionError("This option is available in Clk-In mode or Pre-Driver only.");
     if (sequenceRunning()) throw SessionError("Dynamic sequence is currently running.");
-    if (calibration_->calibrating()) throw SessionError("Calibration is under way.");
+    // Power, drive mode 0 and nothing else running, with the window's texts.
+    if (auto why = engine_->state().refusal(Activity::Sequence)) throw SessionError(*why);
 
     seq::StartRecord rec;
     rec.kind = seq::StartRecord::Start;
@@ -550,6 +552,13 @@ void Session::runSequence(const drive::sequence::SequenceTable& table, SequenceO
         std::lock_guard lock(mutex_);
         seqRow_.reset();
     }
+    engine_->state().begin(Activity::Sequence, [this](EndCause cause) {
+        // Ended from outside: the board stops the table (unless it is gone),
+        // and returns to the session's settings when the drive stays on.
+        if (cause != EndCause::LinkLost) sequence_->stop(false);
+        if (InstrumentState::restores(cause)) settings_->reapplySimpleSettings();
+        return true;
+    });
     sequence_->start(rec, 0);
     engine_->waitWritesSent();
     endless_ = options.cycles == 0;
@@ -577,8 +586,11 @@ void Session::endSequence(bool finished)
     // dynamic window.
     std::this_thread::sleep_for(500ms);
     sequence_->stop(finished);
-    drive_->recommitValues();
+    // The rows set the pins: supply and pins go back first (the power
+    // handler re-run), then VREF, MTH and CLK.
+    settings_->reapplySimpleSettings();
     engine_->waitWritesSent();
+    engine_->state().finished(Activity::Sequence);
 }
 
 bool Session::waitSequence(std::chrono::milliseconds timeout)

@@ -195,6 +195,11 @@ void SettingsCore::stage2()
     for (int n = 0; n < scope::kChannels; ++n)
         if (const int i = scaleIndexOf(scope_.source(n), value(22 + n)); i >= 0) scope_.setValuePerDiv(n, i);
 
+    reapplySimpleSettings();
+}
+
+void SettingsCore::reapplySimpleSettings()
+{
     port_.queueWrite(drive::kModeSetupRegister, 1);
     if (hooks_.rerunPowerAndClock) hooks_.rerunPowerAndClock();
     port_.pause(50ms);

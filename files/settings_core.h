@@ -66,6 +66,12 @@ public:
     // the load was complete).
     static std::string incompleteText(const SettingsLoadResult& r);
 
+    // The board back on the window's simple settings (the last step of a
+    // load; also the end of dynamic mode and of advance mode): the power and
+    // clock handlers re-run for their states (supply and pins), then VREF,
+    // MTH and CLK committed again.
+    void reapplySimpleSettings();
+
 private:
     bool stage1(int& missing);
     void stage2();

@@ -20,7 +20,7 @@ struct FpgaLink::Handlers {
     std::function<void()> clockRunEnded;
     std::function<void(std::int16_t)> dynamicIndex;
     std::function<void(std::uint8_t, std::uint8_t)> registerRead;
-    std::function<void(int)> boardEvent;
+    std::function<void()> patternStopped;
     std::function<void()> scopeArm;
     std::function<void()> sweep;
     std::function<bool()> calibrating;
@@ -40,8 +40,7 @@ public:
 
     void patternStopped() override
     {
-        if (h_->boardEvent)
-            h_->boardEvent(5);
+        if (h_->patternStopped) h_->patternStopped();
     }
 
     void sweepFinished() override
@@ -177,9 +176,9 @@ void FpgaLink::onRegisterRead(std::function<void(std::uint8_t, std::uint8_t)> fn
 {
     updateHandlers([&](Handlers& h) { h.registerRead = std::move(fn); });
 }
-void FpgaLink::onBoardEvent(std::function<void(int)> fn)
+void FpgaLink::onPatternStopped(std::function<void()> fn)
 {
-    updateHandlers([&](Handlers& h) { h.boardEvent = std::move(fn); });
+    updateHandlers([&](Handlers& h) { h.patternStopped = std::move(fn); });
 }
 void FpgaLink::onScopeArm(std::function<void()> fn)
 {

@@ -172,8 +172,8 @@ public:
     void onClockRunEnded(std::function<void()> fn);                  // 0x90 with bit 0 clear
     void onDynamicIndex(std::function<void(std::int16_t index)> fn); // 0xC6 then 0xC7
     void onRegisterRead(std::function<void(std::uint8_t reg, std::uint8_t value)> fn); // every answer
-    // Board events (PATTSTOP: code 5).
-    void onBoardEvent(std::function<void(int code)> fn);
+    // The board ended the run of the second "Start" toggle (PATTSTOP).
+    void onPatternStopped(std::function<void()> fn);
     // Reader-thread hooks: scope arm, sweep processing, calibration.
     void onScopeArm(std::function<void()> fn);
     void onSweep(std::function<void()> fn);

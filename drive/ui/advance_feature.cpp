@@ -22,12 +22,14 @@ AdvanceFeature::~AdvanceFeature()
 bool AdvanceFeature::setActive(bool on)
 {
     if (!on) {
+        const bool was = core_->active();
         core_->leave();
         if (dialog_) dialog_->hide();
         if (pinPanel_) {
             pinPanel_->setAdvanceChecked(false);
             pinPanel_->setPinControlsEnabled(true);
         }
+        if (was && left_) left_();
         return true;
     }
     if (core_->active()) return true;
@@ -37,6 +39,7 @@ bool AdvanceFeature::setActive(bool on)
         dialog_->showSingleton();
         return false;
     }
+    if (opening_ && !opening_()) return false;
     core_->activate();
     if (pinPanel_) {
         pinPanel_->setAdvanceChecked(true);

@@ -5,6 +5,7 @@
 // leaving, by the toggle or by closing the window, hands the board back to
 // the main window's settings.
 
+#include <functional>
 #include <memory>
 
 #include <QObject>
@@ -28,6 +29,13 @@ public:
 
     // The "Advance" toggle: true to open (false when refused), false to leave.
     bool setActive(bool on);
+    // Asked before advance mode opens (false refuses: the gate has told the
+    // user why), and told when it has been left.
+    void setGate(std::function<bool()> opening, std::function<void()> left)
+    {
+        opening_ = std::move(opening);
+        left_ = std::move(left);
+    }
     // Leaves advance mode if it is active (the main window's "Change").
     void leaveIfActive()
     {
@@ -35,6 +43,8 @@ public:
     }
 
 private:
+    std::function<bool()> opening_;
+    std::function<void()> left_;
     std::unique_ptr<AdvanceCore> core_;
     QPointer<CClkInDlg> pinPanel_;
     QPointer<CDlgAdvanceMode> dialog_;

@@ -219,12 +219,16 @@ void DriveBinder::refreshClock()
 {
     setCheckedQuiet(w(ids_.continuous), !core_.manual());
     setCheckedQuiet(w(ids_.manual), core_.manual());
-    setEnabled(w(ids_.continuous), core_.runModeEnabled());
-    setEnabled(w(ids_.manual), core_.runModeEnabled());
-    setEnabled(w(ids_.stepsEdit), core_.stepsEnabled());
-    setEnabled(w(ids_.stopToggle), core_.stepsEnabled());
-    setEnabled(w(ids_.stepsLabel), core_.stepsLabelsEnabled());
-    setEnabled(w(ids_.stopLabel), core_.stepsLabelsEnabled());
+    // Inside the CLK group's own enabling: a group switched off keeps its
+    // members off, whatever the clock says.
+    QWidget* box = w(ids_.clkGroup);
+    const bool group = !box || !box->testAttribute(Qt::WA_ForceDisabled);
+    setEnabled(w(ids_.continuous), group && core_.runModeEnabled());
+    setEnabled(w(ids_.manual), group && core_.runModeEnabled());
+    setEnabled(w(ids_.stepsEdit), group && core_.stepsEnabled());
+    setEnabled(w(ids_.stopToggle), group && core_.stepsEnabled());
+    setEnabled(w(ids_.stepsLabel), group && core_.stepsLabelsEnabled());
+    setEnabled(w(ids_.stopLabel), group && core_.stepsLabelsEnabled());
     setTextQuiet(w(ids_.stepsEdit), qs(core_.stepsText()));
     setCheckedQuiet(w(ids_.stopToggle), core_.stopHigh());
     setTextQuiet(w(ids_.stopToggle), QString::fromLatin1(core_.stopLevelCaption()));

@@ -23,4 +23,10 @@ PYBIND11_MODULE(_simcontrol, m)
     m.def("sequence_rows", [] { return simboard::Control().sequenceRowsApplied(); },
           "Pattern-sequencer records the board has applied.");
     m.def("set_present", [](bool present) { simboard::Control().setPresent(present); }, pybind11::arg("present"));
+    m.def("dac_code", [](int channel) { return simboard::Control().dacCode(static_cast<std::uint8_t>(channel)); },
+          pybind11::arg("channel"), "The code a DAC channel (128..135) holds.");
+    m.def("supply_mv", [] { return simboard::Control().supplyMillivolts(); }, "The DUT supply: 0, 3300 or 5000.");
+    m.def("clock_running", [] { return simboard::Control().clockGenerator().running; });
+    m.def("register_value", [](int reg) { return simboard::Control().registerValue(static_cast<std::uint8_t>(reg)); },
+          pybind11::arg("reg"));
 }

@@ -151,34 +151,31 @@ TEST_F(Window, AChartSwapsInWhereThePlaceholderStood)
     EXPECT_EQ(w->replaceControl(4242, new QWidget(chart)), nullptr);
 }
 
-TEST_F(Window, BoardEventsAndTheEndOfACountedRun)
+TEST_F(Window, BoardEventsAndTheGroupsThatFollowTheState)
 {
-    w->onBoardEvent(0);
+    w->calibrationEnded();
     EXPECT_TRUE(w->control(1025)->isEnabled());
     EXPECT_EQ(w->statusPaneText(0), "Ready...");
 
     auto* sweep = w->control<QAbstractButton>(1104);
     sweep->setChecked(true);
     sweep->setText("Stop");
-    w->onBoardEvent(5);
+    w->patternStopped();
     EXPECT_FALSE(sweep->isChecked());
     EXPECT_EQ(sweep->text(), "Start");
 
+    // Unpowered, the groups stay off whatever asks for them.
     w->hooks().reapplySourceChoices = nullptr;
-    w->onBoardEvent(8);
+    w->applyGroups();
     for (const auto& [bit, ids] : kGroups)
-        for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
+        for (int id : ids) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_FALSE(enabled(1104)) << "the SWEEP row writes to the board too";
 
-    // Unknown codes change nothing and say nothing.
-    const QString pane = w->statusPaneText(0);
-    const bool power = w->control(1025)->isEnabled();
-    sweep->setChecked(true);
-    for (int code : {-1, 1, 7, 9, 77, 255}) w->onBoardEvent(code);
-    EXPECT_TRUE(sweep->isChecked());
-    EXPECT_EQ(w->statusPaneText(0), pane);
-    EXPECT_EQ(w->control(1025)->isEnabled(), power);
+    // Powered, every group comes on with the state.
+    w->engine().state().setPowered(true);
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_TRUE(enabled(1104));
     EXPECT_TRUE(messages.shown().empty());
 }
 
@@ -188,7 +185,7 @@ TEST_F(Window, DynamicWindowGuardChecksPowerThenMode)
     ASSERT_EQ(messages.texts(), std::vector<std::string>{"Please power on software first."});
 
     // Powered on (no board: the writes are dropped) in another mode.
-    w->onBoardEvent(0);
+    w->calibrationEnded();
     QTest::mouseClick(w->control(1025), Qt::LeftButton);
     ASSERT_TRUE(w->powerOn());
     w->setMode(1);

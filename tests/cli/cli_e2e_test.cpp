@@ -148,6 +148,27 @@ TEST_F(Cli, CalibrateWritesTheOffsetsAndASequenceFileRunsItsCycles)
     EXPECT_NE(r.err.find("cycles must be a whole number 1 to 99"), std::string::npos) << r.err;
 }
 
+TEST_F(Cli, OneActivityAtATimeWithTheWindowsRefusals)
+{
+    const fs::path csv = dir / "seq.csv";
+    std::ofstream(csv) << "Time [ms],VREF [V],MTH [V],CLK [Hz],PS,ENABLE,MODE0,MODE1,CW/CCW,\n"
+                          "100,1.0,0.5,1000,HI,HI,LO,LO,HI,\n200,0.8,0.5,2000,HI,LO,LO,LO,LO,\n";
+    // An endless sequence plays on into the next command, which may not take
+    // the board from it.
+    auto r = run("--board sim \"power on; sequence " + csv.string() + " --endless; calibrate\"");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("Cannot start the oscilloscope calibration while dynamic mode is running. Stop it first."),
+              std::string::npos)
+        << r.err;
+    r = run("--board sim \"power on; sequence " + csv.string() + " --endless; run --steps 10 --freq 1k\"");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("Cannot run the clock while dynamic mode is running"), std::string::npos) << r.err;
+    // Power off ends it; the clock is the script's again after power on.
+    r = run("--board sim \"power on; sequence " + csv.string() +
+            " --endless; power off; power on; run --steps 10 --freq 1k\"");
+    EXPECT_EQ(r.exit, 0) << r.err;
+}
+
 TEST_F(Cli, NoBoardEndsWithExitCodeThree)
 {
     // The real bus in this environment has no evaluation board.

@@ -162,16 +162,8 @@ const std::vector<Activity>& activities()
          [](ProgramUnderFault& f) {
              f.powerOnAndSettle();
              if (::testing::Test::HasFatalFailure()) return;
-             f.win().onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
-             CDynamicDlg* dlg = f.features().dynamic().dialog(0);
-             const char* rows[2][9] = {{"0", "1.00", "0.50", "1000", "HI", "HI", "LO", "LO", "HI"},
-                                       {"100", "1.50", "0.50", "2k", "HI", "HI", "LO", "LO", "LO"}};
-             for (int r = 0; r < 2; ++r)
-                 for (int c = 0; c < 9; ++c) dlg->table().setCell(r, c, rows[r][c]);
-             dlg->refreshGrid();
-             dlg->infiniteRadio()->setChecked(true);
-             dlg->startButton()->click();
-             ASSERT_TRUE(waitUntil([&] { return dlg->highlightedRow() >= 0; }, 5000)) << "the sequence runs";
+             startEndlessSequence(f.win(), {{"0", "1.00", "0.50", "1000", "HI", "HI", "LO", "LO", "HI"},
+                                            {"100", "1.50", "0.50", "2k", "HI", "HI", "LO", "LO", "LO"}});
          },
          true},
         {"calibration",

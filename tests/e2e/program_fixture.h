@@ -4,6 +4,7 @@
 // of what reached it. Shared by the end-to-end tests.
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -14,13 +15,17 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "app/dlg_progress.h"
+#include "app/dynamic_feature.h"
 #include "app/main_window.h"
+#include "app/program_features.h"
+#include "drive/ui/dynamic_dlg.h"
 #include "board/sim_board_test.h"
 #include "tests/common/recording_message_service.h"
 #include "tests/e2e/sim_program.h"
@@ -29,6 +34,27 @@ using simboard::LogEvent;
 using namespace std::chrono_literals;
 
 namespace e2e {
+
+// A row of a dynamic table: time, VREF, MTH, CLK and the five pins.
+using SequenceRow = std::array<const char*, 9>;
+
+// Opens the first dynamic window of a powered window, fills it with `rows`
+// and starts it endless; returns once the board plays it.
+inline CDynamicDlg* startEndlessSequence(CTQ5170xHWPDlg& window, std::initializer_list<SequenceRow> rows)
+{
+    window.onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
+    CDynamicDlg* dlg = window.features()->dynamic().dialog(0);
+    int r = 0;
+    for (const SequenceRow& row : rows) {
+        for (int c = 0; c < 9; ++c) dlg->table().setCell(r, c, row[static_cast<std::size_t>(c)]);
+        ++r;
+    }
+    dlg->refreshGrid();
+    dlg->infiniteRadio()->setChecked(true);
+    dlg->startButton()->click();
+    EXPECT_TRUE(waitUntil([&] { return dlg->highlightedRow() >= 0; }, 5000)) << "the sequence runs";
+    return dlg;
+}
 
 using Write = std::pair<int, int>; // register, value
 using Writes = std::vector<Write>;

@@ -189,13 +189,13 @@ TEST_F(LinkTest, DiodeCodeIsOnlyTakenFromOnePairOfAnswers)
 TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)
 {
     auto& l = make();
-    std::atomic<int> sweeps{0}, boardEvents{0};
+    std::atomic<int> sweeps{0}, patternStops{0};
     std::thread::id sweepThread;
     l.onSweep([&] {
         sweepThread = std::this_thread::get_id();
         ++sweeps;
     });
-    l.onBoardEvent([&](int code) { boardEvents = code; });
+    l.onPatternStopped([&] { ++patternStops; });
     ASSERT_EQ(l.start(observer, window), 0);
 
     std::vector<std::uint8_t> samples(256);
@@ -208,7 +208,7 @@ TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)
             bb.record(code::InfoSweepFin).record(code::PattStop);
         fake().pushBlock(bb.b);
     }
-    ASSERT_TRUE(eventually([&] { return sweeps.load() == 1 && boardEvents.load() == 5; }));
+    ASSERT_TRUE(eventually([&] { return sweeps.load() == 1 && patternStops.load() == 1; }));
     EXPECT_NE(sweepThread, std::this_thread::get_id());
     // 32 chunks fill the area and wrap; the 33rd overwrote the first chunk.
     EXPECT_EQ(l.captureIndex(2), 256u);

@@ -17,6 +17,14 @@ ThermalFeature::ThermalFeature(MessageService& messages, Thermometer& thermomete
     dlg->setWindowFlag(Qt::Window);
     monitor_ = dlg;
     connect(dlg, &CTJMonDlg::stepReady, this, &ThermalFeature::onStep);
+    dlg->setStartGate([this] {
+        if (!host_.beginRun) return true;
+        if (auto why = host_.beginRun()) {
+            messages_.show(*why, kAppCaption, MsgIcon::Information);
+            return false;
+        }
+        return true;
+    });
     tick();
 }
 
@@ -77,8 +85,8 @@ void ThermalFeature::onStep(bool final, const std::optional<StepRecord>& record)
         log_.logStep(vref, *record, thermometer_.tj(), thermometer_.vf());
     }
     if (final) {
+        if (host_.runEnded) host_.runEnded();
         if (record && monitor_) monitor_->finishRun();
-        if (host_.enableDriveControls && (!host_.poweredOn || host_.poweredOn())) host_.enableDriveControls(true);
         return;
     }
     if (host_.applyVref) host_.applyVref(record->vrefText);
@@ -86,7 +94,13 @@ void ThermalFeature::onStep(bool final, const std::optional<StepRecord>& record)
     if (host_.applyMth) host_.applyMth(record->mthText);
     if (host_.setStepPins && (!host_.mode || host_.mode() == 0))
         host_.setStepPins(record->ps != 0, record->mode0 != 0, record->mode1 != 0);
-    if (host_.enableDriveControls) host_.enableDriveControls(false);
+}
+
+void ThermalFeature::stopMonitor(bool hide)
+{
+    if (!monitor_) return;
+    if (monitor_->running()) monitor_->stop();
+    if (hide) monitor_->hide();
 }
 
 } // namespace zelbo::thermal

@@ -38,7 +38,10 @@ struct ThermalHost {
     std::function<void(const std::string&)> applyVref; // into the field, then to the board
     std::function<void(const std::string&)> applyMth;
     std::function<void(bool ps, bool mode0, bool mode1)> setStepPins;
-    std::function<void(bool enable)> enableDriveControls;
+    // A run starts (the refusal's text when it may not) and ends; the drive
+    // controls are off in between.
+    std::function<std::optional<std::string>()> beginRun;
+    std::function<void()> runEnded;
     std::function<void(std::chrono::milliseconds)> pause;
 };
 
@@ -63,6 +66,9 @@ public:
     void tick();
     // View > Tj Monitor.
     void showMonitor();
+    // Ends a running run from outside (what was logged stays) and, with
+    // `hide`, hides the window ("Change").
+    void stopMonitor(bool hide);
     // A monitor step (the main window's side of it).
     void onStep(bool final, const std::optional<StepRecord>& record);
 

@@ -1,5 +1,7 @@
 #include "thermal/ui/tj_mon_dlg.h"
 
+#include <QCloseEvent>
+
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
@@ -189,6 +191,11 @@ void CTJMonDlg::startClicked(bool checked)
         endRunControls();
         return;
     }
+    if (startGate_ && !startGate_()) {
+        run_.stop();
+        endRunControls();
+        return;
+    }
     // Only a run that starts replaces the previous log: a slip on Start does
     // not lose a log that has not been saved yet.
     log_.clear();
@@ -218,6 +225,12 @@ void CTJMonDlg::stopRun()
     run_.stop();
     endRunControls();
     if (wasRunning) emit stepReady(true, std::nullopt);
+}
+
+void CTJMonDlg::closeEvent(QCloseEvent* event)
+{
+    if (run_.running()) stopRun();
+    CSingletonDlg::closeEvent(event);
 }
 
 void CTJMonDlg::endRunControls()

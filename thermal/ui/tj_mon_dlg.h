@@ -58,6 +58,11 @@ public:
     // The main window has logged the last step: the log is finished and the
     // completion dialog offers to save it.
     void finishRun();
+    // Asked when a run is about to start (its list checked); false keeps it
+    // from starting (the gate has told the user why).
+    void setStartGate(std::function<bool()> gate) { startGate_ = std::move(gate); }
+    // Ends a running run from outside; what was logged stays.
+    void stop() { stopRun(); }
     // Save Chart: asks for a name and writes the workbook (or the CSV).
     void exportLog();
 
@@ -71,6 +76,10 @@ signals:
     // last step's, or empty after Stop).
     void stepReady(bool final, std::optional<zelbo::thermal::StepRecord> record);
 
+protected:
+    // Closing the window ends its run.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildMenu();
     void startClicked(bool checked);
@@ -83,6 +92,7 @@ private:
     zelbo::thermal::TemperatureLog& log_;
     std::function<std::string()> chipName_;
     FileChooser chooser_;
+    std::function<bool()> startGate_;
     zelbo::thermal::MonitorRun run_;
     CGridCtrl* grid_ = nullptr;
     QLineEdit* time_ = nullptr;
