@@ -20,6 +20,11 @@ using usbbridge::Bridge;
 
 namespace {
 
+// Made at load and destroyed at unload, the bridge before its driver: a
+// caller that never called USB_Close leaves the device open, and the unload
+// closes it through the driver. Plain pointers, so that no static destructor
+// (run by exit before the unload hook) can take the driver away first.
+usbbridge::Driver* g_driver = nullptr;
 Bridge* g_bridge = nullptr;
 // The exports are meant to be called one at a time; this lock makes a caller
 // that forgets it wait instead of corrupting the one device.
@@ -60,7 +65,8 @@ std::string libraryFolder()
 __attribute__((constructor)) void loadLibrary()
 {
     try {
-        g_bridge = new Bridge(usbbridge::systemDriver());
+        g_driver = usbbridge::makeSystemDriver().release();
+        g_bridge = new Bridge(*g_driver);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "UsbBridge: start-up: %s\n", e.what());
         g_bridge = nullptr;
@@ -75,6 +81,8 @@ __attribute__((destructor)) void unloadLibrary()
     } catch (...) {
     }
     g_bridge = nullptr;
+    delete g_driver;
+    g_driver = nullptr;
 }
 
 } // namespace
