@@ -62,11 +62,27 @@ std::string libraryFolder()
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The version of the image `download` loads: the owner's file beside the
+// library if there is one, else the built-in image.
+std::optional<std::uint16_t> imageToDownloadVersion()
+{
+    const std::string path = libraryFolder() + "fx2fw.hex";
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        std::vector<std::uint8_t> table;
+        std::string error;
+        if (!usbbridge::loadFirmwareFile(path, table, error)) return std::nullopt;
+        return usbbridge::imageVersion(table.data(), table.size() / usbbridge::kImageRecordSize);
+    }
+    return usbbridge::imageVersion(usbbridge::builtinImage(), usbbridge::builtinImageRecords());
+}
+
 __attribute__((constructor)) void loadLibrary()
 {
     try {
         g_driver = usbbridge::makeSystemDriver().release();
         g_bridge = new Bridge(*g_driver);
+        g_bridge->expectedFirmwareVersion = imageToDownloadVersion();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "UsbBridge: start-up: %s\n", e.what());
         g_bridge = nullptr;
