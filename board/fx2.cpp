@@ -10,6 +10,11 @@ namespace {
 
 constexpr std::uint16_t kCpucs = 0xE600;
 constexpr std::uint8_t kAck = 0x01;
+// The firmware version request 0xBC answers: major, minor.
+constexpr std::uint8_t kFirmwareVersion[2] = {2, 0};
+// EP2 is double-buffered: at most two response blocks sit in the FX2, the
+// rest wait in the FPGA.
+constexpr std::size_t kEp2Buffers = 2;
 
 Transfer ok(std::size_t n) { return {Result::Ok, n}; }
 Transfer stall() { return {Result::Stall, 0}; }
@@ -240,6 +245,8 @@ Transfer Fx2::vendorRequest(const Setup& s, std::uint8_t* data)
     }
     case 0xBB:
         return reply(s, data, &kAck, 1);
+    case 0xBC:
+        return reply(s, data, kFirmwareVersion, 2);
     case 0xD0:
         nakAll_ = true;
         return ok(0);
@@ -247,9 +254,11 @@ Transfer Fx2::vendorRequest(const Setup& s, std::uint8_t* data)
         nakAll_ = false;
         return ok(0);
     case 0xFD: {
-        const bool full = fpga_.blocksWaiting() > 0;
-        const std::uint8_t r[6] = {static_cast<std::uint8_t>(full ? 1 : 0), ep2468stat(), ep2cs(), ep4cs(),
-                                   static_cast<std::uint8_t>(full ? 0x02 : 0x00), 0x00};
+        // Byte 0: at least one block waits (EP2 not empty); byte 1 the
+        // register, whose EP2 FULL bit means both buffers hold one.
+        const bool waiting = fpga_.blocksWaiting() > 0;
+        const std::uint8_t r[6] = {static_cast<std::uint8_t>(waiting ? 1 : 0), ep2468stat(), ep2cs(), ep4cs(),
+                                   static_cast<std::uint8_t>(waiting ? 0x02 : 0x00), 0x00};
         return reply(s, data, r, 6);
     }
     default:
@@ -267,22 +276,23 @@ bool Fx2::ep4Empty()
 
 std::uint8_t Fx2::ep2468stat()
 {
-    const bool ep2Full = fpga_.blocksWaiting() > 0;
+    const std::size_t packets = std::min(fpga_.blocksWaiting(), kEp2Buffers);
     std::uint8_t v = 0x50; // EP6 and EP8 empty
-    v |= ep2Full ? 0x02 : 0x01;
+    if (packets == 0) v |= 0x01;
+    if (packets == kEp2Buffers) v |= 0x02;
     v |= ep4Empty() ? 0x04 : 0x08;
     return v;
 }
 
 std::uint8_t Fx2::ep2cs() const
 {
-    const std::size_t n = std::min<std::size_t>(fpga_.blocksWaiting(), 4);
-    return static_cast<std::uint8_t>((n << 4) | (n ? 0x08 : 0x04));
+    const std::size_t n = std::min(fpga_.blocksWaiting(), kEp2Buffers);
+    return static_cast<std::uint8_t>((n << 4) | (n == 0 ? 0x04 : 0) | (n == kEp2Buffers ? 0x08 : 0));
 }
 
 std::uint8_t Fx2::ep4cs()
 {
-    return ep4Empty() ? 0x04 : 0x18;
+    return ep4Empty() ? 0x04 : 0x28; // EMPTY, or both buffers held (FULL)
 }
 
 Fx2::Io Fx2::bulkOut(std::uint8_t ep, const std::uint8_t* data, std::size_t n)

@@ -1,6 +1,7 @@
 #include "board/usb_descriptors.h"
 
 #include <cstring>
+#include <tuple>
 
 namespace simboard::usb {
 namespace {
@@ -51,13 +52,19 @@ DescriptorSet makeFirmware()
 {
     DescriptorSet s;
     s.device = deviceDescriptor(0x0000, 1, 2);
-    s.configuration = {9, kConfiguration, 0, 0, 1, 1, 0, 0x80, 50, // value 1, bus-powered, 100 mA
-                       9, kInterface, 0, 0, 4, 0xFF, 0x00, 0x00, 0};
-    for (std::uint8_t ep : {0x82, 0x04, 0x86, 0x88}) {
-        const std::uint8_t e[7] = {7, kEndpoint, ep, 0x02, 0x00, 0x02, 0}; // bulk, 512 bytes
-        s.configuration.insert(s.configuration.end(), e, e + 7);
+    // The board runs at high speed: 512-byte bulk packets; at full speed 64.
+    for (auto [c, type, packet] : {std::tuple{&s.configuration, kConfiguration, 512},
+                                   std::tuple{&s.otherSpeed, kOtherSpeedConfiguration, 64}}) {
+        *c = {9, type, 0, 0, 1, 1, 0, 0x80, 50, // value 1, bus-powered, 100 mA
+              9, kInterface, 0, 0, 4, 0xFF, 0x00, 0x00, 0};
+        for (std::uint8_t ep : {0x82, 0x04, 0x86, 0x88}) {
+            const std::uint8_t e[7] = {7, kEndpoint, ep, 0x02, static_cast<std::uint8_t>(packet & 0xFF),
+                                       static_cast<std::uint8_t>(packet >> 8), 0}; // bulk
+            c->insert(c->end(), e, e + 7);
+        }
+        setTotalLength(*c);
     }
-    setTotalLength(s.configuration);
+    s.qualifier = {10, kDeviceQualifier, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64, 1, 0};
     s.strings.push_back({4, kString, kLanguage & 0xFF, kLanguage >> 8});
     s.strings.push_back(stringDescriptor(kManufacturer));
     s.strings.push_back(stringDescriptor(kProduct));
@@ -88,6 +95,10 @@ std::span<const std::uint8_t> find(const DescriptorSet& set, std::uint16_t wValu
     case kConfiguration:
         return index == 0 ? std::span<const std::uint8_t>(set.configuration)
                           : std::span<const std::uint8_t>();
+    case kDeviceQualifier:
+        return index == 0 ? std::span<const std::uint8_t>(set.qualifier) : std::span<const std::uint8_t>();
+    case kOtherSpeedConfiguration:
+        return index == 0 ? std::span<const std::uint8_t>(set.otherSpeed) : std::span<const std::uint8_t>();
     case kString:
         if (index < set.strings.size()) return set.strings[index];
         return {};

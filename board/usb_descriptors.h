@@ -20,11 +20,17 @@ enum DescriptorType : std::uint8_t {
     kString = 3,
     kInterface = 4,
     kEndpoint = 5,
+    kDeviceQualifier = 6,
+    kOtherSpeedConfiguration = 7,
 };
 
 struct DescriptorSet {
     std::vector<std::uint8_t> device;
     std::vector<std::uint8_t> configuration; // with interface and endpoints
+    // A high-speed device also describes itself at the other speed (USB 2.0
+    // 9.6.2, 9.6.4): empty for the bare chip in this model.
+    std::vector<std::uint8_t> qualifier;
+    std::vector<std::uint8_t> otherSpeed; // the configuration at full speed, type 7
     std::vector<std::vector<std::uint8_t>> strings; // by index; empty: none
 };
 

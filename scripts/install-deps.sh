@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev fonts-dejavu-core
   libusb-1.0-0-dev umockdev libumockdev-dev
+  sdcc-ucsim  # s51: the firmware suite runs the FX2 firmware in it
   libboost-dev libboost-thread-dev
   libxlsxwriter-dev python3-openpyxl
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib

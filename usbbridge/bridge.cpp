@@ -145,9 +145,33 @@ int Bridge::check(const char* manufacturer)
         return 0;
     }
     openEach();
-    if (dev_.isOpen() && manufacturer != nullptr && manufacturerText() == manufacturer) return 1;
+    if (dev_.isOpen() && manufacturer != nullptr && manufacturerText() == manufacturer && firmwareIsCurrent())
+        return 1;
     closeIfOpen();
     return 0;
+}
+
+bool Bridge::firmwareIsCurrent()
+{
+    if (!expectedFirmwareVersion || versionReported_) return true;
+    ControlEndpoint& c = *dev_.controlEndpoint();
+    c.target = 0;
+    c.reqType = 2;
+    c.direction = 1;
+    c.reqCode = kFirmwareVersionRequest;
+    c.value = 0;
+    c.index = 0;
+    std::uint8_t v[2] = {};
+    int len = 2;
+    const bool answered = c.transfer(v, len) && len == 2;
+    const unsigned want = *expectedFirmwareVersion;
+    if (answered && static_cast<unsigned>(v[0] << 8 | v[1]) == want) return true;
+    versionReported_ = true;
+    char running[32] = "firmware without a version";
+    if (answered) std::snprintf(running, sizeof running, "firmware %u.%u", v[0], v[1]);
+    std::fprintf(stderr, "UsbBridge: the board runs %s, this library carries %u.%u: downloading it again\n",
+                 running, want >> 8, want & 0xFF);
+    return false;
 }
 
 int Bridge::init(const char* manufacturer)

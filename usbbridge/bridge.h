@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,14 +51,22 @@ public:
     std::chrono::milliseconds returnTimeout{3000};
     std::chrono::milliseconds pauseTime{100};
 
+    // The version of the image `download` would load (none: not checked).
+    // A board that runs another version, or firmware without the version
+    // request, fails `check` once, with a line on stderr, so that the
+    // caller downloads the image again; after that it is taken as it is.
+    std::optional<std::uint16_t> expectedFirmwareVersion;
+
 private:
     // Waits until the device opened before (instance `gone`) has left the bus
     // and a device is open again, or the time-out has passed; then makes the
     // final count-and-open step. Returns the loader's result.
     int awaitReturn(std::uint64_t gone);
+    bool firmwareIsCurrent();
 
     UsbDevice dev_;
     std::uint8_t receive_[512] = {};
+    bool versionReported_ = false;
 };
 
 // Checks a "CYUSB.spt" script: the walk the replay will make, without sending

@@ -27,7 +27,9 @@ public:
     }
 };
 
-std::unique_ptr<Driver> chooseDriver()
+} // namespace
+
+std::unique_ptr<Driver> makeSystemDriver()
 {
     const char* board = std::getenv("ZELBO_BOARD");
     if (board != nullptr && std::strcmp(board, "sim") == 0) {
@@ -35,14 +37,6 @@ std::unique_ptr<Driver> chooseDriver()
         return std::make_unique<NoDevices>();
     }
     return makeLibusbDriver();
-}
-
-} // namespace
-
-Driver& systemDriver()
-{
-    static const std::unique_ptr<Driver> driver = chooseDriver();
-    return *driver;
 }
 
 } // namespace usbbridge

@@ -176,9 +176,11 @@ public:
                               std::uint8_t* out, std::size_t outLen, std::uint32_t waitHintMs) = 0;
 };
 
-// The backend chosen for this process when the library was loaded:
-// the simulated board when ZELBO_BOARD is "sim", libusb otherwise.
-Driver& systemDriver();
+// The backend for this process: the simulated board when ZELBO_BOARD is
+// "sim", libusb otherwise. The library makes it once, at load, and destroys
+// it at unload after the device that uses it (never in a static destructor,
+// which exit would run before the unload hook).
+std::unique_ptr<Driver> makeSystemDriver();
 
 std::unique_ptr<Driver> makeLibusbDriver();
 // Null when the library was built without the simulated board.

@@ -20,6 +20,11 @@ using usbbridge::Bridge;
 
 namespace {
 
+// Made at load and destroyed at unload, the bridge before its driver: a
+// caller that never called USB_Close leaves the device open, and the unload
+// closes it through the driver. Plain pointers, so that no static destructor
+// (run by exit before the unload hook) can take the driver away first.
+usbbridge::Driver* g_driver = nullptr;
 Bridge* g_bridge = nullptr;
 // The exports are meant to be called one at a time; this lock makes a caller
 // that forgets it wait instead of corrupting the one device.
@@ -57,10 +62,27 @@ std::string libraryFolder()
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The version of the image `download` loads: the owner's file beside the
+// library if there is one, else the built-in image.
+std::optional<std::uint16_t> imageToDownloadVersion()
+{
+    const std::string path = libraryFolder() + "fx2fw.hex";
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        std::vector<std::uint8_t> table;
+        std::string error;
+        if (!usbbridge::loadFirmwareFile(path, table, error)) return std::nullopt;
+        return usbbridge::imageVersion(table.data(), table.size() / usbbridge::kImageRecordSize);
+    }
+    return usbbridge::imageVersion(usbbridge::builtinImage(), usbbridge::builtinImageRecords());
+}
+
 __attribute__((constructor)) void loadLibrary()
 {
     try {
-        g_bridge = new Bridge(usbbridge::systemDriver());
+        g_driver = usbbridge::makeSystemDriver().release();
+        g_bridge = new Bridge(*g_driver);
+        g_bridge->expectedFirmwareVersion = imageToDownloadVersion();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "UsbBridge: start-up: %s\n", e.what());
         g_bridge = nullptr;
@@ -75,6 +97,8 @@ __attribute__((destructor)) void unloadLibrary()
     } catch (...) {
     }
     g_bridge = nullptr;
+    delete g_driver;
+    g_driver = nullptr;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,14 @@ struct ImageRecordView {
     const std::uint8_t* data;
 };
 ImageRecordView imageRecord(const std::uint8_t* table, std::size_t index);
+
+// The board firmware's version: request 0xBC answers major and minor, and
+// the image keeps the same as "ZV", major, minor at kFirmwareVersionAddress.
+constexpr std::uint8_t kFirmwareVersionRequest = 0xBC;
+constexpr std::uint16_t kFirmwareVersionAddress = 0x1110;
+// major << 8 | minor of the image in `table`, or none when it carries no
+// version mark (a firmware of the owner's that predates it).
+std::optional<std::uint16_t> imageVersion(const std::uint8_t* table, std::size_t records);
 
 // The table built into the library.
 const std::uint8_t* builtinImage();

@@ -15,6 +15,25 @@ ImageRecordView imageRecord(const std::uint8_t* table, std::size_t index)
     return ImageRecordView{r[0], static_cast<std::uint16_t>(r[2] | (r[3] << 8)), r[4], r + 5};
 }
 
+std::optional<std::uint16_t> imageVersion(const std::uint8_t* table, std::size_t records)
+{
+    std::uint8_t mark[4] = {};
+    unsigned found = 0; // one bit per byte of the mark seen
+    for (std::size_t i = 0; i < records; ++i) {
+        const ImageRecordView r = imageRecord(table, i);
+        if (r.type == 1) break;
+        for (unsigned k = 0; k < r.length && k < kImageRecordData; ++k) {
+            const unsigned a = r.address + k;
+            if (a >= kFirmwareVersionAddress && a < kFirmwareVersionAddress + 4u) {
+                mark[a - kFirmwareVersionAddress] = r.data[k];
+                found |= 1u << (a - kFirmwareVersionAddress);
+            }
+        }
+    }
+    if (found != 0xF || mark[0] != 'Z' || mark[1] != 'V') return std::nullopt;
+    return static_cast<std::uint16_t>(mark[2] << 8 | mark[3]);
+}
+
 namespace {
 
 int hexDigit(char c)

@@ -318,6 +318,21 @@ TEST(BuiltinImage, EndsWithTheEndRecordAndHoldsOnlyShortRecords)
     EXPECT_NE(std::search(ram.begin(), ram.end(), maker.begin(), maker.end()), ram.end());
 }
 
+TEST(ImageVersion, ReadFromTheMarkWhereverTheRecordsSplitIt)
+{
+    EXPECT_EQ(imageVersion(builtinImage(), builtinImageRecords()), std::optional<std::uint16_t>(0x0200));
+    std::vector<std::uint8_t> table;
+    std::string error;
+    // "ZV" 3.1 split over two records at 0x110E and 0x1112.
+    ASSERT_TRUE(parseIntelHex(":04110E0000005A562D\n:021112000301D7\n:00000001FF\n", table, error)) << error;
+    EXPECT_EQ(imageVersion(table.data(), table.size() / kImageRecordSize), std::optional<std::uint16_t>(0x0301));
+    // A mark cut short, or none at all: nothing to check against.
+    ASSERT_TRUE(parseIntelHex(":04110E0000005A562D\n:0111120003D9\n:00000001FF\n", table, error)) << error;
+    EXPECT_EQ(imageVersion(table.data(), table.size() / kImageRecordSize), std::nullopt);
+    ASSERT_TRUE(parseIntelHex(":041110004142020056\n:00000001FF\n", table, error)) << error;
+    EXPECT_EQ(imageVersion(table.data(), table.size() / kImageRecordSize), std::nullopt);
+}
+
 // ---- script replay ------------------------------------------------------------------
 
 namespace {

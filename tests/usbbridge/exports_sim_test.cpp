@@ -143,6 +143,27 @@ TEST_F(SimExports, AFirmwareThatDoesNotTakeLeavesABareBoard)
     EXPECT_FALSE(board.firmwareRunning());
 }
 
+TEST_F(SimExports, AnotherFirmwareIsReportedOnceAndReplaced)
+{
+    // A board left running firmware that does not answer the version request.
+    board.startFirmware();
+    board.stallRequest(0xBC);
+    ASSERT_EQ(OpenUSBDevice(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(USB_Check("CYUSB FX2"), 0) << "taken as the board's current firmware";
+    const std::string first = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(first.find("firmware without a version, this library carries 2.0: downloading it again"),
+              std::string::npos)
+        << first;
+    const auto loads = simboard::Board::instance().enumerationCount();
+    EXPECT_EQ(download(), 1);
+    EXPECT_NE(simboard::Board::instance().enumerationCount(), loads);
+    // Reported once: the board is taken as it is now, whatever it answers.
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(USB_Check("CYUSB FX2"), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
 TEST_F(SimExports, OpenUsbDeviceFindsTheRunningBoard)
 {
     board.startFirmware();

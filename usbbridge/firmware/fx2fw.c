@@ -9,6 +9,10 @@
  * FPGA runs (request 0xB0) the endpoints are switched to slave-FIFO mode and
  * the FPGA reads and writes them itself.
  *
+ * It starts in slave-FIFO mode, so that a firmware reload under an FPGA that
+ * keeps its configuration finds the FPGA's command path as it left it;
+ * request 0xB1 switches to configuration mode, 0xB0 back.
+ *
  * Everything is polled from the main loop; no interrupts are used.
  * Build: ./build.sh (SDCC), which regenerates fx2fw.hex beside this file.
  */
@@ -28,6 +32,7 @@ __sfr __at(0xAA) EP2468STAT;
 #define CPUCS XREG(0xE600)
 #define IFCONFIG XREG(0xE601)
 #define FIFORESET XREG(0xE604)
+#define REVCTL XREG(0xE60B)
 #define EP1OUTCFG XREG(0xE610)
 #define EP1INCFG XREG(0xE611)
 #define EP2CFG XREG(0xE612)
@@ -40,6 +45,7 @@ __sfr __at(0xAA) EP2468STAT;
 #define EP8FIFOCFG XREG(0xE61B)
 #define EP2AUTOINLENH XREG(0xE620)
 #define EP2AUTOINLENL XREG(0xE621)
+#define OUTPKTEND XREG(0xE649)
 #define USBIRQ XREG(0xE65D)
 #define USBCS XREG(0xE680)
 #define TOGCTL XREG(0xE683)
@@ -92,6 +98,11 @@ __code __at(0x10D8) const u8 string2[42] = {42, 3, 'T', 0, 'Q', 0, '5', 0, '1', 
                                             'E', 0, 'V', 0, 'B', 0, ' ', 0, 'U', 0, 'S', 0, 'B', 0, '-', 0,
                                             'F', 0, 'P', 0, 'G', 0, 'A', 0};
 
+/* The firmware's version, answered by request 0xBC. The bridge reads the
+ * same four bytes from the image it carries ("ZV", major, minor) and
+ * downloads its image again when a board answers another version. */
+__code __at(0x1110) const u8 firmwareVersion[4] = {'Z', 'V', 2, 0};
+
 /* ---- State -------------------------------------------------------------------- */
 
 static u8 configuration;
@@ -105,6 +116,14 @@ static void delay(u8 counts)
     while (counts--)
         for (i = 0; i < 40; ++i) {
         }
+}
+
+/* About 1.5 s at 48 MHz: long enough for every host to see the board leave
+ * the bus before it comes back with other descriptors. */
+static void renumerationDelay(void)
+{
+    u8 n;
+    for (n = 0; n < 246; ++n) delay(250);
 }
 
 static void resetFifos(void)
@@ -123,12 +142,27 @@ static void resetFifos(void)
     SYNCDELAY;
 }
 
+/* Both EP4 buffers back to the USB side (REVCTL: the core does not arm
+ * OUT buffers itself). */
 static void armEp4(void)
 {
-    EP4BCL = 0x80; /* skip: hand the buffer back to the USB side */
+    OUTPKTEND = 0x84; /* skip */
     SYNCDELAY;
-    EP4BCL = 0x80;
+    OUTPKTEND = 0x84;
     SYNCDELAY;
+}
+
+/* Data toggles of the bulk endpoints back to DATA0. */
+static void resetToggles(void)
+{
+    TOGCTL = 0x12; /* EP2 IN */
+    TOGCTL = 0x32;
+    TOGCTL = 0x04; /* EP4 OUT */
+    TOGCTL = 0x24;
+    TOGCTL = 0x16; /* EP6 IN */
+    TOGCTL = 0x36;
+    TOGCTL = 0x18; /* EP8 IN */
+    TOGCTL = 0x38;
 }
 
 /* Port mode with the FPGA's configuration pins driven from port D. */
@@ -150,6 +184,9 @@ static void fifoMode(void)
     IFCONFIG = 0xE3;
     SYNCDELAY;
     resetFifos();
+    EP4FIFOCFG = 0x00; /* arm both buffers, then hand EP4 to the FIFO */
+    SYNCDELAY;
+    armEp4();
     EP4FIFOCFG = 0x10; /* AUTOOUT */
     SYNCDELAY;
     EP2FIFOCFG = 0x0C; /* AUTOIN, zero-length packets */
@@ -162,6 +199,15 @@ static void fifoMode(void)
     SYNCDELAY;
     EP2AUTOINLENL = 0x00;
     SYNCDELAY;
+}
+
+/* After SET_CONFIGURATION, SET_INTERFACE or a bus reset: toggles at DATA0
+ * and the FIFOs emptied, in the mode the endpoints are in. */
+static void resetEndpoints(void)
+{
+    resetToggles();
+    if (shiftEp4) configurationMode();
+    else fifoMode();
 }
 
 /* One EP4 packet out on port D, least-significant bit first. */
@@ -181,7 +227,7 @@ static void shiftPacket(void)
         }
     }
     IOD = 0xC0;
-    EP4BCL = 0x80;
+    OUTPKTEND = 0x84; /* done with the buffer: back to the USB side */
     SYNCDELAY;
 }
 
@@ -283,13 +329,16 @@ static u8 standardRequest(void)
     case 0x09: /* SET_CONFIGURATION */
         if (index > 1) return 0;
         configuration = index;
+        resetEndpoints();
         return 1;
     case 0x0A: /* GET_INTERFACE */
         EP0BUF[0] = 0;
         reply(1);
         return 1;
     case 0x0B: /* SET_INTERFACE: only alternate setting 0 exists */
-        return index == 0;
+        if (index != 0) return 0;
+        resetEndpoints();
+        return 1;
     default: return 0;
     }
 }
@@ -348,6 +397,11 @@ static u8 vendorRequest(void)
         reply(2);
         return 1;
     case 0xBB: return ack();
+    case 0xBC:
+        EP0BUF[0] = firmwareVersion[2];
+        EP0BUF[1] = firmwareVersion[3];
+        reply(2);
+        return 1;
     case 0xD0:
         FIFORESET = 0x80;
         reply(0);
@@ -357,7 +411,10 @@ static u8 vendorRequest(void)
         reply(0);
         return 1;
     case 0xFD:
-        EP0BUF[0] = (EP2468STAT & 0x02) ? 1 : 0;
+        /* Byte 0: a block waits for the host. EP2 is double-buffered and its
+         * FULL flag means both buffers are committed, so the test is "not
+         * empty": one committed 512-byte packet is a block to read. */
+        EP0BUF[0] = (EP2468STAT & 0x01) ? 0 : 1;
         EP0BUF[1] = EP2468STAT;
         EP0BUF[2] = EP2CS;
         EP0BUF[3] = EP4CS;
@@ -385,12 +442,15 @@ static void setupPacket(void)
 
 void main(void)
 {
-    CPUCS = 0x10; /* 48 MHz */
+    CPUCS = (CPUCS & ~0x18) | 0x10; /* 48 MHz; CLKOUT stays as it is */
     SYNCDELAY;
-    OEA = 0x90;
+    /* Levels first, then the drivers: PD7 (nCONFIG) never drives low. */
     IOA = 0x00;
-    OED = 0xC3;
+    OEA = 0x90;
     IOD = 0xC0;
+    OED = 0xC3;
+    REVCTL = 0x03; /* DYN_OUT, ENH_PKT: OUT buffers are armed by this firmware */
+    SYNCDELAY;
     EP1OUTCFG = 0x00;
     SYNCDELAY;
     EP1INCFG = 0x00;
@@ -403,11 +463,12 @@ void main(void)
     SYNCDELAY;
     EP8CFG = 0xE0;
     SYNCDELAY;
-    configurationMode();
+    resetToggles();
+    fifoMode();
 
     /* Leave the bus and come back as the board. */
     USBCS |= 0x0A; /* disconnect, firmware answers endpoint 0 */
-    delay(250);
+    renumerationDelay();
     USBIRQ = 0xFF;
     USBCS &= ~0x08;
 
@@ -419,6 +480,7 @@ void main(void)
         if (USBIRQ & 0x10) { /* bus reset */
             USBIRQ = 0x10;
             configuration = 0;
+            resetEndpoints();
         }
         if (shiftEp4 && !(EP2468STAT & 0x04)) shiftPacket();
     }
