@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
@@ -554,6 +557,70 @@ TEST(AtomicFile, FailedWritesLeaveNothingBehindAndSeedingNeverReplaces)
     int n = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
     EXPECT_EQ(n, 2);
+    fs::remove_all(dir);
+}
+
+TEST(AtomicFile, NewFilesFollowTheUmaskReplacedOnesKeepModeAndOwnerLinksStayLinks)
+{
+    const fs::path dir = fs::temp_directory_path() / ("zelbo_atomic_mode_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "real");
+    auto text = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    auto mode = [](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+
+    // A new file: what the umask leaves of 0666.
+    const mode_t old = ::umask(027);
+    EXPECT_TRUE(writeFileAtomically(dir / "new.set", "x"));
+    ::umask(old);
+    EXPECT_EQ(mode(dir / "new.set"), 0640u);
+
+    // A replaced file keeps its mode, and its owner where we may give it away.
+    const fs::path kept = dir / "kept.set";
+    ASSERT_TRUE(writeFileAtomically(kept, "old"));
+    ::chmod(kept.c_str(), 0604);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(writeFileAtomically(kept, "new"));
+    EXPECT_EQ(text(kept), "new");
+    EXPECT_EQ(mode(kept), 0604u);
+    if (root) {
+        struct stat st {};
+        ::stat(kept.c_str(), &st);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+
+    // A link (relative, through a second link) is followed: the target is
+    // replaced, the links stay links.
+    ASSERT_TRUE(writeFileAtomically(dir / "real" / "target.set", "old"));
+    fs::create_symlink("real/target.set", dir / "inner.set");
+    fs::create_symlink(dir / "inner.set", dir / "outer.set");
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(dir / "outer.set", "new", &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "outer.set")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "inner.set")));
+    EXPECT_EQ(text(dir / "real" / "target.set"), "new");
+    // A link to nowhere gets its file, as opening it would give.
+    fs::create_symlink("real/later.set", dir / "dangling.set");
+    ASSERT_TRUE(writeFileAtomically(dir / "dangling.set", "made"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "dangling.set")));
+    EXPECT_EQ(text(dir / "real" / "later.set"), "made");
+    // The library's half (the workbook) follows the link the same way.
+    const fs::path tmp = createTemporaryBeside(dir / "outer.set");
+    EXPECT_EQ(tmp.parent_path(), dir / "real");
+    { std::ofstream(tmp) << "book"; }
+    ASSERT_TRUE(replaceWithTemporary(tmp, dir / "outer.set"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "outer.set")));
+    EXPECT_EQ(text(dir / "real" / "target.set"), "book");
     fs::remove_all(dir);
 }
 
