@@ -54,11 +54,11 @@ std::vector<LogRow> sampleRows(int n)
 TEST(StepList, WritesRowsUpToTheFirstWithoutVref)
 {
     const std::vector<StepRow> rows = {{"0.5", "1.0", "HI", "LO", "HI"},
-                                       {"1.0", "", "HI", "HI", "HI"}, // incomplete: an empty line
+                                       {"1.0", "", "HI", "", "HI"}, // runs: its empty cells go as they are
                                        {"1.5", "2.0", "LO", "LO", "LO"},
                                        {"", "2.0", "LO", "LO", "LO"},
                                        {"2.0", "2.0", "LO", "LO", "LO"}};
-    EXPECT_EQ(formatStepList(rows), "0.5,1.0,HI,LO,HI,\n\n1.5,2.0,LO,LO,LO,\n");
+    EXPECT_EQ(formatStepList(rows), "0.5,1.0,HI,LO,HI,\n1.0,,HI,,HI,\n1.5,2.0,LO,LO,LO,\n");
     std::vector<StepRow> many(300, StepRow{"1", "1", "HI", "HI", "HI"});
     const std::string text = formatStepList(many);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 256);
@@ -73,19 +73,32 @@ TEST(StepList, ReadsAnyLineEndAndStopsAtABadLine)
     EXPECT_EQ(r.rows[1], (StepRow{"1.0", "1.0", "HI", "HI", "LO"}));
     EXPECT_EQ(r.rows[2].vref, "1.5");
 
-    // A sixth field that is not empty, too few fields, an empty line: the
-    // rows before stay, reading stops.
-    for (const char* bad : {"1,2,3,4,5,6\n", "1,2,3,4\n", "\n", "1,2,3,4,5,,\n"}) {
+    // A sixth field that is not empty, too few fields: the rows before
+    // stay, reading stops.
+    for (const char* bad : {"1,2,3,4,5,6\n", "1,2,3,4\n", "1,2,3,4,5,,\n"}) {
         r = parseStepList(std::string("0.5,1.0,HI,LO,HI,\n") + bad + "2,2,2,2,2,\n");
         EXPECT_TRUE(r.incomplete) << bad;
         EXPECT_EQ(r.rows.size(), 1u) << bad;
     }
     EXPECT_TRUE(parseStepList("").rows.empty());
     EXPECT_FALSE(parseStepList("").incomplete);
+}
 
-    // What the list writes, it reads back.
-    const std::vector<StepRow> rows = {{"0.5", "1.0", "HI", "LO", "HI"}, {"1.5", "2.0", "LO", "LO", "LO"}};
-    EXPECT_EQ(parseStepList(formatStepList(rows)).rows, rows);
+TEST(StepList, APartlyFilledRowComesBackAsItWasAndOlderFilesKeepTheRowsAfterIt)
+{
+    // Written and read back: the row with empty cells and every row after it.
+    const std::vector<StepRow> rows = {{"0.5", "1.0", "HI", "LO", "HI"},
+                                       {"1.0", "", "", "HI", ""},
+                                       {"1.5", "2.0", "LO", "LO", "LO"}};
+    const StepListRead back = parseStepList(formatStepList(rows));
+    EXPECT_FALSE(back.incomplete);
+    EXPECT_EQ(back.rows, rows);
+
+    // A file from before, where such a row was an empty line: an empty row
+    // in its place, the rows after it where they were.
+    const StepListRead old = parseStepList("0.5,1.0,HI,LO,HI,\r\n\r\n1.5,2.0,LO,LO,LO,\r\n");
+    EXPECT_FALSE(old.incomplete);
+    EXPECT_EQ(old.rows, (std::vector<StepRow>{rows[0], StepRow{}, rows[2]}));
 }
 
 TEST(Workbook, SheetNamesAreMadeLegal)
