@@ -7,6 +7,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "thermal/step_list.h"
 #include "thermal/workbook.h"
 
@@ -109,6 +114,11 @@ TEST(Workbook, SheetNamesAreMadeLegal)
     EXPECT_EQ(sheetNameFor(""), "Sheet1");
     EXPECT_EQ(sheetNameFor("[]"), "Sheet1");
     EXPECT_EQ(sheetNameFor("Time vs Temp"), "Sheet1");
+    // Sheet names are one in any case: the chart sheet's and the reserved one.
+    EXPECT_EQ(sheetNameFor("TIME VS TEMP"), "Sheet1");
+    EXPECT_EQ(sheetNameFor("time vs temp"), "Sheet1");
+    EXPECT_EQ(sheetNameFor("history"), "Sheet1");
+    EXPECT_EQ(sheetNameFor("Time vs Temp 2"), "Time vs Temp 2");
     EXPECT_EQ(sheetNameFor(std::string(40, 'x')).size(), 31u);
     // 31 characters, not 31 bytes, and no half character.
     const std::string umlauts = sheetNameFor(std::string(20, 'a') + "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4");
@@ -156,4 +166,64 @@ TEST(Workbook, ARealReaderFindsTheTableAndTheChart)
                             "' 'TQ 51701' 'TQ 517:01' 3 > '" + (dir.path / "out.txt").string() + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     EXPECT_EQ(rc, 0) << slurp(dir.path / "out.txt");
+}
+
+// The chip's name equal to the chart sheet's in another case used to hand
+// the library's NULL on (a crash, the log lost, temporary files left).
+TEST(Workbook, AChipNamedLikeTheChartSheetInAnyCaseGivesAWholeWorkbook)
+{
+    TempDir dir;
+    for (const char* chip : {"TIME VS TEMP", "time vs temp", "History"}) {
+        const std::string path = (dir.path / "log.xlsx").string();
+        std::string error;
+        WorkbookFailure failure = WorkbookFailure::Workbook;
+        EXPECT_TRUE(writeWorkbook(path, chip, sampleRows(3), &error, &failure)) << chip << ": " << error;
+        EXPECT_EQ(failure, WorkbookFailure::None);
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"log.xlsx"})) << chip;
+        if (std::system("/usr/bin/python3 -c 'import openpyxl' 2>/dev/null") == 0) {
+            const std::string cmd = "/usr/bin/python3 " ZELBO_SOURCE_DIR "/tests/thermal/check_workbook.py '" + path +
+                                    "' Sheet1 '" + chip + "' 3 > '" + (dir.path / "out.txt").string() + "' 2>&1";
+            EXPECT_EQ(std::system(cmd.c_str()), 0) << slurp(dir.path / "out.txt");
+            fs::remove(dir.path / "out.txt");
+        }
+    }
+}
+
+// A full disk (here a file-size limit, in a child process): the library's
+// failure comes back with its reason, as a workbook failure (so the CSV is
+// tried), and no temporary file stays.
+TEST(Workbook, ALibraryFailureIsReportedWithItsReasonAndLeavesNothing)
+{
+    TempDir dir;
+    const std::string path = (dir.path / "log.xlsx").string();
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{2048, 2048};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        WorkbookFailure failure = WorkbookFailure::None;
+        const bool ok = writeWorkbook(path, "TQ51701", sampleRows(400), &error, &failure);
+        const std::string report = std::string(ok ? "ok" : "failed") + "|" +
+                                   std::to_string(static_cast<int>(failure)) + "|" + error;
+        [[maybe_unused]] const auto n = ::write(pipeFds[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string report;
+    char buf[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) report.append(buf, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed";
+    EXPECT_EQ(report.substr(0, report.find('|', 7) + 1),
+              "failed|" + std::to_string(static_cast<int>(WorkbookFailure::Workbook)) + "|")
+        << report;
+    EXPECT_GT(report.size(), 10u) << "a reason";
+    EXPECT_TRUE(dir.names().empty());
 }
