@@ -183,7 +183,8 @@ void CTJMonDlg::startClicked(bool checked)
     clock_.start();
     elapsed_->setText(QStringLiteral("00:00:00"));
     elapsed_->show();
-    rnfEdited();
+    // The checks see the fields as the user left them: an empty RNF is
+    // reported, not taken as the smallest resistor.
     const auto error = run_.start(rows(), time_->text().trimmed().toStdString(),
                                   rnf_->text().trimmed().toStdString(), divide_->value());
     if (error != MonitorRun::StartError::None) {
@@ -191,6 +192,7 @@ void CTJMonDlg::startClicked(bool checked)
         endRunControls();
         return;
     }
+    rnfEdited(); // shows the resistance the run uses
     // Only a run that starts replaces the previous log: a slip on Start does
     // not lose a log that has not been saved yet.
     log_.clear();
