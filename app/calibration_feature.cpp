@@ -76,14 +76,20 @@ void CalibrationFeature::start()
 void CalibrationFeature::loadFile()
 {
     window_.engine().loadCalibrationFile(window_.dataFolderPath() / files::kCalibrationFileName);
+    saved_ = core_.offsets();
 }
 
 bool CalibrationFeature::saveFile()
 {
+    const scope::CalibrationOffsets offsets = core_.offsets();
+    if (scope::sameOffsets(offsets, saved_)) return true;
     std::string error;
-    if (scope::writeCalibrationFile(window_.dataFolderPath() / files::kCalibrationFileName, core_.offsets(), &error))
+    if (scope::writeCalibrationFile(window_.dataFolderPath() / files::kCalibrationFileName, offsets, &error)) {
+        saved_ = offsets;
         return true;
+    }
     qWarning("Oscilloscope calibration not saved: %s", error.c_str());
+    window_.setStatusPaneText(0, QStringLiteral("Oscilloscope calibration not saved: %1").arg(QString::fromStdString(error)));
     return false;
 }
 

@@ -28,12 +28,16 @@ public:
 
     void start();          // CALIBRATE, Help > Oscilloscope > Calibrate
     void loadFile();       // initialisation
-    bool saveFile();       // close; false (reported on stderr) when it cannot be written
+    // Close: writes the offsets when they differ from those read at start
+    // (whatever became of the link); false, reported on stderr and in the
+    // status bar, when they cannot be written.
+    bool saveFile();
 
 private:
     CTQ5170xHWPDlg& window_;
     ProgramFeatures& features_;
     scope::Calibration& core_; // the engine's
+    scope::CalibrationOffsets saved_{}; // as read at start (or last written)
     QTimer watchdog_;
 };
 

@@ -750,7 +750,8 @@ void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
     closing_ = true;
     // Shutdown traffic while the link is active, then the reader stops.
     engine_->shutdown();
-    if (link().active() && hooks_.saveCalibration) hooks_.saveCalibration();
+    // A calibration is kept even when the link was lost on the way.
+    if (hooks_.saveCalibration) hooks_.saveCalibration();
     lockout_.stop();
     chartTimer_.stop();
     closeAccepted_ = true;

@@ -110,8 +110,8 @@ void PatternSequencer::fire(std::int64_t at)
     if (state_ != State::Running || at < nextNs_) return;
     if (next_ <= last_) {
         apply(next_);
-        row_ = static_cast<std::int16_t>(next_);
         ++next_;
+        row_ = static_cast<std::int16_t>(next_); // counted from 1: 0 is none yet
         nextNs_ = at + (next_ <= last_ ? stepMs(next_) * kMs : delayNs_);
         return;
     }

@@ -9,9 +9,10 @@
 //   193       cycles (0 = endless)
 //   194, 195  repeat delay between cycles in ms, LSB first
 //   196, 197  index of the last record, LSB first
-//   198, 199  index of the record applied last (read back, LSB first; a read
-//             of 198 latches 199). 0xFFFF once the run has ended.
-//   200       1 holds the sequencer in reset (stopped, index 0)
+//   198, 199  the record applied last, counted from 1 (0: none yet in this
+//             run; read back, LSB first; a read of 198 latches 199). 0xFFFF
+//             once the run has ended.
+//   200       1 holds the sequencer in reset (stopped, row 0)
 //
 // A record: bytes 0-1 ms after the previous record (the first: after the
 // start of its cycle), 2-4 VREF code << 12 | MTH code (mV), 5-8 clock period

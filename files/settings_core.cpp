@@ -95,9 +95,9 @@ SettingsLoadResult SettingsCore::apply(std::vector<SettingsLine> lines)
     SettingsLoadResult r;
     r.opened = true;
     r.valueLines = static_cast<int>(lines_.size());
-    const bool complete = stage1(r.missingLine);
+    const bool applied = stage1(r.missingLine);
     if (hooks_.refreshViews) hooks_.refreshViews();
-    if (complete && hooks_.boardReady && hooks_.boardReady()) {
+    if (applied && hooks_.boardReady && hooks_.boardReady()) {
         stage2();
         r.stage2 = true;
     }
@@ -107,75 +107,86 @@ SettingsLoadResult SettingsCore::apply(std::vector<SettingsLine> lines)
 std::string SettingsCore::incompleteText(const SettingsLoadResult& r)
 {
     if (!r.opened || r.missingLine == 0) return {};
-    return "Settings file ends after " + std::to_string(r.valueLines) + " value lines: loading stopped at line " +
-           std::to_string(r.missingLine) + ".";
-}
-
-bool SettingsCore::has(int line, int& missing) const
-{
-    if (line <= static_cast<int>(lines_.size())) return true;
-    missing = line;
-    return false;
+    return "Settings file ends after " + std::to_string(r.valueLines) + " value lines; line " +
+           std::to_string(r.missingLine) + " and those after it are missing.";
 }
 
 bool SettingsCore::stage1(int& missing)
 {
+    // Every line the file has is applied; a missing one keeps what the cores
+    // hold, and the first of them is reported.
+    auto at = [this, &missing](int line) -> const std::string* {
+        if (line <= static_cast<int>(lines_.size())) return &value(line);
+        if (missing == 0) missing = line;
+        return nullptr;
+    };
+
     // Mode and supply.
-    if (!has(1, missing)) return false;
-    drive_.loadMode(leadingInt(value(1)));
-    if (!has(2, missing)) return false;
-    drive_.loadVcc(value(2) == "3.3" ? drive::Vcc::V3_3 : drive::Vcc::V5_0);
+    if (const auto* t = at(1)) drive_.loadMode(leadingInt(*t));
+    if (const auto* t = at(2)) drive_.loadVcc(*t == "3.3" ? drive::Vcc::V3_3 : drive::Vcc::V5_0);
 
     // The sweep limits first, so that the values below land inside them.
+    // A column of which the file sets any limit is validated as the window
+    // does (its MIN checked, the slider re-ranged, the value committed).
     if (static_cast<int>(lines_.size()) > kSettingsSweepThreshold) {
         int line = 26;
         for (ColumnId c : kColumns) {
-            for (Limit l : kLimits) {
-                if (!has(line, missing)) return false;
-                const std::string& text = value(line++);
-                if (drive_.column(c).limitText(l) != text) drive_.setLimitText(c, l, text);
+            std::array<bool, 3> set{};
+            for (std::size_t l = 0; l < kLimits.size(); ++l, ++line) {
+                const auto* t = at(line);
+                if (!t) continue;
+                if (drive_.column(c).limitText(kLimits[l]) != *t) drive_.setLimitText(c, kLimits[l], *t);
+                set[l] = true;
             }
-            drive_.commitLimit(c, Limit::Min);
+            if (set[0] || set[1] || set[2]) drive_.commitLimit(c, Limit::Min);
         }
     }
 
     // References, sense resistor, sampling, trigger, clock and pins.
-    for (int line = 3; line <= kSettingsCoreLines; ++line)
-        if (!has(line, missing)) return false;
-    drive_.loadValueText(ColumnId::Vref, value(3));
-    drive_.loadRnfText(value(4));
-    drive_.loadRateText(value(5));
-    drive_.loadValueText(ColumnId::Mth, value(6));
-    if (const int rate = sampleRateIndexOf(value(7)); rate >= 0) scope_.setSamplingRate(rate);
-    scope_.setTriggerOn(leadingInt(value(8)) == 1);
-    drive_.loadValueText(ColumnId::Clk, value(12));
-    drive_.loadRunMode(leadingInt(value(13)));
-    drive_.loadStepsText(value(14));
-    drive_.loadStopLevel(leadingInt(value(15)));
-    drive_.loadPinStateText(value(16));
+    if (const auto* t = at(3)) drive_.loadValueText(ColumnId::Vref, *t);
+    if (const auto* t = at(4)) drive_.loadRnfText(*t);
+    if (const auto* t = at(5)) drive_.loadRateText(*t);
+    if (const auto* t = at(6)) drive_.loadValueText(ColumnId::Mth, *t);
+    if (const auto* t = at(7))
+        if (const int rate = sampleRateIndexOf(*t); rate >= 0) scope_.setSamplingRate(rate);
+    if (const auto* t = at(8)) scope_.setTriggerOn(leadingInt(*t) == 1);
+    const auto* voltageLevel = at(9);
+    const auto* currentLevel = at(10);
+    const auto* triggerChannel = at(11);
+    if (const auto* t = at(12)) drive_.loadValueText(ColumnId::Clk, *t);
+    if (const auto* t = at(13)) drive_.loadRunMode(leadingInt(*t));
+    if (const auto* t = at(14)) drive_.loadStepsText(*t);
+    if (const auto* t = at(15)) drive_.loadStopLevel(leadingInt(*t));
+    if (const auto* t = at(16)) drive_.loadPinStateText(*t);
 
     // Trigger channel, 1..4 (anything else is kept inside that range).
-    scope_.setTriggerChannel(std::clamp(leadingInt(value(11)), 1, scope::kChannels) - 1);
+    if (triggerChannel) scope_.setTriggerChannel(std::clamp(leadingInt(*triggerChannel), 1, scope::kChannels) - 1);
 
-    // Channel sources and outputs: "1 - B" is a current on the B output.
+    // Channel sources and outputs: "1 - B" is a current on the B output,
+    // "2 - B" ICC with the B output selected.
     for (int n = 0; n < scope::kChannels; ++n) {
-        const std::string& text = value(17 + n);
-        const int s = leadingInt(text);
+        const auto* t = at(17 + n);
+        if (!t) continue;
+        const int s = leadingInt(*t);
         if (s < 0 || s > 2) continue; // no such source: the channel stays as it is
         const auto source = static_cast<scope::Source>(s);
-        const bool dash = text.find('-') != std::string::npos;
-        const bool outputB = dash && text.find('B') != std::string::npos;
+        const bool dash = t->find('-') != std::string::npos;
+        const bool outputB = dash && t->find('B') != std::string::npos;
         scope_.setSource(n, source);
         scope_.setOutput(n, outputB ? 1 : 0);
     }
 
-    if (const int tb = timeBaseIndexOf(value(21)); tb >= 0) scope_.setTimeBase(tb);
+    if (const auto* t = at(21))
+        if (const int tb = timeBaseIndexOf(*t); tb >= 0) scope_.setTimeBase(tb);
 
     // Trigger levels as typed, and the acquisition running as it was.
-    scope_.setVoltageLevelText(value(9));
-    scope_.setCurrentLevelText(value(10));
+    if (voltageLevel) scope_.setVoltageLevelText(*voltageLevel);
+    if (currentLevel) scope_.setCurrentLevelText(*currentLevel);
     if (scope_.running()) scope_.setRunning(true);
-    return true;
+
+    // Lines 22..25 wait for stage 2; a file without them is short all the same.
+    at(kSettingsCoreLines);
+    return !lines_.empty();
 }
 
 void SettingsCore::stage2()
@@ -192,7 +203,7 @@ void SettingsCore::stage2()
 
     drive_.sendPins(20ms);
 
-    for (int n = 0; n < scope::kChannels; ++n)
+    for (int n = 0; n < scope::kChannels && 22 + n <= static_cast<int>(lines_.size()); ++n)
         if (const int i = scaleIndexOf(scope_.source(n), value(22 + n)); i >= 0) scope_.setValuePerDiv(n, i);
 
     reapplySimpleSettings();

@@ -6,8 +6,9 @@
 // A load runs in two stages. Stage 1 puts every value into the cores (the
 // little board traffic it causes is what the same edits by hand would
 // cause). Stage 2, only when the board is ready, sends the whole set-up to
-// the board again. A file with fewer value lines than a stage needs stops at
-// the first missing line: what came before it is applied, nothing after.
+// the board again. A file with fewer value lines than a stage needs applies
+// every line it has; what a missing line would set stays as it was, and the
+// first missing line is reported.
 // GUI thread only.
 
 #include <functional>
@@ -75,7 +76,6 @@ public:
 private:
     bool stage1(int& missing);
     void stage2();
-    bool has(int line, int& missing) const;
     const std::string& value(int line) const { return lines_[static_cast<std::size_t>(line - 1)].value; }
 
     drive::DriveCore& drive_;

@@ -57,8 +57,18 @@ struct SettingsLine {
     std::string comment;
 };
 
-// The file's bytes, "\n" line ends, numbers independent of the locale.
+// The file's bytes, "\n" line ends, numbers independent of the locale. The
+// micro sign of a time base ("500 µs") is written as the Windows code page's
+// byte 0xB5, as the settings files of the Windows program carry it.
 std::string formatSettings(const SettingsValues& v);
+
+// One value text as read from a file: UTF-8 as it is, and a byte 0xB5 that
+// is not part of a UTF-8 sequence taken as the Windows code page's micro
+// sign ("µ" in UTF-8). Other bytes are kept.
+std::string valueFromFile(std::string_view bytes);
+// One value text as written: "µ" as the byte 0xB5, tabs and line breaks as
+// spaces; everything else as it is.
+std::string valueForFile(std::string_view text);
 
 // The value lines of a file's bytes. The header ends with the first line
 // that contains "----"; no such line, no values. Every further non-empty line
@@ -66,7 +76,8 @@ std::string formatSettings(const SettingsValues& v);
 // line when it has none), the comment what follows. Lines end with LF, CR or
 // CR LF; spaces or tabs ending the value or the comment are dropped, so files
 // written on Windows or touched by an editor read the same; blank lines are
-// skipped. Any bytes are accepted: comments may be in any 8-bit code page.
+// skipped. Any bytes are accepted: comments may be in any 8-bit code page
+// and keep their bytes; values go through valueFromFile().
 std::vector<SettingsLine> parseSettings(std::string_view bytes);
 
 // Whole-file helpers. write: atomically (the old file stays on failure).

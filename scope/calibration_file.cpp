@@ -22,6 +22,11 @@ std::string formatCalibration(const CalibrationOffsets& offsets)
     return out.str();
 }
 
+bool sameOffsets(const CalibrationOffsets& a, const CalibrationOffsets& b)
+{
+    return a.voltage == b.voltage && a.current == b.current && a.icc == b.icc;
+}
+
 void parseCalibration(std::string_view bytes, CalibrationOffsets& offsets)
 {
     std::array<std::array<double, kChannels>*, 3> lines{&offsets.voltage, &offsets.current, &offsets.icc};

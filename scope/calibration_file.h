@@ -14,6 +14,9 @@ namespace zelbo::scope {
 
 std::string formatCalibration(const CalibrationOffsets& offsets);
 
+// Whether two sets of offsets are the same twelve numbers.
+bool sameOffsets(const CalibrationOffsets& a, const CalibrationOffsets& b);
+
 // Reads up to three lines (ending with LF, CR or CR LF) into `offsets`. Line k, field i (fields are
 // separated by blanks) sets that offset; a missing field, or one that is not
 // wholly a finite number, leaves the offset as it was. Any bytes are accepted.

@@ -206,10 +206,15 @@ void ScopeCore::setOutput(int n, int outputIndex)
         std::lock_guard lk(mutex_);
         auto idx = static_cast<std::size_t>(n);
         auto& st = state_.at(idx);
-        if (st.source != Source::Current)
+        // A voltage channel has its fixed output. ICC keeps the output list's
+        // choice (a settings file's "2 - B") without showing it, so that it
+        // is saved back as it was and a later switch to a current finds it.
+        if (st.source == Source::Voltage)
             return;
         st.output = outputIndex == 1 ? 1 : 0;
         st.direction = st.output == 1 ? -1.0 : 1.0;
+        if (st.source == Source::Icc)
+            return;
         channels_[idx].label = scope::outputText(n, st.output);
         // The trigger compares the sign-corrected current, so a new direction
         // changes the code of the trigger channel's level.

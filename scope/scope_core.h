@@ -73,8 +73,8 @@ public:
 
     void setSource(int n, Source source);
     Source source(int n) const;
-    // Output combo: 0 = "A" output, 1 = "B" output. Ignored unless the source
-    // is Current (voltage channels have a fixed output, ICC none).
+    // Output combo: 0 = "A" output, 1 = "B" output. Ignored for a voltage
+    // source (its output is fixed); kept, but not shown, for ICC.
     void setOutput(int n, int outputIndex);
     int output(int n) const;
     bool outputSelectable(int n) const { return source(n) == Source::Current; }

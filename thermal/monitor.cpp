@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "drive/number_text.h"
+#include "thermal/thermometer.h"
 
 namespace zelbo::thermal {
 
@@ -58,7 +59,19 @@ double ioMilliamps(double vrefVolts, double rnfOhms, int divisor)
     return vrefVolts / rnf / d * 1000.0;
 }
 
-StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor)
+std::string minutesText(double minutes)
+{
+    if (!std::isfinite(minutes)) minutes = 0.0;
+    std::string t = formatFixed(minutes, 4);
+    if (t.find('.') != std::string::npos) {
+        while (t.back() == '0') t.pop_back();
+        if (t.back() == '.') t.pop_back();
+    }
+    if (t == "-0") t = "0";
+    return t;
+}
+
+StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor, double minutes)
 {
     StepRecord r;
     r.kind = 0;
@@ -69,6 +82,7 @@ StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor)
     r.mode1 = pinFlag(row.mode1);
     r.rnf = clampRnf(rnfOhms);
     r.divisor = std::clamp(divisor, 1, kDivideSteps);
+    r.minutes = minutes;
     return r;
 }
 
@@ -77,11 +91,19 @@ StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor)
 void TemperatureLog::logStep(double vrefVolts, const StepRecord& record, double tj, double vf)
 {
     LogRow row;
-    row.time = std::to_string(rows_.size());
+    // Each step lasts the same minutes: the row's index times them is the
+    // time it ended at (after the start-up second).
+    row.time = minutesText(static_cast<double>(rows_.size()) * record.minutes);
     row.io = formatFixed(ioMilliamps(vrefVolts, record.rnf, record.divisor), 0);
     row.temp = formatFixed(tj, 2);
     row.vf = formatFixed(vf, 0);
     rows_.push_back(std::move(row));
+}
+
+void TemperatureLog::logStep(double vrefVolts, const StepRecord& record, const Thermometer& thermometer)
+{
+    const std::optional<Reading> r = thermometer.last();
+    logStep(vrefVolts, record, r ? r->tjCelsius : 0.0, r ? r->vfMillivolts : 0.0);
 }
 
 void TemperatureLog::finish()
@@ -123,6 +145,7 @@ MonitorRun::StartError MonitorRun::start(std::vector<StepRow> rows, std::string_
     divisor_ = divisorOfIndex(divideIndex);
     // A negative or unreadable time steps at once rather than never.
     const double minutes = std::max(0.0, parseNumberK(timeText));
+    minutes_ = std::isfinite(minutes) ? minutes : 0.0;
     const double ms = std::min(minutes * secondsPerMinute_ * 1000.0, 1e12);
     interval_ = std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(ms)));
     last_.reset();
@@ -136,11 +159,11 @@ MonitorRun::Step MonitorRun::nextStep()
     if (!running_ || next_ >= rows_.size()) {
         s.final = true;
         if (last_) s.record = *last_;
-        else s.record = makeStepRecord(StepRow{}, rnf_, divisor_);
+        else s.record = makeStepRecord(StepRow{}, rnf_, divisor_, minutes_);
         running_ = false;
         return s;
     }
-    s.record = makeStepRecord(rows_[next_], rnf_, divisor_);
+    s.record = makeStepRecord(rows_[next_], rnf_, divisor_, minutes_);
     s.next = interval_;
     last_ = s.record;
     ++next_;

@@ -32,6 +32,7 @@ struct StepRecord {
     double rnf = 0.2;        // ohms
     int divisor = 10;        // VREF divisor, 10 .. 1
     std::string mthText;
+    double minutes = 1.0;    // how long each step lasts ("Time (min)")
 };
 
 // 1 unless the cell, upper-cased, is "LO".
@@ -49,11 +50,16 @@ std::string elapsedText(std::uint64_t seconds);
 // Output current in mA from VREF (volts), the sense resistor and the divisor.
 double ioMilliamps(double vrefVolts, double rnfOhms, int divisor);
 
-StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor);
+StepRecord makeStepRecord(const StepRow& row, double rnfOhms, int divisor, double minutes = 1.0);
+// Minutes as the log shows them: up to four decimals, no trailing zeros
+// ("1", "0.05", "2.5").
+std::string minutesText(double minutes);
+
+class Thermometer;
 
 // The log: one row per step that has ended, texts as shown and exported.
 struct LogRow {
-    std::string time; // "%d": the rows logged before it
+    std::string time; // minutes: the rows logged before it x the step's minutes
     std::string io;   // "%.0f" mA
     std::string temp; // "%.2f" degrees
     std::string vf;   // "%.0f" mV
@@ -66,6 +72,9 @@ public:
     // The step that has just ended ran at `vrefVolts` through `record`'s
     // sense resistor and divisor; the junction is at `tj` now.
     void logStep(double vrefVolts, const StepRecord& record, double tj, double vf);
+    // The same with Tj and Vf of the thermometer's last reading, both taken
+    // from that one reading (0 before the first).
+    void logStep(double vrefVolts, const StepRecord& record, const Thermometer& thermometer);
     // The first row describes the set-up before the first step: it goes.
     // The rest is ordered by Io (numerically, ties keep their order).
     void finish();
@@ -110,6 +119,7 @@ private:
     std::size_t next_ = 0;
     double rnf_ = 0.2;
     int divisor_ = 10;
+    double minutes_ = 1.0;
     std::chrono::milliseconds interval_{0};
     std::optional<StepRecord> last_;
     bool running_ = false;

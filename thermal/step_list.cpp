@@ -6,17 +6,16 @@ namespace zelbo::thermal {
 
 std::string formatStepList(const std::vector<StepRow>& rows)
 {
+    // A row with an empty cell is written with that cell empty: it runs (an
+    // empty pin cell is HI), so it must come back as it was.
     std::string out;
     std::size_t n = 0;
     for (const StepRow& r : rows) {
         if (r.vref.empty() || n == kMaxSteps) break;
         ++n;
-        const bool whole = !r.mth.empty() && !r.ps.empty() && !r.mode0.empty() && !r.mode1.empty();
-        if (whole) {
-            for (const std::string* cell : {&r.vref, &r.mth, &r.ps, &r.mode0, &r.mode1}) {
-                out += *cell;
-                out += ',';
-            }
+        for (const std::string* cell : {&r.vref, &r.mth, &r.ps, &r.mode0, &r.mode1}) {
+            out += *cell;
+            out += ',';
         }
         out += '\n';
     }
@@ -52,6 +51,12 @@ StepListRead parseStepList(std::string_view text)
         } else {
             pos = end + 1;
             if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+        }
+        // An empty line is an empty row: what older files hold for a row
+        // that had an empty cell. The rows after it keep their places.
+        if (line.empty()) {
+            out.rows.emplace_back();
+            continue;
         }
         const auto f = splitFields(line);
         const bool ok = f.size() == 5 || (f.size() == 6 && f[5].empty());

@@ -12,7 +12,7 @@
 namespace zelbo::thermal {
 
 // From the first row up to the first row without a VREF (at most 256 rows);
-// a row with any empty cell becomes an empty line.
+// empty cells are written empty ("1.00,,HI,LO,,").
 std::string formatStepList(const std::vector<StepRow>& rows);
 
 struct StepListRead {
@@ -20,8 +20,9 @@ struct StepListRead {
     bool incomplete = false;   // a line had neither 5 fields nor 6 with an empty sixth
 };
 
-// Lines end with LF, CR or CR LF. Reading stops at the first bad line and
-// after 256 rows.
+// Lines end with LF, CR or CR LF. An empty line is a row of empty cells (the
+// form older files gave a partly filled row). Reading stops at the first bad
+// line and after 256 rows.
 StepListRead parseStepList(std::string_view text);
 
 // A step list is a few kilobytes; only the first MiB of a larger file is read.

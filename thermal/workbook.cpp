@@ -1,11 +1,12 @@
 #include "thermal/workbook.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
+#include <string_view>
 
 #include <xlsxwriter.h>
 
@@ -21,6 +22,45 @@ const char* const kHeadings[4] = {"Time (mins)", "Io (mA)", "Temp (C)", "Vf (mV)
 void setError(std::string* error, std::string text)
 {
     if (error) *error = std::move(text);
+}
+
+} // namespace
+
+namespace {
+
+bool sameNameIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Removes the temporary file and frees an unfinished workbook on every way
+// out that does not hand the file on.
+struct Unfinished {
+    std::string tmp;
+    lxw_workbook* wb = nullptr;
+    ~Unfinished()
+    {
+        if (wb) lxw_workbook_free(wb);
+        if (!tmp.empty()) std::remove(tmp.c_str());
+    }
+};
+
+bool failed(std::string* error, WorkbookFailure* failure, const std::string& what, lxw_error e)
+{
+    setError(error, what + ": " + lxw_strerror(e));
+    if (failure) *failure = WorkbookFailure::Workbook;
+    return false;
+}
+
+bool failed(std::string* error, WorkbookFailure* failure, const std::string& what)
+{
+    setError(error, what);
+    if (failure) *failure = WorkbookFailure::Workbook;
+    return false;
 }
 
 } // namespace
@@ -44,47 +84,62 @@ std::string sheetNameFor(const std::string& chipName)
     name.resize(cut);
     while (!name.empty() && name.front() == '\'') name.erase(name.begin());
     while (!name.empty() && name.back() == '\'') name.pop_back();
-    if (name.empty() || name == kChartTitle) name = "Sheet1";
+    // Sheet names are compared without regard to case: the chart sheet's
+    // name and the one a spreadsheet reserves are taken in any case.
+    if (name.empty() || sameNameIgnoringCase(name, kChartTitle) || sameNameIgnoringCase(name, "History"))
+        name = "Sheet1";
     return name;
 }
 
 bool writeWorkbook(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
-                   std::string* error)
+                   std::string* error, WorkbookFailure* failure)
 {
-    const std::string tmp = files::createTemporaryBeside(path, error).string();
-    if (tmp.empty()) return false;
-
-    lxw_workbook* wb = workbook_new(tmp.c_str());
-    if (!wb) {
-        setError(error, "cannot create the workbook");
-        std::remove(tmp.c_str());
+    if (failure) *failure = WorkbookFailure::None;
+    Unfinished job;
+    job.tmp = files::createTemporaryBeside(path, error).string();
+    if (job.tmp.empty()) {
+        if (failure) *failure = WorkbookFailure::Folder;
         return false;
     }
+
+    job.wb = workbook_new(job.tmp.c_str());
+    if (!job.wb) return failed(error, failure, "cannot start a workbook");
+    lxw_workbook* wb = job.wb;
     const std::string sheetName = sheetNameFor(chipName);
+    if (const lxw_error e = workbook_validate_sheet_name(wb, sheetName.c_str()); e != LXW_NO_ERROR)
+        return failed(error, failure, "sheet name \"" + sheetName + "\"", e);
     lxw_worksheet* ws = workbook_add_worksheet(wb, sheetName.c_str());
+    if (!ws) return failed(error, failure, "cannot add the sheet \"" + sheetName + "\"");
     lxw_format* bold = workbook_add_format(wb);
-    format_set_bold(bold);
     lxw_format* whole = workbook_add_format(wb);
-    format_set_num_format(whole, "0");
     lxw_format* hundredths = workbook_add_format(wb);
+    if (!bold || !whole || !hundredths) return failed(error, failure, "cannot add a cell format");
+    format_set_bold(bold);
+    format_set_num_format(whole, "0");
     format_set_num_format(hundredths, "0.00");
 
-    worksheet_write_string(ws, 0, 0, "Temperature Monitor", bold);
-    worksheet_write_string(ws, 1, 0, ("Chip Name: " + chipName).c_str(), nullptr);
-    for (lxw_col_t c = 0; c < 4; ++c) worksheet_write_string(ws, 4, c, kHeadings[c], bold);
+    lxw_error e = worksheet_write_string(ws, 0, 0, "Temperature Monitor", bold);
+    if (e == LXW_NO_ERROR) e = worksheet_write_string(ws, 1, 0, ("Chip Name: " + chipName).c_str(), nullptr);
+    for (lxw_col_t c = 0; c < 4 && e == LXW_NO_ERROR; ++c) e = worksheet_write_string(ws, 4, c, kHeadings[c], bold);
     lxw_row_t r = kFirstDataRow;
     for (const LogRow& row : rows) {
         const std::string* cells[4] = {&row.time, &row.io, &row.temp, &row.vf};
-        for (lxw_col_t c = 0; c < 4; ++c) {
-            worksheet_write_number(ws, r, c, drive::parseLeadingNumber(*cells[c]), c == 2 ? hundredths : whole);
-        }
+        for (lxw_col_t c = 0; c < 4 && e == LXW_NO_ERROR; ++c)
+            e = worksheet_write_number(ws, r, c, drive::parseLeadingNumber(*cells[c]),
+                                       c == 0 ? nullptr : c == 2 ? hundredths : whole); // minutes as they come
+        if (e != LXW_NO_ERROR) break;
         ++r;
     }
+    if (e != LXW_NO_ERROR) return failed(error, failure, "cannot write the log to the sheet", e);
 
     if (!rows.empty()) {
         const lxw_row_t last = kFirstDataRow + static_cast<lxw_row_t>(rows.size()) - 1;
+        if (const lxw_error n = workbook_validate_sheet_name(wb, kChartTitle); n != LXW_NO_ERROR)
+            return failed(error, failure, std::string("chart sheet name \"") + kChartTitle + "\"", n);
         lxw_chart* chart = workbook_add_chart(wb, LXW_CHART_LINE);
+        if (!chart) return failed(error, failure, "cannot add the chart");
         lxw_chart_series* series = chart_add_series(chart, nullptr, nullptr);
+        if (!series) return failed(error, failure, "cannot add the chart's series");
         chart_series_set_categories(series, sheetName.c_str(), kFirstDataRow, 0, last, 0);
         chart_series_set_values(series, sheetName.c_str(), kFirstDataRow, 2, last, 2);
         chart_series_set_name_range(series, sheetName.c_str(), 4, 2);
@@ -94,16 +149,22 @@ bool writeWorkbook(const std::string& path, const std::string& chipName, const s
         chart_axis_set_name(chart->y_axis, kHeadings[2]);
         chart_legend_set_position(chart, LXW_CHART_LEGEND_NONE);
         lxw_chartsheet* cs = workbook_add_chartsheet(wb, kChartTitle);
-        chartsheet_set_chart(cs, chart);
+        if (!cs) return failed(error, failure, std::string("cannot add the chart sheet \"") + kChartTitle + "\"");
+        if (const lxw_error c = chartsheet_set_chart(cs, chart); c != LXW_NO_ERROR)
+            return failed(error, failure, "cannot place the chart", c);
     }
 
-    const lxw_error e = workbook_close(wb);
-    if (e != LXW_NO_ERROR) {
-        setError(error, lxw_strerror(e));
-        std::remove(tmp.c_str());
+    // workbook_close() frees the workbook whatever it returns.
+    job.wb = nullptr;
+    if (const lxw_error c = workbook_close(wb); c != LXW_NO_ERROR)
+        return failed(error, failure, "cannot write the workbook", c);
+    if (!files::replaceWithTemporary(job.tmp, path, error)) { // removes the temporary file itself
+        job.tmp.clear();
+        if (failure) *failure = WorkbookFailure::Replace;
         return false;
     }
-    return files::replaceWithTemporary(tmp, path, error);
+    job.tmp.clear();
+    return true;
 }
 
 std::string logCsvText(const std::string& chipName, const std::vector<LogRow>& rows)

@@ -16,14 +16,19 @@ namespace zelbo::thermal {
 inline constexpr const char* kChartTitle = "Time vs Temp";
 
 // A legal worksheet name: no []:*?/\, at most 31 characters, not starting or
-// ending with an apostrophe, not empty ("Sheet1" then), and not the chart
-// sheet's name.
+// ending with an apostrophe, and not empty, the chart sheet's name or the
+// name a spreadsheet reserves ("History"), in any case ("Sheet1" then).
 std::string sheetNameFor(const std::string& chipName);
 
+// Why an export failed: no file can be made in the folder (a CSV there would
+// fail too), the workbook library failed, or the finished workbook could
+// not take the chosen name's place.
+enum class WorkbookFailure { None, Folder, Workbook, Replace };
+
 // Writes the workbook; false with a reason in `error` when it could not be
-// written (nothing is left behind then).
+// written (nothing is left behind then, not even a temporary file).
 bool writeWorkbook(const std::string& path, const std::string& chipName, const std::vector<LogRow>& rows,
-                   std::string* error);
+                   std::string* error, WorkbookFailure* failure = nullptr);
 
 // The CSV form: title, chip name, headings and one line per row.
 std::string logCsvText(const std::string& chipName, const std::vector<LogRow>& rows);

@@ -232,12 +232,15 @@ void CDynamicDlg::currentRowReceived(std::int16_t index)
         }
         return;
     }
-    if (index == highlighted_) return;
+    // The board counts the rows it plays from 1 (0: none yet); the grid's
+    // rows are counted from 0 below its header.
+    const int row = index - 1;
+    if (row == highlighted_) return;
     clearHighlight();
-    if (index < 0 || index >= kRows) return;
-    grid_->setRowColours(index, QColor::fromRgb(kHighlight), Qt::white);
-    grid_->ensureRowVisible(index);
-    highlighted_ = index;
+    if (row < 0 || row >= kRows) return;
+    grid_->setRowColours(row, QColor::fromRgb(kHighlight), Qt::white);
+    grid_->ensureRowVisible(row);
+    highlighted_ = row;
 }
 
 // ---- finishing ---------------------------------------------------------------

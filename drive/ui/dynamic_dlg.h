@@ -40,7 +40,7 @@ public:
     int number() const { return number_; }
     bool running() const { return running_; }
     int pauseState() const { return pauseState_; }
-    int highlightedRow() const { return highlighted_; }
+    int highlightedRow() const { return highlighted_; } // grid row (0: the first below the header), -1: none
     zelbo::drive::sequence::SequenceTable& table() { return table_; }
     // Redraws the grid from the table.
     void refreshGrid();
@@ -71,7 +71,9 @@ public:
     void abandon();
 
     static constexpr int kPollMs = 25;
-    static constexpr QRgb kHighlight = 0xFF9933;
+    // The running row's background: the system colour 0xFF9933, which reads
+    // 0x00BBGGRR, a light blue (with white text).
+    static constexpr QRgb kHighlight = qRgb(0x33, 0x99, 0xFF);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

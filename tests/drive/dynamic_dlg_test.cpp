@@ -89,11 +89,18 @@ private slots:
         h.dlg.startButton()->setChecked(false);
         h.dlg.startButton()->click();
         QVERIFY(h.dlg.running());
-        h.dlg.currentRowReceived(1);
+        // The board counts its rows from 1: row 2 is the grid's second row,
+        // in the system colour 0xFF9933 (0x00BBGGRR: light blue) on white.
+        h.dlg.currentRowReceived(2);
         QCOMPARE(h.dlg.highlightedRow(), 1);
-        QCOMPARE(h.dlg.grid()->rowColours(1).first, QColor(0xFF, 0x99, 0x33));
-        h.dlg.currentRowReceived(0);
+        QCOMPARE(h.dlg.grid()->rowColours(1).first, QColor(0x33, 0x99, 0xFF));
+        QCOMPARE(h.dlg.grid()->rowColours(1).second, QColor(Qt::white));
+        h.dlg.currentRowReceived(1);
+        QCOMPARE(h.dlg.highlightedRow(), 0);
         QVERIFY(!h.dlg.grid()->rowColours(1).first.isValid());
+        h.dlg.currentRowReceived(0); // none played yet
+        QCOMPARE(h.dlg.highlightedRow(), -1);
+        QVERIFY(!h.dlg.grid()->rowColours(0).first.isValid());
         h.dlg.pauseButton()->click();
         QCOMPARE(h.pauses, std::vector<int>{192});
         QCOMPARE(h.dlg.pauseButton()->text(), QString("Continue"));

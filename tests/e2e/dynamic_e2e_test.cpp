@@ -78,7 +78,7 @@ TEST_F(DynamicOnBoard, TwoCyclesPlayOnScheduleWithTheRowsHighlightedAndEndByThem
         return !dlg->startButton()->isChecked();
     }, 10000)) << "the run ends by itself";
     EXPECT_EQ(seen, (std::set<int>{0, 1, 2}));
-    EXPECT_EQ(highlight, QColor(0xFF, 0x99, 0x33));
+    EXPECT_EQ(highlight, QColor(0x33, 0x99, 0xFF));
     EXPECT_EQ(dlg->startButton()->text(), "Start");
     EXPECT_EQ(dlg->highlightedRow(), -1);
     EXPECT_TRUE(waitUntil([&] { return window->features()->dynamic().host().runningWindow() == -1; }, 3000));
@@ -109,6 +109,37 @@ TEST_F(DynamicOnBoard, TwoCyclesPlayOnScheduleWithTheRowsHighlightedAndEndByThem
             periods.push_back(e.value);
     // Second byte of N for 1000 Hz (39999), 2000 Hz (19999) and 500 Hz (79999).
     EXPECT_EQ(periods, (std::vector<std::uint32_t>{0x9C, 0x4E, 0x38, 0x9C, 0x4E, 0x38}));
+}
+
+// The highlighted row is the one the board plays, as the board's own DAC
+// loads tell it (each row has its own VREF), not as register 198 says: the
+// window's reading of 198 is checked against the sequencer, not against
+// itself.
+TEST_F(DynamicOnBoard, TheHighlightedRowIsTheRowTheSequencerPlays)
+{
+    openDynamic();
+    if (HasFatalFailure()) return;
+    dlg->infiniteRadio()->setChecked(true);
+    dlg->delayField()->setText("300");
+    dlg->startButton()->click();
+    ASSERT_TRUE(dlg->running());
+    std::set<int> checked;
+    for (int round = 0; round < 12 && checked.size() < 3; ++round) {
+        QTest::qWait(90 + 37 * round);
+        dlg->pauseButton()->click(); // the board holds its row
+        ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+        QTest::qWait(150);           // several polls of the window
+        int vref = -1;
+        for (const LogEvent& e : board.log())
+            if (e.kind == LogEvent::Kind::DacLoad && e.code == 133) vref = int(e.value);
+        const int playing = vref == 1000 ? 0 : vref == 1500 ? 1 : vref == 2000 ? 2 : -1;
+        ASSERT_GE(playing, 0) << "VREF code " << vref;
+        EXPECT_EQ(dlg->highlightedRow(), playing) << "round " << round;
+        EXPECT_EQ(dlg->grid()->rowColours(playing).first, QColor(0x33, 0x99, 0xFF));
+        checked.insert(playing);
+        dlg->pauseButton()->click();
+    }
+    EXPECT_EQ(checked.size(), 3u) << "every row met paused";
 }
 
 TEST_F(DynamicOnBoard, PauseFreezesTheRowAndClosingAsksThenHandsBackTheDrive)

@@ -17,6 +17,7 @@
 #include "files/data_folder.h"
 #include "files/settings_file.h"
 #include "scope/calibration.h"
+#include "scope/calibration_file.h"
 #include "scope/scope_core.h"
 #include "scope/ui/scope_binder.h"
 #include "tests/e2e/program_fixture.h"
@@ -206,6 +207,60 @@ TEST_F(SetUpOnBoard, CalibrationCancelsTheFrontEndOffsetsAndSurvivesARestart)
         EXPECT_NEAR(back.icc[n], o.icc[n], 1e-5 * std::abs(o.icc[n]) + 1e-12);
     }
     EXPECT_EQ(scope().calibrationOffsets().current, back.current) << "in use for the conversion";
+}
+
+// A board lost after a calibration (a communication error closes the
+// program) used to take the calibration with it: init.clb was written only
+// while the link was active.
+TEST_F(SetUpOnBoard, ACalibrationIsKeptWhenTheBoardIsLostBeforeTheClose)
+{
+    poweredOn();
+    window->onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE);
+    waitCalibrated();
+    const auto o = calibration().offsets();
+    features().scopeBinder().startScope(); // traffic under way
+    board.setPresent(false);
+    ASSERT_TRUE(waitUntil([&] { return !window->isVisible(); }, 10000)) << "closes on the communication error";
+    window.reset();
+
+    std::ifstream in(folder() / zelbo::files::kCalibrationFileName, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    zelbo::scope::CalibrationOffsets back{};
+    zelbo::scope::parseCalibration(text, back);
+    for (std::size_t n = 0; n < 4; ++n) {
+        EXPECT_NEAR(back.voltage[n], o.voltage[n], 1e-5 * std::abs(o.voltage[n]) + 1e-12) << n;
+        EXPECT_NEAR(back.icc[n], o.icc[n], 1e-5 * std::abs(o.icc[n]) + 1e-12) << n;
+    }
+}
+
+// Offsets as they were read are not written again (the file stays byte for
+// byte); changed ones that cannot be written are reported, not lost silently.
+TEST_F(SetUpOnBoard, InitClbIsWrittenWhenTheOffsetsChangedAndAFailureIsReported)
+{
+    const std::filesystem::path clb = folder() / zelbo::files::kCalibrationFileName;
+    const std::string own = "0.5 0 0 0\n0 0 0 0\n0 0 0 0 \n";
+    { std::ofstream(clb, std::ios::binary) << own; }
+    openReady();
+    EXPECT_DOUBLE_EQ(calibration().offsets().voltage[0], 0.5);
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    window->close();
+    window.reset();
+    {
+        std::ifstream in(clb, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), own);
+    }
+
+    // Changed offsets, and a folder where the file should go.
+    std::filesystem::remove(clb);
+    std::filesystem::create_directory(clb);
+    openReady();
+    auto o = calibration().offsets();
+    o.current[2] = 0.125;
+    calibration().setOffsets(o);
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    window->close();
+    EXPECT_NE(window->statusPaneText(0).indexOf("calibration not saved"), -1)
+        << window->statusPaneText(0).toStdString();
 }
 
 TEST_F(SetUpOnBoard, CalibrateWithRunOnRefusesAndTouchesNoScopeRegister)

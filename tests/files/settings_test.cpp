@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
@@ -298,7 +301,7 @@ TEST(SettingsCore, CommentsDoNotMatterButPositionsDo)
     EXPECT_EQ(c.drive.column(ColumnId::Mth).valueText(), "1.00");
 }
 
-TEST(SettingsCore, ShortFilesStopAtTheFirstMissingLine)
+TEST(SettingsCore, ShortFilesApplyEveryLineTheyHaveAndNameTheFirstMissing)
 {
     const auto all = splitLines(formatSettings(defaultSettings()));
     auto firstLines = [&](int n) {
@@ -319,24 +322,29 @@ TEST(SettingsCore, ShortFilesStopAtTheFirstMissingLine)
     EXPECT_EQ(a.drive.column(ColumnId::Vref).valueText(), "1.00");
     EXPECT_EQ(a.scope.valuePerDivIndex(1), 6); // "10 V", applied by stage 2
 
-    // 20 lines: mode and supply only, nothing sent, and the reason reported.
+    // 20 lines: all twenty applied, the time base and value/div kept, the
+    // first missing line reported; stage 2 sends what the cores now hold.
     Bench b;
     b.ready = true;
     b.drive.loadValueText(ColumnId::Vref, "2.22");
+    b.scope.setTimeBase(3);
     r = b.load(withValue(firstLines(20), 2, "3.3"));
     EXPECT_EQ(r.missingLine, 21);
-    EXPECT_FALSE(r.stage2);
+    EXPECT_TRUE(r.stage2);
     EXPECT_EQ(b.drive.vcc(), drive::Vcc::V3_3);
-    EXPECT_EQ(b.drive.column(ColumnId::Vref).valueText(), "2.22");
-    EXPECT_EQ(b.modeChanges, 0);
+    EXPECT_EQ(b.drive.column(ColumnId::Vref).valueText(), "1.00");
+    EXPECT_EQ(b.scope.source(3), scope::Source::Voltage);
+    EXPECT_EQ(b.scope.timeBaseIndex(), 3);
+    EXPECT_EQ(b.modeChanges, 1);
     EXPECT_NE(SettingsCore::incompleteText(r).find("line 21"), std::string::npos);
 
-    // 33 lines: the sweep block is wanted but the CLK column is cut short.
+    // No value line at all: nothing applied, nothing sent.
     Bench c;
-    c.drive.loadValueText(ColumnId::Vref, "2.22");
-    r = c.load(firstLines(33));
-    EXPECT_EQ(r.missingLine, 34);
-    EXPECT_EQ(c.drive.column(ColumnId::Vref).valueText(), "2.22");
+    c.ready = true;
+    r = c.load(firstLines(0));
+    EXPECT_EQ(r.missingLine, 1);
+    EXPECT_FALSE(r.stage2);
+    EXPECT_EQ(c.modeChanges, 0);
 
     EXPECT_FALSE(Bench().core.load("/nonexistent/zelbo.set").opened);
 }
@@ -375,6 +383,159 @@ TEST(SettingsCore, StageTwoSendsTheSetUpInOrder)
     EXPECT_EQ(b.powerReruns, 1);
 }
 
+// ---- files as the Windows program writes them ---------------------------------
+// tests/files/samples/windows_N.set: N value lines, CR LF, the Windows code
+// page (the micro sign of "500 µs" is the single byte 0xB5), written by hand
+// from the format.
+
+std::string sample(int valueLines)
+{
+    std::ifstream in(fs::path(ZELBO_SOURCE_DIR) / "tests/files/samples" /
+                         ("windows_" + std::to_string(valueLines) + ".set"),
+                     std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string withoutCr(std::string s)
+{
+    std::erase(s, '\r');
+    return s;
+}
+
+// The sample with value line `n` set to `value` (bytes as given).
+std::string sampleWith(int valueLines, int n, const std::string& value)
+{
+    return withValue(withoutCr(sample(valueLines)), n, value);
+}
+
+std::string cp1252(std::string utf8)
+{
+    for (std::size_t i; (i = utf8.find("\xC2\xB5")) != std::string::npos;) utf8.replace(i, 2, "\xB5");
+    return utf8;
+}
+
+TEST(WindowsSettingsFiles, AWholeFileLoadsAndIsSavedBackByteForByte)
+{
+    const std::string windows = sample(34);
+    ASSERT_EQ(windows.size(), 1169u) << "sample missing";
+    Bench b;
+    b.ready = true;
+    const SettingsLoadResult r = b.load(windows);
+    EXPECT_EQ(r.missingLine, 0);
+    EXPECT_TRUE(r.stage2);
+    EXPECT_EQ(b.scope.timeBaseIndex(), 9); // "500 µs"
+    EXPECT_EQ(b.scope.source(0), scope::Source::Current);
+    EXPECT_EQ(b.scope.output(0), 1);
+    EXPECT_DOUBLE_EQ(b.scope.directionSign(0), -1.0);
+    EXPECT_EQ(b.scope.source(1), scope::Source::Icc);
+    EXPECT_EQ(b.scope.output(1), 1);
+    EXPECT_EQ(b.scope.source(3), scope::Source::Icc);
+    EXPECT_EQ(b.scope.output(3), 0);
+    EXPECT_EQ(b.drive.rateDivisor(), 3);
+    EXPECT_DOUBLE_EQ(b.drive.vref(), 1.25);
+
+    // Written back as the Windows program writes it, but for the line ends
+    // (a text-mode reader takes LF as well).
+    EXPECT_EQ(formatSettings(b.core.collect()), withoutCr(windows));
+    // Our own files and the Windows ones load to the same set-up.
+    Bench again;
+    again.ready = true;
+    again.load(formatSettings(b.core.collect()));
+    EXPECT_EQ(formatSettings(again.core.collect()), withoutCr(windows));
+
+    // Comments keep their bytes: nothing is decoded there.
+    std::string edited = withoutCr(sample(34));
+    edited.replace(edited.find("\t :: VREF"), 9, "\t\xB5 \xE9t\xE9");
+    const auto lines = parseSettings(edited);
+    EXPECT_EQ(lines[2].comment, "\xB5 \xE9t\xE9");
+}
+
+TEST(WindowsSettingsFiles, EveryTimeBaseLoadsFromEitherCodingAndIsWrittenInTheCodePage)
+{
+    for (std::size_t i = 0; i < scope::kTimeBases.size(); ++i) {
+        const std::string utf8(scope::kTimeBases[i].text);
+        for (const std::string& coded : {cp1252(utf8), utf8}) {
+            Bench b;
+            b.scope.setTimeBase(static_cast<int>((i + 1) % scope::kTimeBases.size()));
+            b.load(sampleWith(34, 21, coded));
+            // (The slowest time bases run at the slowest usable index.)
+            EXPECT_EQ(b.scope.timeBaseIndex(), std::min(static_cast<int>(i), scope::kMaxUsableTimeBase)) << utf8;
+            EXPECT_EQ(b.scope.timeBaseText(), utf8);
+            EXPECT_EQ(splitLines(formatSettings(b.core.collect()))[23], cp1252(utf8) + "\t\t:: Sec/Div") << utf8;
+        }
+    }
+    // A byte 0xB5 inside a UTF-8 character is that character's, not a micro sign.
+    EXPECT_EQ(valueFromFile("\xE2\x82\xB5 \xB5s"), "\xE2\x82\xB5 \xC2\xB5s");
+    EXPECT_EQ(valueForFile("\xC2\xB5\xC2"), "\xB5\xC2");
+}
+
+TEST(WindowsSettingsFiles, EveryChannelLineComesBackAsItWas)
+{
+    for (int k = 1; k <= 4; ++k) {
+        for (int source = 0; source <= 2; ++source) {
+            for (const char* out : {"A", "B"}) {
+                const std::string line = std::to_string(source) + " - " + out;
+                Bench b;
+                b.load(sampleWith(34, 16 + k, line));
+                const std::string saved = splitLines(formatSettings(b.core.collect()))[static_cast<std::size_t>(18 + k)];
+                // A voltage is measured on the channel's own output (CH1 and
+                // CH3 on A, CH2 and CH4 on B); currents and ICC keep the file's.
+                const std::string expected =
+                    source == 0 ? std::string("0 - ") + (k % 2 == 1 ? "A" : "B") : line;
+                EXPECT_EQ(saved.substr(0, saved.find('\t')), expected) << "CH" << k << " " << line;
+            }
+        }
+    }
+}
+
+TEST(WindowsSettingsFiles, ShortFilesApplyWhatTheyHoldAndValidateTheLimitsTheySet)
+{
+    // 25 lines: lines 1..25, the sweep limits as they were (CLK MAX raised
+    // beforehand, or stage 2 would hold the clock at its first-start 1000 Hz).
+    {
+        Bench b;
+        b.ready = true;
+        b.drive.setLimitText(ColumnId::Clk, Limit::Max, "5.00 k");
+        b.drive.commitLimit(ColumnId::Clk, Limit::Max);
+        const SettingsLoadResult r = b.load(sample(25));
+        EXPECT_EQ(r.valueLines, 25);
+        EXPECT_EQ(r.missingLine, 0);
+        EXPECT_TRUE(r.stage2);
+        EXPECT_EQ(b.scope.timeBaseIndex(), 9);
+        EXPECT_EQ(b.scope.valuePerDivIndex(2), 5); // "5 V"
+        EXPECT_EQ(b.drive.column(ColumnId::Vref).limitText(Limit::Max), "3.00");
+        const auto saved = splitLines(formatSettings(b.core.collect()));
+        const auto windows = splitLines(withoutCr(sample(25)));
+        for (std::size_t i = 0; i < windows.size(); ++i) EXPECT_EQ(saved[i], windows[i]) << i;
+    }
+    // 32 and 33 lines: every line there is applied, the CLK column whose MAX
+    // the file sets is validated (its slider re-ranged to the new MAX), and
+    // the first missing line is named.
+    for (int n : {32, 33}) {
+        Bench b;
+        b.ready = true;
+        b.drive.setLimitText(ColumnId::Clk, Limit::Max, "2.00 k");
+        b.drive.commitLimit(ColumnId::Clk, Limit::Max);
+        const int before = b.drive.column(ColumnId::Clk).sliderMax();
+        const SettingsLoadResult r = b.load(sample(n));
+        EXPECT_EQ(r.missingLine, n + 1) << n;
+        EXPECT_NE(SettingsCore::incompleteText(r).find("line " + std::to_string(n + 1)), std::string::npos);
+        EXPECT_TRUE(r.stage2) << n;
+        EXPECT_DOUBLE_EQ(b.drive.vref(), 1.25) << n;
+        EXPECT_EQ(b.drive.pinStateText(), "10110") << n;
+        EXPECT_EQ(b.scope.timeBaseIndex(), 9) << n;
+        EXPECT_EQ(b.scope.source(1), scope::Source::Icc) << n;
+        EXPECT_EQ(b.drive.column(ColumnId::Vref).limitText(Limit::Max), "2.50") << n;
+        EXPECT_EQ(b.drive.column(ColumnId::Clk).limitText(Limit::Max), "5.00 k") << n;
+        EXPECT_GT(b.drive.column(ColumnId::Clk).sliderMax(), before) << n << ": CLK MAX set but not validated";
+        const auto saved = splitLines(formatSettings(b.core.collect()));
+        const auto windows = splitLines(withoutCr(sample(n)));
+        for (std::size_t i = 0; i < windows.size(); ++i) EXPECT_EQ(saved[i], windows[i]) << n << ": " << i;
+    }
+}
+
 TEST(AtomicFile, FailedWritesLeaveNothingBehindAndSeedingNeverReplaces)
 {
     const fs::path dir = fs::temp_directory_path() / ("zelbo_atomic_" + std::to_string(::getpid()));
@@ -396,6 +557,70 @@ TEST(AtomicFile, FailedWritesLeaveNothingBehindAndSeedingNeverReplaces)
     int n = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
     EXPECT_EQ(n, 2);
+    fs::remove_all(dir);
+}
+
+TEST(AtomicFile, NewFilesFollowTheUmaskReplacedOnesKeepModeAndOwnerLinksStayLinks)
+{
+    const fs::path dir = fs::temp_directory_path() / ("zelbo_atomic_mode_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "real");
+    auto text = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    auto mode = [](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+
+    // A new file: what the umask leaves of 0666.
+    const mode_t old = ::umask(027);
+    EXPECT_TRUE(writeFileAtomically(dir / "new.set", "x"));
+    ::umask(old);
+    EXPECT_EQ(mode(dir / "new.set"), 0640u);
+
+    // A replaced file keeps its mode, and its owner where we may give it away.
+    const fs::path kept = dir / "kept.set";
+    ASSERT_TRUE(writeFileAtomically(kept, "old"));
+    ::chmod(kept.c_str(), 0604);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(writeFileAtomically(kept, "new"));
+    EXPECT_EQ(text(kept), "new");
+    EXPECT_EQ(mode(kept), 0604u);
+    if (root) {
+        struct stat st {};
+        ::stat(kept.c_str(), &st);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+
+    // A link (relative, through a second link) is followed: the target is
+    // replaced, the links stay links.
+    ASSERT_TRUE(writeFileAtomically(dir / "real" / "target.set", "old"));
+    fs::create_symlink("real/target.set", dir / "inner.set");
+    fs::create_symlink(dir / "inner.set", dir / "outer.set");
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(dir / "outer.set", "new", &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "outer.set")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "inner.set")));
+    EXPECT_EQ(text(dir / "real" / "target.set"), "new");
+    // A link to nowhere gets its file, as opening it would give.
+    fs::create_symlink("real/later.set", dir / "dangling.set");
+    ASSERT_TRUE(writeFileAtomically(dir / "dangling.set", "made"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "dangling.set")));
+    EXPECT_EQ(text(dir / "real" / "later.set"), "made");
+    // The library's half (the workbook) follows the link the same way.
+    const fs::path tmp = createTemporaryBeside(dir / "outer.set");
+    EXPECT_EQ(tmp.parent_path(), dir / "real");
+    { std::ofstream(tmp) << "book"; }
+    ASSERT_TRUE(replaceWithTemporary(tmp, dir / "outer.set"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "outer.set")));
+    EXPECT_EQ(text(dir / "real" / "target.set"), "book");
     fs::remove_all(dir);
 }
 

@@ -243,7 +243,7 @@ const std::vector<Reader>& readers()
         // line and the NUL bytes land in the header or in comments.
         const std::string setOpen = "message \"Failed to open .set file\"; set-up kept";
         const std::string noValues =
-            "status \"Settings file ends after 0 value lines: loading stopped at line 1.\"; set-up unchanged";
+            "status \"Settings file ends after 0 value lines; line 1 and those after it are missing.\"; set-up unchanged";
         r.push_back({".set (settings)", "TQ5170x.set", zelbo::files::formatSettings(zelbo::files::defaultSettings()),
                      readSettings,
                      {

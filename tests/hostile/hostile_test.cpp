@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/hostile/hostile_files.h"
+#include "tests/hostile/hostile_writers.h"
 
 namespace fs = std::filesystem;
 using hostile::Case;
@@ -144,6 +145,57 @@ TEST(HostileCorpus, GoodSamplesAreReadInFull)
     }
 }
 
+// ---- writers ------------------------------------------------------------------
+
+namespace {
+
+struct WriteParam {
+    std::size_t writer;
+    hostile::WriteCase c;
+};
+
+std::vector<WriteParam> allWriteParams()
+{
+    std::vector<WriteParam> p;
+    for (std::size_t w = 0; w < hostile::writers().size(); ++w)
+        for (auto c : hostile::allWriteCases()) p.push_back({w, c});
+    return p;
+}
+
+std::string writeParamName(const ::testing::TestParamInfo<WriteParam>& info)
+{
+    std::string s = hostile::writers()[info.param.writer].fileName + "_" + hostile::writeCaseName(info.param.c);
+    for (char& ch : s)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return s;
+}
+
+class HostilePlace : public ::testing::TestWithParam<WriteParam> {};
+
+} // namespace
+
+// A link is followed and stays a link; a folder that cannot be written and a
+// full disk refuse with the reason and leave the old file and nothing else.
+TEST_P(HostilePlace, KeepsTheOldFileOrWritesAWholeNewOne)
+{
+    const hostile::Writer& w = hostile::writers()[GetParam().writer];
+    const auto c = GetParam().c;
+    const std::string out = hostile::runWriteCase(c, w);
+    EXPECT_EQ(out.find("LOST"), std::string::npos) << out;
+    if (c == hostile::WriteCase::SymbolicLink) {
+        EXPECT_EQ(out, "written; link kept");
+    } else {
+        EXPECT_EQ(out.rfind("refused: ", 0), 0u) << out;
+        EXPECT_GT(out.size(), std::string("refused: ; old file kept").size()) << "a reason";
+        EXPECT_NE(out.find("; old file kept"), std::string::npos) << out;
+    }
+    if (c == hostile::WriteCase::ReadOnlyFolder) {
+        EXPECT_NE(out.find("Permission denied"), std::string::npos) << out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWriter, HostilePlace, ::testing::ValuesIn(allWriteParams()), writeParamName);
+
 int main(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -170,6 +222,17 @@ int main(int argc, char** argv)
                 }
                 std::cout << " " << out << " |";
             }
+            std::cout << "\n";
+        }
+        // The writers, in the places a save can land.
+        std::cout << "\n| Place |";
+        for (const auto& w : hostile::writers()) std::cout << " " << w.name << " |";
+        std::cout << "\n|---|";
+        for (std::size_t k = 0; k < hostile::writers().size(); ++k) std::cout << "---|";
+        std::cout << "\n";
+        for (auto c : hostile::allWriteCases()) {
+            std::cout << "| " << hostile::writeCaseName(c) << " |";
+            for (const auto& w : hostile::writers()) std::cout << " " << hostile::runWriteCase(c, w) << " |";
             std::cout << "\n";
         }
         return 0;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <string>
 #include <thread>
 
 #include "thermal/monitor.h"
@@ -76,6 +78,15 @@ TEST(TemperatureLog, RowsDescribeTheStepThatEnded)
     ASSERT_EQ(log.rows().size(), 2u);
     EXPECT_EQ(log.rows()[0], (LogRow{"0", "500", "41.26", "586"}));
     EXPECT_EQ(log.rows()[1], (LogRow{"1", "250", "30.00", "610"}));
+    // Time is in minutes: the row's index times the step's minutes.
+    rec.minutes = 0.05;
+    TemperatureLog minutes;
+    for (int i = 0; i < 4; ++i) minutes.logStep(1.0, rec, 30.0, 600.0);
+    std::vector<std::string> times;
+    for (const auto& r : minutes.rows()) times.push_back(r.time);
+    EXPECT_EQ(times, (std::vector<std::string>{"0", "0.05", "0.1", "0.15"}));
+    EXPECT_EQ(minutesText(2.5), "2.5");
+    EXPECT_EQ(minutesText(12), "12");
     // A record with a slipped sense resistor gives a bounded current, not inf.
     rec.rnf = 0.0;
     log.logStep(1.0, rec, 0, 0);
@@ -193,4 +204,37 @@ TEST(StepTimer, FiresOnceWhenArmedAndNotWhenCancelled)
     const auto end = std::chrono::steady_clock::now() + 5s;
     while (chain.load() < 3 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
     EXPECT_EQ(chain.load(), 3);
+}
+
+// Temp and Vf of one row come from one reading, while the reader thread
+// keeps converting (here codes far apart, so a mixed row shows at once).
+TEST(TemperatureLog, TempAndVfOfARowComeFromOneReading)
+{
+    Thermometer t;
+    t.setCoefficients(672.29, 2.0836);
+    t.convert(0);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        for (std::uint16_t code = 0; !done.load(); code ^= 4000) t.convert(code);
+    });
+    TemperatureLog log;
+    StepRecord rec;
+    for (int i = 0; i < 20000; ++i) log.logStep(1.0, rec, t);
+    done = true;
+    reader.join();
+    int mixed = 0;
+    for (const LogRow& r : log.rows()) {
+        const double vf = std::stod(r.vf), tj = std::stod(r.temp);
+        if (std::abs((672.29 - vf) / 2.0836 - tj) > 0.5) ++mixed;
+    }
+    EXPECT_EQ(mixed, 0);
+}
+
+// The monitor's step records carry the minutes the run steps by.
+TEST(MonitorRun, RecordsCarryTheStepMinutes)
+{
+    MonitorRun run;
+    ASSERT_EQ(run.start({{"1.0", "1.0", "HI", "HI", "HI"}}, "0.05", "0.2", 0), MonitorRun::StartError::None);
+    EXPECT_DOUBLE_EQ(run.nextStep().record.minutes, 0.05);
+    EXPECT_DOUBLE_EQ(run.nextStep().record.minutes, 0.05); // the final one too
 }

@@ -107,6 +107,17 @@ TEST_F(Thermal, MonitorOpensOnlyWhenPoweredAndChecksItsFields)
     }
     EXPECT_EQ(monitor()->divideSpin()->text(), "1 / 5");
 
+    // An empty RNF is reported as it was left, not made 0.01 ohm first.
+    messages.clear();
+    monitor()->setRows({{"1.0", "1.0", "HI", "HI", "HI"}});
+    monitor()->rnfEdit()->setText("");
+    QTest::mouseClick(monitor()->startButton(), Qt::LeftButton);
+    ASSERT_EQ(messages.texts(), (std::vector<std::string>{"Please indicate RNF Register value."}));
+    EXPECT_EQ(monitor()->rnfEdit()->text(), "");
+    EXPECT_FALSE(monitor()->running());
+    monitor()->rnfEdit()->setText("0.20");
+    monitor()->setRows({});
+
     messages.clear();
     board.clearLog();
     QTest::mouseClick(monitor()->startButton(), Qt::LeftButton);
@@ -180,8 +191,8 @@ TEST_F(Thermal, ARunLogsTheModelsTemperaturesAndSavesAWorkbook)
         EXPECT_EQ(std::system(cmd.c_str()), 0) << slurp(folder / "check.txt");
     }
 
-    // Where the workbook cannot be written (here a folder stands in its
-    // place), the CSV goes beside the chosen name, with its message.
+    // Where the workbook cannot take the chosen name (here a folder stands
+    // in its place), the CSV goes beside it, after a message with the reason.
     const fs::path blocked = folder / "blocked.xlsx";
     fs::create_directory(blocked);
     monitor()->setFileChooser([&](bool, const QString&, const QString&, const QString&) {
@@ -189,7 +200,9 @@ TEST_F(Thermal, ARunLogsTheModelsTemperaturesAndSavesAWorkbook)
     });
     messages.clear();
     QTest::mouseClick(monitor()->saveChartButton(), Qt::LeftButton);
-    ASSERT_EQ(messages.texts(), (std::vector<std::string>{"MS Excel is not installed. Data will be saved in a CSV file"}));
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts()[0].rfind("The workbook could not be written (", 0), 0u) << messages.texts()[0];
+    EXPECT_NE(messages.texts()[0].find("). Data will be saved in a CSV file"), std::string::npos);
     const std::string csv = slurp(folder / "blocked.csv");
     EXPECT_EQ(csv.rfind("Temperature Monitor\nChip Name: TQ51701\n\nTime (mins),Io (mA),Temp (C),Vf (mV)\n", 0), 0u);
     EXPECT_NE(csv.find("," + rows[2].temp + ","), std::string::npos);
@@ -257,7 +270,8 @@ TEST_F(Thermal, StepListFilesRoundTripAndBadOnesSaySo)
     monitor()->saveList();
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Failed to create .csv file. Settings can't be saved."}));
 
-    // An export that can write neither the workbook nor its CSV says so.
+    // A folder that cannot take a file: the real reason first, and alone
+    // (a CSV there would fail the same way).
     messages.clear();
     chosen = folder / "no such folder" / "log.xlsx";
     monitor()->setFileChooser([&](bool, const QString&, const QString& filter, const QString&) {
@@ -266,8 +280,9 @@ TEST_F(Thermal, StepListFilesRoundTripAndBadOnesSaySo)
     });
     QTest::mouseClick(monitor()->saveChartButton(), Qt::LeftButton);
     const auto texts = messages.texts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "MS Excel is not installed. Data will be saved in a CSV file");
-    EXPECT_NE(texts[1].find("log.csv"), std::string::npos) << texts[1];
-    EXPECT_NE(texts[1].find("Data can't be saved."), std::string::npos) << texts[1];
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("log.xlsx"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("No such file or directory"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("Data can't be saved."), std::string::npos) << texts[0];
+    EXPECT_FALSE(fs::exists(folder / "no such folder"));
 }

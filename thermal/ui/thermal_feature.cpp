@@ -82,7 +82,7 @@ void ThermalFeature::onStep(bool final, const std::optional<StepRecord>& record)
     // the one applied now, the junction is where that step has taken it.
     if (record) {
         const double vref = host_.vref ? host_.vref() : 0.0;
-        log_.logStep(vref, *record, thermometer_.tj(), thermometer_.vf());
+        log_.logStep(vref, *record, thermometer_); // Tj and Vf of one reading
     }
     if (final) {
         if (host_.runEnded) host_.runEnded();

@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "common/message_service.h"
 #include "thermal/step_list.h"
 #include "thermal/ui/tj_fin_dlg.h"
@@ -183,7 +185,8 @@ void CTJMonDlg::startClicked(bool checked)
     clock_.start();
     elapsed_->setText(QStringLiteral("00:00:00"));
     elapsed_->show();
-    rnfEdited();
+    // The checks see the fields as the user left them: an empty RNF is
+    // reported, not taken as the smallest resistor.
     const auto error = run_.start(rows(), time_->text().trimmed().toStdString(),
                                   rnf_->text().trimmed().toStdString(), divide_->value());
     if (error != MonitorRun::StartError::None) {
@@ -196,6 +199,7 @@ void CTJMonDlg::startClicked(bool checked)
         endRunControls();
         return;
     }
+    rnfEdited(); // shows the resistance the run uses
     // Only a run that starts replaces the previous log: a slip on Start does
     // not lose a log that has not been saved yet.
     log_.clear();
@@ -267,9 +271,19 @@ void CTJMonDlg::exportLog()
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".xlsx");
     const std::string chip = chipName_ ? chipName_() : std::string();
     std::string error;
-    if (writeWorkbook(path.toStdString(), chip, log_.rows(), &error)) return;
+    WorkbookFailure failure = WorkbookFailure::None;
+    if (writeWorkbook(path.toStdString(), chip, log_.rows(), &error, &failure)) return;
+    if (failure == WorkbookFailure::Folder) {
+        // The folder cannot take a file: a CSV beside it would fail the same
+        // way, so the real reason comes first and alone.
+        messages().show("Failed to create " + path.toStdString() + ": " + error + ". Data can't be saved.", "Error",
+                        MsgIcon::Warning);
+        return;
+    }
 
-    messages().show("MS Excel is not installed. Data will be saved in a CSV file", "TQ5170x Evaluation Software");
+    std::fprintf(stderr, "zelbo: workbook not written: %s\n", error.c_str());
+    messages().show("The workbook could not be written (" + error + "). Data will be saved in a CSV file",
+                    "TQ5170x Evaluation Software");
     const std::string csv = csvPathFor(path.toStdString());
     if (!writeLogCsv(csv, chip, log_.rows(), &error))
         messages().show("Failed to create " + csv + ": " + error + ". Data can't be saved.", "Error",
