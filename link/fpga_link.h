@@ -159,10 +159,8 @@ public:
 
     // ---- events -----------------------------------------------------------
     Event& writeDone() { return writeDone_; }                // "m_csSCRWriteDone"
-    Event& vendorRequestDone() { return vendorDone_; }       // "m_pcsVRDone"
     Event& blockWriteDone() { return blockWriteDone_; }      // "m_csBuffWriteDone"
     Event& temperatureEvent() { return temperature_; }       // "m_EventTemp"
-    Event& hardwareReadyEvent() { return hardwareReady_; }
     // Sets the scope-arm trigger: the reader runs the arm hook.
     void armScope();
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
 
 namespace zelbo::drive::test {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/command_port.h"
+#include "common/command_port.h"
 #include "scope/scope_view.h"
 
 namespace zelbo::scope::test {
