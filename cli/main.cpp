@@ -2,6 +2,7 @@
 // board up once, runs its commands in order and shuts the board down.
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
@@ -23,7 +24,36 @@ using zelbo::cli::Step;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNoBoard = 3 };
 
+// SIGINT / SIGTERM: the handler only notes the signal; the session's waits
+// poll it, and the board is powered off and shut down before the exit.
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void noteSignal(int sig) { g_signal = sig; }
+
+void catchSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = noteSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+void throwIfSignalled()
+{
+    if (g_signal != 0) throw zelbo::engine::Interrupted("Interrupted.");
+}
+
 using zelbo::jsonString;
+
+// A value for JSON: as many digits as it takes to read it back.
+std::string number(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
 
 void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
 {
@@ -61,18 +91,20 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
     switch (step.kind) {
     case Step::Kind::PowerOn: s.powerOn(); break;
     case Step::Kind::PowerOff: s.powerOff(); break;
-    case Step::Kind::SetVref: s.setVref(step.value); break;
-    case Step::Kind::SetMth: s.setMth(step.value); break;
+    case Step::Kind::SetVref: j << ",\"applied\":" << number(s.setVref(step.value)); break;
+    case Step::Kind::SetMth: j << ",\"applied\":" << number(s.setMth(step.value)); break;
     case Step::Kind::SetRnf: s.setRnf(step.value); break;
     case Step::Kind::SetVdut: s.setVdut(step.value); break;
     case Step::Kind::SetPin: s.setPin(step.name, step.high); break;
     case Step::Kind::SetMode: s.setMode(step.name); break;
     case Step::Kind::Run:
-        s.run(step.value, step.steps);
+        j << ",\"applied\":" << number(s.run(step.value, step.steps));
         if (step.steps) {
-            // A counted run at the slowest clock still ends within seconds.
-            const auto budget = std::chrono::milliseconds(
-                static_cast<long long>(2000 + 1500.0 * *step.steps / std::max(step.value, 0.1)));
+            // 1.5 times the run's length, with room for the chaining.
+            const auto budget = std::chrono::milliseconds(static_cast<long long>(
+                std::min(2000 + 1500.0 * static_cast<double>(*step.steps) / std::max(step.value, 0.01) +
+                             50.0 * static_cast<double>(*step.steps / 255),
+                         8.64e9)));
             if (!s.waitRun(budget)) throw zelbo::engine::SessionError("The counted run did not end in time.");
         }
         break;
@@ -122,9 +154,17 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
         j << ",\"tj\":" << buf;
         break;
     }
-    case Step::Kind::Sleep:
-        std::this_thread::sleep_for(std::chrono::duration<double>(step.value));
+    case Step::Kind::Sleep: {
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(step.value));
+        while (std::chrono::steady_clock::now() < end) {
+            throwIfSignalled();
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                50ms, end - std::chrono::steady_clock::now()));
+        }
         break;
+    }
     }
     return j.str();
 }
@@ -140,7 +180,19 @@ int main(int argc, char** argv)
         script += text;
         script += '\n';
     };
+    // Loose arguments are command text, joined by blanks up to the next
+    // option, so that commands run in the order written.
     std::vector<std::string> loose;
+    auto flushLoose = [&] {
+        std::string line;
+        for (const auto& w : loose) {
+            line += w;
+            line += ' ';
+        }
+        if (!line.empty()) add(line);
+        loose.clear();
+    };
+    bool anyLoose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* opt) -> std::string {
@@ -162,8 +214,10 @@ int main(int argc, char** argv)
                 return kUsage;
             }
         } else if (a == "-c") {
+            flushLoose();
             add(value("-c"));
         } else if (a == "-f" || a == "-") {
+            flushLoose();
             const std::string file = a == "-" ? "-" : value("-f");
             std::string text;
             if (file == "-") {
@@ -177,23 +231,17 @@ int main(int argc, char** argv)
                 text.assign(std::istreambuf_iterator<char>(in), {});
             }
             add(text);
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-' && loose.empty()) {
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-' && !anyLoose) {
             std::cerr << "zelbo-cli: unknown option " << a << "\n";
             return kUsage;
         } else {
             loose.push_back(a);
+            anyLoose = true;
         }
     }
-    // Loose arguments are command text, joined by blanks; ';' separates commands
-    // (quote a file name with blanks inside the text).
-    {
-        std::string line;
-        for (const auto& w : loose) {
-            line += w;
-            line += ' ';
-        }
-        if (!line.empty()) add(line);
-    }
+    // ';' separates commands inside loose text (quote a file name with
+    // blanks inside it).
+    flushLoose();
 
     const auto parsed = zelbo::cli::parseScript(script);
     if (!parsed.error.empty()) {
@@ -214,24 +262,38 @@ int main(int argc, char** argv)
         steps.emplace_back(c, *r.step);
     }
 
+    catchSignals();
     std::unique_ptr<zelbo::engine::Session> session;
     try {
         zelbo::engine::SessionOptions options;
-        options.sim = board == "sim";
-        if (board == "usb") ::unsetenv("ZELBO_BOARD");
+        if (!board.empty()) options.sim = board == "sim";
+        options.interrupted = [] { return g_signal != 0; };
         session = std::make_unique<zelbo::engine::Session>(options);
     } catch (const std::exception& e) {
         std::cerr << "zelbo-cli: " << e.what() << "\n";
         if (json) std::cout << "{\"command\":\"open\",\"ok\":false,\"error\":" << jsonString(e.what()) << "}\n";
         return kNoBoard;
     }
+    // A signal ends the run after the board is powered off and shut down.
+    auto endOnSignal = [&]() -> int {
+        const int sig = g_signal;
+        std::cerr << "zelbo-cli: " << (sig == SIGTERM ? "terminated" : "interrupted")
+                  << ": the board is powered off and shut down\n";
+        try {
+            session->close();
+        } catch (...) {
+        }
+        return 128 + sig;
+    };
     for (const auto& [command, step] : steps) {
+        if (g_signal != 0) return endOnSignal();
         try {
             const std::string extra = runStep(*session, step);
             if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
             else if (step.kind == Step::Kind::Temp) std::cout << extra.substr(extra.find(':') + 1) << "\n";
             std::cout.flush();
         } catch (const std::exception& e) {
+            if (g_signal != 0) return endOnSignal();
             std::cerr << "zelbo-cli: " << command.text() << ": " << e.what() << "\n";
             if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":false,\"error\":"
                                 << jsonString(e.what()) << "}\n";
@@ -242,6 +304,7 @@ int main(int argc, char** argv)
             return kFailed;
         }
     }
+    if (g_signal != 0) return endOnSignal();
     try {
         session->close();
     } catch (const std::exception& e) {

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "drive/clock.h"
+#include "drive/column.h"
+#include "drive/pins.h"
+
 namespace zelbo::cli {
 
 std::string Command::text() const
@@ -137,13 +141,14 @@ CheckResult checkCommand(const Command& c)
         const std::string& what = w[1];
         if (what == "pin") {
             if (n != 4 || (w[3] != "0" && w[3] != "1")) return bad(c, "use \"set pin NAME 0|1\"");
+            if (!drive::pinByName(w[2])) return bad(c, "unknown pin \"" + w[2] + "\" (ps, enable, mode0, mode1, cw)");
             s.kind = Step::Kind::SetPin;
             s.name = w[2];
             s.high = w[3] == "1";
             return ok(s);
         }
         if (what == "mode") {
-            if (n != 3) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
+            if (n != 3 || !drive::excitationByName(w[2])) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
             s.kind = Step::Kind::SetMode;
             s.name = w[2];
             return ok(s);
@@ -152,11 +157,23 @@ CheckResult checkCommand(const Command& c)
         const auto v = parseNumber(w[2]);
         if (!v) return bad(c, "\"" + w[2] + "\" is not a number");
         s.value = *v;
-        if (what == "vref") s.kind = Step::Kind::SetVref;
-        else if (what == "mth") s.kind = Step::Kind::SetMth;
-        else if (what == "rnf") s.kind = Step::Kind::SetRnf;
-        else if (what == "vdut") s.kind = Step::Kind::SetVdut;
-        else return bad(c, "unknown setting \"" + what + "\"");
+        std::string range;
+        if (what == "vref") {
+            s.kind = Step::Kind::SetVref;
+            range = drive::rangeError(drive::ColumnId::Vref, s.value);
+        } else if (what == "mth") {
+            s.kind = Step::Kind::SetMth;
+            range = drive::rangeError(drive::ColumnId::Mth, s.value);
+        } else if (what == "rnf") {
+            s.kind = Step::Kind::SetRnf;
+            if (s.value < 0.01 - 1e-9 || s.value > 1.0 + 1e-9) range = "RNF is 0.01 to 1 ohm";
+        } else if (what == "vdut") {
+            s.kind = Step::Kind::SetVdut;
+            if (std::fabs(s.value - 3.3) > 1e-6 && std::fabs(s.value - 5.0) > 1e-6) range = "VDUT is 3.3 or 5.0 V";
+        } else {
+            return bad(c, "unknown setting \"" + what + "\"");
+        }
+        if (!range.empty()) return bad(c, range);
         return ok(s);
     }
     if (verb == "run") {
@@ -167,12 +184,14 @@ CheckResult checkCommand(const Command& c)
             if (w[i] == "--freq") {
                 const auto f = parseFrequency(w[++i]);
                 if (!f) return bad(c, "\"" + w[i] + "\" is not a frequency");
+                if (std::string why = drive::rangeError(drive::ColumnId::Clk, *f); !why.empty()) return bad(c, why);
                 s.value = *f;
                 haveFreq = true;
             } else if (w[i] == "--steps") {
                 const auto v = parseNumber(w[++i]);
-                if (!v || *v != std::floor(*v) || *v < 1 || *v > 255) return bad(c, "steps must be a whole number 1 to 255");
-                s.steps = static_cast<int>(*v);
+                if (!v || *v != std::floor(*v) || *v < 1 || *v > static_cast<double>(drive::kMaxCountedSteps))
+                    return bad(c, "steps must be a whole number 1 to " + std::to_string(drive::kMaxCountedSteps));
+                s.steps = static_cast<long long>(*v);
             } else {
                 return bad(c, "unknown option \"" + w[i] + "\"");
             }
@@ -247,7 +266,8 @@ const char* usageText()
            "  set vref VOLTS | set mth VOLTS | set rnf OHMS | set vdut 3.3|5.0\n"
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
-           "  run --freq F [--steps N]   (F as 2k, 500, 1.5k; N 1..255 waits for the end)\n"
+           "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
+           "                             N steps, waits for the end)\n"
            "  stop\n"
            "  capture --out FILE.csv     (one sweep of the four channels)\n"
            "  load FILE.set | save FILE.set\n"

@@ -35,14 +35,16 @@ struct Step {
                       Load, Save, Calibrate, Temp, Sleep, Sequence };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
-    std::optional<int> steps;   // run --steps
+    std::optional<long long> steps; // run --steps
     bool high = false;          // set pin
     std::string name;           // pin, mode or file
     int cycles = 1;             // sequence: 1..99, 0 endless
     int delayMs = 0;            // sequence: pause between cycles
 };
 
-// Checks one command: its step, or a usage message naming the command.
+// Checks one command, its arguments' ranges and names included (what the
+// session would refuse is refused here, before the board is touched): its
+// step, or a usage message naming the command.
 struct CheckResult {
     std::optional<Step> step;
     std::string error;

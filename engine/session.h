@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,8 +45,21 @@ public:
     using SessionError::SessionError;
 };
 
+// A wait given up because the front end was interrupted (Ctrl-C, SIGTERM):
+// what it waited on has been stopped first.
+class Interrupted : public SessionError {
+public:
+    using SessionError::SessionError;
+};
+
 struct SessionOptions {
-    bool sim = false;            // the simulated board (sets ZELBO_BOARD=sim before bring-up)
+    // true: the simulated board; false: a real one; empty: ZELBO_BOARD
+    // decides. The variable is set (or cleared) only while the bridge
+    // library is loaded at bring-up, then put back as it was.
+    std::optional<bool> sim;
+    // Polled at least every 100 ms by every wait; true gives the wait up
+    // (after stopping what it waited on) with `Interrupted`.
+    std::function<bool()> interrupted;
     link::LinkOptions link;      // program folder, library name, timings
     std::chrono::milliseconds startTimeout{60000};
     // Where "init.clb" is read at open and written after a calibration;
@@ -76,6 +90,17 @@ struct Capture {
     std::uint64_t index = 0;        // sweep number since the session began
 };
 
+// One board per process: the bridge library and the simulated board are
+// process-wide, and a second bring-up would take the first one's board from
+// under it. A second Session while one exists is refused at once.
+class SessionClaim {
+public:
+    SessionClaim();  // throws SessionError when a session exists
+    ~SessionClaim();
+    SessionClaim(const SessionClaim&) = delete;
+    SessionClaim& operator=(const SessionClaim&) = delete;
+};
+
 class Session : private PowerSteps, private scope::SweepObserver {
 public:
     explicit Session(SessionOptions options = {});
@@ -87,6 +112,8 @@ public:
     void open();
     void close();
     bool isOpen() const { return open_; }
+    // Which board this is: "sim" or "usb".
+    const std::string& board() const { return board_; }
 
     // ---- power, supply, pins, references --------------------------------------
     void powerOn();
@@ -94,19 +121,31 @@ public:
     bool poweredOn() const { return engine_->poweredOn(); }
     void setVdut(double volts);                   // 3.3 or 5.0
     void setPin(const std::string& name, bool high); // "ps", "enable", "mode0", "mode1", "cw"
-    void setVref(double volts);
-    void setMth(double volts);
+    // VREF and MTH as the DAC makes them (whole millivolts, truncated); the
+    // value applied is returned, and read back by vref() / mth().
+    double setVref(double volts);
+    double setMth(double volts);
+    double vref() const;
+    double mth() const;
     void setRnf(double ohms);
     // "full", "half-a", "half-b", "quarter" (MODE0/MODE1 pins).
     void setMode(const std::string& name);
 
     // ---- step clock -----------------------------------------------------------
-    // Continuous when `steps` is empty; a counted run of 1..255 steps otherwise.
-    void run(double hertz, std::optional<int> steps = std::nullopt);
-    // Waits for a counted run to end; false on time-out.
+    // Continuous when `steps` is empty; a counted run of `steps` otherwise.
+    // The frequency is the generator's (40 MHz / (N + 1), N = trunc(40 MHz /
+    // f - 1)), 0.01 Hz to 100 kHz; returned, and read back by clock().
+    // The board counts at most 255 steps a run: a longer run is made of
+    // runs of 255 and the rest, each started by waitRun() when it sees the
+    // last one end (a gap of one poll, about 20 ms, between them).
+    double run(double hertz, std::optional<long long> steps = std::nullopt);
+    // Waits for a counted run (every part of it) to end; false on time-out.
     bool waitRun(std::chrono::milliseconds timeout);
     void stop();
-    bool running() const { return drive_->clockRunning(); }
+    bool running() const { return drive_->clockRunning() || stepsLeft_ > 0; }
+    // The clock the generator makes from the CLK value, Hz (0: none).
+    double clock() const;
+    static constexpr long long kMaxSteps = drive::kMaxCountedSteps;
 
     // ---- files, sequences, calibration, temperature -------------------------------
     void loadSettings(const std::filesystem::path& path);
@@ -166,15 +205,24 @@ private:
     void onSweep(const scope::SweepFrame& frame) override;
 
     void requireOpen() const;
+    // Throws Interrupted when the front end says so.
+    void checkInterrupted() const;
+    void startCountedPart();
+    double setReference(drive::ColumnId id, double volts);
+    // The simple settings back on the board, with the exact values the
+    // session set (the drive's re-commit would put them on the slider grid).
+    void reapplySettings();
     void requirePower(const char* what) const;
     void applyRunEnded();
-    void commitColumn(drive::ColumnId id, double value, const char* name, const char* unit);
     void wireCalibration();
     void wireSequence();
     void endSequence(bool finished);
     std::filesystem::path calibrationPath() const;
 
+    SessionClaim claim_; // first: a refused session touches nothing
     SessionOptions options_;
+    std::string board_;
+    long long stepsLeft_ = 0; // of a counted run over 255 steps, not yet started
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<Engine> engine_;
     // The engine's cores.

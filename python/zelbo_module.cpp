@@ -1,7 +1,11 @@
 // The Python module `zelbo`: the engine's headless session as zelbo.Board.
 // Every call that waits on the board releases the GIL and has a time-out.
+// Calls from several Python threads are made one at a time (a lock taken
+// with the GIL released), and waits give up on Ctrl-C within 100 ms, after
+// stopping what they waited on.
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,10 +38,18 @@ py::array_t<double> toArray(const std::vector<double>& v)
 
 class Board {
 public:
-    Board(bool sim, std::optional<std::string> programFolder, std::optional<std::string> dataFolder)
+    Board(std::optional<bool> sim, std::optional<std::string> programFolder, std::optional<std::string> dataFolder)
     {
         zelbo::engine::SessionOptions o;
         o.sim = sim;
+        // Called by a waiting call with the GIL released: a signal's Python
+        // exception is kept and raised when the call has cleaned up.
+        o.interrupted = [this] {
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() == 0) return false;
+            pendingSignal_ = std::make_unique<py::error_already_set>();
+            return true;
+        };
         if (dataFolder) o.dataFolder = *dataFolder;
         if (programFolder) o.link.programFolder = *programFolder;
 #ifdef ZELBO_BUILD_BIN_DIR
@@ -51,24 +63,36 @@ public:
         session_ = std::make_unique<Session>(o);
     }
 
-    Session& s()
+    ~Board()
     {
-        if (!session_) throw zelbo::engine::SessionError("The board is closed.");
-        return *session_;
+        py::gil_scoped_release release;
+        std::lock_guard lock(mutex_);
+        session_.reset();
     }
 
     void close()
     {
-        if (!session_) return;
         py::gil_scoped_release release;
+        std::lock_guard lock(mutex_);
         session_.reset();
     }
 
+    // Every call on the session: the GIL released, then the board's lock.
     template <class F> auto waiting(F&& f)
     {
-        Session& session = s();
-        py::gil_scoped_release release;
-        return f(session);
+        try {
+            py::gil_scoped_release release;
+            std::lock_guard lock(mutex_);
+            if (!session_) throw zelbo::engine::SessionError("The board is closed.");
+            return f(*session_);
+        } catch (const zelbo::engine::Interrupted&) {
+            if (pendingSignal_) {
+                const py::error_already_set e = *pendingSignal_;
+                pendingSignal_.reset();
+                throw e;
+            }
+            throw;
+        }
     }
 
     py::dict capture(double timeout, bool fresh)
@@ -166,7 +190,9 @@ private:
         return table;
     }
 
+    std::mutex mutex_; // one call on the session at a time
     std::unique_ptr<Session> session_;
+    std::unique_ptr<py::error_already_set> pendingSignal_;
 };
 
 } // namespace
@@ -174,6 +200,11 @@ private:
 PYBIND11_MODULE(zelbo, m)
 {
     m.doc() = "The Zelbo evaluation board from Python.";
+    // NumPy's C interface is set up now, while one thread imports: set up
+    // lazily by the first capture, two threads capturing at once would each
+    // hold what the other waits for (the GIL, the set-up's guard).
+    py::module_::import("numpy");
+    (void)py::array_t<double>(0);
     static py::exception<zelbo::engine::SessionError> boardError(m, "BoardError", PyExc_RuntimeError);
     static py::exception<zelbo::engine::NoBoardError> noBoard(m, "NoBoardError", boardError.ptr());
     py::register_exception_translator([](std::exception_ptr p) {
@@ -187,21 +218,33 @@ PYBIND11_MODULE(zelbo, m)
     });
 
     py::class_<Board>(m, "Board")
-        .def(py::init<bool, std::optional<std::string>, std::optional<std::string>>(), py::arg("sim") = false,
-             py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
-             "Opens the simulated board (sim=True) or a real one; raises NoBoardError.\n"
+        .def(py::init<std::optional<bool>, std::optional<std::string>, std::optional<std::string>>(),
+             py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
+             "Opens the simulated board (sim=True), a real one (sim=False) or, with sim=None, the one the\n"
+             "environment variable ZELBO_BOARD names; raises NoBoardError. One board per process: a second\n"
+             "Board while one is open raises BoardError at once and leaves the first alone.\n"
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
         .def("__enter__", [](Board& b) -> Board& { return b; })
         .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
         .def("power_on", [](Board& b) { b.waiting([](Session& s) { s.powerOn(); }); })
         .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })
-        .def_property_readonly("powered", [](Board& b) { return b.s().poweredOn(); })
+        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); })
+        .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },
+             "Which board is open: 'sim' or 'usb'.")
         .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"))
         .def("set_pin", [](Board& b, const std::string& n, bool h) { b.waiting([&](Session& s) { s.setPin(n, h); }); },
              py::arg("name"), py::arg("high"))
-        .def("set_vref", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVref(v); }); }, py::arg("volts"))
-        .def("set_mth", [](Board& b, double v) { b.waiting([v](Session& s) { s.setMth(v); }); }, py::arg("volts"))
+        .def("set_vref", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setVref(v); }); },
+             py::arg("volts"), "VREF, 0 to 3 V, as the DAC makes it (whole mV); returns the volts applied.")
+        .def("set_mth", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setMth(v); }); },
+             py::arg("volts"), "MTH, 0 to 3.5 V, as the DAC makes it (whole mV); returns the volts applied.")
+        .def_property_readonly("vref", [](Board& b) { return b.waiting([](Session& s) { return s.vref(); }); },
+             "VREF applied, V.")
+        .def_property_readonly("mth", [](Board& b) { return b.waiting([](Session& s) { return s.mth(); }); },
+             "MTH applied, V.")
+        .def_property_readonly("clock", [](Board& b) { return b.waiting([](Session& s) { return s.clock(); }); },
+             "The step clock the generator makes, Hz.")
         .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"))
         .def("set_mode", [](Board& b, const std::string& n) { b.waiting([&](Session& s) { s.setMode(n); }); },
              py::arg("name"))
@@ -212,14 +255,17 @@ PYBIND11_MODULE(zelbo, m)
              py::arg("channel"), py::arg("source"), py::arg("output") = 0,
              "Channel 0..3 probes 'V' (its output), 'I' (coil current, output 0 = A, 1 = B) or 'ICC'.")
         .def("run",
-             [](Board& b, double freq, std::optional<int> steps) {
-                 b.waiting([&](Session& s) { s.run(freq, steps); });
+             [](Board& b, double freq, std::optional<long long> steps) {
+                 return b.waiting([&](Session& s) { return s.run(freq, steps); });
              },
-             py::arg("freq"), py::arg("steps") = py::none(), "Continuous, or a counted run of 1..255 steps.")
+             py::arg("freq"), py::arg("steps") = py::none(),
+             "The step clock, 0.01 Hz to 100 kHz, continuous or a counted run of `steps` (1 to 1e9; above 255\n"
+             "the board's runs of 255 are chained by wait_run). Returns the frequency the generator makes,\n"
+             "40 MHz / (N + 1) with N = trunc(40 MHz / freq - 1).")
         .def("wait_run", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitRun(toMs(timeout)); }); },
              py::arg("timeout") = 10.0, "Waits for a counted run to end; False on time-out.")
         .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
-        .def_property_readonly("running", [](Board& b) { return b.s().running(); })
+        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
         .def("load_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
              py::arg("path"))
         .def("save_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
@@ -240,7 +286,9 @@ PYBIND11_MODULE(zelbo, m)
              [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
              py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.")
         .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
-        .def_property_readonly("sequence_running", [](Board& b) { return b.s().sequenceRunning(); })
-        .def_property_readonly("sweeps_converted", [](Board& b) { return b.s().sweepsConverted(); },
+        .def_property_readonly("sequence_running",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
+        .def_property_readonly("sweeps_converted",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sweepsConverted(); }); },
              "Sweeps the oscilloscope core has converted (what a window would draw).");
 }

@@ -58,8 +58,8 @@ def test_bad_arguments_raise_value_error_with_a_clear_text(board):
         board.set_vref(9)
     with pytest.raises(ValueError, match="Unknown pin"):
         board.set_pin("nose", True)
-    with pytest.raises(ValueError, match="Steps must be 1 to 255"):
-        board.run(1000, steps=1000)
+    with pytest.raises(ValueError, match="Steps must be 1 to 1000000000"):
+        board.run(1000, steps=0)
     with pytest.raises(zelbo.BoardError, match="Power on first"):
         board.capture()
 

@@ -46,6 +46,7 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_DOUBLE_EQ(run.step->value, 2000.0);
     EXPECT_EQ(run.step->steps, 200);
     EXPECT_FALSE(check("run --freq 2k").step->steps.has_value());
+    EXPECT_EQ(check("run --freq 2k --steps 1000").step->steps, 1000);
 
     const auto seq = check("sequence \"my seq.csv\" --cycles 3 --delay 250");
     ASSERT_TRUE(seq.step);
@@ -63,7 +64,9 @@ TEST(CliScript, ChecksEachCommandsArguments)
 
     for (const char* wrong : {"power", "power sideways", "set vref", "set vref abc", "set vref 1.2x", "set colour 1",
                               "set pin enable 2", "run --steps 200", "run --freq", "run --freq 2k --steps 0",
-                              "run --freq 2k --steps 256", "run --freq 2k --steps 1.5", "run --freq -3",
+                              "run --freq 2k --steps 1000000001",
+                              "set vref 9", "set vref -0.1", "set mth 3.6", "set rnf 2", "set vdut 4",
+                              "set pin nose 1", "set mode sideways", "run --freq 200k", "run --freq 0.001", "run --freq 2k --steps 1.5", "run --freq -3",
                               "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance",
                               "sequence", "sequence a.csv b.csv", "sequence a.csv --cycles 0",
                               "sequence a.csv --cycles 100", "sequence a.csv --delay 60001", "sequence a.csv --loop",
