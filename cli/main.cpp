@@ -2,6 +2,7 @@
 // board up once, runs its commands in order and shuts the board down.
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "cli/script.h"
 #include "common/json_text.h"
+#include "drive/number_text.h"
 #include "engine/session.h"
 
 namespace {
@@ -85,7 +87,7 @@ void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
 }
 
 // Runs one step; returns the result's JSON members (without braces).
-std::string runStep(zelbo::engine::Session& s, const Step& step)
+std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
 {
     std::ostringstream j;
     switch (step.kind) {
@@ -97,6 +99,7 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
     case Step::Kind::SetVdut: s.setVdut(step.value); break;
     case Step::Kind::SetPin: s.setPin(step.name, step.high); break;
     case Step::Kind::SetMode: s.setMode(step.name); break;
+    case Step::Kind::SetSource: s.setSource(step.channel, step.name, step.output); break;
     case Step::Kind::Run:
         j << ",\"applied\":" << number(s.run(step.value, step.steps));
         if (step.steps) {
@@ -145,6 +148,36 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
             if (!s.waitSequence(budget)) throw zelbo::engine::SessionError("The sequence did not end in time.");
         }
         j << ",\"file\":" << jsonString(step.name) << ",\"cycles\":" << step.cycles;
+        break;
+    }
+    case Step::Kind::Measure: {
+        const auto c = s.measure(5000ms);
+        auto figure = [](double v) { return std::isfinite(v) ? number(v) : std::string("null"); };
+        j << ",\"index\":" << c.index << ",\"channels\":[";
+        for (std::size_t k = 0; k < c.ch.size(); ++k) {
+            const auto& m = c.figures[k];
+            j << (k ? "," : "") << "{\"channel\":" << k + 1 << ",\"source\":" << jsonString(c.ch[k].source)
+              << ",\"output\":" << jsonString(c.ch[k].output) << ",\"unit\":" << jsonString(c.ch[k].unit)
+              << ",\"samples\":" << m.samples << ",\"min\":" << figure(m.min) << ",\"max\":" << figure(m.max)
+              << ",\"p_p\":" << figure(m.peakToPeak) << ",\"mean\":" << figure(m.mean)
+              << ",\"rms\":" << figure(m.rms) << ",\"frequency\":" << figure(m.frequencyHz)
+              << ",\"period\":" << figure(m.periodUs * 1e-6) << ",\"ipeak\":" << figure(m.peakCurrent)
+              << ",\"ipeak_error\":" << figure(m.peakErrorPercent)
+              << ",\"step_error\":" << figure(m.stepErrorPercent) << "}";
+            if (!json) {
+                std::cout << "CH" << k + 1 << " " << c.ch[k].output << ": min "
+                          << zelbo::scope::formatFigure(m.min, c.ch[k].unit) << ", max "
+                          << zelbo::scope::formatFigure(m.max, c.ch[k].unit) << ", mean "
+                          << zelbo::scope::formatFigure(m.mean, c.ch[k].unit) << ", rms "
+                          << zelbo::scope::formatFigure(m.rms, c.ch[k].unit) << ", f "
+                          << zelbo::scope::formatFigure(m.frequencyHz, "Hz");
+                if (std::isfinite(m.peakCurrent))
+                    std::cout << ", Ipeak " << zelbo::scope::formatFigure(m.peakCurrent, "A") << " ("
+                              << zelbo::drive::formatFixed(m.peakErrorPercent, 1) << " %)";
+                std::cout << "\n";
+            }
+        }
+        j << "]";
         break;
     }
     case Step::Kind::Temp: {
@@ -288,7 +321,7 @@ int main(int argc, char** argv)
     for (const auto& [command, step] : steps) {
         if (g_signal != 0) return endOnSignal();
         try {
-            const std::string extra = runStep(*session, step);
+            const std::string extra = runStep(*session, step, json);
             if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
             else if (step.kind == Step::Kind::Temp) std::cout << extra.substr(extra.find(':') + 1) << "\n";
             std::cout.flush();

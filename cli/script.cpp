@@ -147,6 +147,18 @@ CheckResult checkCommand(const Command& c)
             s.high = w[3] == "1";
             return ok(s);
         }
+        if (what == "source") {
+            // set source 1..4 V|I|ICC [A|B]
+            const char* use = "use \"set source 1..4 V|I|ICC [A|B]\"";
+            if (n < 4 || n > 5 || w[2].size() != 1 || w[2][0] < '1' || w[2][0] > '4') return bad(c, use);
+            if (w[3] != "V" && w[3] != "I" && w[3] != "ICC") return bad(c, use);
+            if (n == 5 && w[4] != "A" && w[4] != "B") return bad(c, use);
+            s.kind = Step::Kind::SetSource;
+            s.channel = w[2][0] - '1';
+            s.name = w[3];
+            s.output = n == 5 && w[4] == "B" ? 1 : 0;
+            return ok(s);
+        }
         if (what == "mode") {
             if (n != 3 || !drive::excitationByName(w[2])) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
             s.kind = Step::Kind::SetMode;
@@ -199,9 +211,12 @@ CheckResult checkCommand(const Command& c)
         if (!haveFreq) return bad(c, "use \"run --freq F [--steps N]\"");
         return ok(s);
     }
-    if (verb == "stop" || verb == "calibrate" || verb == "temp") {
+    if (verb == "stop" || verb == "calibrate" || verb == "temp" || verb == "measure") {
         if (n != 1) return bad(c, "takes no arguments");
-        s.kind = verb == "stop" ? Step::Kind::Stop : verb == "temp" ? Step::Kind::Temp : Step::Kind::Calibrate;
+        s.kind = verb == "stop"        ? Step::Kind::Stop
+                 : verb == "temp"      ? Step::Kind::Temp
+                 : verb == "calibrate" ? Step::Kind::Calibrate
+                                       : Step::Kind::Measure;
         return ok(s);
     }
     if (verb == "capture") {
@@ -266,6 +281,7 @@ const char* usageText()
            "  set vref VOLTS | set mth VOLTS | set rnf OHMS | set vdut 3.3|5.0\n"
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
+           "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
            "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
            "                             N steps, waits for the end)\n"
            "  stop\n"
@@ -275,6 +291,7 @@ const char* usageText()
            "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"
            "                             endless runs until the next command or the end)\n"
            "  calibrate                  (oscilloscope offsets; saved to init.clb)\n"
+           "  measure                    (the measurement strip's figures of a fresh sweep, per channel)\n"
            "  temp | sleep SECONDS\n"
            "\n"
            "Options:\n"

@@ -748,6 +748,11 @@ void Session::onSweep(const scope::SweepFrame& frame)
             for (std::size_t i = 0; i < tr->size() && i < n; ++i) ch.values[i] = (*tr)[i].second;
         }
     }
+    c.measured = measureWanted_.load();
+    if (c.measured) {
+        measurer_.onSweep(frame);
+        c.figures = measurer_.latest().channels;
+    }
     pendingReady_ = true;
     changed_.notify_all();
 }
@@ -788,6 +793,24 @@ Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
         ch.output = scope_->outputText(k);
         ch.valuePerDiv = scope_->channel(k).valuePerDivText;
     }
+    return c;
+}
+
+Capture Session::measure(std::chrono::milliseconds timeout)
+{
+    requirePower("a measurement");
+    // As the window feeds its measurer: Io in amperes, the excitation mode
+    // from MODE0 and MODE1.
+    const int excitation = (drive_->pinHigh(drive::Pin::Mode0) ? 1 : 0) + (drive_->pinHigh(drive::Pin::Mode1) ? 2 : 0);
+    measurer_.setDrive(drive_->io() / 1000.0, static_cast<scope::Excitation>(excitation));
+    measureWanted_ = true;
+    struct Off {
+        std::atomic<bool>& wanted;
+        ~Off() { wanted = false; }
+    } off{measureWanted_};
+    // A fresh sweep began after the request, so the reader measured it.
+    Capture c = capture(timeout, true);
+    if (!c.measured) throw SessionError("The sweep was not measured.");
     return c;
 }
 

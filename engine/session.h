@@ -23,6 +23,7 @@
 #include "drive/drive_core.h"
 #include "drive/sequence.h"
 #include "engine/engine.h"
+#include "scope/measure/sweep_measurer.h"
 #include "scope/scope_core.h"
 #include "scope/sweep_observer.h"
 
@@ -88,6 +89,9 @@ struct Capture {
     double samplePeriod = 0.0;      // seconds
     std::string timeBase;           // SEC/DIV text
     std::uint64_t index = 0;        // sweep number since the session began
+    // The window's measurement strip for this sweep (measure() only).
+    std::array<scope::Measurement, scope::kChannels> figures{};
+    bool measured = false;
 };
 
 // One board per process: the bridge library and the simulated board are
@@ -183,6 +187,10 @@ public:
     // skipped). Otherwise the next sweep newer than the last one returned
     // (for streaming: none is handed out twice).
     Capture capture(std::chrono::milliseconds timeout, bool fresh = true);
+    // A fresh capture with the figures the window's measurement strip shows
+    // for it (the same measurer, fed with the drive's Io and excitation
+    // mode); channels not acquired have no figures.
+    Capture measure(std::chrono::milliseconds timeout);
     // Sweeps the oscilloscope core has converted since the session began.
     std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
 
@@ -247,6 +255,9 @@ private:
     bool pendingReady_ = false;
     bool calibrationDone_ = false;         // the last step has run: finish() is due
     std::optional<std::int16_t> seqRow_;   // the last row index the board reported
+    // Sweeps are measured (on the reader thread) only while measure() waits.
+    scope::SweepMeasurer measurer_;
+    std::atomic<bool> measureWanted_{false};
 };
 
 } // namespace zelbo::engine

@@ -118,6 +118,36 @@ public:
         return d;
     }
 
+    // The window's measurement strip per channel; NaN where a figure does
+    // not apply (no cycle found, a voltage channel's current figures).
+    py::list measure(double timeout)
+    {
+        const zelbo::engine::Capture c = waiting([&](Session& x) { return x.measure(toMs(timeout)); });
+        py::list out;
+        for (std::size_t k = 0; k < c.ch.size(); ++k) {
+            const zelbo::scope::Measurement& m = c.figures[k];
+            py::dict d;
+            d["source"] = c.ch[k].source;
+            d["unit"] = c.ch[k].unit;
+            d["output"] = c.ch[k].output;
+            d["samples"] = m.samples;
+            d["min"] = m.min;
+            d["max"] = m.max;
+            d["p_p"] = m.peakToPeak;
+            d["mean"] = m.mean;
+            d["rms"] = m.rms;
+            d["frequency"] = m.frequencyHz;
+            d["period"] = m.periodUs * 1e-6;
+            d["ipeak"] = m.peakCurrent;
+            d["ipeak_error"] = m.peakErrorPercent;
+            d["step_error"] = m.stepErrorPercent;
+            d["plateaus"] = m.plateaus;
+            d["index"] = c.index;
+            out.append(d);
+        }
+        return out;
+    }
+
     py::dict calibrate()
     {
         const zelbo::scope::CalibrationOffsets o = waiting([](Session& x) {
@@ -275,6 +305,11 @@ PYBIND11_MODULE(zelbo, m)
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
              "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
              "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+        .def("measure", &Board::measure, py::arg("timeout") = 5.0,
+             "The figures the window's measurement strip shows for a fresh sweep, one dict per channel:\n"
+             "samples, min, max, p_p, mean, rms (V or A), frequency (Hz), period (s); for a coil current\n"
+             "ipeak (A), ipeak_error (% of the set Io), step_error (worst plateau, % of Io), plateaus.\n"
+             "NaN where a figure does not apply. Needs power.")
         .def("calibrate", &Board::calibrate,
              "Oscilloscope offset calibration (about a second); the offsets take effect and go to init.clb.\n"
              "Returns {'voltage', 'current', 'icc'}: four offsets each.")

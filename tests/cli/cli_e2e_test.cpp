@@ -185,6 +185,24 @@ TEST_F(Cli, NoBoardEndsWithExitCodeThree)
     EXPECT_FALSE(r.err.empty());
 }
 
+TEST_F(Cli, MeasureGivesTheMeasurementStripsFiguresOfTheChannelsAsSet)
+{
+    const auto r = run("--board sim --json \"power on; set mode quarter; set pin enable 1; set vref 1; "
+                       "set source 3 I A; set source 4 I B; run --freq 2k; measure\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto line = r.out.substr(r.out.find("{\"command\":\"measure\""));
+    // Quarter step: sixteen clock steps a current cycle; a voltage has no Ipeak.
+    EXPECT_NE(line.find("{\"channel\":3,\"source\":\"I\",\"output\":\"OUT2A\",\"unit\":\"A\",\"samples\":4096"),
+              std::string::npos)
+        << line;
+    const auto ch3 = line.find("{\"channel\":3");
+    const auto f = line.find("\"frequency\":", ch3);
+    ASSERT_NE(f, std::string::npos) << line;
+    EXPECT_NEAR(std::stod(line.substr(f + 12)), 125.0, 0.5) << line;
+    EXPECT_NE(line.find("\"source\":\"V\",\"output\":\"OUT1A\",\"unit\":\"V\",\"samples\":4096"), std::string::npos);
+    EXPECT_NE(line.find("\"ipeak\":null"), std::string::npos) << line;
+}
+
 TEST_F(Cli, CommandsRunInTheOrderWrittenWhetherLooseOrAfterDashC)
 {
     // The counted run's JSON line comes before the temperature's only when

@@ -57,6 +57,13 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_EQ(check("sequence s.csv").step->cycles, 1);
     EXPECT_EQ(check("sequence s.csv --endless").step->cycles, 0);
 
+    const auto src = check("set source 3 I B");
+    ASSERT_TRUE(src.step);
+    EXPECT_EQ(src.step->kind, Step::Kind::SetSource);
+    EXPECT_EQ(src.step->channel, 2);
+    EXPECT_EQ(src.step->name, "I");
+    EXPECT_EQ(src.step->output, 1);
+
     const auto pin = check("set pin enable 1");
     ASSERT_TRUE(pin.step);
     EXPECT_EQ(pin.step->name, "enable");
@@ -66,7 +73,8 @@ TEST(CliScript, ChecksEachCommandsArguments)
                               "set pin enable 2", "run --steps 200", "run --freq", "run --freq 2k --steps 0",
                               "run --freq 2k --steps 1000000001",
                               "set vref 9", "set vref -0.1", "set mth 3.6", "set rnf 2", "set vdut 4",
-                              "set pin nose 1", "set mode sideways", "run --freq 200k", "run --freq 0.001", "run --freq 2k --steps 1.5", "run --freq -3",
+                              "set pin nose 1", "set mode sideways", "set source 5 V", "set source 1 X",
+                              "set source 1 I C", "set source", "measure now", "run --freq 200k", "run --freq 0.001", "run --freq 2k --steps 1.5", "run --freq -3",
                               "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance",
                               "sequence", "sequence a.csv b.csv", "sequence a.csv --cycles 0",
                               "sequence a.csv --cycles 100", "sequence a.csv --delay 60001", "sequence a.csv --loop",
