@@ -100,6 +100,26 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
     case Step::Kind::SetPin: s.setPin(step.name, step.high); break;
     case Step::Kind::SetMode: s.setMode(step.name); break;
     case Step::Kind::SetSource: s.setSource(step.channel, step.name, step.output); break;
+    case Step::Kind::SetTimeBase: j << ",\"applied\":" << jsonString(s.setTimeBase(step.name)); break;
+    case Step::Kind::SetRate: j << ",\"applied\":" << jsonString(s.setSamplingRate(step.name)); break;
+    case Step::Kind::SetChannel: s.setChannelOn(step.channel, step.high); break;
+    case Step::Kind::SetScale: j << ",\"applied\":" << jsonString(s.setScale(step.channel, step.name)); break;
+    case Step::Kind::SetTrigger:
+        if (step.high) j << ",\"applied\":" << number(s.setTrigger(true, step.channel, step.value, step.falling));
+        else s.setTrigger(false, s.scope().triggerChannel(), 0.0, s.scope().slopeMinus());
+        break;
+    case Step::Kind::Get:
+    case Step::Kind::Status: {
+        bool found = false;
+        for (const auto& [name, value] : s.status()) {
+            if (step.kind == Step::Kind::Get && name != step.name) continue;
+            found = true;
+            j << "," << jsonString(name) << ":" << jsonString(value);
+            if (!json) std::cout << (step.kind == Step::Kind::Status ? name + " " : std::string()) << value << "\n";
+        }
+        if (!found) throw std::invalid_argument("Unknown setting \"" + step.name + "\": \"status\" lists them.");
+        break;
+    }
     case Step::Kind::Run:
         j << ",\"applied\":" << number(s.run(step.value, step.steps));
         if (step.steps) {

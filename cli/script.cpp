@@ -7,6 +7,7 @@
 #include "drive/clock.h"
 #include "drive/column.h"
 #include "drive/pins.h"
+#include "scope/scope_tables.h"
 
 namespace zelbo::cli {
 
@@ -147,6 +148,54 @@ CheckResult checkCommand(const Command& c)
             s.high = w[3] == "1";
             return ok(s);
         }
+        // The oscilloscope's texts may hold a blank ("2.5 ms"): the rest of the words.
+        auto rest = [&w, n](std::size_t from) {
+            std::string t;
+            for (std::size_t i = from; i < n; ++i) t += (i > from ? " " : "") + w[i];
+            return t;
+        };
+        auto channelWord = [](const std::string& t) { return t.size() == 1 && t[0] >= '1' && t[0] <= '4'; };
+        if (what == "timebase" || what == "rate") {
+            s.kind = what == "timebase" ? Step::Kind::SetTimeBase : Step::Kind::SetRate;
+            s.name = rest(2);
+            const int i = what == "timebase" ? scope::indexOfText(scope::kTimeBases, s.name)
+                                             : scope::indexOfText(scope::kSampleRates, s.name);
+            if (i < 0 || (what == "timebase" && i > scope::kMaxUsableTimeBase))
+                return bad(c, what == "timebase" ? "the time base is 500 ns to 50 ms as the window lists it"
+                                                 : "the sampling rate is 2.5 kHz to 10 MHz as the window lists it");
+            return ok(s);
+        }
+        if (what == "channel") {
+            if (n != 4 || !channelWord(w[2]) || (w[3] != "on" && w[3] != "off"))
+                return bad(c, "use \"set channel 1..4 on|off\"");
+            s.kind = Step::Kind::SetChannel;
+            s.channel = w[2][0] - '1';
+            s.high = w[3] == "on";
+            return ok(s);
+        }
+        if (what == "scale") {
+            s.kind = Step::Kind::SetScale;
+            s.name = n >= 4 ? rest(3) : std::string();
+            if (n < 4 || !channelWord(w[2]) ||
+                (scope::indexOfText(scope::kVoltScales, s.name) < 0 && scope::indexOfText(scope::kCurrentScales, s.name) < 0))
+                return bad(c, "use \"set scale 1..4 VALUE/DIV\" (100 mV .. 50 V, 100 mA .. 10 A)");
+            s.channel = w[2][0] - '1';
+            return ok(s);
+        }
+        if (what == "trigger") {
+            s.kind = Step::Kind::SetTrigger;
+            if (n == 3 && w[2] == "off") return ok(s);
+            const char* use = "use \"set trigger off\" or \"set trigger 1..4 LEVEL [+|-]\" (LEVEL in V or A)";
+            if (n < 4 || n > 5 || !channelWord(w[2])) return bad(c, use);
+            const auto level = parseNumber(w[3]);
+            if (!level || std::fabs(*level) > scope::kVoltLevelTop) return bad(c, use);
+            if (n == 5 && w[4] != "+" && w[4] != "-") return bad(c, use);
+            s.high = true;
+            s.channel = w[2][0] - '1';
+            s.value = *level;
+            s.falling = n == 5 && w[4] == "-";
+            return ok(s);
+        }
         if (what == "source") {
             // set source 1..4 V|I|ICC [A|B]
             const char* use = "use \"set source 1..4 V|I|ICC [A|B]\"";
@@ -261,6 +310,17 @@ CheckResult checkCommand(const Command& c)
         if (s.name.empty()) return bad(c, "use \"sequence FILE.csv [--cycles N | --endless] [--delay MS]\"");
         return ok(s);
     }
+    if (verb == "get") {
+        if (n != 2) return bad(c, "use \"get NAME\" (a name \"status\" lists)");
+        s.kind = Step::Kind::Get;
+        s.name = w[1];
+        return ok(s);
+    }
+    if (verb == "status") {
+        if (n != 1) return bad(c, "takes no arguments");
+        s.kind = Step::Kind::Status;
+        return ok(s);
+    }
     if (verb == "sleep") {
         const auto v = n == 2 ? parseNumber(w[1]) : std::nullopt;
         if (!v || *v < 0 || *v > 86400) return bad(c, "use \"sleep SECONDS\" (0 to 86400)");
@@ -282,6 +342,10 @@ const char* usageText()
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
            "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
+           "  set timebase TEXT | set rate TEXT  (SEC/DIV 500 ns .. 50 ms, sampling 2.5 kHz .. 10 MHz)\n"
+           "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"
+           "  set trigger off | set trigger 1..4 LEVEL [+|-]  (LEVEL in the channel's V or A)\n"
+           "  get NAME | status          (settings read back; status lists every NAME)\n"
            "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
            "                             N steps, waits for the end)\n"
            "  stop\n"

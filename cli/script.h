@@ -32,7 +32,8 @@ ParseResult parseScript(std::string_view text);
 // What a well-formed command asks for, its arguments parsed.
 struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
-                      Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource };
+                      Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
+                      SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<long long> steps; // run --steps
@@ -42,6 +43,7 @@ struct Step {
     int delayMs = 0;            // sequence: pause between cycles
     int channel = 0;            // set source: 0..3 (written 1..4)
     int output = 0;             // set source: 0 the A output, 1 the B output
+    bool falling = false;       // set trigger: slope "-"
 };
 
 // Checks one command, its arguments' ranges and names included (what the

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "drive/dac.h"
+#include "drive/number_text.h"
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
 #include "files/data_folder.h"
@@ -812,6 +813,128 @@ Capture Session::measure(std::chrono::milliseconds timeout)
     Capture c = capture(timeout, true);
     if (!c.measured) throw SessionError("The sweep was not measured.");
     return c;
+}
+
+// ---------------------------------------------------------------- oscilloscope set-up
+
+namespace {
+
+void requireChannel(int channel)
+{
+    if (channel < 0 || channel >= scope::kChannels)
+        throw std::invalid_argument("Channel must be 0 to 3, not " + std::to_string(channel) + ".");
+}
+
+template <class Table> std::string tableTexts(const Table& table, std::size_t count)
+{
+    std::string s;
+    for (std::size_t i = 0; i < count; ++i) s += (i ? ", " : "") + std::string(table[i].text);
+    return s;
+}
+
+} // namespace
+
+std::string Session::setTimeBase(const std::string& text)
+{
+    const int i = scope::indexOfText(scope::kTimeBases, text);
+    if (i < 0 || i > scope::kMaxUsableTimeBase)
+        throw std::invalid_argument("Time base \"" + text + "\" is not one of " +
+                                    tableTexts(scope::kTimeBases, scope::kMaxUsableTimeBase + 1) + ".");
+    requireOpen();
+    scope_->setTimeBase(i);
+    engine_->waitWritesSent();
+    return scope_->timeBaseText();
+}
+
+std::string Session::setSamplingRate(const std::string& text)
+{
+    const int i = scope::indexOfText(scope::kSampleRates, text);
+    if (i < 0)
+        throw std::invalid_argument("Sampling rate \"" + text + "\" is not one of " +
+                                    tableTexts(scope::kSampleRates, scope::kSampleRates.size()) + ".");
+    requireOpen();
+    scope_->setSamplingRate(i);
+    engine_->waitWritesSent();
+    return scope_->samplingRateText();
+}
+
+void Session::setChannelOn(int channel, bool on)
+{
+    requireChannel(channel);
+    requireOpen();
+    scope_->setChannelOn(channel, on);
+    engine_->waitWritesSent();
+}
+
+std::string Session::setScale(int channel, const std::string& text)
+{
+    requireChannel(channel);
+    requireOpen();
+    const scope::Source source = scope_->source(channel);
+    const int i = source == scope::Source::Voltage ? scope::indexOfText(scope::kVoltScales, text)
+                                                   : scope::indexOfText(scope::kCurrentScales, text);
+    if (i < 0)
+        throw std::invalid_argument(
+            "Scale \"" + text + "\" is not one of " +
+            (source == scope::Source::Voltage ? tableTexts(scope::kVoltScales, scope::kVoltScales.size())
+                                              : tableTexts(scope::kCurrentScales, scope::kCurrentScales.size())) +
+            " (the channel's unit).");
+    scope_->setValuePerDiv(channel, i);
+    engine_->waitWritesSent();
+    return scope_->channel(channel).valuePerDivText;
+}
+
+double Session::setTrigger(bool on, int channel, double level, bool falling)
+{
+    requireChannel(channel);
+    requireOpen();
+    const bool volts = scope_->source(channel) == scope::Source::Voltage;
+    const double top = volts ? scope::kVoltLevelTop : scope::kAmpLevelTop;
+    if (!std::isfinite(level) || std::fabs(level) > top + 1e-9)
+        throw std::invalid_argument("Trigger level " + number(level) + (volts ? " V" : " A") + " is out of range (-" +
+                                    number(top) + " to " + number(top) + (volts ? " V)." : " A)."));
+    scope_->setTriggerChannel(channel);
+    scope_->setSlopeMinus(falling);
+    const std::string text = scope::formatLevel(level);
+    if (volts) scope_->setVoltageLevelText(text);
+    else scope_->setCurrentLevelText(text);
+    scope_->setTriggerOn(on);
+    engine_->waitWritesSent();
+    return scope::parseLevel(volts ? scope_->voltageLevelText() : scope_->currentLevelText());
+}
+
+std::vector<std::pair<std::string, std::string>> Session::status() const
+{
+    auto fixed = [](double v, int decimals) { return drive::formatFixed(v, decimals); };
+    std::vector<std::pair<std::string, std::string>> s;
+    s.emplace_back("board", board_);
+    s.emplace_back("power", engine_->poweredOn() ? "on" : "off");
+    s.emplace_back("vdut", drive_->vcc() == drive::Vcc::V3_3 ? "3.3" : "5.0");
+    s.emplace_back("pins", drive_->pinStateText());
+    s.emplace_back("mode", drive_->excitationText());
+    s.emplace_back("vref", fixed(vref(), 3));
+    s.emplace_back("mth", fixed(mth(), 3));
+    s.emplace_back("rnf", drive_->rnfText());
+    s.emplace_back("io", fixed(drive_->io(), 0));
+    s.emplace_back("clk", drive::exactText(clock()));
+    s.emplace_back("running", running() ? "yes" : "no");
+    s.emplace_back("activity", activityName(engine_->state().activity()));
+    s.emplace_back("timebase", scope_->timeBaseText());
+    s.emplace_back("rate", scope_->samplingRateText());
+    s.emplace_back("trigger", scope_->triggerOn() ? "on" : "off");
+    const int t = scope_->triggerChannel();
+    s.emplace_back("trigger_channel", std::to_string(t + 1));
+    s.emplace_back("trigger_level", scope_->source(t) == scope::Source::Voltage ? scope_->voltageLevelText()
+                                                                                 : scope_->currentLevelText());
+    s.emplace_back("trigger_slope", scope_->slopeCaption());
+    for (int k = 0; k < scope::kChannels; ++k) {
+        const std::string ch = "ch" + std::to_string(k + 1) + "_";
+        s.emplace_back(ch + "on", scope_->channelOn(k) ? "on" : "off");
+        s.emplace_back(ch + "source", sourceName(scope_->source(k)));
+        s.emplace_back(ch + "output", scope_->outputText(k));
+        s.emplace_back(ch + "scale", scope_->channel(k).valuePerDivText);
+    }
+    return s;
 }
 
 } // namespace zelbo::engine

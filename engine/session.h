@@ -183,6 +183,23 @@ public:
     // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
     // A output, 1 the B output) or "ICC".
     void setSource(int channel, const std::string& source, int output = 0);
+    // The window's oscilloscope controls, by the texts they show (blanks and
+    // case do not count, "us" for "µs"); each returns what was applied.
+    // Time base "500 ns" .. "50 ms" (SEC/DIV; "Auto" may move the sampling
+    // rate with it, as in the window), sampling rate "2.5 kHz" .. "10 MHz".
+    std::string setTimeBase(const std::string& text);
+    std::string setSamplingRate(const std::string& text);
+    void setChannelOn(int channel, bool on);
+    // Value/div of the channel's unit: "100 mV" .. "50 V" or "100 mA" .. "10 A".
+    std::string setScale(int channel, const std::string& text);
+    // The trigger: channel 0..3, its level in the channel's unit (within the
+    // level slider's +-36 V or +-6 A), the slope (falling: "-"). Returns the
+    // level applied ("%.3f").
+    double setTrigger(bool on, int channel, double level, bool falling);
+    // Every setting a front end can read back, as name -> text, in a fixed
+    // order (power, drive, clock, oscilloscope).
+    std::vector<std::pair<std::string, std::string>> status() const;
+
     // Fresh: a whole sweep armed after the call (the one under way is
     // skipped). Otherwise the next sweep newer than the last one returned
     // (for streaming: none is handed out twice).

@@ -284,6 +284,35 @@ PYBIND11_MODULE(zelbo, m)
              },
              py::arg("channel"), py::arg("source"), py::arg("output") = 0,
              "Channel 0..3 probes 'V' (its output), 'I' (coil current, output 0 = A, 1 = B) or 'ICC'.")
+        .def("set_time_base",
+             [](Board& b, const std::string& t) { return b.waiting([&](Session& s) { return s.setTimeBase(t); }); },
+             py::arg("text"), "SEC/DIV as the window lists it, '500 ns' .. '50 ms' ('us' for µs); returns the text applied.")
+        .def("set_sampling_rate",
+             [](Board& b, const std::string& t) { return b.waiting([&](Session& s) { return s.setSamplingRate(t); }); },
+             py::arg("text"), "'2.5 kHz' .. '10 MHz' as the window lists it; returns the text applied.")
+        .def("set_channel",
+             [](Board& b, int ch, bool on) { b.waiting([&](Session& s) { s.setChannelOn(ch, on); }); },
+             py::arg("channel"), py::arg("on"), "Shows (acquires) channel 0..3 or hides it.")
+        .def("set_scale",
+             [](Board& b, int ch, const std::string& t) { return b.waiting([&](Session& s) { return s.setScale(ch, t); }); },
+             py::arg("channel"), py::arg("text"),
+             "Value/div of channel 0..3 in its unit: '100 mV' .. '50 V' or '100 mA' .. '10 A'; returns the text applied.")
+        .def("set_trigger",
+             [](Board& b, int ch, double level, const std::string& slope, bool on) {
+                 if (slope != "+" && slope != "-") throw std::invalid_argument("slope is '+' or '-'");
+                 return b.waiting([&](Session& s) { return s.setTrigger(on, ch, level, slope == "-"); });
+             },
+             py::arg("channel") = 0, py::arg("level") = 0.0, py::arg("slope") = "+", py::arg("on") = true,
+             "The trigger on channel 0..3 at `level` in its unit (V within +-36, A within +-6), slope '+' or '-';\n"
+             "on=False turns it off. Returns the level applied.")
+        .def("status",
+             [](Board& b) {
+                 const auto st = b.waiting([](Session& s) { return s.status(); });
+                 py::dict d;
+                 for (const auto& [k, v] : st) d[py::str(k)] = v;
+                 return d;
+             },
+             "Every setting read back, as the texts zelbo-cli's status prints (name -> str).")
         .def("run",
              [](Board& b, double freq, std::optional<long long> steps) {
                  return b.waiting([&](Session& s) { return s.run(freq, steps); });

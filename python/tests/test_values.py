@@ -17,11 +17,8 @@ def board_period():
 
 
 @pytest.fixture
-def board():
-    b = zelbo.Board(sim=True)
-    b.power_on()
-    yield b
-    b.close()
+def board(powered):
+    return powered
 
 
 @pytest.mark.parametrize("f", [1, 2, 15, 99.5, 1234, 2000, 33333, 99999, 100000])

@@ -203,6 +203,20 @@ TEST_F(Cli, MeasureGivesTheMeasurementStripsFiguresOfTheChannelsAsSet)
     EXPECT_NE(line.find("\"ipeak\":null"), std::string::npos) << line;
 }
 
+TEST_F(Cli, TheOscilloscopeIsSetUpAndEverySettingReadsBack)
+{
+    auto r = run("--board sim \"power on; set timebase 10 us; set rate 10 MHz; set trigger 1 1.5 -; run --freq 1234; "
+                 "get timebase; get trigger_level; get clk; status\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("board ")), "10 µs\n1.500\n1234.034676374406\n") << r.out;
+    EXPECT_NE(r.out.find("\nrate 10 MHz\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\ntrigger_slope -\n"), std::string::npos) << r.out;
+    r = run("--board sim \"power on; get colour\"");
+    EXPECT_EQ(r.exit, 1);
+    r = run("--board sim \"power on; set timebase 100 ms\"");
+    EXPECT_EQ(r.exit, 2);
+}
+
 TEST_F(Cli, CommandsRunInTheOrderWrittenWhetherLooseOrAfterDashC)
 {
     // The counted run's JSON line comes before the temperature's only when

@@ -96,3 +96,25 @@ TEST(CliScript, ReadsFrequenciesWithTheirSuffixes)
     EXPECT_FALSE(parseFrequency("nan"));
     EXPECT_FALSE(parseFrequency("2kk"));
 }
+
+TEST(CliScript, ReadsTheOscilloscopesTextsAsTheWindowListsThem)
+{
+    auto check = [](const char* text) { return checkCommand(parseScript(text).commands.at(0)); };
+    const auto tb = check("set timebase 2.5 ms");
+    ASSERT_TRUE(tb.step);
+    EXPECT_EQ(tb.step->name, "2.5 ms");
+    EXPECT_TRUE(check("set timebase 10us").step);
+    EXPECT_TRUE(check("set rate 10 MHz").step);
+    const auto trig = check("set trigger 3 0.5 -");
+    ASSERT_TRUE(trig.step);
+    EXPECT_EQ(trig.step->channel, 2);
+    EXPECT_TRUE(trig.step->falling);
+    EXPECT_DOUBLE_EQ(trig.step->value, 0.5);
+    EXPECT_FALSE(check("set trigger off").step->high);
+    for (const char* wrong : {"set timebase 100 ms", "set timebase fast", "set rate 3 kHz", "set scale 5 1 V",
+                              "set scale 1 3 V", "set trigger 1 40", "set trigger 1 0.5 up", "set channel 1 maybe",
+                              "get", "status now"}) {
+        const auto r = check(wrong);
+        EXPECT_FALSE(r.step) << wrong;
+    }
+}
