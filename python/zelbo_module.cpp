@@ -4,6 +4,7 @@
 // with the GIL released), and waits give up on Ctrl-C within 100 ms, after
 // stopping what they waited on.
 
+#include <cmath>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -211,6 +212,20 @@ private:
                 std::string text;
                 if (py::isinstance<py::bool_>(value)) text = value.cast<bool>() ? "HI" : "LO";
                 else text = py::str(value);
+                // A number is held to what the board can play, as the session's
+                // own setters hold it (the table would clamp 9 V to 3 V, read
+                // nan as 0 and send a negative clock).
+                if (!py::isinstance<py::bool_>(value) && (py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value))) {
+                    const double v = value.cast<double>();
+                    std::string why;
+                    if (column == seq::kVref) why = zelbo::drive::rangeError(zelbo::drive::ColumnId::Vref, v);
+                    else if (column == seq::kMth) why = zelbo::drive::rangeError(zelbo::drive::ColumnId::Mth, v);
+                    else if (column == seq::kClk && !(v >= 0 && v <= zelbo::drive::columnSpec(zelbo::drive::ColumnId::Clk).absoluteMax))
+                        why = "CLK " + text + " Hz is out of range (0 to 100000 Hz).";
+                    else if (column == seq::kTime && !(v >= 0 && std::isfinite(v)))
+                        why = "time " + text + " ms is not a time.";
+                    if (!why.empty()) throw std::invalid_argument("Row " + std::to_string(r + 1) + ": " + why);
+                }
                 table.setCell(r, column, text);
             }
             ++r;

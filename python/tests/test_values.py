@@ -71,3 +71,13 @@ def test_exact_values_survive_the_end_of_a_sequence(board):
     assert board.wait_sequence(10)
     assert _simcontrol.dac_code(VREF) == 1234
     assert board_period() == math.trunc(40e6 / 1234 - 1)
+
+
+def test_sequence_rows_are_held_to_what_the_board_can_play(board):
+    for row, why in (({"vref": 9}, r"Row 1: VREF 9 V is out of range"),
+                     ({"mth": float("nan")}, r"Row 1: MTH nan V is out of range"),
+                     ({"clk": -5}, r"Row 1: CLK -5 Hz is out of range"),
+                     ({"time": -1}, r"Row 1: time -1 ms")):
+        with pytest.raises(ValueError, match=why):
+            board.run_sequence([dict({"time": 0}, **row)])
+    assert not board.sequence_running
