@@ -337,7 +337,8 @@ PYBIND11_MODULE(zelbo, m)
              "the board's runs of 255 are chained by wait_run). Returns the frequency the generator makes,\n"
              "40 MHz / (N + 1) with N = trunc(40 MHz / freq - 1).")
         .def("wait_run", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitRun(toMs(timeout)); }); },
-             py::arg("timeout") = 10.0, "Waits for a counted run to end; False on time-out.")
+             py::arg("timeout") = 10.0, "Waits for a counted run (every chained part) to end; False on time-out.\n"
+             "Ctrl-C stops the clock and raises KeyboardInterrupt.")
         .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
         .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
         .def("load_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
@@ -363,7 +364,8 @@ PYBIND11_MODULE(zelbo, m)
              "delay_ms 0..60000 between cycles. Needs power.")
         .def("wait_sequence",
              [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
-             py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.")
+             py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.\n"
+             "Ctrl-C stops the sequence (settings put back) and raises KeyboardInterrupt.")
         .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
         .def_property_readonly("sequence_running",
                                [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
