@@ -95,6 +95,12 @@ public:
     {
         std::lock_guard lock(mutex_);
         last_ = m.text;
+        // A question the window would ask ("Start the demo ... instead?") is
+        // answered here without asking: the text is kept without it.
+        if (m.buttons == MsgButtons::YesNo) {
+            const auto cut = last_.rfind("\n\n");
+            if (cut != std::string::npos && !last_.empty() && last_.back() == '?') last_.erase(cut);
+        }
         switch (m.buttons) {
         case MsgButtons::Ok: return MsgAnswer::Ok;
         case MsgButtons::OkCancel: return MsgAnswer::Ok;

@@ -183,6 +183,7 @@ TEST_F(Cli, NoBoardEndsWithExitCodeThree)
     if (r.exit == 0) GTEST_SKIP() << "a real board is connected";
     EXPECT_EQ(r.exit, 3) << r.err;
     EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('?'), std::string::npos) << r.err; // no question of the window's to answer
 }
 
 TEST_F(Cli, MeasureGivesTheMeasurementStripsFiguresOfTheChannelsAsSet)
