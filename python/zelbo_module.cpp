@@ -14,6 +14,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include "engine/session.h"
 
@@ -39,7 +40,9 @@ py::array_t<double> toArray(const std::vector<double>& v)
 
 class Board {
 public:
-    Board(std::optional<bool> sim, std::optional<std::string> programFolder, std::optional<std::string> dataFolder)
+    // Paths as str or any os.PathLike (pathlib.Path).
+    Board(std::optional<bool> sim, std::optional<std::filesystem::path> programFolder,
+          std::optional<std::filesystem::path> dataFolder)
     {
         zelbo::engine::SessionOptions o;
         o.sim = sim;
@@ -263,7 +266,7 @@ PYBIND11_MODULE(zelbo, m)
     });
 
     py::class_<Board>(m, "Board")
-        .def(py::init<std::optional<bool>, std::optional<std::string>, std::optional<std::string>>(),
+        .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
              py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
              "Opens the simulated board (sim=True), a real one (sim=False) or, with sim=None, the one the\n"
              "environment variable ZELBO_BOARD names; raises NoBoardError. One board per process: a second\n"
@@ -341,9 +344,9 @@ PYBIND11_MODULE(zelbo, m)
              "Ctrl-C stops the clock and raises KeyboardInterrupt.")
         .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
         .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
-        .def("load_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
+        .def("load_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
              py::arg("path"))
-        .def("save_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
+        .def("save_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
              py::arg("path"))
         .def("tj", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.tj(toMs(timeout)); }); },
              py::arg("timeout") = 3.0, "Junction temperature in degrees Celsius.")

@@ -70,7 +70,7 @@ def test_settings_survive_a_save_and_load(board, tmp_path):
     board.save_settings(str(path))
     board.set_vref(0.5)
     board.load_settings(str(path))
-    board.save_settings(str(tmp_path / "b.set"))
+    board.save_settings(tmp_path / "b.set")  # a pathlib.Path as well as a str
     assert path.read_bytes() == (tmp_path / "b.set").read_bytes()
     with pytest.raises(zelbo.BoardError, match="Cannot read"):
         board.load_settings(str(tmp_path / "missing.set"))
