@@ -16,6 +16,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include "common/build_info.h"
 #include "engine/session.h"
 
 namespace py = pybind11;
@@ -248,6 +249,7 @@ private:
 PYBIND11_MODULE(zelbo, m)
 {
     m.doc() = "The Zelbo evaluation board from Python.";
+    m.attr("__version__") = zelbo::build::kVersion;
     // NumPy's C interface is set up now, while one thread imports: set up
     // lazily by the first capture, two threads capturing at once would each
     // hold what the other waits for (the GIL, the set-up's guard).
@@ -274,6 +276,17 @@ PYBIND11_MODULE(zelbo, m)
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
         .def("__enter__", [](Board& b) -> Board& { return b; })
+        .def("__repr__",
+             [](Board& b) {
+                 try {
+                     return b.waiting([](Session& s) {
+                         return "<zelbo.Board " + s.board() + (s.poweredOn() ? ", powered" : ", off") +
+                                (s.running() ? ", clock running>" : ">");
+                     });
+                 } catch (const zelbo::engine::SessionError&) {
+                     return std::string("<zelbo.Board closed>");
+                 }
+             })
         .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
         .def("power_on", [](Board& b) { b.waiting([](Session& s) { s.powerOn(); }); })
         .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })

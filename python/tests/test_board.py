@@ -76,6 +76,13 @@ def test_settings_survive_a_save_and_load(board, tmp_path):
         board.load_settings(str(tmp_path / "missing.set"))
 
 
+def test_the_module_and_a_board_say_what_they_are(board):
+    assert zelbo.__version__.count(".") == 3
+    assert repr(board) == "<zelbo.Board sim, off>"
+    board.close()
+    assert repr(board) == "<zelbo.Board closed>"
+
+
 def test_tj_reads_a_plausible_temperature(board):
     board.power_on()
     assert -40 < board.tj(timeout=3) < 200
