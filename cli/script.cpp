@@ -132,9 +132,14 @@ CheckResult checkCommand(const Command& c)
     const std::string& verb = w[0];
     Step s;
     if (verb == "power") {
-        if (n == 2 && w[1] == "on") s.kind = Step::Kind::PowerOn;
-        else if (n == 2 && w[1] == "off") s.kind = Step::Kind::PowerOff;
-        else return bad(c, "use \"power on\" or \"power off\"");
+        if ((n == 2 || (n == 3 && w[2] == "--no-clock")) && w[1] == "on") {
+            s.kind = Step::Kind::PowerOn;
+            s.high = n == 2;
+        } else if (n == 2 && w[1] == "off") {
+            s.kind = Step::Kind::PowerOff;
+        } else {
+            return bad(c, "use \"power on [--no-clock]\" or \"power off\"");
+        }
         return ok(s);
     }
     if (verb == "set") {
@@ -163,6 +168,12 @@ CheckResult checkCommand(const Command& c)
             if (i < 0 || (what == "timebase" && i > scope::kMaxUsableTimeBase))
                 return bad(c, what == "timebase" ? "the time base is 500 ns to 50 ms as the window lists it"
                                                  : "the sampling rate is 2.5 kHz to 10 MHz as the window lists it");
+            return ok(s);
+        }
+        if (what == "stoplevel") {
+            if (n != 3 || (w[2] != "L" && w[2] != "H")) return bad(c, "use \"set stoplevel L|H\"");
+            s.kind = Step::Kind::SetStopLevel;
+            s.high = w[2] == "H";
             return ok(s);
         }
         if (what == "channel") {
@@ -228,6 +239,9 @@ CheckResult checkCommand(const Command& c)
         } else if (what == "rnf") {
             s.kind = Step::Kind::SetRnf;
             if (s.value < 0.01 - 1e-9 || s.value > 1.0 + 1e-9) range = "RNF is 0.01 to 1 ohm";
+        } else if (what == "duty") {
+            s.kind = Step::Kind::SetDuty;
+            if (s.value < 1.0 || s.value > 100.0) range = "the duty is 1 to 100 %";
         } else if (what == "vdut") {
             s.kind = Step::Kind::SetVdut;
             if (std::fabs(s.value - 3.3) > 1e-6 && std::fabs(s.value - 5.0) > 1e-6) range = "VDUT is 3.3 or 5.0 V";
@@ -337,10 +351,11 @@ const char* usageText()
            "Brings the evaluation board up once and runs the commands in order.\n"
            "Commands are separated by ';' or newlines; '#' starts a comment.\n"
            "\n"
-           "  power on|off\n"
+           "  power on [--no-clock] | power off  (--no-clock: the step clock stays stopped)\n"
            "  set vref VOLTS | set mth VOLTS | set rnf OHMS | set vdut 3.3|5.0\n"
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
+           "  set duty PERCENT (1..100) | set stoplevel L|H  (the clock's duty; its level after a counted run)\n"
            "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
            "  set timebase TEXT | set rate TEXT  (SEC/DIV 500 ns .. 50 ms, sampling 2.5 kHz .. 10 MHz)\n"
            "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"

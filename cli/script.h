@@ -33,11 +33,11 @@ ParseResult parseScript(std::string_view text);
 struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
                       Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
-                      SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status };
+                      SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status, SetDuty, SetStopLevel };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<long long> steps; // run --steps
-    bool high = false;          // set pin
+    bool high = false;          // set pin, set stoplevel H; power on: the clock starts
     std::string name;           // pin, mode or file
     int cycles = 1;             // sequence: 1..99, 0 endless
     int delayMs = 0;            // sequence: pause between cycles

@@ -301,11 +301,33 @@ void Session::controlsOff()
     if (scope_->running()) scope_->setRunning(false);
 }
 
-void Session::powerOn()
+void Session::powerOn(bool startClock)
 {
     requireOpen();
+    clockOnPower_ = startClock;
+    struct Back {
+        bool& flag;
+        ~Back() { flag = true; } // a re-run of the power handler starts it, as in the window
+    } back{clockOnPower_};
     engine_->powerOn(*this);
     engine_->waitWritesSent();
+}
+
+int Session::setDuty(double percent)
+{
+    if (!std::isfinite(percent) || percent < 1.0 || percent > 100.0)
+        throw std::invalid_argument("Duty " + number(percent) + " % is out of range (1 to 100 %).");
+    requireOpen();
+    drive_->setDutyText(drive::formatFixed(percent, 2));
+    drive_->commitDuty();
+    engine_->waitWritesSent();
+    return drive::effectiveDuty(drive_->dutyText());
+}
+
+void Session::setStopHigh(bool high)
+{
+    requireOpen();
+    drive_->setStopHigh(high);
 }
 
 void Session::powerOff()
@@ -924,6 +946,8 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     s.emplace_back("io", fixed(drive_->io(), 0));
     s.emplace_back("clk", drive::exactText(clock()));
     s.emplace_back("running", running() ? "yes" : "no");
+    s.emplace_back("duty", std::to_string(drive::effectiveDuty(drive_->dutyText())));
+    s.emplace_back("stop_level", drive_->stopLevelCaption());
     s.emplace_back("activity", activityName(engine_->state().activity()));
     s.emplace_back("timebase", scope_->timeBaseText());
     s.emplace_back("rate", scope_->samplingRateText());

@@ -120,7 +120,9 @@ public:
     const std::string& board() const { return board_; }
 
     // ---- power, supply, pins, references --------------------------------------
-    void powerOn();
+    // The power switch's sequence; with `startClock` false the step clock
+    // stays stopped at its end (the window always starts it).
+    void powerOn(bool startClock = true);
     void powerOff();
     bool poweredOn() const { return engine_->poweredOn(); }
     void setVdut(double volts);                   // 3.3 or 5.0
@@ -149,6 +151,11 @@ public:
     bool running() const { return drive_->clockRunning() || stepsLeft_ > 0; }
     // The clock the generator makes from the CLK value, Hz (0: none).
     double clock() const;
+    // Duty of the step clock, 1 to 100 %, as the generator takes it (whole
+    // percent, the high time D = trunc(d / 100 * N)); returns it.
+    int setDuty(double percent);
+    // The level the clock rests at after a counted run (from the next start).
+    void setStopHigh(bool high);
     static constexpr long long kMaxSteps = drive::kMaxCountedSteps;
 
     // ---- files, sequences, calibration, temperature -------------------------------
@@ -223,7 +230,10 @@ private:
     int mode() const override { return drive_->mode(); }
     void applySupplyAndPins() override { drive_->applyVccAndPins(); }
     void startScope() override;
-    void startClock() override { drive_->setClockRunning(true); }
+    void startClock() override
+    {
+        if (clockOnPower_) drive_->setClockRunning(true);
+    }
     void stopClock() override { drive_->setClockRunning(false); }
     void controlsOff() override;
     // SweepObserver (reader thread).
@@ -248,6 +258,7 @@ private:
     SessionOptions options_;
     std::string board_;
     long long stepsLeft_ = 0; // of a counted run over 255 steps, not yet started
+    bool clockOnPower_ = true; // the power-on sequence starts the clock
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<Engine> engine_;
     // The engine's cores.

@@ -288,7 +288,17 @@ PYBIND11_MODULE(zelbo, m)
                  }
              })
         .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
-        .def("power_on", [](Board& b) { b.waiting([](Session& s) { s.powerOn(); }); })
+        .def("power_on", [](Board& b, bool clock) { b.waiting([clock](Session& s) { s.powerOn(clock); }); },
+             py::arg("clock") = true,
+             "The power switch's sequence: supply, pins, oscilloscope and (clock=True, as the window) the step clock.")
+        .def("set_duty", [](Board& b, double d) { return b.waiting([d](Session& s) { return s.setDuty(d); }); },
+             py::arg("percent"), "Step-clock duty, 1 to 100 %; returns the whole percent the generator takes.")
+        .def("set_stop_level",
+             [](Board& b, const std::string& level) {
+                 if (level != "L" && level != "H") throw std::invalid_argument("stop level is 'L' or 'H'");
+                 b.waiting([&](Session& s) { s.setStopHigh(level == "H"); });
+             },
+             py::arg("level"), "The level ('L' or 'H') the clock rests at after a counted run.")
         .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })
         .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); })
         .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },

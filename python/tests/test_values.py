@@ -81,3 +81,20 @@ def test_sequence_rows_are_held_to_what_the_board_can_play(board):
         with pytest.raises(ValueError, match=why):
             board.run_sequence([dict({"time": 0}, **row)])
     assert not board.sequence_running
+
+
+def test_duty_stop_level_and_power_on_with_the_clock_stopped():
+    b = zelbo.Board(sim=True)
+    try:
+        b.power_on(clock=False)
+        assert b.powered and not b.running and not _simcontrol.clock_running()
+        b.run(1000)
+        assert b.set_duty(25.9) == 25  # whole percent, as the generator takes it
+        high = sum(_simcontrol.register_value(PERIOD + 4 + i) << (8 * i) for i in range(4))
+        assert high == 25 * board_period() // 100
+        b.set_stop_level("H")
+        assert (b.status()["duty"], b.status()["stop_level"]) == ("25", "H")
+        with pytest.raises(ValueError, match=r"Duty 0 % is out of range \(1 to 100 %\)"):
+            b.set_duty(0)
+    finally:
+        b.close()

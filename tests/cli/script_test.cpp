@@ -111,9 +111,14 @@ TEST(CliScript, ReadsTheOscilloscopesTextsAsTheWindowListsThem)
     EXPECT_TRUE(trig.step->falling);
     EXPECT_DOUBLE_EQ(trig.step->value, 0.5);
     EXPECT_FALSE(check("set trigger off").step->high);
+    EXPECT_TRUE(check("power on").step->high);
+    EXPECT_FALSE(check("power on --no-clock").step->high);
+    EXPECT_TRUE(check("set stoplevel H").step->high);
+    EXPECT_DOUBLE_EQ(check("set duty 25").step->value, 25.0);
     for (const char* wrong : {"set timebase 100 ms", "set timebase fast", "set rate 3 kHz", "set scale 5 1 V",
                               "set scale 1 3 V", "set trigger 1 40", "set trigger 1 0.5 up", "set channel 1 maybe",
-                              "get", "status now"}) {
+                              "get", "status now", "set duty 0", "set duty 101", "set stoplevel M",
+                              "power on --clock"}) {
         const auto r = check(wrong);
         EXPECT_FALSE(r.step) << wrong;
     }
