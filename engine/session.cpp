@@ -10,6 +10,7 @@
 #include "drive/number_text.h"
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
+#include "engine/chips.h"
 #include "files/data_folder.h"
 #include "files/settings_core.h"
 #include "scope/calibration.h"
@@ -169,6 +170,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     drive_->setDutyText("50.0");
     // The offsets of the last calibration, as the window starts with them.
     engine_->loadCalibrationFile(calibrationPath());
+    loadChipList();
     open();
 }
 
@@ -207,6 +209,30 @@ void Session::wireSequence()
         seqRow_ = index;
         changed_.notify_all();
     });
+}
+
+void Session::loadChipList()
+{
+    // The window's list when one is in the data folder; its messages are kept
+    // for lastMessage(), as any core's.
+    const std::filesystem::path folder = options_.dataFolder.empty() ? files::dataFolder() : options_.dataFolder;
+    std::error_code ec;
+    if (!std::filesystem::exists(folder / files::kChipFileName, ec)) return;
+    files::ChipList list;
+    if (list.load(folder / files::kChipFileName, *messages_) == 0) drive_->setChipList(driveChips(list));
+}
+
+std::string Session::selectChip(const std::string& name)
+{
+    const auto& names = drive_->chipNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) {
+            drive_->selectChip(static_cast<int>(i));
+            return name;
+        }
+    std::string all;
+    for (const auto& n : names) all += (all.empty() ? "\"" : ", \"") + n + "\"";
+    throw std::invalid_argument("No chip \"" + name + "\" for this drive mode (" + all + ").");
 }
 
 std::filesystem::path Session::calibrationPath() const
@@ -939,6 +965,7 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     s.emplace_back("power", engine_->poweredOn() ? "on" : "off");
     s.emplace_back("vdut", drive_->vcc() == drive::Vcc::V3_3 ? "3.3" : "5.0");
     s.emplace_back("pins", drive_->pinStateText());
+    s.emplace_back("chip", drive_->selectedChipName());
     s.emplace_back("mode", drive_->excitationText());
     s.emplace_back("vref", fixed(vref(), 3));
     s.emplace_back("mth", fixed(mth(), 3));

@@ -134,6 +134,11 @@ public:
     double vref() const;
     double mth() const;
     void setRnf(double ohms);
+    // The chip list of the data folder (the window's "TQ5170x.chip"; the
+    // built-in chip when there is none) for the drive mode: its names, and
+    // the choice whose A and B convert Tj. Returns the name chosen.
+    std::vector<std::string> chipNames() const { return drive_->chipNames(); }
+    std::string selectChip(const std::string& name);
     // "full", "half-a", "half-b", "quarter" (MODE0/MODE1 pins).
     void setMode(const std::string& name);
 
@@ -251,6 +256,7 @@ private:
     void applyRunEnded();
     void wireCalibration();
     void wireSequence();
+    void loadChipList();
     void endSequence(bool finished);
     std::filesystem::path calibrationPath() const;
 

@@ -325,6 +325,11 @@ PYBIND11_MODULE(zelbo, m)
              },
              py::arg("channel"), py::arg("source"), py::arg("output") = 0,
              "Channel 0..3 probes 'V' (its output), 'I' (coil current, output 0 = A, 1 = B) or 'ICC'.")
+        .def_property_readonly("chips", [](Board& b) { return b.waiting([](Session& s) { return s.chipNames(); }); },
+             "The chip names of the chip list for the drive mode (the data folder's TQ5170x.chip).")
+        .def("select_chip",
+             [](Board& b, const std::string& n) { return b.waiting([&](Session& s) { return s.selectChip(n); }); },
+             py::arg("name"), "Chooses the chip whose A and B convert Tj; returns its name.")
         .def("set_time_base",
              [](Board& b, const std::string& t) { return b.waiting([&](Session& s) { return s.setTimeBase(t); }); },
              py::arg("text"), "SEC/DIV as the window lists it, '500 ns' .. '50 ms' ('us' for µs); returns the text applied.")
