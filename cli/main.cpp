@@ -94,6 +94,7 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
     case Step::Kind::PowerOn: s.powerOn(step.high); break;
     case Step::Kind::SetDuty: j << ",\"applied\":" << s.setDuty(step.value); break;
     case Step::Kind::SetStopLevel: s.setStopHigh(step.high); break;
+    case Step::Kind::SetChip: j << ",\"applied\":" << jsonString(s.selectChip(step.name)); break;
     case Step::Kind::PowerOff: s.powerOff(); break;
     case Step::Kind::SetVref: j << ",\"applied\":" << number(s.setVref(step.value)); break;
     case Step::Kind::SetMth: j << ",\"applied\":" << number(s.setMth(step.value)); break;

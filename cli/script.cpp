@@ -170,6 +170,11 @@ CheckResult checkCommand(const Command& c)
                                                  : "the sampling rate is 2.5 kHz to 10 MHz as the window lists it");
             return ok(s);
         }
+        if (what == "chip") {
+            s.kind = Step::Kind::SetChip;
+            s.name = rest(2); // a name with blanks as the list writes it
+            return ok(s);
+        }
         if (what == "stoplevel") {
             if (n != 3 || (w[2] != "L" && w[2] != "H")) return bad(c, "use \"set stoplevel L|H\"");
             s.kind = Step::Kind::SetStopLevel;
@@ -356,6 +361,7 @@ const char* usageText()
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
            "  set duty PERCENT (1..100) | set stoplevel L|H  (the clock's duty; its level after a counted run)\n"
+           "  set chip NAME              (from the data folder's chip list; its A and B convert Tj)\n"
            "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
            "  set timebase TEXT | set rate TEXT  (SEC/DIV 500 ns .. 50 ms, sampling 2.5 kHz .. 10 MHz)\n"
            "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"
