@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "common/message_service.h"
 #include "drive/sweep.h"
+#include "engine/chips.h"
 #include "app/settings_feature.h"
 #include "app/style.h"
 #include "drive/ui/drive_feature.h"
@@ -206,17 +207,7 @@ void ProgramFeatures::wireActivities()
 
 void ProgramFeatures::feedChipList()
 {
-    std::vector<drive::ChipEntry> chips;
-    for (const files::ChipEntry& e : window_.chipList().entries()) {
-        drive::ChipEntry c;
-        c.mode = e.mode;
-        c.name = e.name;
-        c.a = e.a;
-        c.b = e.b;
-        c.excitationNames = e.excitation;
-        chips.push_back(std::move(c));
-    }
-    drive_->setChipList(std::move(chips));
+    drive_->setChipList(engine::driveChips(window_.chipList()));
 }
 
 void ProgramFeatures::rerunModeChange()

@@ -2,6 +2,8 @@
 // board up once, runs its commands in order and shuts the board down.
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
@@ -14,6 +16,7 @@
 
 #include "cli/script.h"
 #include "common/json_text.h"
+#include "drive/number_text.h"
 #include "engine/session.h"
 
 namespace {
@@ -23,7 +26,36 @@ using zelbo::cli::Step;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNoBoard = 3 };
 
+// SIGINT / SIGTERM: the handler only notes the signal; the session's waits
+// poll it, and the board is powered off and shut down before the exit.
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void noteSignal(int sig) { g_signal = sig; }
+
+void catchSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = noteSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+void throwIfSignalled()
+{
+    if (g_signal != 0) throw zelbo::engine::Interrupted("Interrupted.");
+}
+
 using zelbo::jsonString;
+
+// A value for JSON: as many digits as it takes to read it back.
+std::string number(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
 
 void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
 {
@@ -55,24 +87,50 @@ void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
 }
 
 // Runs one step; returns the result's JSON members (without braces).
-std::string runStep(zelbo::engine::Session& s, const Step& step)
+std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
 {
     std::ostringstream j;
     switch (step.kind) {
-    case Step::Kind::PowerOn: s.powerOn(); break;
+    case Step::Kind::PowerOn: s.powerOn(step.high); break;
+    case Step::Kind::SetDuty: j << ",\"applied\":" << s.setDuty(step.value); break;
+    case Step::Kind::SetStopLevel: s.setStopHigh(step.high); break;
+    case Step::Kind::SetChip: j << ",\"applied\":" << jsonString(s.selectChip(step.name)); break;
     case Step::Kind::PowerOff: s.powerOff(); break;
-    case Step::Kind::SetVref: s.setVref(step.value); break;
-    case Step::Kind::SetMth: s.setMth(step.value); break;
+    case Step::Kind::SetVref: j << ",\"applied\":" << number(s.setVref(step.value)); break;
+    case Step::Kind::SetMth: j << ",\"applied\":" << number(s.setMth(step.value)); break;
     case Step::Kind::SetRnf: s.setRnf(step.value); break;
     case Step::Kind::SetVdut: s.setVdut(step.value); break;
     case Step::Kind::SetPin: s.setPin(step.name, step.high); break;
     case Step::Kind::SetMode: s.setMode(step.name); break;
+    case Step::Kind::SetSource: s.setSource(step.channel, step.name, step.output); break;
+    case Step::Kind::SetTimeBase: j << ",\"applied\":" << jsonString(s.setTimeBase(step.name)); break;
+    case Step::Kind::SetRate: j << ",\"applied\":" << jsonString(s.setSamplingRate(step.name)); break;
+    case Step::Kind::SetChannel: s.setChannelOn(step.channel, step.high); break;
+    case Step::Kind::SetScale: j << ",\"applied\":" << jsonString(s.setScale(step.channel, step.name)); break;
+    case Step::Kind::SetTrigger:
+        if (step.high) j << ",\"applied\":" << number(s.setTrigger(true, step.channel, step.value, step.falling));
+        else s.setTrigger(false, s.scope().triggerChannel(), 0.0, s.scope().slopeMinus());
+        break;
+    case Step::Kind::Get:
+    case Step::Kind::Status: {
+        bool found = false;
+        for (const auto& [name, value] : s.status()) {
+            if (step.kind == Step::Kind::Get && name != step.name) continue;
+            found = true;
+            j << "," << jsonString(name) << ":" << jsonString(value);
+            if (!json) std::cout << (step.kind == Step::Kind::Status ? name + " " : std::string()) << value << "\n";
+        }
+        if (!found) throw std::invalid_argument("Unknown setting \"" + step.name + "\": \"status\" lists them.");
+        break;
+    }
     case Step::Kind::Run:
-        s.run(step.value, step.steps);
+        j << ",\"applied\":" << number(s.run(step.value, step.steps));
         if (step.steps) {
-            // A counted run at the slowest clock still ends within seconds.
-            const auto budget = std::chrono::milliseconds(
-                static_cast<long long>(2000 + 1500.0 * *step.steps / std::max(step.value, 0.1)));
+            // 1.5 times the run's length, with room for the chaining.
+            const auto budget = std::chrono::milliseconds(static_cast<long long>(
+                std::min(2000 + 1500.0 * static_cast<double>(*step.steps) / std::max(step.value, 0.01) +
+                             50.0 * static_cast<double>(*step.steps / 255),
+                         8.64e9)));
             if (!s.waitRun(budget)) throw zelbo::engine::SessionError("The counted run did not end in time.");
         }
         break;
@@ -115,6 +173,36 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
         j << ",\"file\":" << jsonString(step.name) << ",\"cycles\":" << step.cycles;
         break;
     }
+    case Step::Kind::Measure: {
+        const auto c = s.measure(5000ms);
+        auto figure = [](double v) { return std::isfinite(v) ? number(v) : std::string("null"); };
+        j << ",\"index\":" << c.index << ",\"channels\":[";
+        for (std::size_t k = 0; k < c.ch.size(); ++k) {
+            const auto& m = c.figures[k];
+            j << (k ? "," : "") << "{\"channel\":" << k + 1 << ",\"source\":" << jsonString(c.ch[k].source)
+              << ",\"output\":" << jsonString(c.ch[k].output) << ",\"unit\":" << jsonString(c.ch[k].unit)
+              << ",\"samples\":" << m.samples << ",\"min\":" << figure(m.min) << ",\"max\":" << figure(m.max)
+              << ",\"p_p\":" << figure(m.peakToPeak) << ",\"mean\":" << figure(m.mean)
+              << ",\"rms\":" << figure(m.rms) << ",\"frequency\":" << figure(m.frequencyHz)
+              << ",\"period\":" << figure(m.periodUs * 1e-6) << ",\"ipeak\":" << figure(m.peakCurrent)
+              << ",\"ipeak_error\":" << figure(m.peakErrorPercent)
+              << ",\"step_error\":" << figure(m.stepErrorPercent) << "}";
+            if (!json) {
+                std::cout << "CH" << k + 1 << " " << c.ch[k].output << ": min "
+                          << zelbo::scope::formatFigure(m.min, c.ch[k].unit) << ", max "
+                          << zelbo::scope::formatFigure(m.max, c.ch[k].unit) << ", mean "
+                          << zelbo::scope::formatFigure(m.mean, c.ch[k].unit) << ", rms "
+                          << zelbo::scope::formatFigure(m.rms, c.ch[k].unit) << ", f "
+                          << zelbo::scope::formatFigure(m.frequencyHz, "Hz");
+                if (std::isfinite(m.peakCurrent))
+                    std::cout << ", Ipeak " << zelbo::scope::formatFigure(m.peakCurrent, "A") << " ("
+                              << zelbo::drive::formatFixed(m.peakErrorPercent, 1) << " %)";
+                std::cout << "\n";
+            }
+        }
+        j << "]";
+        break;
+    }
     case Step::Kind::Temp: {
         const double t = s.tj(3000ms);
         char buf[32];
@@ -122,9 +210,17 @@ std::string runStep(zelbo::engine::Session& s, const Step& step)
         j << ",\"tj\":" << buf;
         break;
     }
-    case Step::Kind::Sleep:
-        std::this_thread::sleep_for(std::chrono::duration<double>(step.value));
+    case Step::Kind::Sleep: {
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(step.value));
+        while (std::chrono::steady_clock::now() < end) {
+            throwIfSignalled();
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                50ms, end - std::chrono::steady_clock::now()));
+        }
         break;
+    }
     }
     return j.str();
 }
@@ -140,7 +236,19 @@ int main(int argc, char** argv)
         script += text;
         script += '\n';
     };
+    // Loose arguments are command text, joined by blanks up to the next
+    // option, so that commands run in the order written.
     std::vector<std::string> loose;
+    auto flushLoose = [&] {
+        std::string line;
+        for (const auto& w : loose) {
+            line += w;
+            line += ' ';
+        }
+        if (!line.empty()) add(line);
+        loose.clear();
+    };
+    bool anyLoose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* opt) -> std::string {
@@ -162,8 +270,10 @@ int main(int argc, char** argv)
                 return kUsage;
             }
         } else if (a == "-c") {
+            flushLoose();
             add(value("-c"));
         } else if (a == "-f" || a == "-") {
+            flushLoose();
             const std::string file = a == "-" ? "-" : value("-f");
             std::string text;
             if (file == "-") {
@@ -177,23 +287,17 @@ int main(int argc, char** argv)
                 text.assign(std::istreambuf_iterator<char>(in), {});
             }
             add(text);
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-' && loose.empty()) {
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-' && !anyLoose) {
             std::cerr << "zelbo-cli: unknown option " << a << "\n";
             return kUsage;
         } else {
             loose.push_back(a);
+            anyLoose = true;
         }
     }
-    // Loose arguments are command text, joined by blanks; ';' separates commands
-    // (quote a file name with blanks inside the text).
-    {
-        std::string line;
-        for (const auto& w : loose) {
-            line += w;
-            line += ' ';
-        }
-        if (!line.empty()) add(line);
-    }
+    // ';' separates commands inside loose text (quote a file name with
+    // blanks inside it).
+    flushLoose();
 
     const auto parsed = zelbo::cli::parseScript(script);
     if (!parsed.error.empty()) {
@@ -214,24 +318,38 @@ int main(int argc, char** argv)
         steps.emplace_back(c, *r.step);
     }
 
+    catchSignals();
     std::unique_ptr<zelbo::engine::Session> session;
     try {
         zelbo::engine::SessionOptions options;
-        options.sim = board == "sim";
-        if (board == "usb") ::unsetenv("ZELBO_BOARD");
+        if (!board.empty()) options.sim = board == "sim";
+        options.interrupted = [] { return g_signal != 0; };
         session = std::make_unique<zelbo::engine::Session>(options);
     } catch (const std::exception& e) {
         std::cerr << "zelbo-cli: " << e.what() << "\n";
         if (json) std::cout << "{\"command\":\"open\",\"ok\":false,\"error\":" << jsonString(e.what()) << "}\n";
         return kNoBoard;
     }
-    for (const auto& [command, step] : steps) {
+    // A signal ends the run after the board is powered off and shut down.
+    auto endOnSignal = [&]() -> int {
+        const int sig = g_signal;
+        std::cerr << "zelbo-cli: " << (sig == SIGTERM ? "terminated" : "interrupted")
+                  << ": the board is powered off and shut down\n";
         try {
-            const std::string extra = runStep(*session, step);
+            session->close();
+        } catch (...) {
+        }
+        return 128 + sig;
+    };
+    for (const auto& [command, step] : steps) {
+        if (g_signal != 0) return endOnSignal();
+        try {
+            const std::string extra = runStep(*session, step, json);
             if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
             else if (step.kind == Step::Kind::Temp) std::cout << extra.substr(extra.find(':') + 1) << "\n";
             std::cout.flush();
         } catch (const std::exception& e) {
+            if (g_signal != 0) return endOnSignal();
             std::cerr << "zelbo-cli: " << command.text() << ": " << e.what() << "\n";
             if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":false,\"error\":"
                                 << jsonString(e.what()) << "}\n";
@@ -242,6 +360,7 @@ int main(int argc, char** argv)
             return kFailed;
         }
     }
+    if (g_signal != 0) return endOnSignal();
     try {
         session->close();
     } catch (const std::exception& e) {

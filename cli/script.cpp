@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "drive/clock.h"
+#include "drive/column.h"
+#include "drive/pins.h"
+#include "scope/scope_tables.h"
+
 namespace zelbo::cli {
 
 std::string Command::text() const
@@ -127,9 +132,14 @@ CheckResult checkCommand(const Command& c)
     const std::string& verb = w[0];
     Step s;
     if (verb == "power") {
-        if (n == 2 && w[1] == "on") s.kind = Step::Kind::PowerOn;
-        else if (n == 2 && w[1] == "off") s.kind = Step::Kind::PowerOff;
-        else return bad(c, "use \"power on\" or \"power off\"");
+        if ((n == 2 || (n == 3 && w[2] == "--no-clock")) && w[1] == "on") {
+            s.kind = Step::Kind::PowerOn;
+            s.high = n == 2;
+        } else if (n == 2 && w[1] == "off") {
+            s.kind = Step::Kind::PowerOff;
+        } else {
+            return bad(c, "use \"power on [--no-clock]\" or \"power off\"");
+        }
         return ok(s);
     }
     if (verb == "set") {
@@ -137,13 +147,85 @@ CheckResult checkCommand(const Command& c)
         const std::string& what = w[1];
         if (what == "pin") {
             if (n != 4 || (w[3] != "0" && w[3] != "1")) return bad(c, "use \"set pin NAME 0|1\"");
+            if (!drive::pinByName(w[2])) return bad(c, "unknown pin \"" + w[2] + "\" (ps, enable, mode0, mode1, cw)");
             s.kind = Step::Kind::SetPin;
             s.name = w[2];
             s.high = w[3] == "1";
             return ok(s);
         }
+        // The oscilloscope's texts may hold a blank ("2.5 ms"): the rest of the words.
+        auto rest = [&w, n](std::size_t from) {
+            std::string t;
+            for (std::size_t i = from; i < n; ++i) t += (i > from ? " " : "") + w[i];
+            return t;
+        };
+        auto channelWord = [](const std::string& t) { return t.size() == 1 && t[0] >= '1' && t[0] <= '4'; };
+        if (what == "timebase" || what == "rate") {
+            s.kind = what == "timebase" ? Step::Kind::SetTimeBase : Step::Kind::SetRate;
+            s.name = rest(2);
+            const int i = what == "timebase" ? scope::indexOfText(scope::kTimeBases, s.name)
+                                             : scope::indexOfText(scope::kSampleRates, s.name);
+            if (i < 0 || (what == "timebase" && i > scope::kMaxUsableTimeBase))
+                return bad(c, what == "timebase" ? "the time base is 500 ns to 50 ms as the window lists it"
+                                                 : "the sampling rate is 2.5 kHz to 10 MHz as the window lists it");
+            return ok(s);
+        }
+        if (what == "chip") {
+            s.kind = Step::Kind::SetChip;
+            s.name = rest(2); // a name with blanks as the list writes it
+            return ok(s);
+        }
+        if (what == "stoplevel") {
+            if (n != 3 || (w[2] != "L" && w[2] != "H")) return bad(c, "use \"set stoplevel L|H\"");
+            s.kind = Step::Kind::SetStopLevel;
+            s.high = w[2] == "H";
+            return ok(s);
+        }
+        if (what == "channel") {
+            if (n != 4 || !channelWord(w[2]) || (w[3] != "on" && w[3] != "off"))
+                return bad(c, "use \"set channel 1..4 on|off\"");
+            s.kind = Step::Kind::SetChannel;
+            s.channel = w[2][0] - '1';
+            s.high = w[3] == "on";
+            return ok(s);
+        }
+        if (what == "scale") {
+            s.kind = Step::Kind::SetScale;
+            s.name = n >= 4 ? rest(3) : std::string();
+            if (n < 4 || !channelWord(w[2]) ||
+                (scope::indexOfText(scope::kVoltScales, s.name) < 0 && scope::indexOfText(scope::kCurrentScales, s.name) < 0))
+                return bad(c, "use \"set scale 1..4 VALUE/DIV\" (100 mV .. 50 V, 100 mA .. 10 A)");
+            s.channel = w[2][0] - '1';
+            return ok(s);
+        }
+        if (what == "trigger") {
+            s.kind = Step::Kind::SetTrigger;
+            if (n == 3 && w[2] == "off") return ok(s);
+            const char* use = "use \"set trigger off\" or \"set trigger 1..4 LEVEL [+|-]\" (LEVEL in V or A)";
+            if (n < 4 || n > 5 || !channelWord(w[2])) return bad(c, use);
+            const auto level = parseNumber(w[3]);
+            if (!level || std::fabs(*level) > scope::kVoltLevelTop) return bad(c, use);
+            if (n == 5 && w[4] != "+" && w[4] != "-") return bad(c, use);
+            s.high = true;
+            s.channel = w[2][0] - '1';
+            s.value = *level;
+            s.falling = n == 5 && w[4] == "-";
+            return ok(s);
+        }
+        if (what == "source") {
+            // set source 1..4 V|I|ICC [A|B]
+            const char* use = "use \"set source 1..4 V|I|ICC [A|B]\"";
+            if (n < 4 || n > 5 || w[2].size() != 1 || w[2][0] < '1' || w[2][0] > '4') return bad(c, use);
+            if (w[3] != "V" && w[3] != "I" && w[3] != "ICC") return bad(c, use);
+            if (n == 5 && w[4] != "A" && w[4] != "B") return bad(c, use);
+            s.kind = Step::Kind::SetSource;
+            s.channel = w[2][0] - '1';
+            s.name = w[3];
+            s.output = n == 5 && w[4] == "B" ? 1 : 0;
+            return ok(s);
+        }
         if (what == "mode") {
-            if (n != 3) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
+            if (n != 3 || !drive::excitationByName(w[2])) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
             s.kind = Step::Kind::SetMode;
             s.name = w[2];
             return ok(s);
@@ -152,11 +234,26 @@ CheckResult checkCommand(const Command& c)
         const auto v = parseNumber(w[2]);
         if (!v) return bad(c, "\"" + w[2] + "\" is not a number");
         s.value = *v;
-        if (what == "vref") s.kind = Step::Kind::SetVref;
-        else if (what == "mth") s.kind = Step::Kind::SetMth;
-        else if (what == "rnf") s.kind = Step::Kind::SetRnf;
-        else if (what == "vdut") s.kind = Step::Kind::SetVdut;
-        else return bad(c, "unknown setting \"" + what + "\"");
+        std::string range;
+        if (what == "vref") {
+            s.kind = Step::Kind::SetVref;
+            range = drive::rangeError(drive::ColumnId::Vref, s.value);
+        } else if (what == "mth") {
+            s.kind = Step::Kind::SetMth;
+            range = drive::rangeError(drive::ColumnId::Mth, s.value);
+        } else if (what == "rnf") {
+            s.kind = Step::Kind::SetRnf;
+            if (s.value < 0.01 - 1e-9 || s.value > 1.0 + 1e-9) range = "RNF is 0.01 to 1 ohm";
+        } else if (what == "duty") {
+            s.kind = Step::Kind::SetDuty;
+            if (s.value < 1.0 || s.value > 100.0) range = "the duty is 1 to 100 %";
+        } else if (what == "vdut") {
+            s.kind = Step::Kind::SetVdut;
+            if (std::fabs(s.value - 3.3) > 1e-6 && std::fabs(s.value - 5.0) > 1e-6) range = "VDUT is 3.3 or 5.0 V";
+        } else {
+            return bad(c, "unknown setting \"" + what + "\"");
+        }
+        if (!range.empty()) return bad(c, range);
         return ok(s);
     }
     if (verb == "run") {
@@ -167,12 +264,14 @@ CheckResult checkCommand(const Command& c)
             if (w[i] == "--freq") {
                 const auto f = parseFrequency(w[++i]);
                 if (!f) return bad(c, "\"" + w[i] + "\" is not a frequency");
+                if (std::string why = drive::rangeError(drive::ColumnId::Clk, *f); !why.empty()) return bad(c, why);
                 s.value = *f;
                 haveFreq = true;
             } else if (w[i] == "--steps") {
                 const auto v = parseNumber(w[++i]);
-                if (!v || *v != std::floor(*v) || *v < 1 || *v > 255) return bad(c, "steps must be a whole number 1 to 255");
-                s.steps = static_cast<int>(*v);
+                if (!v || *v != std::floor(*v) || *v < 1 || *v > static_cast<double>(drive::kMaxCountedSteps))
+                    return bad(c, "steps must be a whole number 1 to " + std::to_string(drive::kMaxCountedSteps));
+                s.steps = static_cast<long long>(*v);
             } else {
                 return bad(c, "unknown option \"" + w[i] + "\"");
             }
@@ -180,9 +279,12 @@ CheckResult checkCommand(const Command& c)
         if (!haveFreq) return bad(c, "use \"run --freq F [--steps N]\"");
         return ok(s);
     }
-    if (verb == "stop" || verb == "calibrate" || verb == "temp") {
+    if (verb == "stop" || verb == "calibrate" || verb == "temp" || verb == "measure") {
         if (n != 1) return bad(c, "takes no arguments");
-        s.kind = verb == "stop" ? Step::Kind::Stop : verb == "temp" ? Step::Kind::Temp : Step::Kind::Calibrate;
+        s.kind = verb == "stop"        ? Step::Kind::Stop
+                 : verb == "temp"      ? Step::Kind::Temp
+                 : verb == "calibrate" ? Step::Kind::Calibrate
+                                       : Step::Kind::Measure;
         return ok(s);
     }
     if (verb == "capture") {
@@ -227,6 +329,17 @@ CheckResult checkCommand(const Command& c)
         if (s.name.empty()) return bad(c, "use \"sequence FILE.csv [--cycles N | --endless] [--delay MS]\"");
         return ok(s);
     }
+    if (verb == "get") {
+        if (n != 2) return bad(c, "use \"get NAME\" (a name \"status\" lists)");
+        s.kind = Step::Kind::Get;
+        s.name = w[1];
+        return ok(s);
+    }
+    if (verb == "status") {
+        if (n != 1) return bad(c, "takes no arguments");
+        s.kind = Step::Kind::Status;
+        return ok(s);
+    }
     if (verb == "sleep") {
         const auto v = n == 2 ? parseNumber(w[1]) : std::nullopt;
         if (!v || *v < 0 || *v > 86400) return bad(c, "use \"sleep SECONDS\" (0 to 86400)");
@@ -243,11 +356,19 @@ const char* usageText()
            "Brings the evaluation board up once and runs the commands in order.\n"
            "Commands are separated by ';' or newlines; '#' starts a comment.\n"
            "\n"
-           "  power on|off\n"
+           "  power on [--no-clock] | power off  (--no-clock: the step clock stays stopped)\n"
            "  set vref VOLTS | set mth VOLTS | set rnf OHMS | set vdut 3.3|5.0\n"
            "  set pin ps|enable|mode0|mode1|cw 0|1\n"
            "  set mode full|half-a|half-b|quarter\n"
-           "  run --freq F [--steps N]   (F as 2k, 500, 1.5k; N 1..255 waits for the end)\n"
+           "  set duty PERCENT (1..100) | set stoplevel L|H  (the clock's duty; its level after a counted run)\n"
+           "  set chip NAME              (from the data folder's chip list; its A and B convert Tj)\n"
+           "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
+           "  set timebase TEXT | set rate TEXT  (SEC/DIV 500 ns .. 50 ms, sampling 2.5 kHz .. 10 MHz)\n"
+           "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"
+           "  set trigger off | set trigger 1..4 LEVEL [+|-]  (LEVEL in the channel's V or A)\n"
+           "  get NAME | status          (settings read back; status lists every NAME)\n"
+           "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
+           "                             N steps, waits for the end)\n"
            "  stop\n"
            "  capture --out FILE.csv     (one sweep of the four channels)\n"
            "  load FILE.set | save FILE.set\n"
@@ -255,6 +376,7 @@ const char* usageText()
            "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"
            "                             endless runs until the next command or the end)\n"
            "  calibrate                  (oscilloscope offsets; saved to init.clb)\n"
+           "  measure                    (the measurement strip's figures of a fresh sweep, per channel)\n"
            "  temp | sleep SECONDS\n"
            "\n"
            "Options:\n"

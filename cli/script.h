@@ -32,17 +32,24 @@ ParseResult parseScript(std::string_view text);
 // What a well-formed command asks for, its arguments parsed.
 struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
-                      Load, Save, Calibrate, Temp, Sleep, Sequence };
+                      Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
+                      SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status, SetDuty, SetStopLevel,
+                      SetChip };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
-    std::optional<int> steps;   // run --steps
-    bool high = false;          // set pin
+    std::optional<long long> steps; // run --steps
+    bool high = false;          // set pin, set stoplevel H; power on: the clock starts
     std::string name;           // pin, mode or file
     int cycles = 1;             // sequence: 1..99, 0 endless
     int delayMs = 0;            // sequence: pause between cycles
+    int channel = 0;            // set source: 0..3 (written 1..4)
+    int output = 0;             // set source: 0 the A output, 1 the B output
+    bool falling = false;       // set trigger: slope "-"
 };
 
-// Checks one command: its step, or a usage message naming the command.
+// Checks one command, its arguments' ranges and names included (what the
+// session would refuse is refused here, before the board is touched): its
+// step, or a usage message naming the command.
 struct CheckResult {
     std::optional<Step> step;
     std::string error;

@@ -29,6 +29,16 @@ ClockCounts clockCounts(double f, int dutyPercent)
     return c;
 }
 
+double generatorFrequency(double hertz)
+{
+    const std::uint32_t n = clockCounts(hertz, 50).period;
+    if (n == 0) return 0.0;
+    double f = kClockTimeBaseHz / (static_cast<double>(n) + 1.0);
+    // 40 MHz / f - 1 may come out a hair under N in doubles.
+    for (int i = 0; i < 16 && clockCounts(f, 50).period != n; ++i) f = std::nextafter(f, 0.0);
+    return f;
+}
+
 void writeClockRegisters(link::CommandPort& port, const ClockCounts& counts, bool running)
 {
     for (int i = 0; i < 4; ++i)

@@ -37,6 +37,19 @@ int effectiveDuty(std::string_view dutyText);
 // N = trunc(40 MHz / f - 1) (0 for f = 0 or no frequency), D = trunc(d / 100 * N).
 ClockCounts clockCounts(double frequencyHz, int dutyPercent);
 
+// The slowest clock a front end may ask for: N stays within 32 bits down to
+// about 0.0094 Hz. The fastest is the CLK column's top (100 kHz).
+inline constexpr double kClockMinHz = 0.01;
+// The longest counted run a front end chains from the board's runs of at
+// most 255 steps.
+inline constexpr long long kMaxCountedSteps = 1'000'000'000;
+
+// The frequency the generator makes for a request of `hertz`: 40 MHz / (N + 1)
+// with N from clockCounts, as the largest double not above it whose own N is
+// the same (so that storing it and computing N again gives the same period).
+// 0 when N would be 0 (no clock).
+double generatorFrequency(double hertz);
+
 // Writes N to 145..148, D to 149..152 and 144 <- 7 (running) or 6.
 void writeClockRegisters(link::CommandPort& port, const ClockCounts& counts, bool running);
 

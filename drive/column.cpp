@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "drive/clock.h"
 #include "drive/number_text.h"
 
 namespace zelbo::drive {
@@ -24,6 +25,20 @@ int clampToInt(long long v, int lo, int hi)
 } // namespace
 
 const ColumnSpec& columnSpec(ColumnId id) { return kSpecs[static_cast<int>(id)]; }
+
+std::string rangeError(ColumnId id, double v)
+{
+    static const char* const names[] = {"VREF", "MTH", "CLK"};
+    const ColumnSpec& spec = columnSpec(id);
+    const bool clock = id == ColumnId::Clk;
+    const double lo = clock ? kClockMinHz : 0.0;
+    const double hi = spec.absoluteMax;
+    if (std::isfinite(v) && v >= lo - 1e-12 && v <= hi + 1e-9) return {};
+    const std::string unit = clock ? " Hz" : " V";
+    const std::string text = std::isnan(v) ? "nan" : std::isinf(v) ? (v > 0 ? "inf" : "-inf") : exactText(v);
+    return std::string(names[static_cast<int>(id)]) + " " + text + unit + " is out of range (" +
+           exactText(lo) + " to " + exactText(hi) + unit + ").";
+}
 
 Column::Column(ColumnId id) : id_(id), spec_(&columnSpec(id)) { reset(); }
 

@@ -24,6 +24,12 @@ struct ColumnSpec {
 
 const ColumnSpec& columnSpec(ColumnId id);
 
+// What a front end without the window's fields may set in a column: VREF and
+// MTH 0 V to the column's absolute top, CLK from the generator's slowest
+// clock to the column's top. Empty when `v` is within; otherwise the reason,
+// with the range ("VREF 9 V is out of range (0 to 3 V).").
+std::string rangeError(ColumnId id, double v);
+
 class Column {
 public:
     explicit Column(ColumnId id);

@@ -289,6 +289,18 @@ void DriveCore::commitValue(ColumnId id)
     notify(aspect::kColumns | (id == ColumnId::Vref ? aspect::kRnf : 0u));
 }
 
+void DriveCore::setExactValue(ColumnId id, double v)
+{
+    Column& c = columns_[static_cast<int>(id)];
+    c.setValue(v);
+    // The window's text when it reads back as exactly this value (a settings
+    // file then looks as the window writes it), else every digit it takes.
+    std::string text = c.format(v);
+    c.setValueText(parseNumberK(text) == v ? std::move(text) : exactText(v));
+    applyReferenceEffects(id, v);
+    notify(aspect::kColumns | (id == ColumnId::Vref ? aspect::kRnf : 0u));
+}
+
 void DriveCore::sliderMoved(ColumnId id, int pos)
 {
     const double v = columns_[static_cast<int>(id)].fromSlider(pos);

@@ -143,6 +143,12 @@ public:
     // Settings restore of the value texts: VREF and clock frequency follow the
     // leading number of their text; no board traffic.
     void loadValueText(ColumnId id, std::string text);
+    // A front end without sliders (the session) sets what the hardware can
+    // make rather than a grid value: the text and value as given, no clamp,
+    // no grid, no slider move, then the DAC or clock registers as a commit
+    // writes them. The caller brings `v` to the DAC code or the generator's
+    // period first.
+    void setExactValue(ColumnId id, double v);
     // Commit VREF, MTH and CLK again (each followed by a 50 ms pause), so the
     // board gets the values the fields show.
     void recommitValues();

@@ -107,6 +107,16 @@ std::string formatFixed(double value, int decimals)
     return s;
 }
 
+std::string exactText(double value)
+{
+    if (!std::isfinite(value)) return "0";
+    // Plain digits, as a user would type them, shortest.
+    std::array<char, 400> buf{};
+    auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed);
+    if (ec != std::errc()) return "0";
+    return std::string(buf.data(), ptr);
+}
+
 std::string formatVolts(double volts) { return formatFixed(volts, 2); }
 
 std::string formatFrequency(double hertz)

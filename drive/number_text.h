@@ -29,6 +29,10 @@ int parseLeadingInt(std::string_view text);
 // values are shown as "0" with the requested decimals.
 std::string formatFixed(double value, int decimals);
 
+// The shortest plain-decimal text that parses back to exactly `value`
+// (locale-free, no exponent; "0" for a non-finite one).
+std::string exactText(double value);
+
 // Reference voltage text: "%.2f".
 std::string formatVolts(double volts);
 

@@ -1,5 +1,8 @@
 #include "drive/pins.h"
 
+#include <cctype>
+#include <utility>
+
 namespace zelbo::drive {
 
 DacChannel pinChannel(Pin pin)
@@ -36,6 +39,28 @@ const char* builtInExcitationName(bool mode0High, bool mode1High)
 {
     static const char* const names[4] = {"Full Step", "Half Step A", "Half Step B", "Quarter Step"};
     return names[(mode0High ? 1 : 0) + (mode1High ? 2 : 0)];
+}
+
+std::optional<Pin> pinByName(std::string_view name)
+{
+    static const std::pair<const char*, Pin> pins[] = {
+        {"ps", Pin::Ps},       {"enable", Pin::Enable}, {"mode0", Pin::Mode0},  {"mode1", Pin::Mode1},
+        {"cw", Pin::CwCcw},    {"cwccw", Pin::CwCcw},   {"cw/ccw", Pin::CwCcw}};
+    std::string key;
+    for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [n, pin] : pins)
+        if (key == n) return pin;
+    return std::nullopt;
+}
+
+std::optional<ExcitationPins> excitationByName(std::string_view name)
+{
+    static const std::pair<const char*, ExcitationPins> modes[] = {
+        {"full", {false, false}}, {"half-a", {true, false}}, {"half-b", {false, true}},
+        {"half", {true, false}},  {"quarter", {true, true}}};
+    for (const auto& [n, m] : modes)
+        if (name == n) return m;
+    return std::nullopt;
 }
 
 } // namespace zelbo::drive

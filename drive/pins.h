@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,5 +51,15 @@ ChipEntry defaultChip();
 // The built-in names, indexed by MODE0 + 2 * MODE1: "Full Step", "Half Step A",
 // "Half Step B", "Quarter Step".
 const char* builtInExcitationName(bool mode0High, bool mode1High);
+
+// The names a script or program gives the pins: "ps", "enable", "mode0",
+// "mode1", "cw" ("cwccw", "cw/ccw"), any case.
+std::optional<Pin> pinByName(std::string_view name);
+// Excitation mode by name: "full", "half-a" ("half"), "half-b", "quarter".
+struct ExcitationPins {
+    bool mode0 = false;
+    bool mode1 = false;
+};
+std::optional<ExcitationPins> excitationByName(std::string_view name);
 
 } // namespace zelbo::drive

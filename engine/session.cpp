@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "drive/dac.h"
+#include "drive/number_text.h"
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
+#include "engine/chips.h"
 #include "files/data_folder.h"
 #include "files/settings_core.h"
 #include "scope/calibration.h"
@@ -48,7 +50,43 @@ const char* sourceName(scope::Source s)
     }
 }
 
+std::atomic<bool> g_sessionExists{false};
+
+// ZELBO_BOARD for the bring-up only (the bridge reads it when it is loaded),
+// then as it was, so that a later session chooses afresh.
+class BoardVariable {
+public:
+    explicit BoardVariable(std::optional<bool> sim)
+    {
+        if (const char* v = std::getenv("ZELBO_BOARD")) old_ = v;
+        if (sim && *sim) ::setenv("ZELBO_BOARD", "sim", 1);
+        else if (sim) ::unsetenv("ZELBO_BOARD");
+        const char* now = std::getenv("ZELBO_BOARD");
+        sim_ = now != nullptr && std::string(now) == "sim";
+    }
+    ~BoardVariable()
+    {
+        if (old_) ::setenv("ZELBO_BOARD", old_->c_str(), 1);
+        else ::unsetenv("ZELBO_BOARD");
+    }
+    BoardVariable(const BoardVariable&) = delete;
+    BoardVariable& operator=(const BoardVariable&) = delete;
+    bool sim() const { return sim_; }
+
+private:
+    std::optional<std::string> old_;
+    bool sim_ = false;
+};
+
 } // namespace
+
+SessionClaim::SessionClaim()
+{
+    if (g_sessionExists.exchange(true))
+        throw SessionError("A board is already open in this process; close it first (one board per process).");
+}
+
+SessionClaim::~SessionClaim() { g_sessionExists.store(false); }
 
 // Messages the cores would show in a box: kept for the front end, questions
 // answered the way that lets the command go on.
@@ -58,6 +96,12 @@ public:
     {
         std::lock_guard lock(mutex_);
         last_ = m.text;
+        // A question the window would ask ("Start the demo ... instead?") is
+        // answered here without asking: the text is kept without it.
+        if (m.buttons == MsgButtons::YesNo) {
+            const auto cut = last_.rfind("\n\n");
+            if (cut != std::string::npos && !last_.empty() && last_.back() == '?') last_.erase(cut);
+        }
         switch (m.buttons) {
         case MsgButtons::Ok: return MsgAnswer::Ok;
         case MsgButtons::OkCancel: return MsgAnswer::Ok;
@@ -82,8 +126,6 @@ private:
 
 Session::Session(SessionOptions options) : options_(std::move(options)), messages_(std::make_unique<Messages>())
 {
-    // The bridge library reads this when it is loaded, at bring-up.
-    if (options_.sim) ::setenv("ZELBO_BOARD", "sim", 1);
     EngineOptions eo;
     eo.link = options_.link;
     engine_ = std::make_unique<Engine>(*messages_, std::move(eo));
@@ -128,6 +170,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
     drive_->setDutyText("50.0");
     // The offsets of the last calibration, as the window starts with them.
     engine_->loadCalibrationFile(calibrationPath());
+    loadChipList();
     open();
 }
 
@@ -168,6 +211,30 @@ void Session::wireSequence()
     });
 }
 
+void Session::loadChipList()
+{
+    // The window's list when one is in the data folder; its messages are kept
+    // for lastMessage(), as any core's.
+    const std::filesystem::path folder = options_.dataFolder.empty() ? files::dataFolder() : options_.dataFolder;
+    std::error_code ec;
+    if (!std::filesystem::exists(folder / files::kChipFileName, ec)) return;
+    files::ChipList list;
+    if (list.load(folder / files::kChipFileName, *messages_) == 0) drive_->setChipList(driveChips(list));
+}
+
+std::string Session::selectChip(const std::string& name)
+{
+    const auto& names = drive_->chipNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) {
+            drive_->selectChip(static_cast<int>(i));
+            return name;
+        }
+    std::string all;
+    for (const auto& n : names) all += (all.empty() ? "\"" : ", \"") + n + "\"";
+    throw std::invalid_argument("No chip \"" + name + "\" for this drive mode (" + all + ").");
+}
+
 std::filesystem::path Session::calibrationPath() const
 {
     const std::filesystem::path folder = options_.dataFolder.empty() ? files::dataFolder() : options_.dataFolder;
@@ -189,7 +256,12 @@ void Session::open()
     if (open_) return;
     Quiet quiet;
     messages_->clear();
-    const int result = engine_->start(quiet, quiet);
+    int result = 0;
+    {
+        const BoardVariable variable(options_.sim);
+        board_ = variable.sim() ? "sim" : "usb";
+        result = engine_->start(quiet, quiet);
+    }
     if (result != 0) {
         std::string text = messages_->last();
         if (text.empty()) text = "No board: bring-up ended with result " + std::to_string(result) + ".";
@@ -216,6 +288,11 @@ void Session::close()
 }
 
 std::string Session::lastMessage() const { return messages_->last(); }
+
+void Session::checkInterrupted() const
+{
+    if (options_.interrupted && options_.interrupted()) throw Interrupted("Interrupted.");
+}
 
 void Session::requireOpen() const
 {
@@ -250,16 +327,39 @@ void Session::controlsOff()
     if (scope_->running()) scope_->setRunning(false);
 }
 
-void Session::powerOn()
+void Session::powerOn(bool startClock)
 {
     requireOpen();
+    clockOnPower_ = startClock;
+    struct Back {
+        bool& flag;
+        ~Back() { flag = true; } // a re-run of the power handler starts it, as in the window
+    } back{clockOnPower_};
     engine_->powerOn(*this);
     engine_->waitWritesSent();
+}
+
+int Session::setDuty(double percent)
+{
+    if (!std::isfinite(percent) || percent < 1.0 || percent > 100.0)
+        throw std::invalid_argument("Duty " + number(percent) + " % is out of range (1 to 100 %).");
+    requireOpen();
+    drive_->setDutyText(drive::formatFixed(percent, 2));
+    drive_->commitDuty();
+    engine_->waitWritesSent();
+    return drive::effectiveDuty(drive_->dutyText());
+}
+
+void Session::setStopHigh(bool high)
+{
+    requireOpen();
+    drive_->setStopHigh(high);
 }
 
 void Session::powerOff()
 {
     requireOpen();
+    stepsLeft_ = 0;
     engine_->powerOff(*this);
     engine_->waitWritesSent();
 }
@@ -278,47 +378,44 @@ void Session::setVdut(double volts)
 
 void Session::setPin(const std::string& name, bool high)
 {
-    static const std::pair<const char*, drive::Pin> pins[] = {
-        {"ps", drive::Pin::Ps},       {"enable", drive::Pin::Enable}, {"mode0", drive::Pin::Mode0},
-        {"mode1", drive::Pin::Mode1}, {"cw", drive::Pin::CwCcw},      {"cwccw", drive::Pin::CwCcw},
-        {"cw/ccw", drive::Pin::CwCcw}};
-    std::string key;
-    for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& [n, pin] : pins) {
-        if (key != n) continue;
-        requireOpen();
-        drive_->setPin(pin, high);
-        engine_->waitWritesSent();
-        return;
-    }
-    throw std::invalid_argument("Unknown pin \"" + name + "\": use ps, enable, mode0, mode1 or cw.");
-}
-
-void Session::commitColumn(drive::ColumnId id, double value, const char* name, const char* unit)
-{
-    const drive::Column& c = drive_->column(id);
-    const double hi = c.spec().absoluteMax;
-    if (!std::isfinite(value) || value < 0 || value > hi + 1e-9)
-        throw std::invalid_argument(std::string(name) + " " + number(value) + " " + unit + " is out of range (0 to " +
-                                    number(hi) + " " + unit + ").");
+    const auto pin = drive::pinByName(name);
+    if (!pin) throw std::invalid_argument("Unknown pin \"" + name + "\": use ps, enable, mode0, mode1 or cw.");
     requireOpen();
-    // The column's MAX and MIN fields widen to take the value, as a user
-    // would widen them before typing it.
-    if (value > c.max()) {
-        drive_->setLimitText(id, drive::Limit::Max, number(value));
-        drive_->commitLimit(id, drive::Limit::Max);
-    }
-    if (value < c.min()) {
-        drive_->setLimitText(id, drive::Limit::Min, number(value));
-        drive_->commitLimit(id, drive::Limit::Min);
-    }
-    drive_->setValueText(id, number(value));
-    drive_->commitValue(id);
+    drive_->setPin(*pin, high);
     engine_->waitWritesSent();
 }
 
-void Session::setVref(double volts) { commitColumn(drive::ColumnId::Vref, volts, "VREF", "V"); }
-void Session::setMth(double volts) { commitColumn(drive::ColumnId::Mth, volts, "MTH", "V"); }
+double Session::setReference(drive::ColumnId id, double volts)
+{
+    if (const std::string why = drive::rangeError(id, volts); !why.empty()) throw std::invalid_argument(why);
+    requireOpen();
+    // The DAC's code is whole millivolts: that value, not the slider's grid.
+    const double applied = drive::DriveCore::referenceCode(volts) / 1000.0;
+    drive_->setExactValue(id, applied);
+    engine_->waitWritesSent();
+    return applied;
+}
+
+double Session::setVref(double volts) { return setReference(drive::ColumnId::Vref, volts); }
+double Session::setMth(double volts) { return setReference(drive::ColumnId::Mth, volts); }
+double Session::vref() const
+{
+    return drive::DriveCore::referenceCode(drive_->column(drive::ColumnId::Vref).value()) / 1000.0;
+}
+double Session::mth() const
+{
+    return drive::DriveCore::referenceCode(drive_->column(drive::ColumnId::Mth).value()) / 1000.0;
+}
+double Session::clock() const { return drive::generatorFrequency(drive_->clockFrequency()); }
+
+void Session::reapplySettings()
+{
+    const double v = vref(), m = mth(), f = drive_->clockFrequency();
+    settings_->reapplySimpleSettings();
+    drive_->setExactValue(drive::ColumnId::Vref, v);
+    drive_->setExactValue(drive::ColumnId::Mth, m);
+    drive_->setExactValue(drive::ColumnId::Clk, f);
+}
 
 void Session::setRnf(double ohms)
 {
@@ -331,29 +428,24 @@ void Session::setRnf(double ohms)
 
 void Session::setMode(const std::string& name)
 {
-    static const struct {
-        const char* name;
-        bool mode0, mode1;
-    } modes[] = {{"full", false, false}, {"half-a", true, false}, {"half-b", false, true},
-                 {"half", true, false},  {"quarter", true, true}};
-    for (const auto& m : modes) {
-        if (name != m.name) continue;
-        requireOpen();
-        drive_->setPin(drive::Pin::Mode0, m.mode0);
-        drive_->setPin(drive::Pin::Mode1, m.mode1);
-        engine_->waitWritesSent();
-        return;
-    }
-    throw std::invalid_argument("Unknown mode \"" + name + "\": use full, half-a, half-b or quarter.");
+    const auto m = drive::excitationByName(name);
+    if (!m) throw std::invalid_argument("Unknown mode \"" + name + "\": use full, half-a, half-b or quarter.");
+    requireOpen();
+    drive_->setPin(drive::Pin::Mode0, m->mode0);
+    drive_->setPin(drive::Pin::Mode1, m->mode1);
+    engine_->waitWritesSent();
 }
 
 // ---------------------------------------------------------------- clock
 
-void Session::run(double hertz, std::optional<int> steps)
+double Session::run(double hertz, std::optional<long long> steps)
 {
-    if (steps && (*steps < 1 || *steps > 255))
-        throw std::invalid_argument("Steps must be 1 to 255, not " + std::to_string(*steps) + ".");
-    commitColumn(drive::ColumnId::Clk, hertz, "CLK", "Hz");
+    if (steps && (*steps < 1 || *steps > kMaxSteps))
+        throw std::invalid_argument("Steps must be 1 to " + std::to_string(kMaxSteps) + ", not " +
+                                    std::to_string(*steps) + ".");
+    if (const std::string why = drive::rangeError(drive::ColumnId::Clk, hertz); !why.empty())
+        throw std::invalid_argument(why);
+    requireOpen();
     requirePower("running the clock");
     // The clock is another activity's while one runs (a counted run is
     // restarted).
@@ -361,15 +453,33 @@ void Session::run(double hertz, std::optional<int> steps)
     if (!state.idle() && !state.running(Activity::CountedRun))
         throw SessionError(std::string("Cannot run the clock while ") + activityName(state.activity()) +
                            " is running. Stop it first.");
+    stepsLeft_ = 0;
     if (drive_->clockRunning()) drive_->setClockRunning(false);
+    // The generator's own frequency, so that what is stored, shown and saved
+    // is what the board makes.
+    const double applied = drive::generatorFrequency(hertz);
+    drive_->setExactValue(drive::ColumnId::Clk, applied);
     drive_->setManual(steps.has_value());
-    if (steps) drive_->editSteps(std::to_string(*steps));
+    if (steps) {
+        stepsLeft_ = *steps;
+        startCountedPart();
+    } else {
+        drive_->setClockRunning(true);
+    }
+    engine_->waitWritesSent();
+    return applied;
+}
+
+void Session::startCountedPart()
+{
+    const long long part = std::min<long long>(stepsLeft_, 255);
+    stepsLeft_ -= part;
+    drive_->editSteps(std::to_string(part));
     {
         std::lock_guard lock(mutex_);
         runEnded_ = false;
     }
     drive_->setClockRunning(true);
-    engine_->waitWritesSent();
 }
 
 void Session::applyRunEnded()
@@ -386,8 +496,13 @@ bool Session::waitRun(std::chrono::milliseconds timeout)
 {
     requireOpen();
     const auto end = std::chrono::steady_clock::now() + timeout;
-    while (drive_->clockRunning()) {
+    while (running()) {
         if (!drive_->manual()) return false; // a continuous run never ends by itself
+        if (!drive_->clockRunning()) {
+            // The next part of a run over 255 steps.
+            startCountedPart();
+            engine_->waitWritesSent();
+        }
         // Ask for the clock state often: its answer ends the run.
         engine_->link().queueRead(reg::kClockControl);
         std::unique_lock lock(mutex_);
@@ -395,7 +510,11 @@ bool Session::waitRun(std::chrono::milliseconds timeout)
         lock.unlock();
         requireOpen();
         applyRunEnded();
-        if (std::chrono::steady_clock::now() > end) return !drive_->clockRunning();
+        if (options_.interrupted && options_.interrupted()) {
+            stop();
+            throw Interrupted("Interrupted: the counted run was stopped.");
+        }
+        if (std::chrono::steady_clock::now() > end) return !running();
     }
     return true;
 }
@@ -403,6 +522,7 @@ bool Session::waitRun(std::chrono::milliseconds timeout)
 void Session::stop()
 {
     requireOpen();
+    stepsLeft_ = 0;
     if (drive_->clockRunning()) drive_->setClockRunning(false);
     engine_->waitWritesSent();
 }
@@ -413,6 +533,7 @@ void Session::loadSettings(const std::filesystem::path& path)
 {
     requireOpen();
     // Whatever runs ends before the file's set-up reaches the board.
+    stepsLeft_ = 0;
     engine_->endActivity(EndCause::FileOpen);
     const files::SettingsLoadResult r = settings_->load(path);
     if (!r.opened) throw SessionError("Cannot read the settings file \"" + path.string() + "\".");
@@ -438,8 +559,18 @@ double Session::tj(std::chrono::milliseconds timeout)
     }
     engine_->thermometerTick();
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, timeout, [this] { return diodeCode_.has_value() || boardLost_; }))
-        throw SessionError("No temperature reading from the board within the time-out.");
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    auto ready = [this] { return diodeCode_.has_value() || boardLost_; };
+    while (!ready()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) throw SessionError("No temperature reading from the board within the time-out.");
+        changed_.wait_for(lock, std::min<std::chrono::steady_clock::duration>(100ms, end - now), ready);
+        if (!ready() && options_.interrupted) {
+            lock.unlock();
+            checkInterrupted();
+            lock.lock();
+        }
+    }
     if (boardLost_) {
         lock.unlock();
         requireOpen();
@@ -465,6 +596,7 @@ void Session::calibrate()
     requireOpen();
     if (calibration_->calibrating()) throw SessionError("Calibration is already under way.");
     if (auto why = engine_->state().refusal(Activity::Calibration)) throw SessionError(*why);
+    stepsLeft_ = 0; // the rest of a long counted run is not carried on after it
     // As Help > Oscilloscope > Calibrate: "Run" off first, half a second.
     const bool wasRunning = scope_->running();
     if (wasRunning) {
@@ -541,6 +673,7 @@ void Session::runSequence(const drive::sequence::SequenceTable& table, SequenceO
     if (sequenceRunning()) throw SessionError("Dynamic sequence is currently running.");
     // Power, drive mode 0 and nothing else running, with the window's texts.
     if (auto why = engine_->state().refusal(Activity::Sequence)) throw SessionError(*why);
+    stepsLeft_ = 0;
 
     seq::StartRecord rec;
     rec.kind = seq::StartRecord::Start;
@@ -556,7 +689,7 @@ void Session::runSequence(const drive::sequence::SequenceTable& table, SequenceO
         // Ended from outside: the board stops the table (unless it is gone),
         // and returns to the session's settings when the drive stays on.
         if (cause != EndCause::LinkLost) sequence_->stop(false);
-        if (InstrumentState::restores(cause)) settings_->reapplySimpleSettings();
+        if (InstrumentState::restores(cause)) reapplySettings();
         return true;
     });
     sequence_->start(rec, 0);
@@ -588,7 +721,7 @@ void Session::endSequence(bool finished)
     sequence_->stop(finished);
     // The rows set the pins: supply and pins go back first (the power
     // handler re-run), then VREF, MTH and CLK.
-    settings_->reapplySimpleSettings();
+    reapplySettings();
     engine_->waitWritesSent();
     engine_->state().finished(Activity::Sequence);
 }
@@ -612,6 +745,10 @@ bool Session::waitSequence(std::chrono::milliseconds timeout)
         if (ended) {
             endSequence(true);
             return true;
+        }
+        if (options_.interrupted && options_.interrupted()) {
+            endSequence(false);
+            throw Interrupted("Interrupted: the dynamic sequence was stopped.");
         }
         if (std::chrono::steady_clock::now() > end) return false;
     }
@@ -666,6 +803,11 @@ void Session::onSweep(const scope::SweepFrame& frame)
             for (std::size_t i = 0; i < tr->size() && i < n; ++i) ch.values[i] = (*tr)[i].second;
         }
     }
+    c.measured = measureWanted_.load();
+    if (c.measured) {
+        measurer_.onSweep(frame);
+        c.figures = measurer_.latest().channels;
+    }
     pendingReady_ = true;
     changed_.notify_all();
 }
@@ -679,9 +821,19 @@ Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
     // of settings, so the one after it is wholly the caller's. Otherwise any
     // sweep newer than the last one handed out.
     const std::uint64_t after = fresh ? sweepIndex_ + 1 : lastDelivered_;
-    const bool got = changed_.wait_for(lock, timeout, [&] {
-        return (pendingReady_ && pending_.index > after) || boardLost_;
-    });
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    auto ready = [&] { return (pendingReady_ && pending_.index > after) || boardLost_; };
+    bool got = ready();
+    while (!got && std::chrono::steady_clock::now() < end) {
+        got = changed_.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                          100ms, end - std::chrono::steady_clock::now()),
+                                ready);
+        if (!got && options_.interrupted) {
+            lock.unlock();
+            checkInterrupted();
+            lock.lock();
+        }
+    }
     if (boardLost_) {
         lock.unlock();
         requireOpen();
@@ -697,6 +849,149 @@ Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
         ch.valuePerDiv = scope_->channel(k).valuePerDivText;
     }
     return c;
+}
+
+Capture Session::measure(std::chrono::milliseconds timeout)
+{
+    requirePower("a measurement");
+    // As the window feeds its measurer: Io in amperes, the excitation mode
+    // from MODE0 and MODE1.
+    const int excitation = (drive_->pinHigh(drive::Pin::Mode0) ? 1 : 0) + (drive_->pinHigh(drive::Pin::Mode1) ? 2 : 0);
+    measurer_.setDrive(drive_->io() / 1000.0, static_cast<scope::Excitation>(excitation));
+    measureWanted_ = true;
+    struct Off {
+        std::atomic<bool>& wanted;
+        ~Off() { wanted = false; }
+    } off{measureWanted_};
+    // A fresh sweep began after the request, so the reader measured it.
+    Capture c = capture(timeout, true);
+    if (!c.measured) throw SessionError("The sweep was not measured.");
+    return c;
+}
+
+// ---------------------------------------------------------------- oscilloscope set-up
+
+namespace {
+
+void requireChannel(int channel)
+{
+    if (channel < 0 || channel >= scope::kChannels)
+        throw std::invalid_argument("Channel must be 0 to 3, not " + std::to_string(channel) + ".");
+}
+
+template <class Table> std::string tableTexts(const Table& table, std::size_t count)
+{
+    std::string s;
+    for (std::size_t i = 0; i < count; ++i) s += (i ? ", " : "") + std::string(table[i].text);
+    return s;
+}
+
+} // namespace
+
+std::string Session::setTimeBase(const std::string& text)
+{
+    const int i = scope::indexOfText(scope::kTimeBases, text);
+    if (i < 0 || i > scope::kMaxUsableTimeBase)
+        throw std::invalid_argument("Time base \"" + text + "\" is not one of " +
+                                    tableTexts(scope::kTimeBases, scope::kMaxUsableTimeBase + 1) + ".");
+    requireOpen();
+    scope_->setTimeBase(i);
+    engine_->waitWritesSent();
+    return scope_->timeBaseText();
+}
+
+std::string Session::setSamplingRate(const std::string& text)
+{
+    const int i = scope::indexOfText(scope::kSampleRates, text);
+    if (i < 0)
+        throw std::invalid_argument("Sampling rate \"" + text + "\" is not one of " +
+                                    tableTexts(scope::kSampleRates, scope::kSampleRates.size()) + ".");
+    requireOpen();
+    scope_->setSamplingRate(i);
+    engine_->waitWritesSent();
+    return scope_->samplingRateText();
+}
+
+void Session::setChannelOn(int channel, bool on)
+{
+    requireChannel(channel);
+    requireOpen();
+    scope_->setChannelOn(channel, on);
+    engine_->waitWritesSent();
+}
+
+std::string Session::setScale(int channel, const std::string& text)
+{
+    requireChannel(channel);
+    requireOpen();
+    const scope::Source source = scope_->source(channel);
+    const int i = source == scope::Source::Voltage ? scope::indexOfText(scope::kVoltScales, text)
+                                                   : scope::indexOfText(scope::kCurrentScales, text);
+    if (i < 0)
+        throw std::invalid_argument(
+            "Scale \"" + text + "\" is not one of " +
+            (source == scope::Source::Voltage ? tableTexts(scope::kVoltScales, scope::kVoltScales.size())
+                                              : tableTexts(scope::kCurrentScales, scope::kCurrentScales.size())) +
+            " (the channel's unit).");
+    scope_->setValuePerDiv(channel, i);
+    engine_->waitWritesSent();
+    return scope_->channel(channel).valuePerDivText;
+}
+
+double Session::setTrigger(bool on, int channel, double level, bool falling)
+{
+    requireChannel(channel);
+    requireOpen();
+    const bool volts = scope_->source(channel) == scope::Source::Voltage;
+    const double top = volts ? scope::kVoltLevelTop : scope::kAmpLevelTop;
+    if (!std::isfinite(level) || std::fabs(level) > top + 1e-9)
+        throw std::invalid_argument("Trigger level " + number(level) + (volts ? " V" : " A") + " is out of range (-" +
+                                    number(top) + " to " + number(top) + (volts ? " V)." : " A)."));
+    scope_->setTriggerChannel(channel);
+    scope_->setSlopeMinus(falling);
+    const std::string text = scope::formatLevel(level);
+    if (volts) scope_->setVoltageLevelText(text);
+    else scope_->setCurrentLevelText(text);
+    scope_->setTriggerOn(on);
+    engine_->waitWritesSent();
+    return scope::parseLevel(volts ? scope_->voltageLevelText() : scope_->currentLevelText());
+}
+
+std::vector<std::pair<std::string, std::string>> Session::status() const
+{
+    auto fixed = [](double v, int decimals) { return drive::formatFixed(v, decimals); };
+    std::vector<std::pair<std::string, std::string>> s;
+    s.emplace_back("board", board_);
+    s.emplace_back("power", engine_->poweredOn() ? "on" : "off");
+    s.emplace_back("vdut", drive_->vcc() == drive::Vcc::V3_3 ? "3.3" : "5.0");
+    s.emplace_back("pins", drive_->pinStateText());
+    s.emplace_back("chip", drive_->selectedChipName());
+    s.emplace_back("mode", drive_->excitationText());
+    s.emplace_back("vref", fixed(vref(), 3));
+    s.emplace_back("mth", fixed(mth(), 3));
+    s.emplace_back("rnf", drive_->rnfText());
+    s.emplace_back("io", fixed(drive_->io(), 0));
+    s.emplace_back("clk", drive::exactText(clock()));
+    s.emplace_back("running", running() ? "yes" : "no");
+    s.emplace_back("duty", std::to_string(drive::effectiveDuty(drive_->dutyText())));
+    s.emplace_back("stop_level", drive_->stopLevelCaption());
+    s.emplace_back("activity", activityName(engine_->state().activity()));
+    s.emplace_back("timebase", scope_->timeBaseText());
+    s.emplace_back("rate", scope_->samplingRateText());
+    s.emplace_back("trigger", scope_->triggerOn() ? "on" : "off");
+    const int t = scope_->triggerChannel();
+    s.emplace_back("trigger_channel", std::to_string(t + 1));
+    s.emplace_back("trigger_level", scope_->source(t) == scope::Source::Voltage ? scope_->voltageLevelText()
+                                                                                 : scope_->currentLevelText());
+    s.emplace_back("trigger_slope", scope_->slopeCaption());
+    for (int k = 0; k < scope::kChannels; ++k) {
+        const std::string ch = "ch" + std::to_string(k + 1) + "_";
+        s.emplace_back(ch + "on", scope_->channelOn(k) ? "on" : "off");
+        s.emplace_back(ch + "source", sourceName(scope_->source(k)));
+        s.emplace_back(ch + "output", scope_->outputText(k));
+        s.emplace_back(ch + "scale", scope_->channel(k).valuePerDivText);
+    }
+    return s;
 }
 
 } // namespace zelbo::engine

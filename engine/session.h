@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "drive/drive_core.h"
 #include "drive/sequence.h"
 #include "engine/engine.h"
+#include "scope/measure/sweep_measurer.h"
 #include "scope/scope_core.h"
 #include "scope/sweep_observer.h"
 
@@ -44,8 +46,21 @@ public:
     using SessionError::SessionError;
 };
 
+// A wait given up because the front end was interrupted (Ctrl-C, SIGTERM):
+// what it waited on has been stopped first.
+class Interrupted : public SessionError {
+public:
+    using SessionError::SessionError;
+};
+
 struct SessionOptions {
-    bool sim = false;            // the simulated board (sets ZELBO_BOARD=sim before bring-up)
+    // true: the simulated board; false: a real one; empty: ZELBO_BOARD
+    // decides. The variable is set (or cleared) only while the bridge
+    // library is loaded at bring-up, then put back as it was.
+    std::optional<bool> sim;
+    // Polled at least every 100 ms by every wait; true gives the wait up
+    // (after stopping what it waited on) with `Interrupted`.
+    std::function<bool()> interrupted;
     link::LinkOptions link;      // program folder, library name, timings
     std::chrono::milliseconds startTimeout{60000};
     // Where "init.clb" is read at open and written after a calibration;
@@ -74,6 +89,20 @@ struct Capture {
     double samplePeriod = 0.0;      // seconds
     std::string timeBase;           // SEC/DIV text
     std::uint64_t index = 0;        // sweep number since the session began
+    // The window's measurement strip for this sweep (measure() only).
+    std::array<scope::Measurement, scope::kChannels> figures{};
+    bool measured = false;
+};
+
+// One board per process: the bridge library and the simulated board are
+// process-wide, and a second bring-up would take the first one's board from
+// under it. A second Session while one exists is refused at once.
+class SessionClaim {
+public:
+    SessionClaim();  // throws SessionError when a session exists
+    ~SessionClaim();
+    SessionClaim(const SessionClaim&) = delete;
+    SessionClaim& operator=(const SessionClaim&) = delete;
 };
 
 class Session : private PowerSteps, private scope::SweepObserver {
@@ -87,26 +116,52 @@ public:
     void open();
     void close();
     bool isOpen() const { return open_; }
+    // Which board this is: "sim" or "usb".
+    const std::string& board() const { return board_; }
 
     // ---- power, supply, pins, references --------------------------------------
-    void powerOn();
+    // The power switch's sequence; with `startClock` false the step clock
+    // stays stopped at its end (the window always starts it).
+    void powerOn(bool startClock = true);
     void powerOff();
     bool poweredOn() const { return engine_->poweredOn(); }
     void setVdut(double volts);                   // 3.3 or 5.0
     void setPin(const std::string& name, bool high); // "ps", "enable", "mode0", "mode1", "cw"
-    void setVref(double volts);
-    void setMth(double volts);
+    // VREF and MTH as the DAC makes them (whole millivolts, truncated); the
+    // value applied is returned, and read back by vref() / mth().
+    double setVref(double volts);
+    double setMth(double volts);
+    double vref() const;
+    double mth() const;
     void setRnf(double ohms);
+    // The chip list of the data folder (the window's "TQ5170x.chip"; the
+    // built-in chip when there is none) for the drive mode: its names, and
+    // the choice whose A and B convert Tj. Returns the name chosen.
+    std::vector<std::string> chipNames() const { return drive_->chipNames(); }
+    std::string selectChip(const std::string& name);
     // "full", "half-a", "half-b", "quarter" (MODE0/MODE1 pins).
     void setMode(const std::string& name);
 
     // ---- step clock -----------------------------------------------------------
-    // Continuous when `steps` is empty; a counted run of 1..255 steps otherwise.
-    void run(double hertz, std::optional<int> steps = std::nullopt);
-    // Waits for a counted run to end; false on time-out.
+    // Continuous when `steps` is empty; a counted run of `steps` otherwise.
+    // The frequency is the generator's (40 MHz / (N + 1), N = trunc(40 MHz /
+    // f - 1)), 0.01 Hz to 100 kHz; returned, and read back by clock().
+    // The board counts at most 255 steps a run: a longer run is made of
+    // runs of 255 and the rest, each started by waitRun() when it sees the
+    // last one end (a gap of one poll, about 20 ms, between them).
+    double run(double hertz, std::optional<long long> steps = std::nullopt);
+    // Waits for a counted run (every part of it) to end; false on time-out.
     bool waitRun(std::chrono::milliseconds timeout);
     void stop();
-    bool running() const { return drive_->clockRunning(); }
+    bool running() const { return drive_->clockRunning() || stepsLeft_ > 0; }
+    // The clock the generator makes from the CLK value, Hz (0: none).
+    double clock() const;
+    // Duty of the step clock, 1 to 100 %, as the generator takes it (whole
+    // percent, the high time D = trunc(d / 100 * N)); returns it.
+    int setDuty(double percent);
+    // The level the clock rests at after a counted run (from the next start).
+    void setStopHigh(bool high);
+    static constexpr long long kMaxSteps = drive::kMaxCountedSteps;
 
     // ---- files, sequences, calibration, temperature -------------------------------
     void loadSettings(const std::filesystem::path& path);
@@ -140,10 +195,31 @@ public:
     // Channel 0..3 probes "V" (its output), "I" (a coil current; output 0 the
     // A output, 1 the B output) or "ICC".
     void setSource(int channel, const std::string& source, int output = 0);
+    // The window's oscilloscope controls, by the texts they show (blanks and
+    // case do not count, "us" for "µs"); each returns what was applied.
+    // Time base "500 ns" .. "50 ms" (SEC/DIV; "Auto" may move the sampling
+    // rate with it, as in the window), sampling rate "2.5 kHz" .. "10 MHz".
+    std::string setTimeBase(const std::string& text);
+    std::string setSamplingRate(const std::string& text);
+    void setChannelOn(int channel, bool on);
+    // Value/div of the channel's unit: "100 mV" .. "50 V" or "100 mA" .. "10 A".
+    std::string setScale(int channel, const std::string& text);
+    // The trigger: channel 0..3, its level in the channel's unit (within the
+    // level slider's +-36 V or +-6 A), the slope (falling: "-"). Returns the
+    // level applied ("%.3f").
+    double setTrigger(bool on, int channel, double level, bool falling);
+    // Every setting a front end can read back, as name -> text, in a fixed
+    // order (power, drive, clock, oscilloscope).
+    std::vector<std::pair<std::string, std::string>> status() const;
+
     // Fresh: a whole sweep armed after the call (the one under way is
     // skipped). Otherwise the next sweep newer than the last one returned
     // (for streaming: none is handed out twice).
     Capture capture(std::chrono::milliseconds timeout, bool fresh = true);
+    // A fresh capture with the figures the window's measurement strip shows
+    // for it (the same measurer, fed with the drive's Io and excitation
+    // mode); channels not acquired have no figures.
+    Capture measure(std::chrono::milliseconds timeout);
     // Sweeps the oscilloscope core has converted since the session began.
     std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
 
@@ -159,22 +235,36 @@ private:
     int mode() const override { return drive_->mode(); }
     void applySupplyAndPins() override { drive_->applyVccAndPins(); }
     void startScope() override;
-    void startClock() override { drive_->setClockRunning(true); }
+    void startClock() override
+    {
+        if (clockOnPower_) drive_->setClockRunning(true);
+    }
     void stopClock() override { drive_->setClockRunning(false); }
     void controlsOff() override;
     // SweepObserver (reader thread).
     void onSweep(const scope::SweepFrame& frame) override;
 
     void requireOpen() const;
+    // Throws Interrupted when the front end says so.
+    void checkInterrupted() const;
+    void startCountedPart();
+    double setReference(drive::ColumnId id, double volts);
+    // The simple settings back on the board, with the exact values the
+    // session set (the drive's re-commit would put them on the slider grid).
+    void reapplySettings();
     void requirePower(const char* what) const;
     void applyRunEnded();
-    void commitColumn(drive::ColumnId id, double value, const char* name, const char* unit);
     void wireCalibration();
     void wireSequence();
+    void loadChipList();
     void endSequence(bool finished);
     std::filesystem::path calibrationPath() const;
 
+    SessionClaim claim_; // first: a refused session touches nothing
     SessionOptions options_;
+    std::string board_;
+    long long stepsLeft_ = 0; // of a counted run over 255 steps, not yet started
+    bool clockOnPower_ = true; // the power-on sequence starts the clock
     std::unique_ptr<Messages> messages_;
     std::unique_ptr<Engine> engine_;
     // The engine's cores.
@@ -199,6 +289,9 @@ private:
     bool pendingReady_ = false;
     bool calibrationDone_ = false;         // the last step has run: finish() is due
     std::optional<std::int16_t> seqRow_;   // the last row index the board reported
+    // Sweeps are measured (on the reader thread) only while measure() waits.
+    scope::SweepMeasurer measurer_;
+    std::atomic<bool> measureWanted_{false};
 };
 
 } // namespace zelbo::engine

@@ -1,7 +1,12 @@
 // The Python module `zelbo`: the engine's headless session as zelbo.Board.
 // Every call that waits on the board releases the GIL and has a time-out.
+// Calls from several Python threads are made one at a time (a lock taken
+// with the GIL released), and waits give up on Ctrl-C within 100 ms, after
+// stopping what they waited on.
 
+#include <cmath>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -9,7 +14,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
+#include "common/build_info.h"
 #include "engine/session.h"
 
 namespace py = pybind11;
@@ -34,10 +41,20 @@ py::array_t<double> toArray(const std::vector<double>& v)
 
 class Board {
 public:
-    Board(bool sim, std::optional<std::string> programFolder, std::optional<std::string> dataFolder)
+    // Paths as str or any os.PathLike (pathlib.Path).
+    Board(std::optional<bool> sim, std::optional<std::filesystem::path> programFolder,
+          std::optional<std::filesystem::path> dataFolder)
     {
         zelbo::engine::SessionOptions o;
         o.sim = sim;
+        // Called by a waiting call with the GIL released: a signal's Python
+        // exception is kept and raised when the call has cleaned up.
+        o.interrupted = [this] {
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() == 0) return false;
+            pendingSignal_ = std::make_unique<py::error_already_set>();
+            return true;
+        };
         if (dataFolder) o.dataFolder = *dataFolder;
         if (programFolder) o.link.programFolder = *programFolder;
 #ifdef ZELBO_BUILD_BIN_DIR
@@ -51,24 +68,36 @@ public:
         session_ = std::make_unique<Session>(o);
     }
 
-    Session& s()
+    ~Board()
     {
-        if (!session_) throw zelbo::engine::SessionError("The board is closed.");
-        return *session_;
+        py::gil_scoped_release release;
+        std::lock_guard lock(mutex_);
+        session_.reset();
     }
 
     void close()
     {
-        if (!session_) return;
         py::gil_scoped_release release;
+        std::lock_guard lock(mutex_);
         session_.reset();
     }
 
+    // Every call on the session: the GIL released, then the board's lock.
     template <class F> auto waiting(F&& f)
     {
-        Session& session = s();
-        py::gil_scoped_release release;
-        return f(session);
+        try {
+            py::gil_scoped_release release;
+            std::lock_guard lock(mutex_);
+            if (!session_) throw zelbo::engine::SessionError("The board is closed.");
+            return f(*session_);
+        } catch (const zelbo::engine::Interrupted&) {
+            if (pendingSignal_) {
+                const py::error_already_set e = *pendingSignal_;
+                pendingSignal_.reset();
+                throw e;
+            }
+            throw;
+        }
     }
 
     py::dict capture(double timeout, bool fresh)
@@ -92,6 +121,36 @@ public:
         d["time_base"] = c.timeBase;
         d["index"] = c.index;
         return d;
+    }
+
+    // The window's measurement strip per channel; NaN where a figure does
+    // not apply (no cycle found, a voltage channel's current figures).
+    py::list measure(double timeout)
+    {
+        const zelbo::engine::Capture c = waiting([&](Session& x) { return x.measure(toMs(timeout)); });
+        py::list out;
+        for (std::size_t k = 0; k < c.ch.size(); ++k) {
+            const zelbo::scope::Measurement& m = c.figures[k];
+            py::dict d;
+            d["source"] = c.ch[k].source;
+            d["unit"] = c.ch[k].unit;
+            d["output"] = c.ch[k].output;
+            d["samples"] = m.samples;
+            d["min"] = m.min;
+            d["max"] = m.max;
+            d["p_p"] = m.peakToPeak;
+            d["mean"] = m.mean;
+            d["rms"] = m.rms;
+            d["frequency"] = m.frequencyHz;
+            d["period"] = m.periodUs * 1e-6;
+            d["ipeak"] = m.peakCurrent;
+            d["ipeak_error"] = m.peakErrorPercent;
+            d["step_error"] = m.stepErrorPercent;
+            d["plateaus"] = m.plateaus;
+            d["index"] = c.index;
+            out.append(d);
+        }
+        return out;
     }
 
     py::dict calibrate()
@@ -157,6 +216,20 @@ private:
                 std::string text;
                 if (py::isinstance<py::bool_>(value)) text = value.cast<bool>() ? "HI" : "LO";
                 else text = py::str(value);
+                // A number is held to what the board can play, as the session's
+                // own setters hold it (the table would clamp 9 V to 3 V, read
+                // nan as 0 and send a negative clock).
+                if (!py::isinstance<py::bool_>(value) && (py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value))) {
+                    const double v = value.cast<double>();
+                    std::string why;
+                    if (column == seq::kVref) why = zelbo::drive::rangeError(zelbo::drive::ColumnId::Vref, v);
+                    else if (column == seq::kMth) why = zelbo::drive::rangeError(zelbo::drive::ColumnId::Mth, v);
+                    else if (column == seq::kClk && !(v >= 0 && v <= zelbo::drive::columnSpec(zelbo::drive::ColumnId::Clk).absoluteMax))
+                        why = "CLK " + text + " Hz is out of range (0 to 100000 Hz).";
+                    else if (column == seq::kTime && !(v >= 0 && std::isfinite(v)))
+                        why = "time " + text + " ms is not a time.";
+                    if (!why.empty()) throw std::invalid_argument("Row " + std::to_string(r + 1) + ": " + why);
+                }
                 table.setCell(r, column, text);
             }
             ++r;
@@ -166,7 +239,9 @@ private:
         return table;
     }
 
+    std::mutex mutex_; // one call on the session at a time
     std::unique_ptr<Session> session_;
+    std::unique_ptr<py::error_already_set> pendingSignal_;
 };
 
 } // namespace
@@ -174,6 +249,12 @@ private:
 PYBIND11_MODULE(zelbo, m)
 {
     m.doc() = "The Zelbo evaluation board from Python.";
+    m.attr("__version__") = zelbo::build::kVersion;
+    // NumPy's C interface is set up now, while one thread imports: set up
+    // lazily by the first capture, two threads capturing at once would each
+    // hold what the other waits for (the GIL, the set-up's guard).
+    py::module_::import("numpy");
+    (void)py::array_t<double>(0);
     static py::exception<zelbo::engine::SessionError> boardError(m, "BoardError", PyExc_RuntimeError);
     static py::exception<zelbo::engine::NoBoardError> noBoard(m, "NoBoardError", boardError.ptr());
     py::register_exception_translator([](std::exception_ptr p) {
@@ -187,21 +268,54 @@ PYBIND11_MODULE(zelbo, m)
     });
 
     py::class_<Board>(m, "Board")
-        .def(py::init<bool, std::optional<std::string>, std::optional<std::string>>(), py::arg("sim") = false,
-             py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
-             "Opens the simulated board (sim=True) or a real one; raises NoBoardError.\n"
+        .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
+             py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
+             "Opens the simulated board (sim=True), a real one (sim=False) or, with sim=None, the one the\n"
+             "environment variable ZELBO_BOARD names; raises NoBoardError. One board per process: a second\n"
+             "Board while one is open raises BoardError at once and leaves the first alone.\n"
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
         .def("__enter__", [](Board& b) -> Board& { return b; })
+        .def("__repr__",
+             [](Board& b) {
+                 try {
+                     return b.waiting([](Session& s) {
+                         return "<zelbo.Board " + s.board() + (s.poweredOn() ? ", powered" : ", off") +
+                                (s.running() ? ", clock running>" : ">");
+                     });
+                 } catch (const zelbo::engine::SessionError&) {
+                     return std::string("<zelbo.Board closed>");
+                 }
+             })
         .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
-        .def("power_on", [](Board& b) { b.waiting([](Session& s) { s.powerOn(); }); })
+        .def("power_on", [](Board& b, bool clock) { b.waiting([clock](Session& s) { s.powerOn(clock); }); },
+             py::arg("clock") = true,
+             "The power switch's sequence: supply, pins, oscilloscope and (clock=True, as the window) the step clock.")
+        .def("set_duty", [](Board& b, double d) { return b.waiting([d](Session& s) { return s.setDuty(d); }); },
+             py::arg("percent"), "Step-clock duty, 1 to 100 %; returns the whole percent the generator takes.")
+        .def("set_stop_level",
+             [](Board& b, const std::string& level) {
+                 if (level != "L" && level != "H") throw std::invalid_argument("stop level is 'L' or 'H'");
+                 b.waiting([&](Session& s) { s.setStopHigh(level == "H"); });
+             },
+             py::arg("level"), "The level ('L' or 'H') the clock rests at after a counted run.")
         .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })
-        .def_property_readonly("powered", [](Board& b) { return b.s().poweredOn(); })
+        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); })
+        .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },
+             "Which board is open: 'sim' or 'usb'.")
         .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"))
         .def("set_pin", [](Board& b, const std::string& n, bool h) { b.waiting([&](Session& s) { s.setPin(n, h); }); },
              py::arg("name"), py::arg("high"))
-        .def("set_vref", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVref(v); }); }, py::arg("volts"))
-        .def("set_mth", [](Board& b, double v) { b.waiting([v](Session& s) { s.setMth(v); }); }, py::arg("volts"))
+        .def("set_vref", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setVref(v); }); },
+             py::arg("volts"), "VREF, 0 to 3 V, as the DAC makes it (whole mV); returns the volts applied.")
+        .def("set_mth", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setMth(v); }); },
+             py::arg("volts"), "MTH, 0 to 3.5 V, as the DAC makes it (whole mV); returns the volts applied.")
+        .def_property_readonly("vref", [](Board& b) { return b.waiting([](Session& s) { return s.vref(); }); },
+             "VREF applied, V.")
+        .def_property_readonly("mth", [](Board& b) { return b.waiting([](Session& s) { return s.mth(); }); },
+             "MTH applied, V.")
+        .def_property_readonly("clock", [](Board& b) { return b.waiting([](Session& s) { return s.clock(); }); },
+             "The step clock the generator makes, Hz.")
         .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"))
         .def("set_mode", [](Board& b, const std::string& n) { b.waiting([&](Session& s) { s.setMode(n); }); },
              py::arg("name"))
@@ -211,24 +325,67 @@ PYBIND11_MODULE(zelbo, m)
              },
              py::arg("channel"), py::arg("source"), py::arg("output") = 0,
              "Channel 0..3 probes 'V' (its output), 'I' (coil current, output 0 = A, 1 = B) or 'ICC'.")
-        .def("run",
-             [](Board& b, double freq, std::optional<int> steps) {
-                 b.waiting([&](Session& s) { s.run(freq, steps); });
+        .def_property_readonly("chips", [](Board& b) { return b.waiting([](Session& s) { return s.chipNames(); }); },
+             "The chip names of the chip list for the drive mode (the data folder's TQ5170x.chip).")
+        .def("select_chip",
+             [](Board& b, const std::string& n) { return b.waiting([&](Session& s) { return s.selectChip(n); }); },
+             py::arg("name"), "Chooses the chip whose A and B convert Tj; returns its name.")
+        .def("set_time_base",
+             [](Board& b, const std::string& t) { return b.waiting([&](Session& s) { return s.setTimeBase(t); }); },
+             py::arg("text"), "SEC/DIV as the window lists it, '500 ns' .. '50 ms' ('us' for µs); returns the text applied.")
+        .def("set_sampling_rate",
+             [](Board& b, const std::string& t) { return b.waiting([&](Session& s) { return s.setSamplingRate(t); }); },
+             py::arg("text"), "'2.5 kHz' .. '10 MHz' as the window lists it; returns the text applied.")
+        .def("set_channel",
+             [](Board& b, int ch, bool on) { b.waiting([&](Session& s) { s.setChannelOn(ch, on); }); },
+             py::arg("channel"), py::arg("on"), "Shows (acquires) channel 0..3 or hides it.")
+        .def("set_scale",
+             [](Board& b, int ch, const std::string& t) { return b.waiting([&](Session& s) { return s.setScale(ch, t); }); },
+             py::arg("channel"), py::arg("text"),
+             "Value/div of channel 0..3 in its unit: '100 mV' .. '50 V' or '100 mA' .. '10 A'; returns the text applied.")
+        .def("set_trigger",
+             [](Board& b, int ch, double level, const std::string& slope, bool on) {
+                 if (slope != "+" && slope != "-") throw std::invalid_argument("slope is '+' or '-'");
+                 return b.waiting([&](Session& s) { return s.setTrigger(on, ch, level, slope == "-"); });
              },
-             py::arg("freq"), py::arg("steps") = py::none(), "Continuous, or a counted run of 1..255 steps.")
+             py::arg("channel") = 0, py::arg("level") = 0.0, py::arg("slope") = "+", py::arg("on") = true,
+             "The trigger on channel 0..3 at `level` in its unit (V within +-36, A within +-6), slope '+' or '-';\n"
+             "on=False turns it off. Returns the level applied.")
+        .def("status",
+             [](Board& b) {
+                 const auto st = b.waiting([](Session& s) { return s.status(); });
+                 py::dict d;
+                 for (const auto& [k, v] : st) d[py::str(k)] = v;
+                 return d;
+             },
+             "Every setting read back, as the texts zelbo-cli's status prints (name -> str).")
+        .def("run",
+             [](Board& b, double freq, std::optional<long long> steps) {
+                 return b.waiting([&](Session& s) { return s.run(freq, steps); });
+             },
+             py::arg("freq"), py::arg("steps") = py::none(),
+             "The step clock, 0.01 Hz to 100 kHz, continuous or a counted run of `steps` (1 to 1e9; above 255\n"
+             "the board's runs of 255 are chained by wait_run). Returns the frequency the generator makes,\n"
+             "40 MHz / (N + 1) with N = trunc(40 MHz / freq - 1).")
         .def("wait_run", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitRun(toMs(timeout)); }); },
-             py::arg("timeout") = 10.0, "Waits for a counted run to end; False on time-out.")
+             py::arg("timeout") = 10.0, "Waits for a counted run (every chained part) to end; False on time-out.\n"
+             "Ctrl-C stops the clock and raises KeyboardInterrupt.")
         .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
-        .def_property_readonly("running", [](Board& b) { return b.s().running(); })
-        .def("load_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
+        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
+        .def("load_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
              py::arg("path"))
-        .def("save_settings", [](Board& b, const std::string& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
+        .def("save_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
              py::arg("path"))
         .def("tj", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.tj(toMs(timeout)); }); },
              py::arg("timeout") = 3.0, "Junction temperature in degrees Celsius.")
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
              "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
              "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+        .def("measure", &Board::measure, py::arg("timeout") = 5.0,
+             "The figures the window's measurement strip shows for a fresh sweep, one dict per channel:\n"
+             "samples, min, max, p_p, mean, rms (V or A), frequency (Hz), period (s); for a coil current\n"
+             "ipeak (A), ipeak_error (% of the set Io), step_error (worst plateau, % of Io), plateaus.\n"
+             "NaN where a figure does not apply. Needs power.")
         .def("calibrate", &Board::calibrate,
              "Oscilloscope offset calibration (about a second); the offsets take effect and go to init.clb.\n"
              "Returns {'voltage', 'current', 'icc'}: four offsets each.")
@@ -238,9 +395,12 @@ PYBIND11_MODULE(zelbo, m)
              "delay_ms 0..60000 between cycles. Needs power.")
         .def("wait_sequence",
              [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
-             py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.")
+             py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.\n"
+             "Ctrl-C stops the sequence (settings put back) and raises KeyboardInterrupt.")
         .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
-        .def_property_readonly("sequence_running", [](Board& b) { return b.s().sequenceRunning(); })
-        .def_property_readonly("sweeps_converted", [](Board& b) { return b.s().sweepsConverted(); },
+        .def_property_readonly("sequence_running",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
+        .def_property_readonly("sweeps_converted",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sweepsConverted(); }); },
              "Sweeps the oscilloscope core has converted (what a window would draw).");
 }

@@ -121,6 +121,30 @@ inline constexpr const ScaleEntry& scaleEntry(Source s, int index)
 inline constexpr double fixedDirection(int channel) { return (channel % 2 == 0) ? 1.0 : -1.0; }
 inline constexpr int fixedOutput(int channel) { return channel % 2; }
 
+// A table's entry by its text as a script writes it: blanks and case do not
+// count, and "u" stands for "µ" ("2.5ms", "10 us", "1 mhz"). -1 when none.
+inline std::string tableKey(std::string_view text)
+{
+    std::string k;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xB5) {
+            k += 'u';
+            ++i;
+        } else if (c != ' ') {
+            k += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+    }
+    return k;
+}
+template <class Table> int indexOfText(const Table& table, std::string_view text)
+{
+    const std::string key = tableKey(text);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (tableKey(table[i].text) == key) return static_cast<int>(i);
+    return -1;
+}
+
 // "OUT1A", "OUT1B" for CH1/CH2; "OUT2A", "OUT2B" for CH3/CH4.
 std::string outputText(int channel, int outputIndex);
 std::string channelKey(int channel); // "CH1".."CH4"

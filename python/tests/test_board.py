@@ -58,8 +58,8 @@ def test_bad_arguments_raise_value_error_with_a_clear_text(board):
         board.set_vref(9)
     with pytest.raises(ValueError, match="Unknown pin"):
         board.set_pin("nose", True)
-    with pytest.raises(ValueError, match="Steps must be 1 to 255"):
-        board.run(1000, steps=1000)
+    with pytest.raises(ValueError, match="Steps must be 1 to 1000000000"):
+        board.run(1000, steps=0)
     with pytest.raises(zelbo.BoardError, match="Power on first"):
         board.capture()
 
@@ -70,10 +70,17 @@ def test_settings_survive_a_save_and_load(board, tmp_path):
     board.save_settings(str(path))
     board.set_vref(0.5)
     board.load_settings(str(path))
-    board.save_settings(str(tmp_path / "b.set"))
+    board.save_settings(tmp_path / "b.set")  # a pathlib.Path as well as a str
     assert path.read_bytes() == (tmp_path / "b.set").read_bytes()
     with pytest.raises(zelbo.BoardError, match="Cannot read"):
         board.load_settings(str(tmp_path / "missing.set"))
+
+
+def test_the_module_and_a_board_say_what_they_are(board):
+    assert zelbo.__version__.count(".") == 3
+    assert repr(board) == "<zelbo.Board sim, off>"
+    board.close()
+    assert repr(board) == "<zelbo.Board closed>"
 
 
 def test_tj_reads_a_plausible_temperature(board):

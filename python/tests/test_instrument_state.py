@@ -21,7 +21,7 @@ ROWS = [
 def board(tmp_path):
     d = tmp_path / "data"
     d.mkdir()
-    b = zelbo.Board(sim=True, data_folder=str(d))
+    b = zelbo.Board(sim=True, data_folder=d)  # a pathlib.Path
     yield b
     b.close()
 

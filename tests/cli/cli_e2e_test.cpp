@@ -7,7 +7,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -109,10 +113,13 @@ TEST_F(Cli, ExitCodesTellUsageErrorsFailedCommandsAndHelpApart)
     r = run("--board sim");
     EXPECT_EQ(r.exit, 2);
 
-    // Well-formed but refused by the board session: the message names why.
-    r = run("--board sim \"power on; set vref 9\"");
-    EXPECT_EQ(r.exit, 1);
-    EXPECT_NE(r.err.find("VREF 9 V is out of range"), std::string::npos) << r.err;
+    // Out of range anywhere in the script: refused before the board is
+    // touched, so the motor never ran.
+    r = run("--board sim --json \"power on; run --freq 2k; set vref 99\"");
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_NE(r.err.find("VREF 99 V is out of range (0 to 3 V)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    // Refused by the board session: the message names why.
     r = run("--board sim \"capture --out " + (dir / "x.csv").string() + "\"");
     EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.err.find("Power on first"), std::string::npos) << r.err;
@@ -176,6 +183,111 @@ TEST_F(Cli, NoBoardEndsWithExitCodeThree)
     if (r.exit == 0) GTEST_SKIP() << "a real board is connected";
     EXPECT_EQ(r.exit, 3) << r.err;
     EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('?'), std::string::npos) << r.err; // no question of the window's to answer
+}
+
+TEST_F(Cli, MeasureGivesTheMeasurementStripsFiguresOfTheChannelsAsSet)
+{
+    const auto r = run("--board sim --json \"power on; set mode quarter; set pin enable 1; set vref 1; "
+                       "set source 3 I A; set source 4 I B; run --freq 2k; measure\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto line = r.out.substr(r.out.find("{\"command\":\"measure\""));
+    // Quarter step: sixteen clock steps a current cycle; a voltage has no Ipeak.
+    EXPECT_NE(line.find("{\"channel\":3,\"source\":\"I\",\"output\":\"OUT2A\",\"unit\":\"A\",\"samples\":4096"),
+              std::string::npos)
+        << line;
+    const auto ch3 = line.find("{\"channel\":3");
+    const auto f = line.find("\"frequency\":", ch3);
+    ASSERT_NE(f, std::string::npos) << line;
+    EXPECT_NEAR(std::stod(line.substr(f + 12)), 125.0, 0.5) << line;
+    EXPECT_NE(line.find("\"source\":\"V\",\"output\":\"OUT1A\",\"unit\":\"V\",\"samples\":4096"), std::string::npos);
+    EXPECT_NE(line.find("\"ipeak\":null"), std::string::npos) << line;
+}
+
+TEST_F(Cli, TheOscilloscopeIsSetUpAndEverySettingReadsBack)
+{
+    auto r = run("--board sim \"power on; set timebase 10 us; set rate 10 MHz; set trigger 1 1.5 -; run --freq 1234; "
+                 "get timebase; get trigger_level; get clk; status\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("board ")), "10 µs\n1.500\n1234.034676374406\n") << r.out;
+    EXPECT_NE(r.out.find("\nrate 10 MHz\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\ntrigger_slope -\n"), std::string::npos) << r.out;
+    r = run("--board sim \"power on; get colour\"");
+    EXPECT_EQ(r.exit, 1);
+    r = run("--board sim \"power on; set timebase 100 ms\"");
+    EXPECT_EQ(r.exit, 2);
+}
+
+TEST_F(Cli, CommandsRunInTheOrderWrittenWhetherLooseOrAfterDashC)
+{
+    // The counted run's JSON line comes before the temperature's only when
+    // the loose text runs before the -c that follows it.
+    const auto r = run("--board sim --json power on -c temp");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_LT(r.out.find("\"power on\""), r.out.find("\"temp\"")) << r.out;
+}
+
+// The last value the simulated board's log shows written to a register.
+std::string lastWrite(const fs::path& log, const std::string& reg)
+{
+    std::istringstream in(slurp(log));
+    std::string line, last;
+    while (std::getline(in, line))
+        if (line.rfind("W " + reg + " ", 0) == 0) last = line.substr(5);
+    return last;
+}
+
+TEST_F(Cli, SigtermAndSigintPowerTheBoardOffAndStopTheClockBeforeTheExit)
+{
+    using namespace std::chrono_literals;
+    for (const int sig : {SIGTERM, SIGINT}) {
+        const fs::path log = dir / ("board-" + std::to_string(sig) + ".log");
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::unsetenv("ZELBO_BOARD");
+            ::setenv("ZELBO_BOARD_LOG", log.c_str(), 1);
+            ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 2);
+            ::execl("./zelbo-cli", "zelbo-cli", "--board", "sim", "--json", "power on; run --freq 2k; sleep 60",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The clock runs once the run's line is out; then the signal.
+        std::string text;
+        char buf[256];
+        while (text.find("\"run --freq 2k\"") == std::string::npos) {
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        ASSERT_NE(text.find("\"run --freq 2k\""), std::string::npos) << text;
+        ::kill(pid, sig);
+        const auto sent = std::chrono::steady_clock::now();
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - sent > 20s) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                FAIL() << "zelbo-cli did not end after signal " << sig;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        // The simulated board's clock control (144 = 0x90) stopped, its
+        // supply switch (register 1) off.
+        EXPECT_EQ(lastWrite(log, "90"), "00");
+        EXPECT_EQ(lastWrite(log, "01"), "E0");
+    }
 }
 
 } // namespace

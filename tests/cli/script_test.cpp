@@ -46,6 +46,7 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_DOUBLE_EQ(run.step->value, 2000.0);
     EXPECT_EQ(run.step->steps, 200);
     EXPECT_FALSE(check("run --freq 2k").step->steps.has_value());
+    EXPECT_EQ(check("run --freq 2k --steps 1000").step->steps, 1000);
 
     const auto seq = check("sequence \"my seq.csv\" --cycles 3 --delay 250");
     ASSERT_TRUE(seq.step);
@@ -56,6 +57,13 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_EQ(check("sequence s.csv").step->cycles, 1);
     EXPECT_EQ(check("sequence s.csv --endless").step->cycles, 0);
 
+    const auto src = check("set source 3 I B");
+    ASSERT_TRUE(src.step);
+    EXPECT_EQ(src.step->kind, Step::Kind::SetSource);
+    EXPECT_EQ(src.step->channel, 2);
+    EXPECT_EQ(src.step->name, "I");
+    EXPECT_EQ(src.step->output, 1);
+
     const auto pin = check("set pin enable 1");
     ASSERT_TRUE(pin.step);
     EXPECT_EQ(pin.step->name, "enable");
@@ -63,7 +71,10 @@ TEST(CliScript, ChecksEachCommandsArguments)
 
     for (const char* wrong : {"power", "power sideways", "set vref", "set vref abc", "set vref 1.2x", "set colour 1",
                               "set pin enable 2", "run --steps 200", "run --freq", "run --freq 2k --steps 0",
-                              "run --freq 2k --steps 256", "run --freq 2k --steps 1.5", "run --freq -3",
+                              "run --freq 2k --steps 1000000001",
+                              "set vref 9", "set vref -0.1", "set mth 3.6", "set rnf 2", "set vdut 4",
+                              "set pin nose 1", "set mode sideways", "set source 5 V", "set source 1 X",
+                              "set source 1 I C", "set source", "measure now", "run --freq 200k", "run --freq 0.001", "run --freq 2k --steps 1.5", "run --freq -3",
                               "capture sweep.csv", "load", "sleep", "sleep -1", "stop now", "dance",
                               "sequence", "sequence a.csv b.csv", "sequence a.csv --cycles 0",
                               "sequence a.csv --cycles 100", "sequence a.csv --delay 60001", "sequence a.csv --loop",
@@ -84,4 +95,32 @@ TEST(CliScript, ReadsFrequenciesWithTheirSuffixes)
     EXPECT_FALSE(parseFrequency("0"));
     EXPECT_FALSE(parseFrequency("nan"));
     EXPECT_FALSE(parseFrequency("2kk"));
+}
+
+TEST(CliScript, ReadsTheOscilloscopesTextsAsTheWindowListsThem)
+{
+    auto check = [](const char* text) { return checkCommand(parseScript(text).commands.at(0)); };
+    const auto tb = check("set timebase 2.5 ms");
+    ASSERT_TRUE(tb.step);
+    EXPECT_EQ(tb.step->name, "2.5 ms");
+    EXPECT_TRUE(check("set timebase 10us").step);
+    EXPECT_TRUE(check("set rate 10 MHz").step);
+    const auto trig = check("set trigger 3 0.5 -");
+    ASSERT_TRUE(trig.step);
+    EXPECT_EQ(trig.step->channel, 2);
+    EXPECT_TRUE(trig.step->falling);
+    EXPECT_DOUBLE_EQ(trig.step->value, 0.5);
+    EXPECT_FALSE(check("set trigger off").step->high);
+    EXPECT_TRUE(check("power on").step->high);
+    EXPECT_FALSE(check("power on --no-clock").step->high);
+    EXPECT_TRUE(check("set stoplevel H").step->high);
+    EXPECT_DOUBLE_EQ(check("set duty 25").step->value, 25.0);
+    EXPECT_EQ(check("set chip TQ 51701 B").step->name, "TQ 51701 B");
+    for (const char* wrong : {"set timebase 100 ms", "set timebase fast", "set rate 3 kHz", "set scale 5 1 V",
+                              "set scale 1 3 V", "set trigger 1 40", "set trigger 1 0.5 up", "set channel 1 maybe",
+                              "get", "status now", "set duty 0", "set duty 101", "set stoplevel M",
+                              "power on --clock"}) {
+        const auto r = check(wrong);
+        EXPECT_FALSE(r.step) << wrong;
+    }
 }

@@ -1,7 +1,10 @@
 // The step clock: counts, run control, counted runs and the steps field.
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
+#include "drive/number_text.h"
 #include "tests/drive/fake_port.h"
 #include "tests/common/recording_message_service.h"
 
@@ -128,4 +131,35 @@ TEST_F(DriveClock, DutyAndSecondRunToggle)
     core.setSecondRunning(true);
     core.setSecondRunning(false);
     EXPECT_EQ(port.writes(), (Writes{{160, 1}, {160, 1}, {160, 0}}));
+}
+
+TEST(DriveGeneratorFrequency, IsTheGeneratorsOwnAndGivesTheSamePeriodBack)
+{
+    // Every stored frequency must give the period it came from, or a value
+    // read back from a session would run one count slower.
+    for (double f = 0.01; f <= 100000.0; f *= 1.0137) {
+        const std::uint32_t n = clockCounts(f, 50).period;
+        const double g = generatorFrequency(f);
+        ASSERT_EQ(clockCounts(g, 50).period, n) << f;
+        EXPECT_NEAR(g, kClockTimeBaseHz / (n + 1.0), 1e-9 * g) << f;
+        EXPECT_EQ(parseNumberK(exactText(g)), g) << f;
+    }
+    EXPECT_EQ(generatorFrequency(0), 0.0);
+    EXPECT_EQ(generatorFrequency(30e6), 0.0); // N would be 0: no clock
+}
+
+TEST_F(DriveClock, AnExactValueBypassesTheSliderGridAndReadsBack)
+{
+    core.setExactValue(ColumnId::Clk, generatorFrequency(1234));
+    EXPECT_EQ(clockCounts(core.clockFrequency(), 50).period, 32413u); // the grid would give 1230 Hz
+    EXPECT_EQ(parseNumberK(core.column(ColumnId::Clk).valueText()), core.clockFrequency());
+    core.setExactValue(ColumnId::Vref, 0.004);
+    EXPECT_EQ(core.column(ColumnId::Vref).valueText(), "0.004");
+    core.setExactValue(ColumnId::Vref, 1.5);
+    EXPECT_EQ(core.column(ColumnId::Vref).valueText(), "1.50"); // on the grid: the window's text
+
+    EXPECT_EQ(rangeError(ColumnId::Vref, 3.0), "");
+    EXPECT_EQ(rangeError(ColumnId::Vref, 9), "VREF 9 V is out of range (0 to 3 V).");
+    EXPECT_EQ(rangeError(ColumnId::Clk, 0), "CLK 0 Hz is out of range (0.01 to 100000 Hz).");
+    EXPECT_NE(rangeError(ColumnId::Mth, std::nan("")), "");
 }
