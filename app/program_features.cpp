@@ -161,6 +161,11 @@ void ProgramFeatures::wireDrive()
         instrument_->setDrive(core.io() / 1000.0, static_cast<scope::Excitation>(mode));
     };
     instrumentFollower_ = drive_->core().changed.connect([feedInstrument](unsigned) { feedInstrument(); });
+    // A refused or limited entry in VREF, MTH or CLK is said on the status bar.
+    entryNotes_ = drive_->core().entryNote.connect([this](const std::string& note) {
+        const QString t = QString::fromStdString(note);
+        QMetaObject::invokeMethod(&window_, [this, t] { window_.setStatusPaneText(0, t); }, Qt::AutoConnection);
+    });
     feedInstrument();
 
     // The pin table opens the pin panel.

@@ -6,7 +6,7 @@
 
 #include "drive/clock.h"
 #include "drive/drive_core.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::drive::sequence {
 

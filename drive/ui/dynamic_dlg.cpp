@@ -16,7 +16,7 @@
 
 #include <algorithm>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "drive/sequence_csv.h"
 #include "widgets/grid_ctrl.h"
 
@@ -31,7 +31,7 @@ constexpr const char* kFinishQuestion =
 // "%d" of the field's leading integer, kept within lo..hi.
 QString clampedInt(const QString& text, int lo, int hi)
 {
-    return QString::number(std::clamp(drive::parseLeadingInt(text.toStdString()), lo, hi));
+    return QString::number(std::clamp(zelbo::parseLeadingInt(text.toStdString()), lo, hi));
 }
 } // namespace
 
