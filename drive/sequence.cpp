@@ -74,6 +74,18 @@ std::string normaliseCell(int column, std::string_view text)
     }
 }
 
+bool cellReadable(int column, std::string_view text)
+{
+    const std::string_view t = trimmed(text);
+    if (t.empty()) return true;
+    if (column < 0 || column >= kColumns) return false;
+    if (isPinColumn(column)) {
+        const std::string u = upper(t);
+        if (u == "HI" || u == "LO") return true;
+    }
+    return readNumber(t, !isPinColumn(column)).has_value();
+}
+
 // ---- table -------------------------------------------------------------------
 
 SequenceTable::SequenceTable() : cells_(kRows) {}
