@@ -116,8 +116,8 @@ files::SettingsLoadResult SettingsFeature::load(const QString& path)
         window_.messages().show(files::kSettingsOpenFailed, kAppCaption, MsgIcon::None);
         return r;
     }
-    const std::string note = files::SettingsCore::incompleteText(r);
-    if (!note.empty()) window_.setStatusPaneText(0, QString::fromStdString(note));
+    // Every load replaces what an earlier one said; a clean file clears it.
+    window_.setStatusPaneText(0, QString::fromStdString(files::SettingsCore::statusText(r)));
     return r;
 }
 

@@ -318,7 +318,7 @@ void DriveCore::loadValueText(ColumnId id, std::string text)
     Column& c = columns_[static_cast<int>(id)];
     c.setValueText(std::move(text));
     if (id == ColumnId::Vref) {
-        vref_ = parseLeadingNumber(c.valueText());
+        vref_ = parseNumberK(c.valueText());
         c.setValue(vref_);
         recomputeIo();
     } else if (id == ColumnId::Clk) {
