@@ -156,7 +156,7 @@ bool SettingsCore::stage1(SettingsLoadResult& r)
     };
 
     // Mode and supply.
-    if (const auto* t = at(1)) drive_.loadMode(leadingInt(*t));
+    if (const auto* t = at(1)) drive_.loadMode(parseLeadingInt(*t));
     if (const auto* t = at(2)) drive_.loadVcc(*t == "3.3" ? drive::Vcc::V3_3 : drive::Vcc::V5_0);
 
     // The sweep limits first, so that the values below land inside them.
@@ -196,25 +196,25 @@ bool SettingsCore::stage1(SettingsLoadResult& r)
         if (const int rate = sampleRateIndexOf(*t); rate >= 0) scope_.setSamplingRate(rate);
         else note(7, "sampling rate", *t, "is not a sampling rate; kept " + scope_.samplingRateText() + ".");
     }
-    if (const auto* t = at(8)) scope_.setTriggerOn(leadingInt(*t) == 1);
+    if (const auto* t = at(8)) scope_.setTriggerOn(parseLeadingInt(*t) == 1);
     const auto* voltageLevel = at(9);
     const auto* currentLevel = at(10);
     const auto* triggerChannel = at(11);
     loadColumn(12, ColumnId::Clk, "CLK");
-    if (const auto* t = at(13)) drive_.loadRunMode(leadingInt(*t));
+    if (const auto* t = at(13)) drive_.loadRunMode(parseLeadingInt(*t));
     if (const auto* t = at(14)) drive_.loadStepsText(*t);
-    if (const auto* t = at(15)) drive_.loadStopLevel(leadingInt(*t));
+    if (const auto* t = at(15)) drive_.loadStopLevel(parseLeadingInt(*t));
     if (const auto* t = at(16)) drive_.loadPinStateText(*t);
 
     // Trigger channel, 1..4 (anything else is kept inside that range).
-    if (triggerChannel) scope_.setTriggerChannel(std::clamp(leadingInt(*triggerChannel), 1, scope::kChannels) - 1);
+    if (triggerChannel) scope_.setTriggerChannel(std::clamp(parseLeadingInt(*triggerChannel), 1, scope::kChannels) - 1);
 
     // Channel sources and outputs: "1 - B" is a current on the B output,
     // "2 - B" ICC with the B output selected.
     for (int n = 0; n < scope::kChannels; ++n) {
         const auto* t = at(17 + n);
         if (!t) continue;
-        const int s = leadingInt(*t);
+        const int s = parseLeadingInt(*t);
         if (s < 0 || s > 2) continue; // no such source: the channel stays as it is
         const auto source = static_cast<scope::Source>(s);
         const bool dash = t->find('-') != std::string::npos;
