@@ -322,6 +322,7 @@ void ProgramFeatures::wireThermal()
     };
     host.runEnded = [this] { window_.engine().state().finished(engine::Activity::MonitorRun); };
     host.pause = [this](std::chrono::milliseconds ms) { window_.link().pause(ms); };
+    host.statusNote = [this](const std::string& note) { window_.setStatusPaneText(0, QString::fromStdString(note)); };
     thermal_ = new thermal::ThermalFeature(window_.messages(), window_.engine().thermometer(),
                                            window_.engine().temperatureLog(), std::move(host), &window_);
 
