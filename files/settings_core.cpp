@@ -102,6 +102,9 @@ SettingsLoadResult SettingsCore::apply(std::vector<SettingsLine> lines)
     if (applied && hooks_.boardReady && hooks_.boardReady()) {
         stage2();
         r.stage2 = true;
+        // Stage 2 sets the channels' VALUE/DIV: the fields show what the
+        // chart's legend and scale now use.
+        if (hooks_.refreshViews) hooks_.refreshViews();
     }
     return r;
 }

@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QSpinBox>
@@ -24,6 +25,7 @@
 #include "scope/record/recording_format.h"
 #include "scope/scope_core.h"
 #include "scope/ui/instrument.h"
+#include "scope/ui/scope_binder.h"
 #include "scope/ui/xy_view.h"
 #include "tests/e2e/program_fixture.h"
 
@@ -128,6 +130,21 @@ TEST_F(Instrument, StripNeverCutsAFigure)
     strip->setFont(big);
     EXPECT_LT(check("large font"), static_cast<int>(ScopeInstrument::Columns));
     EXPECT_FALSE(instrument().columnShown(ScopeInstrument::Period));
+}
+
+// After bring-up (the data folder's settings applied, the power still off)
+// each VALUE/DIV field shows the scale the chart's legend uses.
+TEST_F(Instrument, ValuePerDivFieldsAndTheLegendAgreeBeforePowerOn)
+{
+    openReady();
+    if (HasFatalFailure()) return;
+    for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE(n);
+        const QString legend = QString::fromStdString(scope().channel(n).valuePerDivText);
+        const auto* field = window->control<QLineEdit>(zelbo::scope::ScopeControlIds{}.valuePerDivText[static_cast<std::size_t>(n)]);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text(), legend);
+    }
 }
 
 TEST_F(Instrument, StripShowsEveryChannelAndTheCoilCurrentsAgainstIo)
