@@ -347,3 +347,12 @@ TEST_F(Window, AWritableDataFolderSaysNothing)
 {
     EXPECT_TRUE(w->dataFolderNote().isEmpty());
 }
+
+// The window fits a 1366x768 laptop screen with a title bar and a panel.
+TEST_F(Window, FitsALaptopScreen)
+{
+    const QSize least = w->minimumSizeHint().expandedTo(w->minimumSize());
+    std::printf("main window minimum: %dx%d\n", least.width(), least.height());
+    EXPECT_LE(least.width(), 1360);
+    EXPECT_LE(least.height(), 700);
+}
