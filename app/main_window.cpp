@@ -320,8 +320,10 @@ bool CTQ5170xHWPDlg::loadChipList()
         qWarning("%s", error.c_str());
     const std::filesystem::path chipFile = folder / zelbo::files::kChipFileName;
     std::error_code ec;
-    const bool present = std::filesystem::is_regular_file(chipFile, ec) && ::access(chipFile.c_str(), R_OK) == 0;
-    if (!present && !setup_.defaultChipList.empty()) {
+    // Nothing there (the folder could not be made or seeded): the built-in
+    // list. Something there that cannot be read is still refused below.
+    const bool absent = !std::filesystem::exists(std::filesystem::symlink_status(chipFile, ec));
+    if (absent && !setup_.defaultChipList.empty()) {
         // A data folder that cannot be made or written: the program runs on
         // the chip list it carries, and says so where it stays in view.
         std::istringstream builtIn(setup_.defaultChipList);
