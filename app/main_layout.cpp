@@ -241,7 +241,7 @@ QWidget* CTQ5170xHWPDlg::makeReferencesPanel()
         auto* title = caption(tr(col.title), box, Qt::AlignCenter);
         title->setObjectName("columnTitle");
         auto* slider = make<QSlider>(col.slider, Qt::Vertical, box);
-        slider->setMinimumHeight(110);
+        slider->setMinimumHeight(60); // grows with the window; short enough for a 768-line screen
         slider->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
         slider->setTickPosition(QSlider::TicksBothSides);
         auto* edit = make<QLineEdit>(col.edit, box);

@@ -5,6 +5,8 @@
 #include <future>
 #include <sstream>
 
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
@@ -259,6 +261,21 @@ void CTQ5170xHWPDlg::buildLanguageMenu(QMenu* tools)
     }
 }
 
+void CTQ5170xHWPDlg::showDataFolderNote(const QString& text)
+{
+    if (!dataFolderNote_) {
+        dataFolderNote_ = new QLabel(statusBar());
+        dataFolderNote_->setObjectName(QStringLiteral("dataFolderNote"));
+        dataFolderNote_->setStyleSheet(QStringLiteral("color: #a03000;"));
+        statusBar()->addPermanentWidget(dataFolderNote_);
+    }
+    dataFolderNote_->setText(text);
+    dataFolderNote_->setToolTip(text);
+    setStatusPaneText(0, text);
+}
+
+QString CTQ5170xHWPDlg::dataFolderNote() const { return dataFolderNote_ ? dataFolderNote_->text() : QString(); }
+
 void CTQ5170xHWPDlg::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
@@ -298,12 +315,29 @@ std::filesystem::path CTQ5170xHWPDlg::dataFolderPath() const
 bool CTQ5170xHWPDlg::loadChipList()
 {
     const std::filesystem::path folder = dataFolderPath();
-    if (!setup_.defaultChipList.empty()) {
-        std::string error;
-        if (!zelbo::files::ensureDataFolder(folder, setup_.defaultChipList, &error))
-            qWarning("%s", error.c_str());
+    std::string error;
+    if (!setup_.defaultChipList.empty() && !zelbo::files::ensureDataFolder(folder, setup_.defaultChipList, &error))
+        qWarning("%s", error.c_str());
+    const std::filesystem::path chipFile = folder / zelbo::files::kChipFileName;
+    std::error_code ec;
+    // Nothing there (the folder could not be made or seeded): the built-in
+    // list. Something there that cannot be read is still refused below.
+    const bool absent = !std::filesystem::exists(std::filesystem::symlink_status(chipFile, ec));
+    if (absent && !setup_.defaultChipList.empty()) {
+        // A data folder that cannot be made or written: the program runs on
+        // the chip list it carries, and says so where it stays in view.
+        std::istringstream builtIn(setup_.defaultChipList);
+        chipList_.read(builtIn, *messages_);
+        showDataFolderNote(tr("Data folder %1 cannot be written (%2): running on the built-in chip list; "
+                              "settings and calibration are not saved.")
+                               .arg(QString::fromStdString(folder.string()),
+                                    QString::fromStdString(error.empty() ? "no chip list there" : error)));
+    } else {
+        if (chipList_.load(chipFile, *messages_) != 0) return false;
+        if (::access(folder.c_str(), W_OK) != 0)
+            showDataFolderNote(tr("Data folder %1 is read-only: settings and calibration are not saved.")
+                                   .arg(QString::fromStdString(folder.string())));
     }
-    if (chipList_.load(folder / zelbo::files::kChipFileName, *messages_) != 0) return false;
     const auto names = chipList_.fillNames(mode_);
     if (!names.empty()) chipList_.applySelected(names.front());
     return true;

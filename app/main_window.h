@@ -106,6 +106,9 @@ public:
     zelbo::link::FpgaLink& link() { return engine_->link(); }
     zelbo::engine::Engine& engine() { return *engine_; }
     zelbo::files::ChipList& chipList() { return chipList_; }
+    // What the program cannot write in its data folder, and where; empty
+    // when it can.
+    QString dataFolderNote() const;
     zelbo::MessageService& messages() { return *messages_; }
     QAction* action(int command) const;
     int mode() const override { return mode_; }
@@ -163,6 +166,7 @@ private:
     void buildLanguageMenu(QMenu* tools);
     void buildStatusBar();
     bool loadChipList();
+    void showDataFolderNote(const QString& text);
     void buildChart();
     void buildControls();
     void buildPinTable();
@@ -217,6 +221,7 @@ private:
     zelbo::MessageService* messages_;
     std::unique_ptr<zelbo::engine::Engine> engine_;
     zelbo::files::ChipList chipList_;
+    QLabel* dataFolderNote_ = nullptr;
     zelbo::app::FeatureHooks hooks_;
 
     QHash<int, QWidget*> controls_;

@@ -162,6 +162,11 @@ void ProgramFeatures::wireDrive()
         instrument_->setDrive(core.io() / 1000.0, static_cast<scope::Excitation>(mode));
     };
     instrumentFollower_ = drive_->core().changed.connect([feedInstrument](unsigned) { feedInstrument(); });
+    // A refused or limited entry in VREF, MTH or CLK is said on the status bar.
+    entryNotes_ = drive_->core().entryNote.connect([this](const std::string& note) {
+        const QString t = QString::fromStdString(note);
+        QMetaObject::invokeMethod(&window_, [this, t] { window_.setStatusPaneText(0, t); }, Qt::AutoConnection);
+    });
     feedInstrument();
 
     // The pin table opens the pin panel.
@@ -308,6 +313,7 @@ void ProgramFeatures::wireThermal()
     };
     host.runEnded = [this] { window_.engine().state().finished(engine::Activity::MonitorRun); };
     host.pause = [this](std::chrono::milliseconds ms) { window_.link().pause(ms); };
+    host.statusNote = [this](const std::string& note) { window_.setStatusPaneText(0, QString::fromStdString(note)); };
     thermal_ = new thermal::ThermalFeature(window_.messages(), window_.engine().thermometer(),
                                            window_.engine().temperatureLog(), std::move(host), &window_);
 

@@ -116,8 +116,12 @@ files::SettingsLoadResult SettingsFeature::load(const QString& path)
         window_.messages().show(files::kSettingsOpenFailed, kAppCaption, MsgIcon::None);
         return r;
     }
-    const std::string note = files::SettingsCore::incompleteText(r);
-    if (!note.empty()) window_.setStatusPaneText(0, QString::fromStdString(note));
+    // Every load replaces what an earlier one said; a clean file clears it
+    // (a note of anyone else stays).
+    const QString note = QString::fromStdString(files::SettingsCore::statusText(r));
+    if (!note.isEmpty() || (!lastNote_.isEmpty() && window_.statusPaneText(0) == lastNote_))
+        window_.setStatusPaneText(0, note);
+    lastNote_ = note;
     return r;
 }
 

@@ -43,6 +43,7 @@ private:
 
     CTQ5170xHWPDlg& window_;
     files::SettingsCore& core_; // the engine's
+    QString lastNote_;          // what the last load put on the status bar
     Prompt savePrompt_, openPrompt_;
 };
 

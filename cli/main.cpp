@@ -16,7 +16,7 @@
 
 #include "cli/script.h"
 #include "common/json_text.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "engine/session.h"
 
 namespace {
@@ -196,7 +196,7 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
                           << zelbo::scope::formatFigure(m.frequencyHz, "Hz");
                 if (std::isfinite(m.peakCurrent))
                     std::cout << ", Ipeak " << zelbo::scope::formatFigure(m.peakCurrent, "A") << " ("
-                              << zelbo::drive::formatFixed(m.peakErrorPercent, 1) << " %)";
+                              << zelbo::formatFixed(m.peakErrorPercent, 1) << " %)";
                 std::cout << "\n";
             }
         }

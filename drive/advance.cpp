@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::drive {
 

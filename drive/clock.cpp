@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::drive {
 

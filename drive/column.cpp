@@ -4,8 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "common/number_text.h"
 #include "drive/clock.h"
-#include "drive/number_text.h"
 
 namespace zelbo::drive {
 
@@ -93,12 +93,38 @@ void Column::setSliderRange(int max)
 
 void Column::setSliderPosition(int pos) { sliderPos_ = std::clamp(pos, 0, sliderMax_); }
 
+const char* columnName(ColumnId id)
+{
+    switch (id) {
+    case ColumnId::Vref: return "VREF";
+    case ColumnId::Mth: return "MTH";
+    case ColumnId::Clk: return "CLK";
+    }
+    return "";
+}
+
 double Column::commit()
 {
-    double v = parseNumberK(valueText_);
+    note_.clear();
+    const auto read = readNumber(valueText_, true);
+    double v = read.value_or(value_);
     const double hi = max();
     const double lo = min();
     const double s = step();
+    auto shown = [this](double x) {
+        const std::string t = format(x);
+        return t + (!spec_->frequency ? " V" : t.back() == 'k' ? "Hz" : " Hz");
+    };
+    if (!read) {
+        note_ = std::string(columnName(id_)) + ": \"" + valueText_.substr(0, 40) + "\" holds no number; kept " +
+                shown(value_) + ".";
+    } else if (v > hi) {
+        note_ = std::string(columnName(id_)) + ": " + valueText_.substr(0, 40) + " is above MAX; limited to " +
+                shown(hi) + ".";
+    } else if (v < lo) {
+        note_ = std::string(columnName(id_)) + ": " + valueText_.substr(0, 40) + " is below MIN; limited to " +
+                shown(lo) + ".";
+    }
     if (v > hi) v = hi;
     if (v < lo) v = lo;
     const double clamped = v;

@@ -23,6 +23,8 @@ struct ColumnSpec {
 };
 
 const ColumnSpec& columnSpec(ColumnId id);
+// "VREF", "MTH", "CLK": the column's caption in messages.
+const char* columnName(ColumnId id);
 
 // What a front end without the window's fields may set in a column: VREF and
 // MTH 0 V to the column's absolute top, CLK from the generator's slowest
@@ -60,8 +62,12 @@ public:
     double step() const;
 
     // The value field was committed: clamp to MIN..MAX, round to the step
-    // grid, place the slider and rewrite the text. Returns the new value.
+    // grid, place the slider and rewrite the text. Returns the new value. A
+    // text that holds no number is refused: the last good value stays and
+    // is shown again. Either that or a clamp leaves a note (entryNote).
     double commit();
+    // What the last commit() has to tell the user, empty when nothing.
+    const std::string& entryNote() const { return note_; }
     // The slider was moved to pos: value = STEP * (range - pos) + MIN.
     double fromSlider(int pos);
     // A limit field was committed: correct it, rewrite it, re-range the
@@ -84,6 +90,7 @@ private:
     const ColumnSpec* spec_;
     std::string valueText_;
     std::string maxText_, stepText_, minText_;
+    std::string note_;
     double value_ = 0.0;
     int sliderMax_ = 0;
     int sliderPos_ = 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::drive {
 
@@ -284,9 +284,11 @@ void DriveCore::applyReferenceEffects(ColumnId id, double v)
 
 void DriveCore::commitValue(ColumnId id)
 {
-    const double v = columns_[static_cast<int>(id)].commit();
+    Column& c = columns_[static_cast<int>(id)];
+    const double v = c.commit();
     applyReferenceEffects(id, v);
     notify(aspect::kColumns | (id == ColumnId::Vref ? aspect::kRnf : 0u));
+    if (!c.entryNote().empty()) entryNote(c.entryNote());
 }
 
 void DriveCore::setExactValue(ColumnId id, double v)
@@ -328,7 +330,7 @@ void DriveCore::loadValueText(ColumnId id, std::string text)
     Column& c = columns_[static_cast<int>(id)];
     c.setValueText(std::move(text));
     if (id == ColumnId::Vref) {
-        vref_ = parseLeadingNumber(c.valueText());
+        vref_ = parseNumberK(c.valueText());
         c.setValue(vref_);
         recomputeIo();
     } else if (id == ColumnId::Clk) {

@@ -61,6 +61,9 @@ public:
 
     // Fires after every operation with the aspects it changed.
     boost::signals2::signal<void(unsigned)> changed;
+    // Fires when a committed value field was refused or limited, with the
+    // sentence for the status bar.
+    boost::signals2::signal<void(const std::string&)> entryNote;
 
     // ---- mode and supply -------------------------------------------------
     int mode() const { return mode_; }

@@ -6,7 +6,7 @@
 
 #include "drive/clock.h"
 #include "drive/drive_core.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::drive::sequence {
 
@@ -72,6 +72,18 @@ std::string normaliseCell(int column, std::string_view text)
     case kMth: return formatFixed(v, 2);
     default: return v <= 1000.0 ? formatFixed(v, 0) : formatFixed(v / 1000.0, 3) + " k";
     }
+}
+
+bool cellReadable(int column, std::string_view text)
+{
+    const std::string_view t = trimmed(text);
+    if (t.empty()) return true;
+    if (column < 0 || column >= kColumns) return false;
+    if (isPinColumn(column)) {
+        const std::string u = upper(t);
+        if (u == "HI" || u == "LO") return true;
+    }
+    return readNumber(t, !isPinColumn(column)).has_value();
 }
 
 // ---- table -------------------------------------------------------------------

@@ -60,6 +60,11 @@ bool isPinColumn(int column);
 // rounded to its grid and formatted; pins "HI" / "LO"; empty stays empty.
 std::string normaliseCell(int column, std::string_view text);
 
+// Whether a typed cell can be taken: empty, a number (prefixes allowed) in a
+// number column, HI, LO or a number in a pin column. A window refuses the
+// rest rather than store it as 0 or LO.
+bool cellReadable(int column, std::string_view text);
+
 class SequenceTable {
 public:
     SequenceTable();

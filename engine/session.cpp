@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "drive/dac.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
 #include "engine/chips.h"
@@ -344,7 +344,7 @@ int Session::setDuty(double percent)
     if (!std::isfinite(percent) || percent < 1.0 || percent > 100.0)
         throw std::invalid_argument("Duty " + number(percent) + " % is out of range (1 to 100 %).");
     requireOpen();
-    drive_->setDutyText(drive::formatFixed(percent, 2));
+    drive_->setDutyText(formatFixed(percent, 2));
     drive_->commitDuty();
     engine_->waitWritesSent();
     return drive::effectiveDuty(drive_->dutyText());
@@ -959,7 +959,7 @@ double Session::setTrigger(bool on, int channel, double level, bool falling)
 
 std::vector<std::pair<std::string, std::string>> Session::status() const
 {
-    auto fixed = [](double v, int decimals) { return drive::formatFixed(v, decimals); };
+    auto fixed = [](double v, int decimals) { return formatFixed(v, decimals); };
     std::vector<std::pair<std::string, std::string>> s;
     s.emplace_back("board", board_);
     s.emplace_back("power", engine_->poweredOn() ? "on" : "off");
@@ -971,7 +971,7 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     s.emplace_back("mth", fixed(mth(), 3));
     s.emplace_back("rnf", drive_->rnfText());
     s.emplace_back("io", fixed(drive_->io(), 0));
-    s.emplace_back("clk", drive::exactText(clock()));
+    s.emplace_back("clk", exactText(clock()));
     s.emplace_back("running", running() ? "yes" : "no");
     s.emplace_back("duty", std::to_string(drive::effectiveDuty(drive_->dutyText())));
     s.emplace_back("stop_level", drive_->stopLevelCaption());

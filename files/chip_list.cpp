@@ -1,5 +1,7 @@
 #include "files/chip_list.h"
 
+#include "common/number_text.h"
+
 #include <charconv>
 #include <cstdint>
 #include <cmath>
@@ -78,20 +80,6 @@ double parseLeadingDouble(std::string_view text)
     }
     if (res.ec != std::errc() || !std::isfinite(v)) return 0.0;
     return v;
-}
-
-int parseLeadingInt(std::string_view text)
-{
-    auto [start, len] = decimalPrefix(text, false);
-    if (len == 0) return 0;
-    std::string_view num = text.substr(start, len);
-    if (num.front() == '+') num.remove_prefix(1);
-    long long v = 0;
-    auto res = std::from_chars(num.data(), num.data() + num.size(), v);
-    if (res.ec == std::errc::result_out_of_range) return num.front() == '-' ? INT32_MIN : INT32_MAX;
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int>(v);
 }
 
 ChipList::ChipList()

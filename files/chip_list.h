@@ -45,8 +45,8 @@ inline constexpr const char* kChipInvalidB = "Invalid value for \"B\".";
 // Leading-part number parsing of the file's fields: the longest prefix that is
 // a decimal number ([+-]digits[.digits][e[+-]digits]); no prefix gives 0.
 // Independent of the process locale, and never yields infinities or NaN.
+// (Integers go through common/number_text.h's parseLeadingInt.)
 double parseLeadingDouble(std::string_view text);
-int parseLeadingInt(std::string_view text);
 
 class ChipList {
 public:

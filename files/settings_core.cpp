@@ -1,7 +1,9 @@
 #include "files/settings_core.h"
 
+#include <algorithm>
 #include <chrono>
 
+#include "common/number_text.h"
 #include "drive/drive_core.h"
 #include "scope/scope_core.h"
 #include "scope/scope_tables.h"
@@ -95,11 +97,14 @@ SettingsLoadResult SettingsCore::apply(std::vector<SettingsLine> lines)
     SettingsLoadResult r;
     r.opened = true;
     r.valueLines = static_cast<int>(lines_.size());
-    const bool applied = stage1(r.missingLine);
+    const bool applied = stage1(r);
     if (hooks_.refreshViews) hooks_.refreshViews();
     if (applied && hooks_.boardReady && hooks_.boardReady()) {
         stage2();
         r.stage2 = true;
+        // Stage 2 sets the channels' VALUE/DIV: the fields show what the
+        // chart's legend and scale now use.
+        if (hooks_.refreshViews) hooks_.refreshViews();
     }
     return r;
 }
@@ -111,18 +116,50 @@ std::string SettingsCore::incompleteText(const SettingsLoadResult& r)
            std::to_string(r.missingLine) + " and those after it are missing.";
 }
 
-bool SettingsCore::stage1(int& missing)
+std::string SettingsCore::statusText(const SettingsLoadResult& r)
+{
+    std::string out = incompleteText(r);
+    for (const std::string& n : r.notes) out += (out.empty() ? "" : " ") + n;
+    return out;
+}
+
+bool SettingsCore::stage1(SettingsLoadResult& r)
 {
     // Every line the file has is applied; a missing one keeps what the cores
     // hold, and the first of them is reported.
+    int& missing = r.missingLine;
     auto at = [this, &missing](int line) -> const std::string* {
         if (line <= static_cast<int>(lines_.size())) return &value(line);
         if (missing == 0) missing = line;
         return nullptr;
     };
+    // A value that cannot be used is named with its line; the line keeps what
+    // the cores hold (unreadable) or is limited (out of range).
+    auto note = [&r](int line, const char* what, const std::string& text, const std::string& outcome) {
+        r.notes.push_back("Line " + std::to_string(line) + " (" + what + "): \"" + text.substr(0, 40) + "\" " +
+                          outcome);
+    };
+    auto loadColumn = [&](int line, ColumnId id, const char* what) {
+        const auto* t = at(line);
+        if (!t) return;
+        const drive::Column& c = drive_.column(id);
+        const auto v = readNumber(*t, true);
+        if (!v) {
+            note(line, what, *t, "is not a number; kept " + c.valueText() + ".");
+            return;
+        }
+        if (*v > c.max() || *v < c.min()) {
+            const bool above = *v > c.max();
+            const std::string limited = c.format(above ? c.max() : c.min());
+            note(line, what, *t, std::string(above ? "is above MAX" : "is below MIN") + "; limited to " + limited + ".");
+            drive_.loadValueText(id, limited);
+            return;
+        }
+        drive_.loadValueText(id, *t);
+    };
 
     // Mode and supply.
-    if (const auto* t = at(1)) drive_.loadMode(leadingInt(*t));
+    if (const auto* t = at(1)) drive_.loadMode(parseLeadingInt(*t));
     if (const auto* t = at(2)) drive_.loadVcc(*t == "3.3" ? drive::Vcc::V3_3 : drive::Vcc::V5_0);
 
     // The sweep limits first, so that the values below land inside them.
@@ -143,31 +180,44 @@ bool SettingsCore::stage1(int& missing)
     }
 
     // References, sense resistor, sampling, trigger, clock and pins.
-    if (const auto* t = at(3)) drive_.loadValueText(ColumnId::Vref, *t);
-    if (const auto* t = at(4)) drive_.loadRnfText(*t);
+    loadColumn(3, ColumnId::Vref, "VREF");
+    if (const auto* t = at(4)) {
+        // The sense resistor, 0.01 .. 1 ohm as its field keeps it.
+        if (const auto ohms = readNumber(*t, true); !ohms) {
+            note(4, "RNF", *t, "is not a number; kept " + drive_.rnfText() + ".");
+        } else if (*ohms < 0.01 || *ohms > 1.0) {
+            const std::string limited = formatFixed(std::clamp(*ohms, 0.01, 1.0), 2);
+            note(4, "RNF", *t, "is outside 0.01 to 1 ohm; limited to " + limited + ".");
+            drive_.loadRnfText(limited);
+        } else {
+            drive_.loadRnfText(*t);
+        }
+    }
     if (const auto* t = at(5)) drive_.loadRateText(*t);
-    if (const auto* t = at(6)) drive_.loadValueText(ColumnId::Mth, *t);
-    if (const auto* t = at(7))
+    loadColumn(6, ColumnId::Mth, "MTH");
+    if (const auto* t = at(7)) {
         if (const int rate = sampleRateIndexOf(*t); rate >= 0) scope_.setSamplingRate(rate);
-    if (const auto* t = at(8)) scope_.setTriggerOn(leadingInt(*t) == 1);
+        else note(7, "sampling rate", *t, "is not a sampling rate; kept " + scope_.samplingRateText() + ".");
+    }
+    if (const auto* t = at(8)) scope_.setTriggerOn(parseLeadingInt(*t) == 1);
     const auto* voltageLevel = at(9);
     const auto* currentLevel = at(10);
     const auto* triggerChannel = at(11);
-    if (const auto* t = at(12)) drive_.loadValueText(ColumnId::Clk, *t);
-    if (const auto* t = at(13)) drive_.loadRunMode(leadingInt(*t));
+    loadColumn(12, ColumnId::Clk, "CLK");
+    if (const auto* t = at(13)) drive_.loadRunMode(parseLeadingInt(*t));
     if (const auto* t = at(14)) drive_.loadStepsText(*t);
-    if (const auto* t = at(15)) drive_.loadStopLevel(leadingInt(*t));
+    if (const auto* t = at(15)) drive_.loadStopLevel(parseLeadingInt(*t));
     if (const auto* t = at(16)) drive_.loadPinStateText(*t);
 
     // Trigger channel, 1..4 (anything else is kept inside that range).
-    if (triggerChannel) scope_.setTriggerChannel(std::clamp(leadingInt(*triggerChannel), 1, scope::kChannels) - 1);
+    if (triggerChannel) scope_.setTriggerChannel(std::clamp(parseLeadingInt(*triggerChannel), 1, scope::kChannels) - 1);
 
     // Channel sources and outputs: "1 - B" is a current on the B output,
     // "2 - B" ICC with the B output selected.
     for (int n = 0; n < scope::kChannels; ++n) {
         const auto* t = at(17 + n);
         if (!t) continue;
-        const int s = leadingInt(*t);
+        const int s = parseLeadingInt(*t);
         if (s < 0 || s > 2) continue; // no such source: the channel stays as it is
         const auto source = static_cast<scope::Source>(s);
         const bool dash = t->find('-') != std::string::npos;
@@ -176,8 +226,18 @@ bool SettingsCore::stage1(int& missing)
         scope_.setOutput(n, outputB ? 1 : 0);
     }
 
-    if (const auto* t = at(21))
+    if (const auto* t = at(21)) {
         if (const int tb = timeBaseIndexOf(*t); tb >= 0) scope_.setTimeBase(tb);
+        else note(21, "Sec/Div", *t, "is not a time base; kept " + scope_.timeBaseText() + ".");
+    }
+    // VALUE/DIV (applied with the board in stage 2): checked against the
+    // channel's source now, so that a bad one is named either way.
+    for (int n = 0; n < scope::kChannels && 22 + n <= static_cast<int>(lines_.size()); ++n)
+        if (scaleIndexOf(scope_.source(n), value(22 + n)) < 0) {
+            const std::string what = "CH" + std::to_string(n + 1) + " VALUE/DIV";
+            note(22 + n, what.c_str(), value(22 + n),
+                 "is not a VALUE/DIV of this channel; kept " + scope_.channel(n).valuePerDivText + ".");
+        }
 
     // Trigger levels as typed, and the acquisition running as it was.
     if (voltageLevel) scope_.setVoltageLevelText(*voltageLevel);

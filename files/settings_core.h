@@ -40,6 +40,9 @@ struct SettingsLoadResult {
     int valueLines = 0;     // value lines in the file
     int missingLine = 0;    // first line a stage needed but the file lacks (0: none)
     bool stage2 = false;    // the set-up went to the board
+    // One sentence per line whose value was unreadable (kept what was there)
+    // or out of range (limited), in line order.
+    std::vector<std::string> notes;
 };
 
 class SettingsCore {
@@ -66,6 +69,9 @@ public:
     // A one-line account of an incomplete load for the status bar ("" when
     // the load was complete).
     static std::string incompleteText(const SettingsLoadResult& r);
+    // What the status bar says after a load: the incomplete text and the
+    // notes, joined; empty when the file was read whole and clean.
+    static std::string statusText(const SettingsLoadResult& r);
 
     // The board back on the window's simple settings (the last step of a
     // load; also the end of dynamic mode and of advance mode): the power and
@@ -74,7 +80,7 @@ public:
     void reapplySimpleSettings();
 
 private:
-    bool stage1(int& missing);
+    bool stage1(SettingsLoadResult& r);
     void stage2();
     const std::string& value(int line) const { return lines_[static_cast<std::size_t>(line - 1)].value; }
 

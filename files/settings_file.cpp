@@ -206,23 +206,6 @@ bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLin
     return true;
 }
 
-int leadingInt(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long v = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > INT_MAX) {
-            v = INT_MAX;
-            break;
-        }
-    }
-    return static_cast<int>(negative ? -v : v);
-}
-
 SettingsValues defaultSettings()
 {
     SettingsValues v;

@@ -91,8 +91,5 @@ bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLin
 // channels as soon as the power is switched on.
 SettingsValues defaultSettings();
 
-// The leading integer of a text (leading blanks skipped, an optional sign),
-// 0 when there is none; saturates instead of overflowing.
-int leadingInt(std::string_view text);
 
 } // namespace zelbo::files

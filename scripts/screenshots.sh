@@ -89,6 +89,11 @@ INNER
 # scope_measurements.png, scope_step_levels.png, scope_xy.png,
 # advance_mode.png and dynamic_running.png.
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/e2e_screenshots" "$out"
+# The powered window filling a laptop and a desktop screen, the measurement
+# strip full: main_1366x768.png and main_1600x1000.png.
+for size in 1366x768 1600x1000; do
+  xvfb-run -a -s "-screen 0 ${size}x24" "$build/bin/e2e_screenshots" "$out" fill
+done
 # The temperature monitor during a run and at its end: tj_monitor.png and
 # tj_finished.png (its workbook stays in the scratch folder).
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/thermal_screenshots" "$out" "$tmp/tj_monitor.xlsx"

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "thermal/thermometer.h"
 
 namespace zelbo::thermal {
 
-using drive::formatFixed;
-using drive::parseNumberK;
+using zelbo::formatFixed;
+using zelbo::parseNumberK;
 
 int pinFlag(std::string_view cell)
 {
@@ -111,7 +111,7 @@ void TemperatureLog::finish()
     if (rows_.empty()) return;
     rows_.erase(rows_.begin());
     std::stable_sort(rows_.begin(), rows_.end(), [](const LogRow& x, const LogRow& y) {
-        return drive::parseLeadingNumber(x.io) < drive::parseLeadingNumber(y.io);
+        return zelbo::parseLeadingNumber(x.io) < zelbo::parseLeadingNumber(y.io);
     });
 }
 

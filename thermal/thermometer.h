@@ -17,6 +17,9 @@ namespace zelbo::thermal {
 // Diode code registers: bits 0..7 and bits 8..11.
 inline constexpr std::uint8_t kDiodeCodeLowRegister = reg::kDiodeCodeLow;
 inline constexpr std::uint8_t kDiodeCodeHighRegister = reg::kDiodeCodeHigh;
+// The junction temperature the driver ICs are rated for; above it the gauge
+// shows an alarm.
+inline constexpr double kRatedTjMaxCelsius = 150.0;
 
 // Forward voltage in millivolts: 0.25641 mV per code.
 double diodeMillivolts(std::uint16_t code);

@@ -10,7 +10,7 @@
 
 #include <xlsxwriter.h>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 namespace zelbo::thermal {
 
@@ -125,7 +125,7 @@ bool writeWorkbook(const std::string& path, const std::string& chipName, const s
     for (const LogRow& row : rows) {
         const std::string* cells[4] = {&row.time, &row.io, &row.temp, &row.vf};
         for (lxw_col_t c = 0; c < 4 && e == LXW_NO_ERROR; ++c)
-            e = worksheet_write_number(ws, r, c, drive::parseLeadingNumber(*cells[c]),
+            e = worksheet_write_number(ws, r, c, zelbo::parseLeadingNumber(*cells[c]),
                                        c == 0 ? nullptr : c == 2 ? hundredths : whole); // minutes as they come
         if (e != LXW_NO_ERROR) break;
         ++r;

@@ -7,6 +7,10 @@
 
 namespace {
 
+// The text a cell held before an edit, for a refused one.
+constexpr int kKeptRole = Qt::UserRole + 7;
+
+
 // Editors by column kind: a line edit, right-aligned for numbers, or an
 // editable combo box offering the column's choices.
 class GridDelegate : public QStyledItemDelegate {
@@ -100,7 +104,9 @@ void CGridCtrl::setCellText(int row, int column, const QString& text)
 {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) return;
     ++quiet_;
-    ensureItem(row, column)->setText(text);
+    QTableWidgetItem* it = ensureItem(row, column);
+    it->setText(text);
+    it->setData(kKeptRole, text);
     --quiet_;
 }
 
@@ -109,7 +115,10 @@ void CGridCtrl::clearCells()
     ++quiet_;
     for (int r = 0; r < rowCount(); ++r)
         for (int c = 0; c < columnCount(); ++c)
-            if (QTableWidgetItem* it = item(r, c)) it->setText(QString());
+            if (QTableWidgetItem* it = item(r, c)) {
+                it->setText(QString());
+                it->setData(kKeptRole, QString());
+            }
     --quiet_;
 }
 
@@ -215,9 +224,14 @@ void CGridCtrl::onItemChanged(QTableWidgetItem* changed)
             --quiet_;
         }
     }
+    const bool refused = c >= 0 && c < static_cast<int>(columns_.size()) && columns_[c].accepts &&
+                         !columns_[c].accepts(text);
     // Colours and alignment of a fresh item the editor created.
     ++quiet_;
+    if (refused) changed->setText(changed->data(kKeptRole).toString());
+    else changed->setData(kKeptRole, text);
     decorate(changed, r, c);
     --quiet_;
-    emit cellEdited(r, c, text);
+    if (refused) emit cellRefused(r, c, text);
+    else emit cellEdited(r, c, text);
 }

@@ -18,6 +18,9 @@
 //    report a change and does not normalise. clearCells() empties every cell.
 //  - cellEdited(row, column, text) is emitted after the user has edited a cell
 //    (already normalised), never for setCellText().
+//  - Column::accepts, when set, can refuse an edit: the cell goes back to
+//    the text it held (from setCellText or the last accepted edit) and
+//    cellRefused(row, column, text) is emitted instead of cellEdited.
 //  - setRowColours(row, background, foreground) highlights a row;
 //    clearRowColours(row) restores the default colours. ensureRowVisible()
 //    scrolls a row into view.
@@ -43,6 +46,7 @@ public:
         Kind kind = Text;
         QStringList choices = {};                                 // Choice columns
         std::function<QString(const QString&)> normalise = {};    // optional
+        std::function<bool(const QString&)> accepts = {};         // optional: refuses an edit
         int width = 0;                                            // 0: from the header
     };
 
@@ -70,6 +74,7 @@ public:
 
 signals:
     void cellEdited(int row, int column, const QString& text);
+    void cellRefused(int row, int column, const QString& text);
 
 private:
     QTableWidgetItem* ensureItem(int row, int column);

@@ -27,6 +27,20 @@ void CMeterWnd::setRange(double minimum, double maximum)
     update();
 }
 
+void CMeterWnd::setUnit(const QString& unit)
+{
+    unit_ = unit;
+    update();
+}
+
+void CMeterWnd::setAlarmAbove(double limit)
+{
+    alarmAbove_ = limit;
+    update();
+}
+
+bool CMeterWnd::alarming() const { return value_ && *value_ > alarmAbove_; }
+
 void CMeterWnd::setReading(double value)
 {
     if (!std::isfinite(value)) {
@@ -47,7 +61,9 @@ QString CMeterWnd::displayText() const
 {
     if (!value_)
         return QStringLiteral("    OPEN");
-    return QString::asprintf("%s %3.1f", label_.toUtf8().constData(), *value_);
+    QString text = QString::asprintf("%s %3.1f", label_.toUtf8().constData(), *value_);
+    if (!unit_.isEmpty()) text += QLatin1Char(' ') + unit_;
+    return text;
 }
 
 void CMeterWnd::paintEvent(QPaintEvent*)
@@ -75,7 +91,9 @@ void CMeterWnd::paintEvent(QPaintEvent*)
     p.drawPath(glass.simplified());
 
     // Liquid up to the reading (clamped to the scale).
-    const QColor liquid = value_ ? QColor(0xD0, 0x20, 0x20) : QColor(0xB0, 0xB0, 0xB0);
+    const bool alarm = alarming();
+    const QColor alarmColour(0xFF, 0x6A, 0x00);
+    const QColor liquid = alarm ? alarmColour : value_ ? QColor(0xD0, 0x20, 0x20) : QColor(0xB0, 0xB0, 0xB0);
     double frac = 0.0;
     if (value_)
         frac = std::clamp((*value_ - min_) / (max_ - min_), 0.0, 1.0);
@@ -108,6 +126,8 @@ void CMeterWnd::paintEvent(QPaintEvent*)
     tf.setPixelSize(12);
     tf.setBold(true);
     p.setFont(tf);
-    p.setPen(value_ ? QColor(0x19, 0x19, 0x70) : QColor(0x80, 0x80, 0x80));
-    p.drawText(QRectF(r.left(), r.bottom() - textH, r.width(), textH), Qt::AlignCenter, displayText());
+    const QRectF textBox(r.left(), r.bottom() - textH, r.width(), textH);
+    if (alarm) p.fillRect(textBox, alarmColour);
+    p.setPen(alarm ? QColor(Qt::white) : value_ ? QColor(0x19, 0x19, 0x70) : QColor(0x80, 0x80, 0x80));
+    p.drawText(textBox, Qt::AlignCenter, displayText());
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Thermometer gauge: a glass column filled up to the reading, a scale, and
-// the reading as text ("<label> <value>" with one decimal), or "    OPEN"
-// while no reading is available (nothing connected, or not read yet).
+// the reading as text ("<label> <value> <unit>" with one decimal), or
+// "    OPEN" while no reading is available (nothing connected, or not read
+// yet). Above the alarm limit the column and the text turn to the alarm
+// colour and the scale's top shows the limit is passed.
 // GUI thread only; readings from other threads arrive through queued calls.
 
 #include <QString>
@@ -16,6 +18,10 @@ public:
 
     void setLabel(const QString& label);   // the "%s" part, e.g. "Tj"
     void setRange(double minimum, double maximum);
+    void setUnit(const QString& unit);     // e.g. "\u00b0C"; empty: none
+    // Readings above `limit` are an alarm (infinity: never).
+    void setAlarmAbove(double limit);
+    bool alarming() const;
     double minimum() const { return min_; }
     double maximum() const { return max_; }
 
@@ -33,6 +39,8 @@ protected:
 
 private:
     QString label_;
+    QString unit_;
+    double alarmAbove_ = 1e300;
     double min_ = 0.0;
     double max_ = 150.0;
     std::optional<double> value_;

@@ -16,7 +16,7 @@
 
 #include <algorithm>
 
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "drive/sequence_csv.h"
 #include "widgets/grid_ctrl.h"
 
@@ -31,7 +31,7 @@ constexpr const char* kFinishQuestion =
 // "%d" of the field's leading integer, kept within lo..hi.
 QString clampedInt(const QString& text, int lo, int hi)
 {
-    return QString::number(std::clamp(drive::parseLeadingInt(text.toStdString()), lo, hi));
+    return QString::number(std::clamp(zelbo::parseLeadingInt(text.toStdString()), lo, hi));
 }
 } // namespace
 
@@ -90,6 +90,9 @@ CDynamicDlg::CDynamicDlg(int number, MessageService& messages, Hooks hooks, QWid
     params->addWidget(pause_, 1, 5);
     params->setColumnStretch(4, 1);
     box->addLayout(params);
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("dynamicNote"));
+    box->addWidget(note_);
     connect(start_, &QPushButton::toggled, this, &CDynamicDlg::startToggled);
     connect(pause_, &QPushButton::clicked, this, &CDynamicDlg::pauseClicked);
 
@@ -108,8 +111,20 @@ void CDynamicDlg::refreshGrid()
         }
 }
 
+QString CDynamicDlg::noteText() const { return note_->text(); }
+
 void CDynamicDlg::cellEdited(int row, int column, const QString& text)
 {
+    if (!cellReadable(column, text.toStdString())) {
+        // Refused: the cell shows what it held, and the note says why.
+        note_->setText(tr("Row %1, %2: \"%3\" is not a number; kept \"%4\".")
+                           .arg(row + 1)
+                           .arg(QString::fromLatin1(columnHeader(column)), text.left(40),
+                                QString::fromStdString(table_.cell(row, column))));
+        grid_->setCellText(row, column, QString::fromStdString(table_.cell(row, column)));
+        return;
+    }
+    note_->clear();
     table_.setCell(row, column, text.toStdString());
     grid_->setCellText(row, column, QString::fromStdString(table_.cell(row, column)));
 }

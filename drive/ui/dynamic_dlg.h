@@ -18,6 +18,7 @@
 
 class CGridCtrl;
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -46,6 +47,8 @@ public:
     void refreshGrid();
 
     CGridCtrl* grid() const { return grid_; }
+    // Why the last typed cell was refused; empty when it was taken.
+    QString noteText() const;
     QPushButton* startButton() const { return start_; }
     QPushButton* pauseButton() const { return pause_; }
     QRadioButton* countedRadio() const { return counted_; }
@@ -101,6 +104,7 @@ private:
     Hooks hooks_;
     zelbo::drive::sequence::SequenceTable table_;
     CGridCtrl* grid_ = nullptr;
+    QLabel* note_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* pause_ = nullptr;
     QRadioButton* counted_ = nullptr;

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/message_service.h"
@@ -37,10 +40,53 @@ const char* sourceText(Source s)
     return "Voltage";
 }
 
-QString percent(double v)
+// A percentage never wider than "+999.99 %": beyond that it reads as a bound,
+// so the column sized for it never cuts it.
+QString percent(double v, bool sign)
 {
     if (!std::isfinite(v)) return QStringLiteral("---");
-    return QString::asprintf("%+.2f %%", v);
+    if (std::abs(v) >= 999.995) return v > 0 ? QStringLiteral("> 999 %") : QStringLiteral("< -999 %");
+    return QString::asprintf(sign ? "%+.2f %%" : "%.2f %%", v);
+}
+
+// Which columns go first when the strip is too narrow for all of them: the
+// ones another column already implies (period, peak-to-peak) before those a
+// coil-current check needs; Min and Max last.
+constexpr ScopeInstrument::Column kElisionOrder[] = {
+    ScopeInstrument::Period, ScopeInstrument::PeakToPeak, ScopeInstrument::Rms,       ScopeInstrument::StepError,
+    ScopeInstrument::PeakError, ScopeInstrument::Mean,    ScopeInstrument::Peak,      ScopeInstrument::Frequency,
+    ScopeInstrument::Max,       ScopeInstrument::Min};
+static_assert(std::size(kElisionOrder) == ScopeInstrument::Columns);
+
+// The widest text a column can show in `fm`: every figure is a sign, four
+// significant digits around a point, a space, a prefix and a unit, so the
+// widest digit in each place and the widest prefix bound it.
+int widestFigure(const QFontMetrics& fm, const QStringList& units)
+{
+    QChar wide = QLatin1Char('0');
+    for (char d = '0'; d <= '9'; ++d)
+        if (fm.horizontalAdvance(QLatin1Char(d)) > fm.horizontalAdvance(wide)) wide = QLatin1Char(d);
+    const QString w(wide);
+    int most = fm.horizontalAdvance(QStringLiteral("---"));
+    for (const QString& unit : units)
+        for (const char* prefix : {"", "G", "M", "k", "m", "\u00b5", "n"})
+            for (const QString& digits : {w + w + w + QLatin1Char('.') + w, w + QLatin1Char('.') + w + w + w})
+                most = std::max(most, fm.horizontalAdvance(QLatin1Char('-') + digits + QLatin1Char(' ') +
+                                                           QString::fromUtf8(prefix) + unit));
+    return most;
+}
+
+int widestPercent(const QFontMetrics& fm)
+{
+    int most = fm.horizontalAdvance(QStringLiteral("---"));
+    for (char d = '0'; d <= '9'; ++d) {
+        const QString w(QLatin1Char{d});
+        most = std::max(most, fm.horizontalAdvance(QLatin1Char('+') + w + w + w + QLatin1Char('.') + w + w +
+                                                   QStringLiteral(" %")));
+    }
+    for (const QString& bound : {QStringLiteral("> 999 %"), QStringLiteral("< -999 %")})
+        most = std::max(most, fm.horizontalAdvance(bound));
+    return most;
 }
 
 // The strip and the tool row sit under the chart on a light ground in a
@@ -170,7 +216,7 @@ void ScopeInstrument::buildStrip(QWidget* parent)
     compact(strip_);
     auto* grid = new QGridLayout(strip_);
     grid->setContentsMargins(2, 0, 2, 2);
-    grid->setHorizontalSpacing(2);
+    grid->setHorizontalSpacing(0); // the gap is part of each column's width (fitStrip)
     grid->setVerticalSpacing(0);
     for (int c = 0; c < Columns; ++c) {
         auto* title = new QLabel(tr(kColumnTitles[c]), strip_);
@@ -178,6 +224,7 @@ void ScopeInstrument::buildStrip(QWidget* parent)
         QFont f = title->font();
         f.setBold(true);
         title->setFont(f);
+        titles_[static_cast<std::size_t>(c)] = title;
         grid->addWidget(title, 0, c + 1);
     }
     for (int n = 0; n < kChannels; ++n) {
@@ -194,6 +241,64 @@ void ScopeInstrument::buildStrip(QWidget* parent)
             grid->addWidget(cell, n + 1, c + 1);
         }
     }
+    strip_->installEventFilter(this);
+    fitStrip();
+}
+
+bool ScopeInstrument::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == strip_ && (event->type() == QEvent::Resize || event->type() == QEvent::FontChange ||
+                              event->type() == QEvent::Show))
+        fitStrip();
+    return QObject::eventFilter(watched, event);
+}
+
+void ScopeInstrument::fitStrip()
+{
+    if (!strip_) return;
+    const QFontMetrics fm(strip_->font());
+    QFont bold = strip_->font();
+    bold.setBold(true);
+    const QFontMetrics fmBold(bold);
+    const int gap = fm.horizontalAdvance(QLatin1Char(' ')) + 4;
+    const int channel = widestFigure(fm, {QStringLiteral("V"), QStringLiteral("A")});
+    std::array<int, Columns> width{};
+    for (int c = 0; c < Columns; ++c) {
+        int value = channel;
+        if (c == Frequency) value = widestFigure(fm, {QStringLiteral("Hz")});
+        if (c == Period) value = widestFigure(fm, {QStringLiteral("s")});
+        if (c == Peak) value = widestFigure(fm, {QStringLiteral("A")});
+        if (c == PeakError || c == StepError) value = widestPercent(fm);
+        const auto* title = titles_[static_cast<std::size_t>(c)].data();
+        const int head = fmBold.horizontalAdvance(title ? title->text() : QString());
+        width[static_cast<std::size_t>(c)] = gap + std::max(value, head);
+    }
+    int rowHead = 0;
+    for (const auto& box : rowBox_)
+        if (box) rowHead = std::max(rowHead, box->sizeHint().width());
+    const QMargins m = strip_->layout() ? strip_->layout()->contentsMargins() : QMargins();
+    const int room = strip_->contentsRect().width() - m.left() - m.right() - rowHead;
+
+    std::array<bool, Columns> shown{};
+    shown.fill(true);
+    int need = 0;
+    for (int w : width) need += w;
+    for (Column c : kElisionOrder) {
+        if (need <= room) break;
+        shown[static_cast<std::size_t>(c)] = false;
+        need -= width[static_cast<std::size_t>(c)];
+    }
+    for (int c = 0; c < Columns; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        auto place = [&](QLabel* label) {
+            if (!label) return;
+            label->setMinimumWidth(width[i]);
+            label->setVisible(shown[i]);
+        };
+        place(titles_[i].data());
+        for (auto& row : cells_) place(row[i].data());
+    }
+    columnShown_ = shown;
 }
 
 void ScopeInstrument::setDrive(double ioAmps, Excitation excitation)
@@ -310,9 +415,8 @@ QString ScopeInstrument::figureText(int n, int column) const
     case Frequency: return fig(m.frequencyHz, "Hz");
     case Period: return fig(m.periodUs * 1e-6, "s");
     case Peak: return fig(m.peakCurrent, "A");
-    case PeakError: return percent(m.peakErrorPercent);
-    case StepError: return std::isfinite(m.stepErrorPercent) ? QString::asprintf("%.2f %%", m.stepErrorPercent)
-                                                             : QStringLiteral("---");
+    case PeakError: return percent(m.peakErrorPercent, true);
+    case StepError: return percent(m.stepErrorPercent, false);
     }
     return {};
 }

@@ -78,13 +78,21 @@ public:
     // The columns of the strip.
     enum Column { Min, Max, PeakToPeak, Mean, Rms, Frequency, Period, Peak, PeakError, StepError, Columns };
 
+    // Whether column c has room in the strip now; columns without room are
+    // left out whole, least important first, never cut.
+    bool columnShown(int c) const { return columnShown_.at(static_cast<std::size_t>(c)); }
+
 signals:
     void recordingFinished(const QString& message);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildTools(QWidget* parent);
     void buildStrip(QWidget* parent);
     void updateStrip();
+    void fitStrip();
     void finishRecording(const RecordStatus& status, bool told);
     std::vector<double> levelValues() const;
 
@@ -106,6 +114,8 @@ private:
     QPointer<QSpinBox> minutes_, megabytes_;
     std::array<QPointer<QCheckBox>, kChannels> rowBox_{};
     std::array<std::array<QPointer<QLabel>, Columns>, kChannels> cells_{};
+    std::array<QPointer<QLabel>, Columns> titles_{};
+    std::array<bool, Columns> columnShown_{};
     std::array<Measurement, kChannels> shown_{};
     std::array<bool, kChannels> measure_{true, true, true, true};
     bool levels_ = false;

@@ -1,10 +1,13 @@
 #include "scope/ui/scope_binder.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
@@ -388,8 +391,17 @@ void ScopeBinder::onRun(bool run)
 void ScopeBinder::placeDialog(int n)
 {
     auto* d = dialogs_[static_cast<std::size_t>(n)];
-    if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)])))
-        d->move(b->mapToGlobal(QPoint(b->width() + 7, 0)));
+    auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)]));
+    if (!b) return;
+    // Beside its button, but kept inside the screen the button is on.
+    QPoint at = b->mapToGlobal(QPoint(b->width() + 7, 0));
+    if (const QScreen* screen = b->screen()) {
+        const QRect room = screen->availableGeometry();
+        const QSize size = d->frameGeometry().size().expandedTo(d->sizeHint());
+        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - size.width())));
+        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height())));
+    }
+    d->move(at);
 }
 
 void ScopeBinder::hideDialog(int n)
@@ -407,8 +419,8 @@ void ScopeBinder::onPopup(int n)
         hideDialog(n);
         return;
     }
-    placeDialog(n);
     d->show();
+    placeDialog(n); // once shown, its size is known
     d->raise();
     if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.popupButton[static_cast<std::size_t>(n)])))
         b->setText(QStringLiteral("<"));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QAbstractButton>
 #include <QStatusBar>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,7 +46,16 @@ struct Popups : ::testing::Test {
     }
     QAbstractButton* button(int n) { return w->control<QAbstractButton>(1018 + n); }
     QWidget* popup(int n) { return w->features()->scopeBinder().channelDialog(n); }
-    QPoint besideButton(int n) { return button(n)->mapToGlobal(QPoint(button(n)->width() + 7, 0)); }
+    // Beside the button, pulled back onto the screen where it would leave it.
+    QPoint besideButton(int n)
+    {
+        QPoint at = button(n)->mapToGlobal(QPoint(button(n)->width() + 7, 0));
+        const QRect room = button(n)->screen()->availableGeometry();
+        const QSize size = popup(n)->frameGeometry().size().expandedTo(popup(n)->sizeHint());
+        at.setX(std::min(at.x(), room.right() + 1 - size.width()));
+        at.setY(std::min(at.y(), room.bottom() + 1 - size.height()));
+        return at;
+    }
 };
 
 } // namespace
@@ -68,6 +78,19 @@ TEST_F(Popups, VisibleOnesMoveWithTheWindowAndActivationHidesThem)
     for (int n = 0; n < 4; ++n) {
         EXPECT_FALSE(popup(n)->isVisible()) << n;
         EXPECT_EQ(button(n)->text(), ">") << n;
+    }
+}
+
+// The offscreen screen is smaller than the window: every pop-up still opens
+// whole on it.
+TEST_F(Popups, EveryPopupOpensOnTheScreen)
+{
+    const QRect room = w->screen()->availableGeometry();
+    for (int n = 0; n < 4; ++n) {
+        button(n)->click();
+        ASSERT_TRUE(popup(n)->isVisible()) << n;
+        EXPECT_TRUE(room.contains(popup(n)->frameGeometry())) << n << ": " << popup(n)->x() << "," << popup(n)->y() << " " << popup(n)->frameGeometry().width() << "x" << popup(n)->frameGeometry().height() << " in " << room.width() << "x" << room.height();
+        button(n)->click();
     }
 }
 

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QSettings>
+#include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -305,4 +307,52 @@ TEST_F(Window, HostsTheDriveAndTheOscilloscope)
         const QColor c = w->control(1014 + n)->property("traceColour").value<QColor>();
         EXPECT_EQ(c.rgba(), features->scopeCore().channel(n).colour) << n;
     }
+}
+
+// A data folder that cannot be made (its parent is a regular file, which holds
+// even for root): the window comes up on the built-in chip list, shows no
+// message box and names the folder and the reason in the status bar.
+TEST(WindowDataFolder, UnwritableFolderRunsOnTheBuiltInChipListAndSaysWhere)
+{
+    zelbo::RecordingMessageService messages;
+    CDlgProgress progress;
+    QTemporaryDir tmp;
+    const QString blocker = tmp.filePath("not-a-folder");
+    {
+        QFile f(blocker);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    MainWindowSetup s;
+    s.messages = &messages;
+    s.progress = ProgressReporter(&progress);
+    s.dataFolder = (blocker + "/Velmar/TQ5170x").toStdString();
+    s.defaultChipList = kChips;
+    s.startLinkWhenShown = false;
+    auto w = std::make_unique<CTQ5170xHWPDlg>(s);
+    ASSERT_TRUE(w->initialised());
+    EXPECT_TRUE(messages.shown().empty());
+    QString chip;
+    EXPECT_EQ(w->requestChipName(&chip), 0);
+    EXPECT_EQ(chip, "C1");
+    EXPECT_TRUE(w->dataFolderNote().contains(QString::fromStdString(s.dataFolder))) << w->dataFolderNote().toStdString();
+    EXPECT_TRUE(w->dataFolderNote().contains("built-in chip list"));
+    auto* label = w->findChild<QLabel*>("dataFolderNote");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), w->dataFolderNote());
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    w->close();
+}
+
+TEST_F(Window, AWritableDataFolderSaysNothing)
+{
+    EXPECT_TRUE(w->dataFolderNote().isEmpty());
+}
+
+// The window fits a 1366x768 laptop screen with a title bar and a panel.
+TEST_F(Window, FitsALaptopScreen)
+{
+    const QSize least = w->minimumSizeHint().expandedTo(w->minimumSize());
+    std::printf("main window minimum: %dx%d\n", least.width(), least.height());
+    EXPECT_LE(least.width(), 1360);
+    EXPECT_LE(least.height(), 700);
 }

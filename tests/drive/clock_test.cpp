@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "tests/drive/fake_port.h"
 #include "tests/common/recording_message_service.h"
 

@@ -1,9 +1,12 @@
 // The VREF / MTH / CLK columns: typed values, sliders and limit fields, with
 // the DAC writes they cause.
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
-#include "drive/number_text.h"
+#include "common/number_text.h"
 #include "tests/drive/fake_port.h"
 #include "tests/common/recording_message_service.h"
 
@@ -49,8 +52,42 @@ TEST_F(DriveColumns, TypedReferencesAreClampedRoundedAndLoaded)
     type(ColumnId::Mth, "0.005"); // half rounds up on the grid
     EXPECT_EQ(col(ColumnId::Mth).valueText(), "0.01");
     EXPECT_EQ(port.writes(), (Writes{{21, 10}, {22, 0}, {26, 134}}));
-    type(ColumnId::Mth, "junk");
-    EXPECT_EQ(col(ColumnId::Mth).valueText(), "0.00");
+}
+
+// Entry as typed: prefixes and a decimal comma read as meant; text without a
+// number is refused and the last good value stays; each refusal or limit
+// is said once.
+TEST_F(DriveColumns, EntriesAreReadAsMeantAndRefusalsAndLimitsAreSaid)
+{
+    std::vector<std::string> notes;
+    auto keep = core.entryNote.connect([&](const std::string& n) { notes.push_back(n); });
+    type(ColumnId::Vref, "500m");
+    EXPECT_EQ(col(ColumnId::Vref).valueText(), "0.50");
+    type(ColumnId::Vref, "1,2");
+    EXPECT_EQ(col(ColumnId::Vref).valueText(), "1.20");
+    EXPECT_TRUE(notes.empty());
+
+    port.clear();
+    type(ColumnId::Vref, "abc");
+    EXPECT_EQ(col(ColumnId::Vref).valueText(), "1.20");
+    EXPECT_DOUBLE_EQ(core.vref(), 1.2);
+    EXPECT_EQ(port.writes(), (Writes{{23, 1200 & 0xFF}, {24, 1200 >> 8}, {26, 133}})); // the same value again
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes.back(), "VREF: \"abc\" holds no number; kept 1.20 V.");
+
+    type(ColumnId::Vref, "99");
+    EXPECT_EQ(col(ColumnId::Vref).valueText(), "3.00");
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes.back(), "VREF: 99 is above MAX; limited to 3.00 V.");
+    type(ColumnId::Mth, "-1");
+    EXPECT_EQ(notes.back(), "MTH: -1 is below MIN; limited to 0.00 V.");
+    limit(ColumnId::Clk, Limit::Max, "100k");
+    const auto said = notes.size();
+    type(ColumnId::Clk, "2 kHz");
+    EXPECT_EQ(col(ColumnId::Clk).valueText(), "2.00 k");
+    EXPECT_EQ(notes.size(), said);
+    type(ColumnId::Clk, "200k");
+    EXPECT_EQ(notes.back(), "CLK: 200k is above MAX; limited to 100.00 kHz.");
 }
 
 TEST_F(DriveColumns, EveryGridValueGetsItsExactCodeAndNotch)

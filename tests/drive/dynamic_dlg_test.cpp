@@ -60,6 +60,29 @@ private slots:
         QVERIFY(h.posted.empty());
     }
 
+    // Typed cells: prefixes and commas read as meant; text that is no
+    // number (or no pin level) is refused, the cell keeps its value and the
+    // note names the row and column.
+    void typedCellsAreReadOrRefused()
+    {
+        Harness h;
+        emit h.dlg.grid()->cellEdited(0, kVref, QStringLiteral("500m"));
+        QCOMPARE(QString::fromStdString(h.dlg.table().cell(0, kVref)), QString("0.50"));
+        emit h.dlg.grid()->cellEdited(0, kMth, QStringLiteral("0,25"));
+        QCOMPARE(QString::fromStdString(h.dlg.table().cell(0, kMth)), QString("0.25"));
+        QVERIFY(h.dlg.noteText().isEmpty());
+        emit h.dlg.grid()->cellEdited(0, kVref, QStringLiteral("abc"));
+        QCOMPARE(QString::fromStdString(h.dlg.table().cell(0, kVref)), QString("0.50"));
+        QCOMPARE(h.dlg.grid()->cellText(0, kVref), QString("0.50"));
+        QCOMPARE(h.dlg.noteText(), QString("Row 1, VREF [V]: \"abc\" is not a number; kept \"0.50\"."));
+        emit h.dlg.grid()->cellEdited(2, kPs, QStringLiteral("yes"));
+        QVERIFY(h.dlg.table().cell(2, kPs).empty());
+        QVERIFY(h.dlg.noteText().startsWith("Row 3, "));
+        emit h.dlg.grid()->cellEdited(2, kPs, QStringLiteral("hi"));
+        QCOMPARE(QString::fromStdString(h.dlg.table().cell(2, kPs)), QString("HI"));
+        QVERIFY(h.dlg.noteText().isEmpty());
+    }
+
     void runTracksRowsAndEndsOnTheMarker()
     {
         Harness h;

@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QSpinBox>
@@ -24,6 +25,7 @@
 #include "scope/record/recording_format.h"
 #include "scope/scope_core.h"
 #include "scope/ui/instrument.h"
+#include "scope/ui/scope_binder.h"
 #include "scope/ui/xy_view.h"
 #include "tests/e2e/program_fixture.h"
 
@@ -82,6 +84,69 @@ protected:
 } // namespace
 
 #ifndef ZELBO_LONG_RUN
+// Every shown cell holds its whole text, and no two run together, at the
+// laptop sizes and with a font too large for every column.
+TEST_F(Instrument, StripNeverCutsAFigure)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    QWidget* strip = instrument().strip();
+    ASSERT_NE(strip, nullptr);
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        window->hooks().chartRefresh();
+        QCoreApplication::processEvents();
+        int shown = 0;
+        for (int c = 0; c < ScopeInstrument::Columns; ++c) shown += instrument().columnShown(c) ? 1 : 0;
+        EXPECT_GE(shown, 2);
+        EXPECT_TRUE(instrument().columnShown(ScopeInstrument::Min));
+        EXPECT_TRUE(instrument().columnShown(ScopeInstrument::Max));
+        int negative = 0;
+        for (QLabel* title : strip->findChildren<QLabel*>()) {
+            if (!title->isVisibleTo(strip)) continue;
+            const QRect r = title->geometry();
+            EXPECT_LE(title->fontMetrics().horizontalAdvance(title->text()), title->contentsRect().width())
+                << title->text().toStdString();
+            EXPECT_LE(r.right(), strip->contentsRect().right()) << title->text().toStdString();
+            negative += title->text().startsWith(QLatin1Char('-')) ? 1 : 0;
+            for (QLabel* other : strip->findChildren<QLabel*>())
+                if (other != title && other->isVisibleTo(strip)) {
+                    EXPECT_FALSE(r.intersects(other->geometry())) << title->text().toStdString();
+                }
+        }
+        EXPECT_GT(negative, 0) << "the coil currents' minima are negative";
+        return shown;
+    };
+    window->resize(1280, 800);
+    const int at1280 = check("1280x800");
+    window->resize(1366, 768);
+    const int at1366 = check("1366x768");
+    std::printf("strip columns shown: %d at 1280x800, %d at 1366x768, strip %d px\n", at1280, at1366,
+                strip->width());
+
+    // Twice the font: whole columns go, the period first, Min and Max last.
+    QFont big = strip->font();
+    big.setPointSizeF(big.pointSizeF() * 2);
+    strip->setFont(big);
+    EXPECT_LT(check("large font"), static_cast<int>(ScopeInstrument::Columns));
+    EXPECT_FALSE(instrument().columnShown(ScopeInstrument::Period));
+}
+
+// After bring-up (the data folder's settings applied, the power still off)
+// each VALUE/DIV field shows the scale the chart's legend uses.
+TEST_F(Instrument, ValuePerDivFieldsAndTheLegendAgreeBeforePowerOn)
+{
+    openReady();
+    if (HasFatalFailure()) return;
+    for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE(n);
+        const QString legend = QString::fromStdString(scope().channel(n).valuePerDivText);
+        const auto* field = window->control<QLineEdit>(zelbo::scope::ScopeControlIds{}.valuePerDivText[static_cast<std::size_t>(n)]);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text(), legend);
+    }
+}
+
 TEST_F(Instrument, StripShowsEveryChannelAndTheCoilCurrentsAgainstIo)
 {
     quarterStepCoils();

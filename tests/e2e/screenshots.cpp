@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     applyInstrumentStyle(app);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <out folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <out folder> [fill]\n", argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -113,6 +113,19 @@ int main(int argc, char** argv)
     for (int n : {1, 3}) {
         window.control<QComboBox>(1168 + n)->setCurrentIndex(1);
         if (auto* s = window.control<QAbstractSlider>(1085 + n)) s->setValue(2);
+    }
+    if (argc > 2 && QString::fromLatin1(argv[2]) == QLatin1String("fill")) {
+        // The powered window filling the screen, strip full:
+        // main_<width>x<height>.png, then nothing else.
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        panel.hide();
+        window.setGeometry(room);
+        e2e::waitUntil([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
+        QTest::qWait(2500); // a thermometer reading or two
+        for (int n = 0; n < 4; ++n) window.features()->instrument().setMeasurementShown(n, true);
+        e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > 6; }, 5000);
+        window.hooks().chartRefresh();
+        return grab(QStringLiteral("%1/main_%2x%3.png").arg(out).arg(room.width()).arg(room.height())) ? 0 : 1;
     }
     panel.move(window.geometry().right() - panel.width() - 290, 170);
     panel.raise();

@@ -145,6 +145,30 @@ TEST_F(SetUpOnBoard, SavedSetUpIsRestoredAndSentToTheBoardOnOpen)
     EXPECT_TRUE(messages.texts().empty() || !shown(zelbo::files::kSettingsOpenFailed));
 }
 
+// A hand-edited file with a VREF far out of range and a Sec/Div that is no
+// time base: named on the status bar, VREF limited on the board; a clean file
+// opened next clears the note.
+TEST_F(SetUpOnBoard, UnusableLinesAreNamedAndAStaleNoteIsCleared)
+{
+    poweredOn();
+    const QString badPath = data.path() + "/bad.set", cleanPath = data.path() + "/clean.set";
+    {
+        zelbo::files::SettingsValues v = settings().core().collect();
+        ASSERT_TRUE(zelbo::files::writeSettingsFile(cleanPath.toStdString(), v, nullptr));
+        v.vref = "99";
+        v.timeBase = "7 parsecs";
+        ASSERT_TRUE(zelbo::files::writeSettingsFile(badPath.toStdString(), v, nullptr));
+    }
+    settings().load(badPath);
+    const QString note = window->statusPaneText(0);
+    EXPECT_TRUE(note.contains("Line 3 (VREF): \"99\" is above MAX")) << note.toStdString();
+    EXPECT_TRUE(note.contains("Line 21 (Sec/Div)")) << note.toStdString();
+    settle();
+    EXPECT_LE(board.dut().vrefVolts, 3.0 + 1e-9);
+    settings().load(cleanPath);
+    EXPECT_EQ(window->statusPaneText(0), "");
+}
+
 TEST_F(SetUpOnBoard, OpenWantsThePowerOnAndReportsUnreadableFiles)
 {
     openReady();

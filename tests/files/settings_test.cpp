@@ -281,6 +281,45 @@ TEST(SettingsCore, ValueRulesOfSingleLines)
     EXPECT_EQ(b.scope.triggerChannel(), 3);
 }
 
+// A hand-edited file: a value out of range is limited, one that is no number
+// (or no table entry) keeps what the cores hold; each is named with its
+// line, and a clean file says nothing.
+TEST(SettingsCore, UnusableValuesAreNamedPerLineAndNeverDriveTheBoard)
+{
+    const std::string base = formatSettings(defaultSettings());
+    Bench b;
+    const auto clean = b.load(base);
+    EXPECT_TRUE(clean.notes.empty());
+    EXPECT_EQ(SettingsCore::statusText(clean), "");
+    const std::string clkBefore = b.drive.column(ColumnId::Clk).valueText();
+    const std::string tbBefore = b.scope.timeBaseText();
+
+    std::string bad = withValue(base, 3, "99");
+    bad = withValue(bad, 12, "abc");
+    bad = withValue(bad, 21, "7 parsecs");
+    bad = withValue(bad, 4, "5");
+    bad = withValue(bad, 22, "3 furlongs");
+    const auto r = b.load(bad);
+    ASSERT_EQ(r.notes.size(), 5u);
+    EXPECT_EQ(r.notes[0], "Line 3 (VREF): \"99\" is above MAX; limited to 3.00.");
+    EXPECT_EQ(r.notes[1], "Line 4 (RNF): \"5\" is outside 0.01 to 1 ohm; limited to 1.00.");
+    EXPECT_EQ(r.notes[2], "Line 12 (CLK): \"abc\" is not a number; kept " + clkBefore + ".");
+    EXPECT_EQ(r.notes[3], "Line 21 (Sec/Div): \"7 parsecs\" is not a time base; kept " + tbBefore + ".");
+    EXPECT_EQ(r.notes[4].rfind("Line 22 (CH1 VALUE/DIV): \"3 furlongs\"", 0), 0u);
+    EXPECT_DOUBLE_EQ(b.drive.vref(), 3.0);
+    EXPECT_EQ(b.drive.column(ColumnId::Vref).valueText(), "3.00");
+    EXPECT_EQ(b.drive.column(ColumnId::Clk).valueText(), clkBefore);
+    EXPECT_EQ(b.scope.timeBaseText(), tbBefore);
+    EXPECT_EQ(b.drive.rnfText(), "1.00");
+    EXPECT_NE(SettingsCore::statusText(r).find("Line 21"), std::string::npos);
+
+    // Prefixes and a decimal comma read as typed.
+    b.load(withValue(base, 3, "500m"));
+    EXPECT_DOUBLE_EQ(b.drive.vref(), 0.5);
+    b.load(withValue(base, 3, "1,25"));
+    EXPECT_DOUBLE_EQ(b.drive.vref(), 1.25);
+}
+
 TEST(SettingsCore, CommentsDoNotMatterButPositionsDo)
 {
     const std::string base = formatSettings(defaultSettings());

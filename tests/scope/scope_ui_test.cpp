@@ -417,4 +417,18 @@ TEST(MeterWndTest, OpenUntilAReadingArrives)
     m.resize(m.sizeHint());
     m.setReading(400); // off the scale: drawn clamped
     EXPECT_FALSE(m.grab().isNull());
+    EXPECT_FALSE(m.alarming()); // no limit set
+
+    // With a unit and an alarm limit: the alarm only above it, drawn in its colour.
+    m.setUnit(QString::fromUtf8("\u00b0C"));
+    m.setAlarmAbove(150.0);
+    m.setReading(150.0);
+    EXPECT_FALSE(m.alarming());
+    EXPECT_EQ(m.displayText(), QString::fromUtf8("Tj 150.0 \u00b0C"));
+    const QImage calm = m.grab().toImage();
+    m.setReading(184.5);
+    EXPECT_TRUE(m.alarming());
+    EXPECT_NE(m.grab().toImage(), calm);
+    m.clearReading();
+    EXPECT_FALSE(m.alarming());
 }

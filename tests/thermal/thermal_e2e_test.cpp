@@ -88,6 +88,22 @@ TEST_F(Thermal, GaugeShowsTheJunctionOnceASecondAndKeepsItAfterPowerOff)
     EXPECT_NEAR(*gauge()->reading(), shown, 0.5);
 }
 
+// Above the chip's rating the gauge turns to its alarm colour and the
+// status bar says so, in degrees Celsius.
+TEST_F(Thermal, GaugeAlarmsAboveTheRatedJunctionTemperature)
+{
+    board.setThermalModel(184.5, 0.0);
+    openReady();
+    ASSERT_NE(gauge(), nullptr);
+    EXPECT_FALSE(gauge()->alarming());
+    clickPower();
+    ASSERT_TRUE(e2e::waitUntil([&] { return gauge()->reading() && *gauge()->reading() > 150.0; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gauge()->alarming());
+    EXPECT_TRUE(gauge()->displayText().endsWith(QString::fromUtf8("\u00b0C"))) << gauge()->displayText().toStdString();
+    EXPECT_TRUE(window->statusPaneText(0).contains("above the chip's rated 150")) << window->statusPaneText(0).toStdString();
+}
+
 TEST_F(Thermal, MonitorOpensOnlyWhenPoweredAndChecksItsFields)
 {
     openReady();

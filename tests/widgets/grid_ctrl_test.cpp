@@ -15,9 +15,12 @@ namespace {
 struct GridFixture : ::testing::Test {
     GridFixture()
     {
+        CGridCtrl::Column level{"Level", CGridCtrl::Number};
+        level.accepts = [](const QString& t) { return t.isEmpty() || t.at(0).isDigit(); };
         grid.setColumns({{"Time", CGridCtrl::Number, {}, [](const QString& t) { return t.trimmed() + "!"; }},
                          {"Pin", CGridCtrl::Choice, {"HI", "LO"}},
-                         {"Note", CGridCtrl::Text}});
+                         {"Note", CGridCtrl::Text},
+                         level});
         grid.setRowCount(20);
         grid.resize(400, 200);
         grid.show();
@@ -63,6 +66,27 @@ TEST_F(GridFixture, UserEditsAreNormalisedStoredAndReportedOnce)
     typeInto(3, 1, "LO");   // a combo box column, no normaliser
     ASSERT_EQ(spy.count(), 2);
     EXPECT_EQ(grid.cellText(3, 1), "LO");
+}
+
+// A refused edit puts back what the cell held, whether it came from the
+// program or from an earlier edit, and is reported as refused only.
+TEST_F(GridFixture, RefusedEditsKeepTheCellsTextAndAreReportedApart)
+{
+    QSignalSpy edited(&grid, &CGridCtrl::cellEdited);
+    QSignalSpy refused(&grid, &CGridCtrl::cellRefused);
+    grid.setCellText(2, 3, "1.5");
+    typeInto(2, 3, "abc");
+    EXPECT_EQ(grid.cellText(2, 3), "1.5");
+    ASSERT_EQ(refused.count(), 1);
+    EXPECT_EQ(refused.at(0).at(2).toString(), "abc");
+    EXPECT_EQ(edited.count(), 0);
+    typeInto(2, 3, "7");
+    typeInto(2, 3, "x");
+    EXPECT_EQ(grid.cellText(2, 3), "7");
+    typeInto(5, 3, "y"); // a cell never written goes back to empty
+    EXPECT_EQ(grid.cellText(5, 3), "");
+    EXPECT_EQ(edited.count(), 1);
+    EXPECT_EQ(refused.count(), 3);
 }
 
 TEST_F(GridFixture, ProgrammaticWritesAreSilentAndClearEmptiesEveryCell)

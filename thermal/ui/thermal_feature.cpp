@@ -7,6 +7,9 @@
 #include "thermal/ui/tj_mon_dlg.h"
 #include "widgets/meter_wnd.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace zelbo::thermal {
 
 ThermalFeature::ThermalFeature(MessageService& messages, Thermometer& thermometer, TemperatureLog& log,
@@ -38,16 +41,34 @@ void ThermalFeature::setGauge(CMeterWnd* gauge)
     gauge_ = gauge;
     if (gauge_) {
         gauge_->setLabel(QStringLiteral("Tj"));
-        if (auto r = thermometer_.last()) gauge_->setReading(r->tjCelsius);
+        gauge_->setUnit(QStringLiteral("\u00b0C"));
+        gauge_->setAlarmAbove(kRatedTjMaxCelsius);
+        if (auto r = thermometer_.last()) showTj(r->tjCelsius);
     }
 }
 
 void ThermalFeature::onDiodeCode(std::uint16_t code)
 {
     const Reading r = thermometer_.convert(code);
-    QMetaObject::invokeMethod(this, [this, tj = r.tjCelsius] {
-        if (gauge_) gauge_->setReading(tj);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, tj = r.tjCelsius] { showTj(tj); }, Qt::QueuedConnection);
+}
+
+void ThermalFeature::showTj(double tj)
+{
+    if (gauge_) gauge_->setReading(tj);
+    // Said once when the junction passes its rating, and once when it is back.
+    const bool over = std::isfinite(tj) && tj > kRatedTjMaxCelsius;
+    if (over == overRated_) return;
+    overRated_ = over;
+    if (!host_.statusNote) return;
+    char text[128];
+    if (over)
+        std::snprintf(text, sizeof text, "Tj %.1f \u00b0C is above the chip's rated %.0f \u00b0C.", tj,
+                      kRatedTjMaxCelsius);
+    else
+        std::snprintf(text, sizeof text, "Tj %.1f \u00b0C is back within the chip's rated %.0f \u00b0C.", tj,
+                      kRatedTjMaxCelsius);
+    host_.statusNote(text);
 }
 
 void ThermalFeature::tick()

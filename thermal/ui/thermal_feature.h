@@ -43,6 +43,7 @@ struct ThermalHost {
     std::function<std::optional<std::string>()> beginRun;
     std::function<void()> runEnded;
     std::function<void(std::chrono::milliseconds)> pause;
+    std::function<void(const std::string&)> statusNote; // a sentence for the status bar
 };
 
 class ThermalFeature : public QObject {
@@ -78,6 +79,8 @@ private:
     Thermometer& thermometer_;
     TemperatureLog& log_;
     QPointer<CMeterWnd> gauge_;
+    bool overRated_ = false;
+    void showTj(double tj);
     QPointer<CTJMonDlg> monitor_;
 };
 

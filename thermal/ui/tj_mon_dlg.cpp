@@ -23,6 +23,7 @@
 #include "thermal/step_list.h"
 #include "thermal/ui/tj_fin_dlg.h"
 #include "thermal/workbook.h"
+#include "common/number_text.h"
 #include "widgets/grid_ctrl.h"
 
 using namespace zelbo;
@@ -74,11 +75,36 @@ CTJMonDlg::CTJMonDlg(MessageService& messages, TemperatureLog& log, std::functio
     grid_ = new CGridCtrl(this);
     grid_->setObjectName(QStringLiteral("stepGrid"));
     const QStringList levels{QStringLiteral("HI"), QStringLiteral("LO")};
-    grid_->setColumns({{tr("VREF [V]"), CGridCtrl::Number},
-                       {tr("MTH [V]"), CGridCtrl::Number},
-                       {QStringLiteral("PS"), CGridCtrl::Choice, levels},
-                       {QStringLiteral("MODE0"), CGridCtrl::Choice, levels},
-                       {QStringLiteral("MODE1"), CGridCtrl::Choice, levels}});
+    // VREF and MTH go into the main window's fields: the same number entry;
+    // a pin cell is HI or LO. Anything else is refused and said.
+    const auto number = [](const QString& t) {
+        return t.trimmed().isEmpty() || zelbo::readNumber(t.toStdString(), true).has_value();
+    };
+    const auto level = [](const QString& t) {
+        const QString u = t.trimmed().toUpper();
+        return u.isEmpty() || u == QLatin1String("HI") || u == QLatin1String("LO");
+    };
+    std::vector<CGridCtrl::Column> columns(5);
+    columns[0].header = tr("VREF [V]");
+    columns[1].header = tr("MTH [V]");
+    columns[2].header = QStringLiteral("PS");
+    columns[3].header = QStringLiteral("MODE0");
+    columns[4].header = QStringLiteral("MODE1");
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const bool pin = c >= 2;
+        columns[c].kind = pin ? CGridCtrl::Choice : CGridCtrl::Number;
+        if (pin) columns[c].choices = levels;
+        columns[c].accepts = pin ? std::function<bool(const QString&)>(level) : number;
+    }
+    grid_->setColumns(std::move(columns));
+    connect(grid_, &CGridCtrl::cellEdited, this, [this] { note_->clear(); });
+    connect(grid_, &CGridCtrl::cellRefused, this, [this](int row, int column, const QString& text) {
+        note_->setText(tr("Row %1, %2: \"%3\" was not taken; the cell keeps \"%4\".")
+                           .arg(row + 1)
+                           .arg(grid_->horizontalHeaderItem(column) ? grid_->horizontalHeaderItem(column)->text()
+                                                                    : QString(),
+                                text.left(40), grid_->cellText(row, column)));
+    });
     grid_->setRowCount(static_cast<int>(kMaxSteps));
 
     time_ = new QLineEdit(QStringLiteral("1"), this);
@@ -98,6 +124,8 @@ CTJMonDlg::CTJMonDlg(MessageService& messages, TemperatureLog& log, std::functio
     elapsed_ = new QLabel(QStringLiteral("00:00:00"), this);
     elapsed_->setObjectName(QStringLiteral("elapsedLabel"));
     elapsed_->hide();
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("stepNote"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(new QLabel(tr("Time (min)"), this), 0, 0);
@@ -117,6 +145,7 @@ CTJMonDlg::CTJMonDlg(MessageService& messages, TemperatureLog& log, std::functio
     v->addWidget(grid_, 1);
     v->addLayout(fields);
     v->addLayout(buttons);
+    v->addWidget(note_);
     resize(520, 520);
 
     connect(rnf_, &QLineEdit::editingFinished, this, &CTJMonDlg::rnfEdited);

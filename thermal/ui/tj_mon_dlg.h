@@ -49,6 +49,8 @@ public:
     QPushButton* startButton() const { return start_; }
     QPushButton* saveChartButton() const { return saveChart_; }
     QLabel* elapsedLabel() const { return elapsed_; }
+    // Why the last typed step cell was refused; empty when it was taken.
+    QLabel* noteLabel() const { return note_; }
     CTjFinDlg* finishDialog() const { return finish_.data(); }
     bool running() const { return run_.running(); }
 
@@ -101,6 +103,7 @@ private:
     QPushButton* start_ = nullptr;
     QPushButton* saveChart_ = nullptr;
     QLabel* elapsed_ = nullptr;
+    QLabel* note_ = nullptr;
     QList<QAction*> menuActions_;
     QTimer elapsedTimer_;
     QElapsedTimer clock_;

@@ -1,4 +1,4 @@
-#include "drive/number_text.h"
+#include "common/number_text.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,9 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <string>
 
-namespace zelbo::drive {
+namespace zelbo {
 
 namespace {
 
@@ -21,7 +22,39 @@ bool isBlank(char c)
 
 } // namespace
 
-double parseLeadingNumber(std::string_view text)
+namespace {
+
+// The scale of an SI prefix at `i` (after blanks) and 0 when there is none. A
+// prefix letter counts alone or before a unit, not as the start of a word
+// ("5 min" is five).
+double prefixAt(std::string_view text, std::size_t i)
+{
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size()) return 0.0;
+    double scale = 0.0;
+    std::size_t len = 1;
+    const char c = text[i];
+    if (c == 'k' || c == 'K') scale = 1e3;
+    else if (c == 'M') scale = 1e6;
+    else if (c == 'm') scale = 1e-3;
+    else if (c == 'u') scale = 1e-6;
+    else if (text.substr(i, 2) == "\xC2\xB5" || text.substr(i, 2) == "\xCE\xBC") {
+        scale = 1e-6;
+        len = 2;
+    }
+    if (scale == 0.0) return 0.0;
+    const std::size_t next = i + len;
+    if (next >= text.size()) return scale;
+    const char n = text[next];
+    const bool letter = (n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z');
+    // Units: V, A, s, Hz, W, ohm; anything else that is not a letter ends it.
+    if (!letter || std::string_view("VAsSHhWo").find(n) != std::string_view::npos) return scale;
+    return 0.0;
+}
+
+} // namespace
+
+std::optional<double> readNumber(std::string_view text, bool prefixes)
 {
     std::size_t i = 0;
     while (i < text.size() && isBlank(text[i])) ++i;
@@ -30,46 +63,42 @@ double parseLeadingNumber(std::string_view text)
         negative = text[i] == '-';
         ++i;
     }
-    const std::size_t start = i;
+    // The number, with a point for a decimal comma, into a buffer for from_chars.
+    std::string body;
     std::size_t digits = 0;
-    while (i < text.size() && isDigit(text[i])) { ++i; ++digits; }
-    if (i < text.size() && text[i] == '.') {
+    while (i < text.size() && isDigit(text[i])) { body += text[i++]; ++digits; }
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        body += '.';
         ++i;
-        while (i < text.size() && isDigit(text[i])) { ++i; ++digits; }
+        while (i < text.size() && isDigit(text[i])) { body += text[i++]; ++digits; }
     }
-    if (digits == 0) return 0.0;
+    if (digits == 0) return std::nullopt;
     // An exponent counts only when at least one digit follows it.
+    bool tiny = false;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
         if (j < text.size() && isDigit(text[j])) {
+            tiny = text[i + 1] == '-';
             while (j < text.size() && isDigit(text[j])) ++j;
+            body.append(text.substr(i, j - i));
             i = j;
         }
     }
     double value = 0.0;
-    const char* first = text.data() + start;
-    const char* last = text.data() + i;
-    auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        // Decide between overflow and underflow from the exponent's sign.
-        const std::string_view body(first, static_cast<std::size_t>(last - first));
-        const auto e = body.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && e + 1 < body.size() && body[e + 1] == '-';
-        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
-    } else if (ec != std::errc() || ptr == first) {
-        value = 0.0;
-    }
-    return negative ? -value : value;
+    auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    else if (ec != std::errc() || ptr == body.data()) value = 0.0;
+    if (negative) value = -value;
+    if (!prefixes) return value;
+    if (const double scale = prefixAt(text, i); scale != 0.0) return value * scale;
+    const bool kilo = std::any_of(text.begin(), text.end(), [](char c) { return c == 'k' || c == 'K'; });
+    return kilo ? value * 1000.0 : value;
 }
 
-double parseNumberK(std::string_view text)
-{
-    double v = parseLeadingNumber(text);
-    const bool kilo = std::any_of(text.begin(), text.end(),
-                                  [](char c) { return c == 'k' || c == 'K'; });
-    return kilo ? v * 1000.0 : v;
-}
+double parseLeadingNumber(std::string_view text) { return readNumber(text, false).value_or(0.0); }
+
+double parseNumberK(std::string_view text) { return readNumber(text, true).value_or(0.0); }
 
 int parseLeadingInt(std::string_view text)
 {
@@ -135,4 +164,4 @@ long long truncTolerant(double value)
     return static_cast<long long>(std::trunc(nudged));
 }
 
-} // namespace zelbo::drive
+} // namespace zelbo
