@@ -20,9 +20,13 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-} // namespace
-
-namespace {
+// Skips leading blanks and one sign from `i`; true for a minus.
+bool skipBlanksAndSign(std::string_view text, std::size_t& i)
+{
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) return text[i++] == '-';
+    return false;
+}
 
 // The scale of an SI prefix at `i` (after blanks) and 0 when there is none. A
 // prefix letter counts alone or before a unit, not as the start of a word
@@ -57,12 +61,7 @@ double prefixAt(std::string_view text, std::size_t i)
 std::optional<double> readNumber(std::string_view text, bool prefixes)
 {
     std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = skipBlanksAndSign(text, i);
     // The number, with a point for a decimal comma, into a buffer for from_chars.
     std::string body;
     std::size_t digits = 0;
@@ -103,12 +102,7 @@ double parseNumberK(std::string_view text) { return readNumber(text, true).value
 int parseLeadingInt(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = skipBlanksAndSign(text, i);
     long long v = 0;
     bool any = false;
     while (i < text.size() && isDigit(text[i])) {
