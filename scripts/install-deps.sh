@@ -16,6 +16,11 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool imagemagick x11-utils
+  libfftw3-dev          # the scope's spectrum
+  libtomlplusplus-dev   # campaign plans
+  libsqlite3-dev        # campaign results
+  libavahi-client-dev   # the SCPI server's mDNS announcement
+  python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pandas
 )
 
 missing=()
