@@ -246,7 +246,7 @@ private:
 
 } // namespace
 
-PYBIND11_MODULE(zelbo, m)
+PYBIND11_MODULE(_zelbo, m)
 {
     m.doc() = "The Zelbo evaluation board from Python.";
     m.attr("__version__") = zelbo::build::kVersion;
