@@ -7,7 +7,7 @@
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "drive/drive_core.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 #include "scope/calibration_file.h"
 #include "scope/scope_core.h"
 #include "scope/ui/scope_binder.h"

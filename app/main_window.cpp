@@ -33,7 +33,7 @@
 #include "app/program_features.h"
 #include "drive/ui/drive_feature.h"
 #include "common/message_service.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 
 using zelbo::MsgAnswer;
 using zelbo::MsgButtons;

@@ -7,8 +7,8 @@
 #include "app/program_features.h"
 #include "drive/drive_core.h"
 #include "drive/ui/drive_binder.h"
-#include "files/atomic_file.h"
-#include "files/data_folder.h"
+#include "common/atomic_file.h"
+#include "common/data_folder.h"
 #include "scope/scope_core.h"
 #include "scope/ui/scope_binder.h"
 

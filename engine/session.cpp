@@ -11,7 +11,7 @@
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
 #include "engine/chips.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 #include "files/settings_core.h"
 #include "scope/calibration.h"
 #include "scope/calibration_file.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "common/file_bytes.h"
-#include "files/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace zelbo::scope {
 

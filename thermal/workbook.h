@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/atomic_file.h"
+#include "common/atomic_file.h"
 #include "thermal/monitor.h"
 
 namespace zelbo::thermal {

@@ -26,7 +26,7 @@
 #include "app/main_window.h"
 #include "app/style.h"
 #include "board/sim_board_test.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 #include "tests/common/recording_message_service.h"
 #include "tests/e2e/sim_program.h"
 

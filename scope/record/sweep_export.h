@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace zelbo::scope {
 

@@ -22,7 +22,7 @@
 #include "drive/drive_core.h"
 #include "drive/ui/drive_feature.h"
 #include "drive/ui/dynamic_dlg.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 #include "files/settings_core.h"
 #include "scope/calibration.h"
 #include "scope/record/recording_format.h"

@@ -14,7 +14,7 @@
 #include "app/settings_feature.h"
 #include "drive/drive_core.h"
 #include "drive/ui/drive_feature.h"
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 #include "files/settings_file.h"
 #include "scope/calibration.h"
 #include "scope/calibration_file.h"

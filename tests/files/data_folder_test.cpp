@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 
 namespace fs = std::filesystem;
 using namespace zelbo::files;

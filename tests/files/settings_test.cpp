@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/drive_core.h"
-#include "files/atomic_file.h"
+#include "common/atomic_file.h"
 #include "files/settings_core.h"
 #include "files/settings_file.h"
 #include "scope/scope_core.h"

@@ -1,4 +1,4 @@
-#include "files/data_folder.h"
+#include "common/data_folder.h"
 
 #include <cstdlib>
 #include <fstream>
