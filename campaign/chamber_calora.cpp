@@ -84,9 +84,14 @@ public:
     }
 
 private:
+    // Changes the environment only when it names another port, so that a
+    // campaign with one chamber writes it once and other threads reading the
+    // environment do not race a rewrite on every call.
     void selectPort()
     {
-        if (!port_.empty()) ::setenv("CALORA_PORT", port_.c_str(), 1);
+        if (port_.empty()) return;
+        const char* current = std::getenv("CALORA_PORT");
+        if (!current || port_ != current) ::setenv("CALORA_PORT", port_.c_str(), 1);
     }
 
     void* module_ = nullptr;
