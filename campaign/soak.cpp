@@ -187,7 +187,13 @@ SoakResult Soak::run()
         const std::optional<double> air = chamber_.air();
         if (!air) {
             switch (recover()) {
-            case Step::Answered: continue;
+            case Step::Answered:
+                // Nothing was seen during the pause: the soak counts afresh
+                // from the next reading in the window.
+                if (inWindow) log("soak starts again: the air was not watched while the chamber was silent");
+                inWindow = false;
+                tjRef = std::nan("");
+                continue;
             case Step::Lost: return lost();
             case Step::Interrupted: log("stop requested while the chamber was silent"); return SoakResult::Interrupted;
             }

@@ -171,6 +171,15 @@ TEST(Soak, SilentChamberIsRetriedWithGrowingPausesAndTheWaitResumes)
     ASSERT_GE(gaps.size(), 4u);
     for (std::size_t i = 1; i + 1 < gaps.size(); ++i)
         EXPECT_GT(gaps[i], gaps[i - 1] * 1.5) << "gap " << i;
+    // The silence fell into the ramp; one during the soak starts it again.
+    EXPECT_FALSE(b.logged("soak starts again"));
+    Bench s;
+    s.silentFrom = 600; // the air is in the window by then, Tj not yet settled
+    s.silentTo = 620;
+    FakeChamber sc(s);
+    EXPECT_EQ(settle(sc, 70.0, plan, s.hooks()), SoakResult::Settled);
+    EXPECT_TRUE(s.logged("soak starts again"));
+    EXPECT_GT(s.seconds(), 620.0 + 60.0);
     // The set point went out again when the chamber came back.
     EXPECT_EQ(b.setpointValues.back(), 70.0);
     EXPECT_GE(b.setpointCalls.back(), 100.0);
