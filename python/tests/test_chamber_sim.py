@@ -24,7 +24,10 @@ def calora(monkeypatch):
     lib.SetPoint1.restype = ctypes.c_double
     lib.SetPoint1.argtypes = [ctypes.c_double]
     yield lib
+    # The chamber's air is the board's ambient for every later test of this
+    # process: back to the room before the air has moved.
     _simcontrol.chamber_fault("none")
+    assert lib.SetPoint1(25.0) == 1.0
 
 
 def test_set_point_and_reading_round_trip_and_faults_show(calora):
