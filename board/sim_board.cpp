@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "board/board_clock.h"
+#include "board/chamber_sim.h"
 #include "board/clock_generator.h"
 #include "board/dac_block.h"
 #include "board/event_log.h"
@@ -20,10 +21,13 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <unistd.h>
 
 namespace simboard {
 
@@ -32,6 +36,39 @@ struct Board::Impl {
     {
         if (const char* path = std::getenv("ZELBO_BOARD_LOG"); path && *path) log.setFile(path);
         reset();
+        if (const char* path = std::getenv("ZELBO_SIM_CHAMBER"); path && *path) startChamber(path);
+    }
+
+    // Called with the lock held.
+    std::string startChamber(const std::string& linkPath)
+    {
+        if (!chamberPort) {
+            // The controller's thread takes the board lock for each request,
+            // like any other caller.
+            chamberPort = std::make_unique<ChamberPort>([this](std::vector<std::uint8_t>& pending) {
+                std::lock_guard lk(m);
+                touch();
+                auto reply = chamber.serve(pending, clock.now());
+                kick();
+                return reply;
+            });
+            if (chamberPort->path().empty()) {
+                chamberPort.reset();
+                return {};
+            }
+            chamber.advanceTo(clock.now());
+            fpga.thermal().setAmbientSource(&chamber);
+        }
+        if (!linkPath.empty()) {
+            // Beside the link first, then renamed over it: whoever looks finds
+            // either the old link or the new one, never none.
+            const std::string temp = linkPath + ".new";
+            std::remove(temp.c_str());
+            if (::symlink(chamberPort->path().c_str(), temp.c_str()) != 0 ||
+                std::rename(temp.c_str(), linkPath.c_str()) != 0)
+                std::remove(temp.c_str());
+        }
+        return chamberPort->path();
     }
 
     void reset()
@@ -50,6 +87,7 @@ struct Board::Impl {
         fpga.scopeFitted = true;
         fpga.probeNoise = true;
         fpga.thermal().restoreDefaults();
+        chamber.restoreDefaults(ThermalModel::kDefaultAmbient, clock.now());
         fpga.inputOffsetCodes = kDefaultScopeInputOffsetCodes;
         log.clear();
         present = true;
@@ -244,6 +282,8 @@ struct Board::Impl {
     std::optional<std::chrono::milliseconds> timeoutLimit;
     Faults faults;
     std::mt19937 rng;
+    ChamberModel chamber;
+    std::unique_ptr<ChamberPort> chamberPort; // once started, serves until the process ends
 };
 
 // ---- USB-facing surface ------------------------------------------------------
@@ -587,7 +627,40 @@ void Control::setThermalModel(double ambientCelsius, double timeConstantSeconds)
 {
     WITH({
         d.touch();
+        if (d.chamberPort) d.chamber.putAt(ambientCelsius, d.clock.now());
         d.fpga.thermal().setModel(ambientCelsius, timeConstantSeconds);
+    });
+}
+
+std::string Control::startChamber(const std::string& linkPath)
+{
+    return WITH({ return d.startChamber(linkPath); });
+}
+
+void Control::setChamberModel(double rampCelsiusPerMinute, double lagSeconds)
+{
+    WITH({
+        d.chamber.advanceTo(d.clock.now());
+        d.chamber.setModel(rampCelsiusPerMinute, lagSeconds);
+    });
+}
+
+void Control::setChamberFault(ChamberFault fault)
+{
+    WITH({
+        d.chamber.advanceTo(d.clock.now());
+        d.chamber.setFault(fault);
+    });
+}
+
+ChamberState Control::chamber() const
+{
+    return WITH({
+        d.chamber.advanceTo(d.clock.now());
+        ChamberState s = d.chamber.state();
+        s.started = d.chamberPort != nullptr;
+        if (d.chamberPort) s.port = d.chamberPort->path();
+        return s;
     });
 }
 

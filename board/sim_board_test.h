@@ -132,6 +132,29 @@ struct ScopeState {
     std::int64_t lastTriggerNs = -1;         // board time of the last sweep's first sample
 };
 
+// Faults of the thermal chamber's controller.
+enum class ChamberFault : std::uint8_t {
+    None,
+    NoAnswer,     // requests are taken in and never answered
+    Garbled,      // every reply goes out with a corrupted byte (its CRC fails)
+    StuckReading, // the air readings stay at the value they had when the fault was set
+};
+
+// The thermal chamber (started by Control::startChamber) as it runs.
+struct ChamberState {
+    bool started = false;
+    std::string port;             // the pseudo-terminal the controller answers on
+    double setpointCelsius = 0.0; // set point 1 as the air will reach it
+    double airCelsius = 0.0;      // the true air, the DUT's ambient
+    double shownCelsius = 0.0;    // what the controller's reading register holds
+    bool running = true;          // register 0x003A is 0
+    double rampPerMinute = 0.0;
+    double lagSeconds = 0.0;
+    ChamberFault fault = ChamberFault::None;
+    std::uint64_t requests = 0;   // frames with a good CRC for this slave
+    std::uint64_t answered = 0;   // of them, answered (in whatever shape)
+};
+
 // The scope front end's zero offsets after reset(), in converter codes, per
 // channel (CH1 first) and source kind (voltage, current, ICC): 70 mV per
 // voltage code, 12 mA per current code.
@@ -229,6 +252,23 @@ public:
     // 12 mA). After reset() every channel has its own small offsets of one
     // to four codes; all zeros give exact readings.
     void setScopeInputOffsets(int channel, double volts, double currentAmps, double iccAmps);
+
+    // ---- The thermal chamber ---------------------------------------------------
+
+    // Starts the chamber's temperature controller (Modbus RTU, slave 1) on a
+    // new pseudo-terminal and makes the chamber's air the DUT's ambient; once
+    // per process, later calls return the same port. With `linkPath`, that
+    // path also becomes a symbolic link to the port (replaced atomically). ""
+    // when no pseudo-terminal could be had. A board created with the
+    // environment variable ZELBO_SIM_CHAMBER set starts it at once, linked
+    // there. reset() keeps the controller serving, with the chamber at 25
+    // degrees, the default ramp and lag and no fault.
+    std::string startChamber(const std::string& linkPath = {});
+    // How fast the controller ramps toward its set point and the air's lag
+    // behind that ramp (defaults 30 degrees a minute and 15 s).
+    void setChamberModel(double rampCelsiusPerMinute, double lagSeconds);
+    void setChamberFault(ChamberFault fault);
+    ChamberState chamber() const;
 
     // ---- Faults --------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "board/thermal_model.h"
 
+#include "board/chamber_sim.h"
 #include "board/fpga.h"
 #include "board/stepper_dut.h"
 
@@ -10,7 +11,14 @@ namespace simboard {
 
 void ThermalModel::reset()
 {
+    if (chamber_) ambient_ = chamber_->air();
     tj_ = ambient_;
+}
+
+void ThermalModel::setAmbientSource(ChamberModel* chamber)
+{
+    chamber_ = chamber;
+    if (chamber_) ambient_ = chamber_->air();
 }
 
 void ThermalModel::restoreDefaults()
@@ -47,7 +55,22 @@ void ThermalModel::advance(std::int64_t fromNs, std::int64_t toNs)
 {
     // The inputs hold still between accesses, so the power over the step is
     // the power now and the first-order response is exact.
-    const double target = ambient_ + kKelvinPerWatt * powerWatts(toNs);
+    const double heating = kKelvinPerWatt * powerWatts(toNs);
+    if (chamber_) {
+        // The chamber's air moves under the junction: follow it in steps short
+        // against both time constants.
+        constexpr std::int64_t kStepNs = 250'000'000;
+        for (std::int64_t t = fromNs; t < toNs;) {
+            const std::int64_t next = std::min(toNs, t + kStepNs);
+            chamber_->advanceTo(next);
+            ambient_ = chamber_->air();
+            const double target = ambient_ + heating;
+            tj_ = tau_ <= 0.0 ? target : target + (tj_ - target) * std::exp(-double(next - t) * 1e-9 / tau_);
+            t = next;
+        }
+        return;
+    }
+    const double target = ambient_ + heating;
     const double dt = double(toNs - fromNs) * 1e-9;
     if (tau_ <= 0.0) {
         tj_ = target;
@@ -73,7 +96,7 @@ std::optional<std::uint8_t> ThermalModel::onRead(std::uint8_t reg)
 ThermalState ThermalModel::state(std::int64_t nowNs) const
 {
     ThermalState s;
-    s.ambientCelsius = ambient_;
+    s.ambientCelsius = chamber_ ? chamber_->air() : ambient_;
     s.timeConstantSeconds = tau_;
     s.junctionCelsius = tj_;
     s.powerWatts = powerWatts(nowNs);

@@ -17,6 +17,8 @@
 
 namespace simboard {
 
+class ChamberModel;
+
 class ThermalModel : public FpgaBlock {
 public:
     static constexpr std::uint8_t kCodeLow = 0x64;
@@ -41,6 +43,8 @@ public:
     // Also puts the die at the new ambient.
     void setModel(double ambientCelsius, double timeConstantSeconds);
     void setDiode(double a, double b);
+    // The chamber whose air is the ambient from now on (nullptr: a fixed one).
+    void setAmbientSource(ChamberModel* chamber);
     ThermalState state(std::int64_t nowNs) const;
 
 private:
@@ -52,6 +56,7 @@ private:
     double a_ = kDefaultDiodeA;
     double b_ = kDefaultDiodeB;
     double tj_ = kDefaultAmbient;
+    ChamberModel* chamber_ = nullptr;
 };
 
 } // namespace simboard

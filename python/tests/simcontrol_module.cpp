@@ -3,6 +3,9 @@
 
 #include "board/sim_board_test.h"
 
+#include <stdexcept>
+#include <string>
+
 PYBIND11_MODULE(_simcontrol, m)
 {
     m.def("steps", [] { return simboard::Control().dut().steps; }, "Net steps the driver model has taken.");
@@ -29,4 +32,32 @@ PYBIND11_MODULE(_simcontrol, m)
     m.def("clock_running", [] { return simboard::Control().clockGenerator().running; });
     m.def("register_value", [](int reg) { return simboard::Control().registerValue(static_cast<std::uint8_t>(reg)); },
           pybind11::arg("reg"));
+    m.def("start_chamber", [](const std::string& link) { return simboard::Control().startChamber(link); },
+          pybind11::arg("link") = std::string(),
+          "Starts the chamber's controller; its port (and `link` made a link to it).");
+    m.def("chamber_model", [](double rampPerMinute, double lagSeconds) {
+        simboard::Control().setChamberModel(rampPerMinute, lagSeconds);
+    }, pybind11::arg("ramp_per_minute"), pybind11::arg("lag_seconds"), "The chamber's ramp rate and air lag.");
+    m.def("chamber_fault", [](const std::string& name) {
+        simboard::ChamberFault f;
+        if (name == "none") f = simboard::ChamberFault::None;
+        else if (name == "no_answer") f = simboard::ChamberFault::NoAnswer;
+        else if (name == "garbled") f = simboard::ChamberFault::Garbled;
+        else if (name == "stuck") f = simboard::ChamberFault::StuckReading;
+        else throw std::invalid_argument("chamber fault: none, no_answer, garbled or stuck");
+        simboard::Control().setChamberFault(f);
+    }, pybind11::arg("fault"), "A fault of the chamber's controller: none, no_answer, garbled, stuck.");
+    m.def("chamber", [] {
+        const simboard::ChamberState s = simboard::Control().chamber();
+        pybind11::dict d;
+        d["started"] = s.started;
+        d["port"] = s.port;
+        d["setpoint"] = s.setpointCelsius;
+        d["air"] = s.airCelsius;
+        d["shown"] = s.shownCelsius;
+        d["running"] = s.running;
+        d["requests"] = s.requests;
+        d["answered"] = s.answered;
+        return d;
+    }, "The chamber as it runs: set point, true air, what its controller shows, request counts.");
 }
