@@ -51,15 +51,16 @@ CampaignRun runCampaignFile(const CampaignOptions& o)
     }
 
     std::unique_ptr<engine::Session> session;
+    engine::SessionOptions so;
     try {
-        engine::SessionOptions so;
         so.sim = o.sim;
         so.interrupted = o.abortPoint;
+        if (!o.programFolder.empty()) so.link.programFolder = o.programFolder;
         session = std::make_unique<engine::Session>(so);
     } catch (const std::exception& e) {
         return refuse(CampaignRun::Code::NoBoard, e.what());
     }
-    SessionInstrument instrument(*session);
+    SessionInstrument instrument(*session, so.link.programFolder);
     CampaignInfo info;
     info.planText = plan.text;
     info.planHash = plan.hash;

@@ -4,6 +4,7 @@
 // to the plan, the chamber opened when the plan has temperatures, and only
 // then the board brought up.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@ struct CampaignOptions {
     bool resume = false;           // continue a database that holds points of this plan
     std::optional<bool> sim;       // as SessionOptions::sim
     std::string chamberPort;       // empty: the plan's, else the library's default
+    std::string programFolder;     // where the bridge library lies; empty: the program's folder
     // Between points and in soaks: stop cleanly.
     std::function<bool()> stopRequested;
     // Inside a point (a second Ctrl-C): the session's waits give up.

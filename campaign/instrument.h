@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -49,7 +50,11 @@ public:
 // The instrument on a headless session (the simulated or a real board).
 class SessionInstrument final : public Instrument {
 public:
-    explicit SessionInstrument(engine::Session& session) : s_(session) {}
+    // `programFolder`: where the session's FPGA image lies (empty: the program's folder).
+    explicit SessionInstrument(engine::Session& session, std::filesystem::path programFolder = {})
+        : s_(session), programFolder_(std::move(programFolder))
+    {
+    }
     std::string board() override;
     std::string chip() override;
     std::string firmware() override;
@@ -64,6 +69,7 @@ public:
 
 private:
     engine::Session& s_;
+    std::filesystem::path programFolder_;
     std::chrono::milliseconds measureTimeout_{5000};
 };
 

@@ -25,7 +25,7 @@ std::string SessionInstrument::chip()
 // The FPGA image the board was configured with, by name, size and digest.
 std::string SessionInstrument::firmware()
 {
-    const auto path = link::LinkOptions{}.programFolder / link::kFpgaImageName;
+    const auto path = (programFolder_.empty() ? link::LinkOptions{}.programFolder : programFolder_) / link::kFpgaImageName;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::string(link::kFpgaImageName) + " (not found)";
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
