@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "engine/session.h"
 
@@ -155,6 +156,8 @@ private:
         };
         hooks.log = [this](const std::string& line) { store_.logEvent(line); };
         hooks.interrupted = [this] { return stopRequested(); };
+        hooks.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+        hooks.now = now_;
         hooks.sample = [this, t](double air, std::optional<double> tj, const char* state) {
             store_.logSample(t, air, tj, state ? state : "");
             progress_.air = air;
