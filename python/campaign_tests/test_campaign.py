@@ -130,3 +130,27 @@ def test_sigterm_stops_after_the_point_with_the_board_off(tmp_path):
     assert 1 <= n < 8
     assert con.execute("SELECT outcome FROM runs").fetchone() == ("stopped",)
     con.close()
+
+
+def test_an_exception_in_the_callback_stops_cleanly_and_is_raised(tmp_path):
+    db = tmp_path / "cb.sqlite"
+
+    class Enough(Exception):
+        pass
+
+    def on_point(p):
+        if p["index"] == 2:
+            raise Enough()
+
+    with pytest.raises(Enough):
+        zelbo.Campaign(DEMO, db=db, sim=True).run(on_point=on_point)
+    con = sqlite3.connect(db)
+    # The point under way was committed; nothing after it was measured.
+    assert con.execute("SELECT count(*) FROM points").fetchone() == (3,)
+    assert con.execute("SELECT outcome FROM runs").fetchone() == ("stopped",)
+    con.close()
+    # The board was powered off and closed: the next one opens.
+    with zelbo.Board(sim=True) as b:
+        assert b.board == "sim"
+    summary = zelbo.Campaign(DEMO, db=db, sim=True, resume=True).run()
+    assert summary["already_done"] == 3 and summary["measured"] == 5
