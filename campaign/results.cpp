@@ -182,7 +182,7 @@ void ResultStore::endRun(const std::string& outcome)
         writeLogs();
         Statement r(db_, "UPDATE runs SET finished = ?, outcome = ? WHERE id = ?");
         r.bind(1, utcNow()).bind(2, outcome).bind(3, run_).run();
-        exec("COMMIT");
+        commitWithLogs();
     } catch (...) {
         exec("ROLLBACK");
         throw;
@@ -218,7 +218,7 @@ void ResultStore::commitPoint(const PointRecord& p)
             m.run();
         }
         writeLogs();
-        exec("COMMIT");
+        commitWithLogs();
     } catch (...) {
         try {
             exec("ROLLBACK");
@@ -248,7 +248,7 @@ void ResultStore::flushLogs()
     exec("BEGIN IMMEDIATE");
     try {
         writeLogs();
-        exec("COMMIT");
+        commitWithLogs();
     } catch (...) {
         try {
             exec("ROLLBACK");
@@ -267,6 +267,12 @@ void ResultStore::writeLogs()
     }
     Statement e(db_, "INSERT INTO events(run, t, text) VALUES (?, ?, ?)");
     for (const auto& [t, text] : events_) e.bind(1, run_).bind(2, t).bind(3, text).run();
+}
+
+void ResultStore::commitWithLogs()
+{
+    exec("COMMIT");
+    // Only once they are on the disk: a failed commit keeps them for the next.
     samples_.clear();
     events_.clear();
 }

@@ -85,6 +85,7 @@ public:
 private:
     void exec(const char* sql);
     void writeLogs();
+    void commitWithLogs();
 
     std::string path_;
     sqlite3* db_ = nullptr;
