@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/campaign_command.h"
 #include "cli/script.h"
 #include "common/json_text.h"
 #include "common/number_text.h"
@@ -269,6 +270,13 @@ int main(int argc, char** argv)
                 std::cerr << "zelbo-cli: --board takes sim or usb\n";
                 return kUsage;
             }
+        } else if (!anyLoose && (a == "campaign" || a == "report")) {
+            // The campaign commands take the rest of the line.
+            const std::vector<std::string> rest(argv + i + 1, argv + argc);
+            if (a == "report") return zelbo::cli::reportCommand(rest, "/proc/self/exe");
+            std::optional<bool> sim;
+            if (!board.empty()) sim = board == "sim";
+            return zelbo::cli::campaignCommand(rest, sim, json);
         } else if (a == "-c") {
             flushLoose();
             add(value("-c"));

@@ -16,6 +16,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include "campaign/campaign.h"
 #include "common/build_info.h"
 #include "engine/session.h"
 
@@ -37,6 +38,129 @@ py::array_t<double> toArray(const std::vector<double>& v)
     py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), a.mutable_data());
     return a;
+}
+
+// ---- campaigns ---------------------------------------------------------------
+
+py::object optionalNumber(const std::optional<double>& v) { return v ? py::object(py::float_(*v)) : py::none(); }
+
+py::dict pointDict(const zelbo::campaign::PointRecord& r)
+{
+    py::dict d;
+    d["key"] = r.key;
+    d["index"] = r.index;
+    d["temperature"] = optionalNumber(r.temperature);
+    d["soak"] = r.soak;
+    d["mode"] = r.mode;
+    d["direction"] = r.direction;
+    d["vref"] = r.vref;
+    d["mth"] = r.mth;
+    d["clk"] = r.clk;
+    d["rnf"] = r.rnf;
+    d["vdut"] = r.vdut;
+    d["tj"] = optionalNumber(r.tj);
+    d["air"] = optionalNumber(r.air);
+    d["verdict"] = r.verdict;
+    py::list ms;
+    for (const auto& m : r.measurements) {
+        py::dict x;
+        x["name"] = m.name;
+        x["channel"] = m.channel;
+        x["figure"] = m.figure;
+        x["unit"] = m.unit;
+        x["value"] = optionalNumber(m.value);
+        x["sweeps"] = m.sweeps;
+        x["low"] = optionalNumber(m.low);
+        x["high"] = optionalNumber(m.high);
+        x["verdict"] = m.verdict;
+        ms.append(x);
+    }
+    d["measurements"] = ms;
+    return d;
+}
+
+// Runs a campaign with the GIL released; callbacks and signal checks take it
+// back. A Ctrl-C (or an exception from a callback) stops the campaign after
+// the point under way, a second Ctrl-C at once; the exception is raised once
+// the board is off.
+py::dict runCampaign(const std::filesystem::path& plan, std::optional<std::filesystem::path> db, bool resume,
+                     std::optional<bool> sim, std::string chamberPort, py::object onPoint, py::object onProgress)
+{
+    zelbo::campaign::CampaignOptions o;
+    o.planPath = plan.string();
+    if (db) o.dbPath = db->string();
+    o.resume = resume;
+    o.sim = sim;
+    o.chamberPort = std::move(chamberPort);
+#ifdef ZELBO_BUILD_BIN_DIR
+    // As Board: from the build tree, its bridge library.
+    {
+        const zelbo::link::LinkOptions defaults;
+        if (!std::filesystem::exists(defaults.programFolder / defaults.libraryName) &&
+            std::filesystem::exists(std::filesystem::path(ZELBO_BUILD_BIN_DIR) / defaults.libraryName))
+            o.programFolder = ZELBO_BUILD_BIN_DIR;
+    }
+#endif
+    int stops = 0;
+    std::unique_ptr<py::error_already_set> pending;
+    auto poll = [&] {
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() != 0) {
+            ++stops;
+            if (!pending) pending = std::make_unique<py::error_already_set>();
+            else PyErr_Clear();
+        }
+        return stops;
+    };
+    o.stopRequested = [&] { return poll() > 0; };
+    o.abortPoint = [&] { return poll() > 1; };
+    auto call = [&](const py::object& f, auto&& makeArg) {
+        if (f.is_none()) return;
+        py::gil_scoped_acquire gil;
+        if (pending) return;
+        try {
+            f(makeArg());
+        } catch (py::error_already_set& e) {
+            pending = std::make_unique<py::error_already_set>(std::move(e));
+            ++stops;
+        }
+    };
+    o.pointDone = [&](const zelbo::campaign::PointRecord& r) { call(onPoint, [&] { return pointDict(r); }); };
+    o.progress = [&](const zelbo::campaign::Progress& p) {
+        call(onProgress, [&] {
+            py::dict d;
+            d["done"] = p.done;
+            d["total"] = p.total;
+            d["temperature"] = optionalNumber(p.temperature);
+            d["state"] = p.state;
+            d["air"] = optionalNumber(p.air);
+            d["tj"] = optionalNumber(p.tj);
+            d["seconds_left"] = p.secondsLeft < 0 ? py::object(py::none()) : py::object(py::float_(p.secondsLeft));
+            return d;
+        });
+    };
+    zelbo::campaign::CampaignRun r;
+    {
+        py::gil_scoped_release release;
+        r = zelbo::campaign::runCampaignFile(o);
+    }
+    if (pending) throw std::move(*pending);
+    using Code = zelbo::campaign::CampaignRun::Code;
+    if (r.code == Code::Usage) throw std::invalid_argument(r.error);
+    if (r.code == Code::NoBoard) throw zelbo::engine::NoBoardError(r.error);
+    if (r.code == Code::Failed && r.summary.total == 0) throw zelbo::engine::SessionError(r.error);
+    const auto& s = r.summary;
+    py::dict d;
+    d["outcome"] = zelbo::campaign::outcomeName(s.outcome);
+    d["message"] = s.message;
+    d["db"] = r.dbPath;
+    d["total"] = s.total;
+    d["already_done"] = s.alreadyDone;
+    d["measured"] = s.measured;
+    d["skipped"] = s.skipped;
+    d["passed"] = s.passed;
+    d["failed"] = s.failed;
+    return d;
 }
 
 class Board {
@@ -267,6 +391,9 @@ PYBIND11_MODULE(_zelbo, m)
         }
     });
 
+    m.def("_run_campaign", &runCampaign, py::arg("plan"), py::arg("db"), py::arg("resume"), py::arg("sim"),
+          py::arg("chamber_port"), py::arg("on_point"), py::arg("on_progress"),
+          "The engine of zelbo.Campaign (see there).");
     py::class_<Board>(m, "Board")
         .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
              py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),

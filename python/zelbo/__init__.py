@@ -8,3 +8,4 @@ this package adds what is written in Python on top of it.
 
 from ._zelbo import *  # noqa: F401,F403
 from ._zelbo import __version__  # noqa: F401
+from .campaign import Campaign  # noqa: F401,E402
