@@ -18,6 +18,7 @@
 
 #include "common/build_info.h"
 #include "engine/session.h"
+#include "scope/record/recording_format.h"
 
 namespace py = pybind11;
 using zelbo::engine::Session;
@@ -100,7 +101,7 @@ public:
         }
     }
 
-    py::dict capture(double timeout, bool fresh)
+    py::object capture(double timeout, bool fresh)
     {
         zelbo::engine::Capture c = waiting([&](Session& x) { return x.capture(toMs(timeout), fresh); });
         py::dict d;
@@ -120,7 +121,17 @@ public:
         d["sample_period"] = c.samplePeriod;
         d["time_base"] = c.timeBase;
         d["index"] = c.index;
-        return d;
+        d["sampling_rate"] = c.samplingRate;
+        d["vref"] = c.vref;
+        d["mth"] = c.mth;
+        d["clk"] = c.clock;
+        d["clock_running"] = c.clockRunning;
+        d["mode"] = c.mode;
+        py::list on;
+        for (bool b : c.on) on.append(b);
+        d["on"] = on;
+        // A dict with the conversions (zelbo/_capture.py).
+        return py::module_::import("zelbo._capture").attr("Capture")(d);
     }
 
     // The window's measurement strip per channel; NaN where a figure does
@@ -181,6 +192,21 @@ public:
         }
         const zelbo::drive::sequence::SequenceTable table = tableFrom(rows);
         waiting([&](Session& x) { x.runSequence(table, so); });
+    }
+
+    py::dict record(const std::filesystem::path& path, double seconds, double maxBytes)
+    {
+        if (!(maxBytes >= 0) || maxBytes > 1e15) throw std::invalid_argument("max_bytes must be 0 (any size) to 1e15");
+        const zelbo::scope::RecordStatus st = waiting(
+            [&](Session& x) { return x.record(path, seconds, static_cast<std::uint64_t>(maxBytes)); });
+        py::dict d;
+        d["path"] = py::module_::import("os").attr("fspath")(path);
+        d["sweeps"] = st.sweeps;
+        d["bytes"] = st.bytesWritten;
+        d["first_sweep"] = st.firstSweep;
+        d["last_sweep"] = st.lastSweep;
+        d["seconds"] = st.elapsedSeconds;
+        return d;
     }
 
 private:
@@ -244,6 +270,55 @@ private:
     std::unique_ptr<py::error_already_set> pendingSignal_;
 };
 
+// A recording file's sweeps from record `first`, at most `count` (all when
+// negative): the header's JSON text, the channel mask, the sweep indices,
+// sample periods (s) and a sweeps x 4 x samples array, NaN where a channel
+// was not recorded or not converted in that sweep.
+py::tuple readRecording(const std::filesystem::path& path, long long first, long long count)
+{
+    namespace rec = zelbo::scope::recording;
+    if (first < 0) throw std::invalid_argument("first must not be negative");
+    rec::Header header;
+    std::string error;
+    std::vector<std::uint64_t> index;
+    std::vector<double> period, values;
+    bool ok = false;
+    {
+        py::gil_scoped_release release;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        ok = rec::readFile(
+            path.string(), header,
+            [&](const rec::Sweep& s) {
+                if (count >= 0 && static_cast<long long>(index.size()) >= count) return false;
+                if (index.empty() && !ec && size > header.dataOffset) {
+                    // As many records as the file holds, or asked for.
+                    std::uint64_t n = (size - header.dataOffset) / header.recordBytes;
+                    n = n > static_cast<std::uint64_t>(first) ? n - static_cast<std::uint64_t>(first) : 0;
+                    if (count >= 0) n = std::min<std::uint64_t>(n, static_cast<std::uint64_t>(count));
+                    values.reserve(static_cast<std::size_t>(n) * zelbo::scope::kChannels * header.samples);
+                }
+                index.push_back(s.index);
+                period.push_back(s.periodUs * 1e-6);
+                for (std::size_t k = 0; k < zelbo::scope::kChannels; ++k) {
+                    if (s.values[k].size() == header.samples) values.insert(values.end(), s.values[k].begin(), s.values[k].end());
+                    else values.insert(values.end(), header.samples, std::nan(""));
+                }
+                return true;
+            },
+            &error, static_cast<std::uint64_t>(first));
+    }
+    if (!ok) throw zelbo::engine::SessionError("\"" + path.string() + "\" cannot be read: " + error + ".");
+    const auto n = static_cast<py::ssize_t>(index.size());
+    py::array_t<std::uint64_t> idx(n);
+    std::copy(index.begin(), index.end(), idx.mutable_data());
+    py::array_t<double> per(n);
+    std::copy(period.begin(), period.end(), per.mutable_data());
+    py::array_t<double> data({n, static_cast<py::ssize_t>(zelbo::scope::kChannels), static_cast<py::ssize_t>(header.samples)});
+    std::copy(values.begin(), values.end(), data.mutable_data());
+    return py::make_tuple(py::bytes(header.json), header.mask, header.samples, idx, per, data);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_zelbo, m)
@@ -266,6 +341,9 @@ PYBIND11_MODULE(_zelbo, m)
             boardError(e.what());
         }
     });
+
+    m.def("_read_recording", &readRecording, py::arg("path"), py::arg("first") = 0, py::arg("count") = -1,
+          "(json bytes, mask, samples, index, sample_period, data): see zelbo.open_recording.");
 
     py::class_<Board>(m, "Board")
         .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
@@ -400,6 +478,31 @@ PYBIND11_MODULE(_zelbo, m)
         .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
         .def_property_readonly("sequence_running",
                                [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
+        .def("record", &Board::record, py::arg("path"), py::arg("seconds"), py::arg("max_bytes") = 0,
+             "Records every sweep of the shown channels into a .zrec file (the window's format) for `seconds`\n"
+             "(0.1 to 86400 s), or until the file would pass max_bytes (0: any size); waits for the end and\n"
+             "returns {'path', 'sweeps', 'bytes', 'first_sweep', 'last_sweep', 'seconds'}. Needs power.\n"
+             "Ctrl-C ends the file whole, then raises KeyboardInterrupt. Read it with zelbo.open_recording().")
+        .def("set_output",
+             [](Board& b, int channel, py::object output) {
+                 int o = -1;
+                 if (py::isinstance<py::str>(output)) {
+                     const std::string t = output.cast<std::string>();
+                     o = t == "A" ? 0 : t == "B" ? 1 : -1;
+                 } else if (py::isinstance<py::int_>(output) && !py::isinstance<py::bool_>(output)) {
+                     o = output.cast<int>();
+                 }
+                 if (o != 0 && o != 1) throw std::invalid_argument("output is 'A' (0) or 'B' (1)");
+                 return b.waiting([&](Session& s) { return s.setOutput(channel, o); });
+             },
+             py::arg("channel"), py::arg("output"),
+             "The output a coil-current channel 0..3 probes: 'A' (0) or 'B' (1), as the window's output\n"
+             "selection; refused for a voltage or ICC channel (fixed output). Returns its name, e.g. 'OUT2B'.")
+        .def_property_readonly("counted_steps",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.countedSteps(); }); },
+             "The board reports no step position. This is the steps of counted runs that ran to their end\n"
+             "since the board was opened (chained parts included); continuous runs, stopped runs and\n"
+             "sequences are not in it, nor is the direction.")
         .def_property_readonly("sweeps_converted",
                                [](Board& b) { return b.waiting([](Session& s) { return s.sweepsConverted(); }); },
              "Sweeps the oscilloscope core has converted (what a window would draw).");
