@@ -353,7 +353,7 @@ PYBIND11_MODULE(_zelbo, m)
              "Board while one is open raises BoardError at once and leaves the first alone.\n"
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
-        .def("__enter__", [](Board& b) -> Board& { return b; })
+        .def("__enter__", [](Board& b) -> Board& { return b; }, "The board itself (closed at the end of the with block).")
         .def("__repr__",
              [](Board& b) {
                  try {
@@ -365,7 +365,8 @@ PYBIND11_MODULE(_zelbo, m)
                      return std::string("<zelbo.Board closed>");
                  }
              })
-        .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
+        .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); },
+             "Closes the board: powered off and shut down.")
         .def("power_on", [](Board& b, bool clock) { b.waiting([clock](Session& s) { s.powerOn(clock); }); },
              py::arg("clock") = true,
              "The power switch's sequence: supply, pins, oscilloscope and (clock=True, as the window) the step clock.")
@@ -377,13 +378,16 @@ PYBIND11_MODULE(_zelbo, m)
                  b.waiting([&](Session& s) { s.setStopHigh(level == "H"); });
              },
              py::arg("level"), "The level ('L' or 'H') the clock rests at after a counted run.")
-        .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })
-        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); })
+        .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); },
+             "The power switch's off sequence: the clock stops, the supply goes off.")
+        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); },
+             "True while the board's DUT supply is on.")
         .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },
              "Which board is open: 'sim' or 'usb'.")
-        .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"))
+        .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"),
+             "The DUT supply: 3.3 or 5.0 V (applied at once when powered).")
         .def("set_pin", [](Board& b, const std::string& n, bool h) { b.waiting([&](Session& s) { s.setPin(n, h); }); },
-             py::arg("name"), py::arg("high"))
+             py::arg("name"), py::arg("high"), "One pin: 'ps', 'enable', 'mode0', 'mode1' or 'cw'; high True or False.")
         .def("set_vref", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setVref(v); }); },
              py::arg("volts"), "VREF, 0 to 3 V, as the DAC makes it (whole mV); returns the volts applied.")
         .def("set_mth", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setMth(v); }); },
@@ -394,9 +398,10 @@ PYBIND11_MODULE(_zelbo, m)
              "MTH applied, V.")
         .def_property_readonly("clock", [](Board& b) { return b.waiting([](Session& s) { return s.clock(); }); },
              "The step clock the generator makes, Hz.")
-        .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"))
+        .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"),
+             "The sense resistor, 0.01 to 1 ohm (sets Io = VREF / 5 / RNF for the measurements).")
         .def("set_mode", [](Board& b, const std::string& n) { b.waiting([&](Session& s) { s.setMode(n); }); },
-             py::arg("name"))
+             py::arg("name"), "The excitation: 'full', 'half-a', 'half-b' or 'quarter' (the MODE0/MODE1 pins).")
         .def("set_source",
              [](Board& b, int channel, const std::string& source, int output) {
                  b.waiting([&](Session& s) { s.setSource(channel, source, output); });
@@ -448,17 +453,22 @@ PYBIND11_MODULE(_zelbo, m)
         .def("wait_run", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitRun(toMs(timeout)); }); },
              py::arg("timeout") = 10.0, "Waits for a counted run (every chained part) to end; False on time-out.\n"
              "Ctrl-C stops the clock and raises KeyboardInterrupt.")
-        .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
-        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
+        .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); },
+             "Stops the step clock (and the rest of a counted run).")
+        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); },
+             "True while the step clock runs (a chained counted run until its last part ends).")
         .def("load_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
-             py::arg("path"))
+             py::arg("path"), "Loads a settings file (.set, str or os.PathLike) and applies it as the window does.")
         .def("save_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
-             py::arg("path"))
+             py::arg("path"), "Saves the settings (the values applied) to a .set file, written atomically.")
         .def("tj", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.tj(toMs(timeout)); }); },
              py::arg("timeout") = 3.0, "Junction temperature in degrees Celsius.")
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
-             "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
-             "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+             "A sweep as a zelbo.Capture (a dict): 't' (s), 'ch': four arrays in V or A, 'settings' per channel,\n"
+             "'sample_period' (s), 'time_base', 'sampling_rate', 'index', and the settings it was taken with:\n"
+             "'vref', 'mth' (V), 'clk' (Hz), 'clock_running', 'mode', 'on'. to_array() gives 4 x N,\n"
+             "to_dataframe() a pandas DataFrame. fresh=True: one armed after the call; False: the next one not\n"
+             "yet returned (streaming). timeout 0 to 86400 s.")
         .def("measure", &Board::measure, py::arg("timeout") = 5.0,
              "The figures the window's measurement strip shows for a fresh sweep, one dict per channel:\n"
              "samples, min, max, p_p, mean, rms (V or A), frequency (Hz), period (s); for a coil current\n"
@@ -475,9 +485,11 @@ PYBIND11_MODULE(_zelbo, m)
              [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
              py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.\n"
              "Ctrl-C stops the sequence (settings put back) and raises KeyboardInterrupt.")
-        .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
+        .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); },
+             "Stops a running sequence; the session's settings are put back.")
         .def_property_readonly("sequence_running",
-                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); },
+             "True while the board plays a dynamic sequence.")
         .def("record", &Board::record, py::arg("path"), py::arg("seconds"), py::arg("max_bytes") = 0,
              "Records every sweep of the shown channels into a .zrec file (the window's format) for `seconds`\n"
              "(0.1 to 86400 s), or until the file would pass max_bytes (0: any size); waits for the end and\n"
