@@ -1,6 +1,7 @@
 // zelbo-cli: the evaluation board from the shell. One invocation brings the
 // board up once, runs its commands in order and shuts the board down.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include "common/json_text.h"
 #include "common/number_text.h"
 #include "engine/session.h"
+#include "scope/record/recording_csv.h"
 
 namespace {
 
@@ -87,6 +89,14 @@ void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
     }
 }
 
+// A recording as CSV (no board needed); the JSON members of the result.
+std::string convertRecording(const Step& step)
+{
+    const auto r = zelbo::scope::recording::convertToCsv(step.name, step.target);
+    if (!r.ok) throw zelbo::engine::SessionError(r.error);
+    return ",\"file\":" + jsonString(step.target) + ",\"sweeps\":" + std::to_string(r.sweeps);
+}
+
 // Runs one step; returns the result's JSON members (without braces).
 std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
 {
@@ -136,6 +146,18 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
         }
         break;
     case Step::Kind::Stop: s.stop(); break;
+    case Step::Kind::SetOutput: j << ",\"applied\":" << jsonString(s.setOutput(step.channel, step.output)); break;
+    case Step::Kind::Record: {
+        const auto st = s.record(step.name, step.value,
+                                 static_cast<std::uint64_t>(step.maxMegabytes * 1024.0 * 1024.0));
+        j << ",\"file\":" << jsonString(step.name) << ",\"sweeps\":" << st.sweeps << ",\"bytes\":" << st.bytesWritten
+          << ",\"first\":" << st.firstSweep << ",\"last\":" << st.lastSweep;
+        if (!json) std::cout << st.sweeps << " sweeps, " << st.bytesWritten << " bytes in " << step.name << "\n";
+        break;
+    }
+    case Step::Kind::Convert:
+        j << convertRecording(step);
+        break;
     case Step::Kind::Capture: {
         const auto c = s.capture(5000ms);
         writeCsv(c, step.name);
@@ -324,6 +346,22 @@ int main(int argc, char** argv)
             return kUsage;
         }
         steps.emplace_back(c, *r.step);
+    }
+
+    // Conversions alone need no board.
+    if (std::all_of(steps.begin(), steps.end(), [](const auto& p) { return p.second.kind == Step::Kind::Convert; })) {
+        for (const auto& [command, step] : steps) {
+            try {
+                const std::string extra = convertRecording(step);
+                if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
+            } catch (const std::exception& e) {
+                std::cerr << "zelbo-cli: " << command.text() << ": " << e.what() << "\n";
+                if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":false,\"error\":"
+                                    << jsonString(e.what()) << "}\n";
+                return kFailed;
+            }
+        }
+        return kOk;
     }
 
     catchSignals();

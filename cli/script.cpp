@@ -224,6 +224,14 @@ CheckResult checkCommand(const Command& c)
             s.output = n == 5 && w[4] == "B" ? 1 : 0;
             return ok(s);
         }
+        if (what == "output") {
+            if (n != 4 || !channelWord(w[2]) || (w[3] != "A" && w[3] != "B"))
+                return bad(c, "use \"set output 1..4 A|B\" (the coil-current output a channel probes)");
+            s.kind = Step::Kind::SetOutput;
+            s.channel = w[2][0] - '1';
+            s.output = w[3] == "B" ? 1 : 0;
+            return ok(s);
+        }
         if (what == "mode") {
             if (n != 3 || !drive::excitationByName(w[2])) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
             s.kind = Step::Kind::SetMode;
@@ -329,6 +337,39 @@ CheckResult checkCommand(const Command& c)
         if (s.name.empty()) return bad(c, "use \"sequence FILE.csv [--cycles N | --endless] [--delay MS]\"");
         return ok(s);
     }
+    if (verb == "record") {
+        // record FILE.zrec --seconds S [--max-mb M]
+        s.kind = Step::Kind::Record;
+        bool haveSeconds = false;
+        for (std::size_t i = 1; i < n; ++i) {
+            if ((w[i] == "--seconds" || w[i] == "--max-mb") && i + 1 >= n) return bad(c, w[i] + " needs a value");
+            if (w[i] == "--seconds") {
+                const auto v = parseNumber(w[++i]);
+                if (!v || *v < 0.1 || *v > 86400) return bad(c, "a recording lasts 0.1 to 86400 seconds");
+                s.value = *v;
+                haveSeconds = true;
+            } else if (w[i] == "--max-mb") {
+                const auto v = parseNumber(w[++i]);
+                if (!v || *v < 0 || *v > 1e7) return bad(c, "--max-mb is 0 (any size) to 10000000 MB");
+                s.maxMegabytes = *v;
+            } else if (w[i].size() > 1 && w[i][0] == '-' && w[i][1] == '-') {
+                return bad(c, "unknown option \"" + w[i] + "\"");
+            } else if (s.name.empty()) {
+                s.name = w[i];
+            } else {
+                return bad(c, "one file expected");
+            }
+        }
+        if (s.name.empty() || !haveSeconds) return bad(c, "use \"record FILE.zrec --seconds S [--max-mb M]\"");
+        return ok(s);
+    }
+    if (verb == "convert") {
+        if (n != 3) return bad(c, "use \"convert IN.zrec OUT.csv\"");
+        s.kind = Step::Kind::Convert;
+        s.name = w[1];
+        s.target = w[2];
+        return ok(s);
+    }
     if (verb == "get") {
         if (n != 2) return bad(c, "use \"get NAME\" (a name \"status\" lists)");
         s.kind = Step::Kind::Get;
@@ -365,12 +406,16 @@ const char* usageText()
            "  set source 1..4 V|I|ICC [A|B]  (what a channel probes; I: the coil current of output A or B)\n"
            "  set timebase TEXT | set rate TEXT  (SEC/DIV 500 ns .. 50 ms, sampling 2.5 kHz .. 10 MHz)\n"
            "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"
+           "  set output 1..4 A|B        (the output a coil-current channel probes)\n"
            "  set trigger off | set trigger 1..4 LEVEL [+|-]  (LEVEL in the channel's V or A)\n"
            "  get NAME | status          (settings read back; status lists every NAME)\n"
            "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
            "                             N steps, waits for the end)\n"
            "  stop\n"
            "  capture --out FILE.csv     (one sweep of the four channels)\n"
+           "  record FILE.zrec --seconds S [--max-mb M]\n"
+           "                             (every sweep of the shown channels for S seconds, as the window records)\n"
+           "  convert IN.zrec OUT.csv    (a recording as CSV, one row per sample; needs no board)\n"
            "  load FILE.set | save FILE.set\n"
            "  sequence FILE.csv [--cycles N | --endless] [--delay MS]\n"
            "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <sstream>
 #include <thread>
@@ -360,6 +361,7 @@ void Session::powerOff()
 {
     requireOpen();
     stepsLeft_ = 0;
+    partSteps_ = 0;
     engine_->powerOff(*this);
     engine_->waitWritesSent();
 }
@@ -454,6 +456,7 @@ double Session::run(double hertz, std::optional<long long> steps)
         throw SessionError(std::string("Cannot run the clock while ") + activityName(state.activity()) +
                            " is running. Stop it first.");
     stepsLeft_ = 0;
+    partSteps_ = 0;
     if (drive_->clockRunning()) drive_->setClockRunning(false);
     // The generator's own frequency, so that what is stored, shown and saved
     // is what the board makes.
@@ -474,6 +477,7 @@ void Session::startCountedPart()
 {
     const long long part = std::min<long long>(stepsLeft_, 255);
     stepsLeft_ -= part;
+    partSteps_ = part;
     drive_->editSteps(std::to_string(part));
     {
         std::lock_guard lock(mutex_);
@@ -489,7 +493,11 @@ void Session::applyRunEnded()
         std::lock_guard lock(mutex_);
         std::swap(ended, runEnded_);
     }
-    if (ended) drive_->onClockControlRead(0);
+    if (ended) {
+        drive_->onClockControlRead(0);
+        countedSteps_ += partSteps_;
+        partSteps_ = 0;
+    }
 }
 
 bool Session::waitRun(std::chrono::milliseconds timeout)
@@ -523,6 +531,7 @@ void Session::stop()
 {
     requireOpen();
     stepsLeft_ = 0;
+    partSteps_ = 0; // how far a stopped part got, the board does not say
     if (drive_->clockRunning()) drive_->setClockRunning(false);
     engine_->waitWritesSent();
 }
@@ -780,6 +789,7 @@ void Session::setSource(int channel, const std::string& source, int output)
 
 void Session::onSweep(const scope::SweepFrame& frame)
 {
+    recorder_.onSweep(frame); // returns at once when not recording
     // Reader thread: keep the newest sweep. A capture copying it out at this
     // moment makes the reader skip this one rather than wait.
     std::unique_lock lock(mutex_, std::try_to_lock);
@@ -847,7 +857,14 @@ Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
         auto& ch = c.ch[static_cast<std::size_t>(k)];
         ch.output = scope_->outputText(k);
         ch.valuePerDiv = scope_->channel(k).valuePerDivText;
+        c.on[static_cast<std::size_t>(k)] = scope_->channelOn(k);
     }
+    c.vref = vref();
+    c.mth = mth();
+    c.clock = clock();
+    c.clockRunning = running();
+    c.mode = drive_->excitationText();
+    c.samplingRate = scope_->samplingRateText();
     return c;
 }
 
@@ -957,6 +974,67 @@ double Session::setTrigger(bool on, int channel, double level, bool falling)
     return scope::parseLevel(volts ? scope_->voltageLevelText() : scope_->currentLevelText());
 }
 
+// ---------------------------------------------------------------- recording, output
+
+scope::RecordStatus Session::record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes)
+{
+    if (!(seconds >= 0.1 && seconds <= 86400))
+        throw std::invalid_argument("A recording lasts 0.1 to 86400 seconds, not " + number(seconds) + ".");
+    requirePower("a recording");
+    if (!scope_->running()) scope_->setRunning(true);
+    engine_->waitWritesSent();
+    char started[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (gmtime_r(&now, &utc)) std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    const scope::recording::HeaderInfo header = scope::recordingHeader(*scope_, started);
+    const std::string where = path.string();
+    std::string error;
+    auto sink = header.mask ? scope::openFileSink(where, &error) : nullptr;
+    if (!header.mask) error = "no channel is shown";
+    if (!sink || !recorder_.start(std::move(sink), header, scope::RecordLimits{seconds, maxBytes}, &error))
+        throw SessionError("The recording could not be started in \"" + where + "\": " + error + ".");
+    // The recorder ends the file at the time or size limit; the wait looks
+    // at the front end and the board between its polls.
+    for (;;) {
+        if (!recorder_.poll().active) break;
+        bool lost = false;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, 50ms, [this] { return boardLost_; });
+            lost = boardLost_;
+        }
+        if (lost) {
+            recorder_.stop();
+            requireOpen();
+        }
+        if (options_.interrupted && options_.interrupted()) {
+            const scope::RecordStatus st = recorder_.stop();
+            throw Interrupted("Interrupted: the recording was ended with " + std::to_string(st.sweeps) + " sweeps.");
+        }
+    }
+    const scope::RecordStatus st = recorder_.stop();
+    if (st.reason != scope::RecordStop::Duration && st.reason != scope::RecordStop::Size)
+        throw SessionError("The recording in \"" + where + "\" holds " + std::to_string(st.sweeps) + " sweeps. " +
+                           scope::SweepRecorder::stopMessage(st.reason));
+    return st;
+}
+
+std::string Session::setOutput(int channel, int output)
+{
+    requireChannel(channel);
+    if (output != 0 && output != 1) throw std::invalid_argument("Output must be 0 (A) or 1 (B).");
+    requireOpen();
+    if (!scope_->outputSelectable(channel))
+        throw std::invalid_argument(scope::channelKey(channel) + " probes " +
+                                    (scope_->source(channel) == scope::Source::Voltage ? "a voltage" : "ICC") +
+                                    ": its output (" + scope_->outputText(channel) +
+                                    ") is fixed; a coil-current channel chooses A or B.");
+    scope_->setOutput(channel, output);
+    engine_->waitWritesSent();
+    return scope_->outputText(channel);
+}
+
 std::vector<std::pair<std::string, std::string>> Session::status() const
 {
     auto fixed = [](double v, int decimals) { return formatFixed(v, decimals); };
@@ -973,6 +1051,7 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     s.emplace_back("io", fixed(drive_->io(), 0));
     s.emplace_back("clk", exactText(clock()));
     s.emplace_back("running", running() ? "yes" : "no");
+    s.emplace_back("counted_steps", std::to_string(countedSteps_));
     s.emplace_back("duty", std::to_string(drive::effectiveDuty(drive_->dutyText())));
     s.emplace_back("stop_level", drive_->stopLevelCaption());
     s.emplace_back("activity", activityName(engine_->state().activity()));

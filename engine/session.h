@@ -24,6 +24,7 @@
 #include "drive/sequence.h"
 #include "engine/engine.h"
 #include "scope/measure/sweep_measurer.h"
+#include "scope/record/sweep_recorder.h"
 #include "scope/scope_core.h"
 #include "scope/sweep_observer.h"
 
@@ -92,6 +93,14 @@ struct Capture {
     // The window's measurement strip for this sweep (measure() only).
     std::array<scope::Measurement, scope::kChannels> figures{};
     bool measured = false;
+    // The settings it was taken with, as read back when it was handed out
+    // (a fresh capture began after the last change of them).
+    double vref = 0.0, mth = 0.0; // volts, as the DAC makes them
+    double clock = 0.0;           // Hz the generator makes from CLK
+    bool clockRunning = false;
+    std::string mode;             // excitation, as the drive window names it
+    std::string samplingRate;     // "150 kHz"
+    std::array<bool, scope::kChannels> on{}; // channel acquired
 };
 
 // One board per process: the bridge library and the simulated board are
@@ -223,6 +232,26 @@ public:
     // Sweeps the oscilloscope core has converted since the session began.
     std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
 
+    // ---- recording, output, step count ------------------------------------------
+    // Records every converted sweep of the acquired channels into a recording
+    // file (the window's format, written by the window's recorder) for
+    // `seconds` (0.1 to 86400), or until the file would pass `maxBytes` (0:
+    // any size); waits for the end. The acquisition is started when it is
+    // not running. An interruption or a lost board ends the file whole
+    // (every sweep taken is in it) before the wait gives up. Throws
+    // SessionError when the recording cannot start or stops by itself
+    // (the disk could not keep up, a write failed).
+    scope::RecordStatus record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes = 0);
+    // What the window's output selection sets: the output (0 A, 1 B) a
+    // coil-current channel probes; refused for a voltage or ICC channel,
+    // whose output is fixed. Returns the output's name ("OUT2B").
+    std::string setOutput(int channel, int output);
+    // The board reports no step position. This is what the session knows:
+    // the steps of counted runs that ran to their end since the board was
+    // opened (every part of a chained run). Continuous runs, stopped runs
+    // and sequences are not in it, nor is the direction.
+    long long countedSteps() const { return countedSteps_; }
+
     drive::DriveCore& drive() { return *drive_; }
     scope::ScopeCore& scope() { return *scope_; }
     Engine& engine() { return *engine_; }
@@ -292,6 +321,10 @@ private:
     // Sweeps are measured (on the reader thread) only while measure() waits.
     scope::SweepMeasurer measurer_;
     std::atomic<bool> measureWanted_{false};
+    // Takes every sweep (reader thread) while record() waits.
+    scope::SweepRecorder recorder_;
+    long long partSteps_ = 0;    // the counted part under way
+    long long countedSteps_ = 0; // see countedSteps()
 };
 
 } // namespace zelbo::engine

@@ -19,6 +19,7 @@
 #include "campaign/campaign.h"
 #include "common/build_info.h"
 #include "engine/session.h"
+#include "scope/record/recording_format.h"
 
 namespace py = pybind11;
 using zelbo::engine::Session;
@@ -224,7 +225,7 @@ public:
         }
     }
 
-    py::dict capture(double timeout, bool fresh)
+    py::object capture(double timeout, bool fresh)
     {
         zelbo::engine::Capture c = waiting([&](Session& x) { return x.capture(toMs(timeout), fresh); });
         py::dict d;
@@ -244,7 +245,17 @@ public:
         d["sample_period"] = c.samplePeriod;
         d["time_base"] = c.timeBase;
         d["index"] = c.index;
-        return d;
+        d["sampling_rate"] = c.samplingRate;
+        d["vref"] = c.vref;
+        d["mth"] = c.mth;
+        d["clk"] = c.clock;
+        d["clock_running"] = c.clockRunning;
+        d["mode"] = c.mode;
+        py::list on;
+        for (bool b : c.on) on.append(b);
+        d["on"] = on;
+        // A dict with the conversions (zelbo/_capture.py).
+        return py::module_::import("zelbo._capture").attr("Capture")(d);
     }
 
     // The window's measurement strip per channel; NaN where a figure does
@@ -305,6 +316,21 @@ public:
         }
         const zelbo::drive::sequence::SequenceTable table = tableFrom(rows);
         waiting([&](Session& x) { x.runSequence(table, so); });
+    }
+
+    py::dict record(const std::filesystem::path& path, double seconds, double maxBytes)
+    {
+        if (!(maxBytes >= 0) || maxBytes > 1e15) throw std::invalid_argument("max_bytes must be 0 (any size) to 1e15");
+        const zelbo::scope::RecordStatus st = waiting(
+            [&](Session& x) { return x.record(path, seconds, static_cast<std::uint64_t>(maxBytes)); });
+        py::dict d;
+        d["path"] = py::module_::import("os").attr("fspath")(path);
+        d["sweeps"] = st.sweeps;
+        d["bytes"] = st.bytesWritten;
+        d["first_sweep"] = st.firstSweep;
+        d["last_sweep"] = st.lastSweep;
+        d["seconds"] = st.elapsedSeconds;
+        return d;
     }
 
 private:
@@ -368,6 +394,55 @@ private:
     std::unique_ptr<py::error_already_set> pendingSignal_;
 };
 
+// A recording file's sweeps from record `first`, at most `count` (all when
+// negative): the header's JSON text, the channel mask, the sweep indices,
+// sample periods (s) and a sweeps x 4 x samples array, NaN where a channel
+// was not recorded or not converted in that sweep.
+py::tuple readRecording(const std::filesystem::path& path, long long first, long long count)
+{
+    namespace rec = zelbo::scope::recording;
+    if (first < 0) throw std::invalid_argument("first must not be negative");
+    rec::Header header;
+    std::string error;
+    std::vector<std::uint64_t> index;
+    std::vector<double> period, values;
+    bool ok = false;
+    {
+        py::gil_scoped_release release;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        ok = rec::readFile(
+            path.string(), header,
+            [&](const rec::Sweep& s) {
+                if (count >= 0 && static_cast<long long>(index.size()) >= count) return false;
+                if (index.empty() && !ec && size > header.dataOffset) {
+                    // As many records as the file holds, or asked for.
+                    std::uint64_t n = (size - header.dataOffset) / header.recordBytes;
+                    n = n > static_cast<std::uint64_t>(first) ? n - static_cast<std::uint64_t>(first) : 0;
+                    if (count >= 0) n = std::min<std::uint64_t>(n, static_cast<std::uint64_t>(count));
+                    values.reserve(static_cast<std::size_t>(n) * zelbo::scope::kChannels * header.samples);
+                }
+                index.push_back(s.index);
+                period.push_back(s.periodUs * 1e-6);
+                for (std::size_t k = 0; k < zelbo::scope::kChannels; ++k) {
+                    if (s.values[k].size() == header.samples) values.insert(values.end(), s.values[k].begin(), s.values[k].end());
+                    else values.insert(values.end(), header.samples, std::nan(""));
+                }
+                return true;
+            },
+            &error, static_cast<std::uint64_t>(first));
+    }
+    if (!ok) throw zelbo::engine::SessionError("\"" + path.string() + "\" cannot be read: " + error + ".");
+    const auto n = static_cast<py::ssize_t>(index.size());
+    py::array_t<std::uint64_t> idx(n);
+    std::copy(index.begin(), index.end(), idx.mutable_data());
+    py::array_t<double> per(n);
+    std::copy(period.begin(), period.end(), per.mutable_data());
+    py::array_t<double> data({n, static_cast<py::ssize_t>(zelbo::scope::kChannels), static_cast<py::ssize_t>(header.samples)});
+    std::copy(values.begin(), values.end(), data.mutable_data());
+    return py::make_tuple(py::bytes(header.json), header.mask, header.samples, idx, per, data);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_zelbo, m)
@@ -394,6 +469,9 @@ PYBIND11_MODULE(_zelbo, m)
     m.def("_run_campaign", &runCampaign, py::arg("plan"), py::arg("db"), py::arg("resume"), py::arg("sim"),
           py::arg("chamber_port"), py::arg("on_point"), py::arg("on_progress"),
           "The engine of zelbo.Campaign (see there).");
+    m.def("_read_recording", &readRecording, py::arg("path"), py::arg("first") = 0, py::arg("count") = -1,
+          "(json bytes, mask, samples, index, sample_period, data): see zelbo.open_recording.");
+
     py::class_<Board>(m, "Board")
         .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
              py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
@@ -402,7 +480,7 @@ PYBIND11_MODULE(_zelbo, m)
              "Board while one is open raises BoardError at once and leaves the first alone.\n"
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
-        .def("__enter__", [](Board& b) -> Board& { return b; })
+        .def("__enter__", [](Board& b) -> Board& { return b; }, "The board itself (closed at the end of the with block).")
         .def("__repr__",
              [](Board& b) {
                  try {
@@ -414,7 +492,8 @@ PYBIND11_MODULE(_zelbo, m)
                      return std::string("<zelbo.Board closed>");
                  }
              })
-        .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); })
+        .def("__exit__", [](Board& b, py::object, py::object, py::object) { b.close(); },
+             "Closes the board: powered off and shut down.")
         .def("power_on", [](Board& b, bool clock) { b.waiting([clock](Session& s) { s.powerOn(clock); }); },
              py::arg("clock") = true,
              "The power switch's sequence: supply, pins, oscilloscope and (clock=True, as the window) the step clock.")
@@ -426,13 +505,16 @@ PYBIND11_MODULE(_zelbo, m)
                  b.waiting([&](Session& s) { s.setStopHigh(level == "H"); });
              },
              py::arg("level"), "The level ('L' or 'H') the clock rests at after a counted run.")
-        .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); })
-        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); })
+        .def("power_off", [](Board& b) { b.waiting([](Session& s) { s.powerOff(); }); },
+             "The power switch's off sequence: the clock stops, the supply goes off.")
+        .def_property_readonly("powered", [](Board& b) { return b.waiting([](Session& s) { return s.poweredOn(); }); },
+             "True while the board's DUT supply is on.")
         .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },
              "Which board is open: 'sim' or 'usb'.")
-        .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"))
+        .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"),
+             "The DUT supply: 3.3 or 5.0 V (applied at once when powered).")
         .def("set_pin", [](Board& b, const std::string& n, bool h) { b.waiting([&](Session& s) { s.setPin(n, h); }); },
-             py::arg("name"), py::arg("high"))
+             py::arg("name"), py::arg("high"), "One pin: 'ps', 'enable', 'mode0', 'mode1' or 'cw'; high True or False.")
         .def("set_vref", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setVref(v); }); },
              py::arg("volts"), "VREF, 0 to 3 V, as the DAC makes it (whole mV); returns the volts applied.")
         .def("set_mth", [](Board& b, double v) { return b.waiting([v](Session& s) { return s.setMth(v); }); },
@@ -443,9 +525,10 @@ PYBIND11_MODULE(_zelbo, m)
              "MTH applied, V.")
         .def_property_readonly("clock", [](Board& b) { return b.waiting([](Session& s) { return s.clock(); }); },
              "The step clock the generator makes, Hz.")
-        .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"))
+        .def("set_rnf", [](Board& b, double v) { b.waiting([v](Session& s) { s.setRnf(v); }); }, py::arg("ohms"),
+             "The sense resistor, 0.01 to 1 ohm (sets Io = VREF / 5 / RNF for the measurements).")
         .def("set_mode", [](Board& b, const std::string& n) { b.waiting([&](Session& s) { s.setMode(n); }); },
-             py::arg("name"))
+             py::arg("name"), "The excitation: 'full', 'half-a', 'half-b' or 'quarter' (the MODE0/MODE1 pins).")
         .def("set_source",
              [](Board& b, int channel, const std::string& source, int output) {
                  b.waiting([&](Session& s) { s.setSource(channel, source, output); });
@@ -497,17 +580,22 @@ PYBIND11_MODULE(_zelbo, m)
         .def("wait_run", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitRun(toMs(timeout)); }); },
              py::arg("timeout") = 10.0, "Waits for a counted run (every chained part) to end; False on time-out.\n"
              "Ctrl-C stops the clock and raises KeyboardInterrupt.")
-        .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); })
-        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); })
+        .def("stop", [](Board& b) { b.waiting([](Session& s) { s.stop(); }); },
+             "Stops the step clock (and the rest of a counted run).")
+        .def_property_readonly("running", [](Board& b) { return b.waiting([](Session& s) { return s.running(); }); },
+             "True while the step clock runs (a chained counted run until its last part ends).")
         .def("load_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.loadSettings(p); }); },
-             py::arg("path"))
+             py::arg("path"), "Loads a settings file (.set, str or os.PathLike) and applies it as the window does.")
         .def("save_settings", [](Board& b, const std::filesystem::path& p) { b.waiting([&](Session& s) { s.saveSettings(p); }); },
-             py::arg("path"))
+             py::arg("path"), "Saves the settings (the values applied) to a .set file, written atomically.")
         .def("tj", [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.tj(toMs(timeout)); }); },
              py::arg("timeout") = 3.0, "Junction temperature in degrees Celsius.")
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
-             "A sweep: {'t', 'ch': four arrays in V or A, 'settings', 'sample_period', 'time_base', 'index'}.\n"
-             "fresh=True: one armed after the call; False: the next one not yet returned (streaming).")
+             "A sweep as a zelbo.Capture (a dict): 't' (s), 'ch': four arrays in V or A, 'settings' per channel,\n"
+             "'sample_period' (s), 'time_base', 'sampling_rate', 'index', and the settings it was taken with:\n"
+             "'vref', 'mth' (V), 'clk' (Hz), 'clock_running', 'mode', 'on'. to_array() gives 4 x N,\n"
+             "to_dataframe() a pandas DataFrame. fresh=True: one armed after the call; False: the next one not\n"
+             "yet returned (streaming). timeout 0 to 86400 s.")
         .def("measure", &Board::measure, py::arg("timeout") = 5.0,
              "The figures the window's measurement strip shows for a fresh sweep, one dict per channel:\n"
              "samples, min, max, p_p, mean, rms (V or A), frequency (Hz), period (s); for a coil current\n"
@@ -524,9 +612,36 @@ PYBIND11_MODULE(_zelbo, m)
              [](Board& b, double timeout) { return b.waiting([&](Session& s) { return s.waitSequence(toMs(timeout)); }); },
              py::arg("timeout") = 60.0, "Waits for the sequence to end; False on time-out or when it is endless.\n"
              "Ctrl-C stops the sequence (settings put back) and raises KeyboardInterrupt.")
-        .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); })
+        .def("stop_sequence", [](Board& b) { b.waiting([](Session& s) { s.stopSequence(); }); },
+             "Stops a running sequence; the session's settings are put back.")
         .def_property_readonly("sequence_running",
-                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); })
+                               [](Board& b) { return b.waiting([](Session& s) { return s.sequenceRunning(); }); },
+             "True while the board plays a dynamic sequence.")
+        .def("record", &Board::record, py::arg("path"), py::arg("seconds"), py::arg("max_bytes") = 0,
+             "Records every sweep of the shown channels into a .zrec file (the window's format) for `seconds`\n"
+             "(0.1 to 86400 s), or until the file would pass max_bytes (0: any size); waits for the end and\n"
+             "returns {'path', 'sweeps', 'bytes', 'first_sweep', 'last_sweep', 'seconds'}. Needs power.\n"
+             "Ctrl-C ends the file whole, then raises KeyboardInterrupt. Read it with zelbo.open_recording().")
+        .def("set_output",
+             [](Board& b, int channel, py::object output) {
+                 int o = -1;
+                 if (py::isinstance<py::str>(output)) {
+                     const std::string t = output.cast<std::string>();
+                     o = t == "A" ? 0 : t == "B" ? 1 : -1;
+                 } else if (py::isinstance<py::int_>(output) && !py::isinstance<py::bool_>(output)) {
+                     o = output.cast<int>();
+                 }
+                 if (o != 0 && o != 1) throw std::invalid_argument("output is 'A' (0) or 'B' (1)");
+                 return b.waiting([&](Session& s) { return s.setOutput(channel, o); });
+             },
+             py::arg("channel"), py::arg("output"),
+             "The output a coil-current channel 0..3 probes: 'A' (0) or 'B' (1), as the window's output\n"
+             "selection; refused for a voltage or ICC channel (fixed output). Returns its name, e.g. 'OUT2B'.")
+        .def_property_readonly("counted_steps",
+                               [](Board& b) { return b.waiting([](Session& s) { return s.countedSteps(); }); },
+             "The board reports no step position. This is the steps of counted runs that ran to their end\n"
+             "since the board was opened (chained parts included); continuous runs, stopped runs and\n"
+             "sequences are not in it, nor is the direction.")
         .def_property_readonly("sweeps_converted",
                                [](Board& b) { return b.waiting([](Session& s) { return s.sweepsConverted(); }); },
              "Sweeps the oscilloscope core has converted (what a window would draw).");

@@ -19,6 +19,16 @@ std::string channelKey(int channel)
     return "CH" + std::to_string(channel + 1);
 }
 
+const char* sourceText(Source s)
+{
+    switch (s) {
+    case Source::Voltage: return "Voltage";
+    case Source::Current: return "Current";
+    case Source::Icc: return "ICC";
+    }
+    return "Voltage";
+}
+
 int triggerCode(double x, double offset, double fullScale)
 {
     const double k = x >= 0.0 ? 511.0 : 512.0;

@@ -148,6 +148,8 @@ template <class Table> int indexOfText(const Table& table, std::string_view text
 // "OUT1A", "OUT1B" for CH1/CH2; "OUT2A", "OUT2B" for CH3/CH4.
 std::string outputText(int channel, int outputIndex);
 std::string channelKey(int channel); // "CH1".."CH4"
+// "Voltage", "Current" or "ICC", as recordings and data exports name a source.
+const char* sourceText(Source s);
 
 inline constexpr std::uint8_t sourceBits(Source s)
 {

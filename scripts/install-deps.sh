@@ -20,6 +20,7 @@ packages=(
   libtomlplusplus-dev   # campaign plans
   libsqlite3-dev        # campaign results
   libavahi-client-dev   # the SCPI server's mDNS announcement
+  nlohmann-json3-dev    # reading a recording's JSON header
   python3-pyvisa python3-pyvisa-py python3-pymeasure python3-pandas
 )
 

@@ -1,5 +1,5 @@
-// Any bytes as a recording file: the header parser and the record decoder
-// reject or decode them without reading past the buffer.
+// Any bytes as a recording file: the header parser, its JSON reader and the
+// record decoder reject or decode them without reading past the buffer.
 
 #include <cmath>
 #include <cstdint>
@@ -18,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     if (header->dataOffset > size || header->recordBytes == 0)
         std::abort();
+    // The JSON text, whatever it holds, gives every channel a key.
+    const auto info = recording::headerInfo(*header);
+    for (const auto& c : info.channels)
+        if (c.key.empty())
+            std::abort();
     std::size_t at = header->dataOffset;
     for (int records = 0; records < 4 && size - at >= header->recordBytes; ++records, at += header->recordBytes) {
         const auto sweep = recording::decodeRecord(*header, bytes.subspan(at, header->recordBytes));

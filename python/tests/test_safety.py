@@ -98,6 +98,15 @@ WAITS = {
         wait = lambda: b.wait_sequence(90)
         still = lambda: b.sequence_running
     """),
+    # The recording ends with every sweep it took in the file, none cut.
+    "record": (0.6, """
+        import os, struct, tempfile
+        b.power_on()
+        path = os.path.join(tempfile.mkdtemp(), "r.zrec")
+        wait = lambda: b.record(path, seconds=60)
+        whole = lambda raw: (len(raw) - 28 - struct.unpack_from("<I", raw, 24)[0]) % struct.unpack_from("<I", raw, 20)[0] == 0
+        still = lambda: len(zelbo.open_recording(path)) == 0 or not whole(open(path, "rb").read())
+    """),
 }
 
 

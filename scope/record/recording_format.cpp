@@ -6,6 +6,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
+
+#include <nlohmann/json.hpp>
 
 namespace zelbo::scope::recording {
 
@@ -130,6 +133,36 @@ std::optional<Header> parseHeader(std::span<const std::uint8_t> bytes)
     return h;
 }
 
+HeaderInfo headerInfo(const Header& header)
+{
+    HeaderInfo info;
+    info.mask = header.mask;
+    for (int n = 0; n < static_cast<int>(kChannels); ++n) info.channels[static_cast<std::size_t>(n)].key = channelKey(n);
+    const nlohmann::json j = nlohmann::json::parse(header.json, nullptr, false);
+    if (!j.is_object()) return info;
+    auto text = [](const nlohmann::json& o, const char* name, std::string& into) {
+        const auto it = o.find(name);
+        if (it != o.end() && it->is_string()) into = it->get<std::string>();
+    };
+    text(j, "timeBase", info.timeBase);
+    text(j, "samplingRate", info.samplingRate);
+    text(j, "started", info.started);
+    // The channels are listed in channel order, one per bit of the mask.
+    const auto list = j.find("channels");
+    if (list == j.end() || !list->is_array()) return info;
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < kChannels && at < list->size(); ++n) {
+        if (!(header.mask & (1u << n))) continue;
+        const nlohmann::json& c = (*list)[at++];
+        if (!c.is_object()) continue;
+        ChannelInfo& ch = info.channels[n];
+        text(c, "label", ch.label);
+        text(c, "unit", ch.unit);
+        text(c, "source", ch.source);
+    }
+    return info;
+}
+
 std::optional<Sweep> decodeRecord(const Header& header, std::span<const std::uint8_t> record)
 {
     if (record.size() != header.recordBytes || header.recordBytes != recordBytes(header.mask, header.samples))
@@ -161,7 +194,7 @@ std::optional<Sweep> decodeRecord(const Header& header, std::span<const std::uin
 }
 
 bool readFile(const std::string& path, Header& header, const std::function<bool(const Sweep&)>& visit,
-              std::string* error)
+              std::string* error, std::uint64_t first)
 {
     auto fail = [&](const char* why) {
         if (error) *error = why;
@@ -176,7 +209,10 @@ bool readFile(const std::string& path, Header& header, const std::function<bool(
     if (!h) return fail("not a recording");
     header = *h;
     in.clear();
-    in.seekg(static_cast<std::streamoff>(h->dataOffset));
+    // Past the end (or past what an offset can say) there is nothing to visit.
+    constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<std::streamoff>::max());
+    if (first > (kMaxOffset - h->dataOffset) / h->recordBytes) return true;
+    in.seekg(static_cast<std::streamoff>(h->dataOffset + first * h->recordBytes));
     std::vector<std::uint8_t> rec(h->recordBytes);
     while (in.read(reinterpret_cast<char*>(rec.data()), static_cast<std::streamsize>(rec.size()))) {
         auto s = decodeRecord(*h, rec);

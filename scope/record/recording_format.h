@@ -64,6 +64,12 @@ struct Header {
 // its sizes do not agree with each other.
 std::optional<Header> parseHeader(std::span<const std::uint8_t> bytes);
 
+// The channels, time base, sampling rate and start time a header's JSON text
+// names (the mask is the preamble's). Whatever the text holds, each field
+// falls back to what a reader can still use: the key "CHn", no label, no
+// unit, no source.
+HeaderInfo headerInfo(const Header& header);
+
 struct Sweep {
     std::uint64_t index = 0;
     double periodUs = 0.0;
@@ -74,11 +80,12 @@ struct Sweep {
 // One record (exactly header.recordBytes long); nothing when it is malformed.
 std::optional<Sweep> decodeRecord(const Header& header, std::span<const std::uint8_t> record);
 
-// Reads a recording file sweep by sweep (hours do not fit in memory);
+// Reads a recording file sweep by sweep (hours do not fit in memory),
+// from the record `first` on (records are fixed-size: the reader seeks);
 // `visit` returns false to stop early. Bytes past the last whole record are
 // ignored. False with `error` set when the file is not a readable recording.
 bool readFile(const std::string& path, Header& header, const std::function<bool(const Sweep&)>& visit,
-              std::string* error = nullptr);
+              std::string* error = nullptr, std::uint64_t first = 0);
 
 using zelbo::jsonString; // (common/json_text.h)
 

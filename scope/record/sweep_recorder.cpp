@@ -1,10 +1,27 @@
 #include "scope/record/sweep_recorder.h"
 
+#include "scope/scope_core.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace zelbo::scope {
+
+recording::HeaderInfo recordingHeader(const ScopeCore& core, std::string started)
+{
+    recording::HeaderInfo h;
+    h.mask = static_cast<std::uint8_t>(core.controlByte() & 0x0F);
+    for (int n = 0; n < kChannels; ++n) {
+        if (core.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
+        const ScopeChannel& c = core.channel(n);
+        h.channels[static_cast<std::size_t>(n)] = {channelKey(n), c.label, c.unit, sourceText(core.source(n))};
+    }
+    h.timeBase = core.timeBaseText();
+    h.samplingRate = core.samplingRateText();
+    h.started = std::move(started);
+    return h;
+}
 
 namespace {
 

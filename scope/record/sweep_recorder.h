@@ -23,6 +23,14 @@
 
 namespace zelbo::scope {
 
+class ScopeCore;
+
+// The header of a recording of what `core` acquires now: the acquired
+// channels, and while stopped the shown ones (acquired on Run), with their
+// labels, units and sources, the time base and sampling rate; `started` is
+// the start time as the user should read it (ISO 8601, UTC).
+recording::HeaderInfo recordingHeader(const ScopeCore& core, std::string started);
+
 // Where the bytes go; a file normally, something slower in tests.
 class RecordSink {
 public:

@@ -30,16 +30,6 @@ namespace {
 const char* const kColumnTitles[ScopeInstrument::Columns] = {"Min",    "Max",   "Pk-Pk", "Mean",     "RMS",
                                                              "Freq",   "Period", "Ipeak", "Ierr", "Step err"};
 
-const char* sourceText(Source s)
-{
-    switch (s) {
-    case Source::Voltage: return "Voltage";
-    case Source::Current: return "Current";
-    case Source::Icc: return "ICC";
-    }
-    return "Voltage";
-}
-
 // A percentage never wider than "+999.99 %": beyond that it reads as a bound,
 // so the column sized for it never cuts it.
 QString percent(double v, bool sign)
@@ -498,20 +488,8 @@ void ScopeInstrument::toggleRecording(bool on)
 bool ScopeInstrument::startRecordingTo(const QString& path, double maxSeconds, std::uint64_t maxBytes)
 {
     if (recording_) return false;
-    recording::HeaderInfo h;
-    // The acquired channels; while stopped, the shown ones (acquired on Run).
-    h.mask = core_.controlByte() & 0x0F;
-    for (int n = 0; n < kChannels && h.mask == 0; ++n)
-        if (core_.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
-    for (int n = 0; n < kChannels; ++n)
-        if (core_.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
-    for (int n = 0; n < kChannels; ++n) {
-        const ScopeChannel& c = core_.channel(n);
-        h.channels[static_cast<std::size_t>(n)] = {channelKey(n), c.label, c.unit, sourceText(core_.source(n))};
-    }
-    h.timeBase = core_.timeBaseText();
-    h.samplingRate = core_.samplingRateText();
-    h.started = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+    const recording::HeaderInfo h =
+        recordingHeader(core_, QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString());
     std::string error;
     auto sink = h.mask ? openFileSink(path.toStdString(), &error) : nullptr;
     if (!h.mask) error = "no channel is shown";

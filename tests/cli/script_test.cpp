@@ -57,6 +57,22 @@ TEST(CliScript, ChecksEachCommandsArguments)
     EXPECT_EQ(check("sequence s.csv").step->cycles, 1);
     EXPECT_EQ(check("sequence s.csv --endless").step->cycles, 0);
 
+    const auto recd = check("record \"my run.zrec\" --seconds 2.5 --max-mb 10");
+    ASSERT_TRUE(recd.step);
+    EXPECT_EQ(recd.step->kind, Step::Kind::Record);
+    EXPECT_EQ(recd.step->name, "my run.zrec");
+    EXPECT_DOUBLE_EQ(recd.step->value, 2.5);
+    EXPECT_DOUBLE_EQ(recd.step->maxMegabytes, 10.0);
+    for (const char* wrong : {"record r.zrec", "record --seconds 1", "record r.zrec --seconds 0",
+                              "record r.zrec --seconds 1 --max-mb -1", "record a b --seconds 1",
+                              "record r.zrec --seconds", "convert in.zrec", "set output 1 C", "set output 5 A"})
+        EXPECT_FALSE(check(wrong).step) << wrong;
+    const auto conv = check("convert in.zrec out.csv");
+    ASSERT_TRUE(conv.step);
+    EXPECT_EQ(conv.step->name, "in.zrec");
+    EXPECT_EQ(conv.step->target, "out.csv");
+    EXPECT_EQ(check("set output 4 B").step->output, 1);
+
     const auto src = check("set source 3 I B");
     ASSERT_TRUE(src.step);
     EXPECT_EQ(src.step->kind, Step::Kind::SetSource);

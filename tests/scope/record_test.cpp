@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "scope/record/recording_csv.h"
 #include "scope/record/recording_format.h"
 #include "scope/record/sweep_export.h"
 #include "scope/record/sweep_recorder.h"
@@ -185,6 +186,74 @@ TEST(Recording, FileReadsBackAsTheConvertedTraces)
         }
         EXPECT_TRUE(back[s].values[2].empty());
     }
+}
+
+TEST(Recording, ConvertsToCsvReadsFromARecordOnAndKeepsAnEarlierCsvWhenItCannot)
+{
+    TempDir dir;
+    const std::string path = (dir.path / "run.zrec").string();
+    CoreFeed feed;
+    SweepRecorder rec(8);
+    feed.core.setSweepObserver(&rec);
+    std::string error;
+    auto h0 = header(0x06);
+    h0.channels[2].label = "coil, B";
+    h0.channels[2].unit = "A";
+    ASSERT_TRUE(rec.start(openFileSink(path, &error), h0, {}, &error)) << error;
+    for (int s = 0; s < 3; ++s) {
+        feed.sweep(s);
+        for (int i = 0; i < 2000 && rec.status().bytesWritten < recording::recordBytes(0x06) * (s + 1); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(rec.stop().sweeps, 3u);
+
+    // The header's JSON gives the titles; the mask which channels.
+    recording::Header h;
+    std::vector<recording::Sweep> back;
+    ASSERT_TRUE(recording::readFile(path, h, [&](const recording::Sweep& s) { return back.push_back(s), true; },
+                                    &error, 1));
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].index, 2u); // from the second record on
+    const recording::HeaderInfo info = recording::headerInfo(h);
+    EXPECT_EQ(info.channels[1].label, "coil \"1\"");
+    EXPECT_EQ(info.channels[2].unit, "A");
+    EXPECT_EQ(info.timeBase, "2.5 ms");
+    EXPECT_EQ(info.started, "2026-12-07T12:00:00Z");
+
+    const fs::path csv = dir.path / "run.csv";
+    const auto r = recording::convertToCsv(path, csv);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.sweeps, 3u);
+    std::ifstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "sweep,t [s],\"CH2 coil \"\"1\"\" [V]\",\"CH3 coil, B [A]\"");
+    std::size_t rows = 0;
+    while (std::getline(in, line)) {
+        if (rows == kSamplesPerSweep + 1) {
+            // Sweep 2, sample 1: its time and both values as %.6g.
+            char expect[96];
+            std::snprintf(expect, sizeof expect, "2,%.9g,%.6g,%.6g", 6.25e-6, back[0].values[1][1], back[0].values[2][1]);
+            EXPECT_EQ(line, expect);
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3 * kSamplesPerSweep);
+
+    // Not a recording: the earlier CSV stays whole, no temporary is left.
+    const auto before = fs::file_size(csv);
+    const auto bad = recording::convertToCsv(csv, csv);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_NE(bad.error.find("not a recording"), std::string::npos) << bad.error;
+    EXPECT_EQ(fs::file_size(csv), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator{}), 2);
+
+    // A JSON text that does not parse still gives every channel its key.
+    recording::Header broken = h;
+    broken.json = "{\"channels\":[{\"unit\":7},";
+    const auto fallback = recording::headerInfo(broken);
+    EXPECT_EQ(fallback.channels[1].key, "CH2");
+    EXPECT_EQ(fallback.channels[1].unit, "");
 }
 
 TEST(Recording, TruncatedOrForeignFilesAreRejectedOrCutAtTheLastWholeRecord)
