@@ -86,6 +86,7 @@ std::string statusValue(const engine::Session& s, const std::string& name)
     return {};
 }
 
+constexpr const char* kPinNames[] = {"ps", "enable", "mode0", "mode1", "cw"};
 constexpr const char* kModeNames[] = {"full", "half-a", "half-b", "quarter"};
 constexpr const char* kModeKeywords[] = {"FULL", "HALFA", "HALFB", "QUARter"};
 
@@ -408,16 +409,13 @@ const std::vector<ScpiInstrument::Entry>& Handlers::table()
         {"PIN", "PS|ENABle|MODE0|MODE1|CW,ON|OFF", "one pin", true,
          [](Ctx& x) {
              x.params(2, 2);
-             const auto pin = drive::pinByName(x.text(0));
-             if (!pin) throw ScpiError{-224, "a pin: PS, ENABle, MODE0, MODE1 or CW"};
-             x.s.setPin(x.text(0), x.boolean(1));
+             x.s.setPin(kPinNames[x.choice(0, {"PS", "ENABle", "MODE0", "MODE1", "CW"})], x.boolean(1));
          }},
         {"PIN?", "PS|ENABle|MODE0|MODE1|CW", "1 or 0", false,
          [](Ctx& x) {
              x.params(1, 1);
-             const auto pin = drive::pinByName(x.text(0));
-             if (!pin) throw ScpiError{-224, "a pin: PS, ENABle, MODE0, MODE1 or CW"};
-             x.out = x.s.drive().pinHigh(*pin) ? "1" : "0";
+             const auto pin = drive::pinByName(kPinNames[x.choice(0, {"PS", "ENABle", "MODE0", "MODE1", "CW"})]);
+             x.out = pin && x.s.drive().pinHigh(*pin) ? "1" : "0";
          }},
         {"MODE", "FULL|HALFA|HALFB|QUARter", "the excitation mode (pins MODE0, MODE1)", true,
          [](Ctx& x) {
