@@ -4,7 +4,8 @@
 // the session's reader thread is the link's own. Neither waits on the other
 // for more than a queue operation, so a client that floods or will not read
 // cannot hold the board up: its input is bounded (the socket is not read while
-// its queue is full) and so is its output (it is dropped when that fills).
+// its queue is full), and so is its output (its lines wait while 256 KiB of
+// answers are unread; it is dropped when none has been read for 10 s).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -45,7 +46,10 @@ using zelbo::server::ScpiInstrument;
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNoBoard = 3 };
 
 constexpr std::size_t kMaxQueuedLines = 64;         // per client: then its socket is not read
+constexpr std::size_t kPauseOutput = 256u << 10;    // per client: its lines wait until it reads
 constexpr std::size_t kMaxOutput = 4u << 20;        // per client: then it is dropped
+// A client whose answers have waited this long without it reading any is dropped.
+constexpr auto kStalledReader = std::chrono::seconds(10);
 constexpr std::size_t kMaxClients = 16;
 
 int g_signalPipe[2] = {-1, -1};
@@ -95,6 +99,7 @@ struct Conn {
     std::deque<std::string> lines;
     std::string out;
     bool gone = false;  // the socket is closed (peer gone, dropped)
+    std::chrono::steady_clock::time_point lastSent = std::chrono::steady_clock::now();
     zelbo::server::ClientState state;
 };
 
@@ -105,8 +110,13 @@ struct Server {
     int wakeFd[2] = {-1, -1}; // the board thread wakes the network thread
     std::atomic<bool> boardDone{false};
 
+    std::atomic<bool> wakePending{false};
+
+    // One byte in the pipe at a time: the network thread takes every answer
+    // queued so far when it wakes.
     void wakeNetwork()
     {
+        if (wakePending.exchange(true)) return;
         const char c = 0;
         [[maybe_unused]] const auto n = ::write(wakeFd[1], &c, 1);
     }
@@ -137,7 +147,9 @@ void boardLoop(Server& srv, ScpiInstrument& inst)
                 // Round robin: the next client with work after the last served.
                 std::vector<std::shared_ptr<Conn>> ready;
                 for (auto& [id, c] : srv.conns)
-                    if (inst.waiting(c->state) ? !inst.busy() : !c->lines.empty()) ready.push_back(c);
+                    // A client that does not read its answers gets no more until it does.
+                    if (c->out.size() < kPauseOutput && (inst.waiting(c->state) ? !inst.busy() : !c->lines.empty()))
+                        ready.push_back(c);
                 if (!ready.empty()) {
                     pick = ready[turn++ % ready.size()];
                     if (!inst.waiting(pick->state)) {
@@ -370,6 +382,16 @@ int main(int argc, char** argv)
                     srv.work.notify_one();
                     continue;
                 }
+                if (!c->out.empty() && std::chrono::steady_clock::now() - c->lastSent > kStalledReader) {
+                    logLine("client " + std::to_string(c->id) + " has not read its answers for " +
+                            std::to_string(kStalledReader.count()) + " s: dropped");
+                    c->gone = true;
+                    ::close(c->fd);
+                    c->fd = -1;
+                    srv.work.notify_one();
+                    continue;
+                }
+                if (c->out.empty()) c->lastSent = std::chrono::steady_clock::now();
                 short ev = 0;
                 if (c->lines.size() < kMaxQueuedLines) ev |= POLLIN;
                 if (!c->out.empty()) ev |= POLLOUT;
@@ -388,6 +410,8 @@ int main(int argc, char** argv)
             char buf[256];
             while (::read(srv.wakeFd[0], buf, sizeof buf) > 0) {
             }
+            // After the pipe is empty: a wake in between leaves a byte for the next poll.
+            srv.wakePending = false;
         }
         if (g_stop) {
             srv.work.notify_all();
@@ -428,7 +452,10 @@ int main(int argc, char** argv)
             if (alive && (rev & POLLOUT)) {
                 std::lock_guard lock(srv.m);
                 const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
-                if (n > 0) c.out.erase(0, static_cast<std::size_t>(n));
+                if (n > 0) {
+                    c.out.erase(0, static_cast<std::size_t>(n));
+                    c.lastSent = std::chrono::steady_clock::now();
+                }
                 else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) alive = false;
             }
             if (alive && (rev & (POLLERR | POLLNVAL))) alive = false;

@@ -228,6 +228,26 @@ TEST_F(Server, MalformedBytesOverlongLinesAndFloodsAreErrorsInTheQueueNeverACras
     EXPECT_EQ(c.query("SYST:ERR?"), "0,\"No error\"");
 }
 
+TEST_F(Server, AClientThatNeverReadsHoldsNobodyElseUp)
+{
+    start();
+    Client blind(port);
+    std::string flood;
+    for (int i = 0; i < 2000; ++i) flood += "*IDN?\n";
+    // Far more answers than it will ever read; its socket fills, then ours.
+    std::thread sender([&] {
+        for (int k = 0; k < 200; ++k) blind.send(flood);
+    });
+    std::this_thread::sleep_for(500ms);
+    Client other(port);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(other.query("*IDN?").substr(0, 6), "Zelbo,");
+    EXPECT_EQ(other.query("POW ON,NOCL;*OPC?"), "1");
+    EXPECT_LT(Clock::now() - t0, 3s * zelbo::test::timeScale());
+    blind.close(); // ends the sender's blocked send
+    sender.join();
+}
+
 TEST_F(Server, TheErrorQueueIsBoundedAndEndsInQueueOverflow)
 {
     start();
