@@ -128,6 +128,7 @@ void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONB
 void boardLoop(Server& srv, ScpiInstrument& inst)
 {
     std::size_t turn = 0;
+    auto lastPoll = std::chrono::steady_clock::now();
     while (!g_stop) {
         std::shared_ptr<Conn> pick;
         std::string line;
@@ -167,7 +168,13 @@ void boardLoop(Server& srv, ScpiInstrument& inst)
             logLine("client " + std::to_string(c->id) + " (" + c->peer + ") disconnected");
         }
         if (!gone.empty()) continue;
-        if (inst.busy()) inst.poll(); // the board's counted run or sequence goes on
+        // The board's counted run or sequence goes on: each poll waits up to
+        // 20 ms for the board's answer, so while clients have lines waiting it
+        // is made only every 100 ms.
+        if (inst.busy() && (!pick || std::chrono::steady_clock::now() - lastPoll >= 100ms)) {
+            inst.poll();
+            lastPoll = std::chrono::steady_clock::now();
+        }
         if (!pick) continue;
         const bool done = inst.waiting(pick->state) ? inst.resume(pick->state) : inst.execute(pick->state, line);
         if (!done) continue;
