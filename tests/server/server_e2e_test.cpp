@@ -138,7 +138,7 @@ protected:
     }
 
     // Starts the server on the simulated board; its port from its first line.
-    void start(std::vector<std::string> args = {})
+    void start(std::vector<std::string> args = {}, bool mdns = false)
     {
         int out[2];
         ASSERT_EQ(::pipe(out), 0);
@@ -152,8 +152,8 @@ protected:
             ::close(out[0]);
             const int err = ::open((dir / "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(err, 2);
-            std::vector<std::string> all = {"./zelbo-server", "--board", "sim", "--port", "0", "--no-mdns",
-                                            "--files", dir.string()};
+            std::vector<std::string> all = {"./zelbo-server", "--board", "sim", "--port", "0", "--files", dir.string()};
+            if (!mdns) all.push_back("--no-mdns");
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char*> argv;
             for (auto& a : all) argv.push_back(a.data());
@@ -339,6 +339,24 @@ TEST_F(Server, ConnectionsFromOutsideTheAllowedNetworksAreRefusedAtAccept)
     Client inside(port, "127.0.0.1");
     EXPECT_EQ(inside.query("*IDN?").substr(0, 6), "Zelbo,");
     EXPECT_NE(slurp(dir / "server.err").find("refused 127.0.0.2"), std::string::npos);
+}
+
+TEST_F(Server, MdnsSaysInOneLineWhetherItAdvertisesAndTheServerCarriesOnEitherWay)
+{
+    start({}, true);
+    Client a(port);
+    EXPECT_EQ(a.query("*IDN?").substr(0, 6), "Zelbo,");
+    // Without a daemon the line comes before the port; with one, once Avahi answers.
+    std::string err;
+    for (int i = 0; i < 100 && err.find("mDNS: ") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(50ms);
+        err = slurp(dir / "server.err");
+    }
+    const auto first = err.find("mDNS: ");
+    ASSERT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find("mDNS: ", first + 1), std::string::npos) << err;
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(wait(), 0);
 }
 
 TEST_F(Server, SigtermStopsTheClockPowersOffAndEndsCleanly)
