@@ -66,6 +66,13 @@ chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEN
     zelbo-cli --board sim "power on; set vref 1.2; run --steps 200 --freq 2k; capture --out /tmp/sweep.csv"
     test "$(wc -l </tmp/sweep.csv)" = 4097
     echo "   4096 samples of $(head -1 /tmp/sweep.csv)"
+    echo "== zelbo-server"
+    test -f /lib/systemd/system/zelbo-server@.service
+    zelbo-server --board sim --port 5025 --no-mdns >/tmp/server.out 2>/tmp/server.err & spid=$!
+    for i in $(seq 100); do grep -q port /tmp/server.out && break; sleep 0.1; done
+    exec 3<>/dev/tcp/127.0.0.1/5025; echo "*IDN?" >&3; read -r -t 10 idn <&3; exec 3>&-
+    echo "   $idn"; kill $spid; wait $spid
+    case "$idn" in Zelbo,*) ;; *) echo "zelbo-server did not answer" >&2; exit 1 ;; esac
     echo "== python3 -c \"import zelbo\""
     python3 -c "import zelbo; b = zelbo.Board(sim=True); b.power_on(); print(\"   Tj\", b.tj()); b.close()"
     echo "== pkg-config calora: $(pkg-config --cflags --libs calora)"

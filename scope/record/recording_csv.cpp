@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "files/atomic_file.h"
+#include "common/atomic_file.h"
 #include "scope/record/recording_format.h"
 
 namespace zelbo::scope::recording {
