@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QTest>
 
 #include "app/main_window.h"
@@ -60,7 +61,7 @@ struct IdleFigures {
 };
 
 // One program powered off for `seconds`, then powered on.
-IdleFigures idleRun(QApplication& app, int seconds, bool backOff)
+IdleFigures idleRun(int seconds, bool backOff)
 {
     IdleFigures f;
     e2e::SimProgram program(true);
@@ -76,8 +77,10 @@ IdleFigures idleRun(QApplication& app, int seconds, bool backOff)
     const auto polls0 = program.board.statusRequests();
     const double cpu0 = cpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
-    app.exec();
+    // A loop of its own: quitting the application's would shut the program down.
+    QEventLoop idle;
+    QTimer::singleShot(seconds * 1000, &idle, &QEventLoop::quit);
+    idle.exec();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     f.percent = 100.0 * (cpuSeconds() - cpu0) / wall;
     f.pollsPerSecond = double(program.board.statusRequests() - polls0) / wall;
@@ -91,10 +94,10 @@ IdleFigures idleRun(QApplication& app, int seconds, bool backOff)
     return f;
 }
 
-int idleMain(QApplication& app, int seconds, double limit)
+int idleMain(int seconds, double limit)
 {
-    const IdleFigures off = idleRun(app, seconds, false);
-    const IdleFigures on = idleRun(app, seconds, true);
+    const IdleFigures off = idleRun(seconds, false);
+    const IdleFigures on = idleRun(seconds, true);
     std::printf("idle, powered off, %d s: without back-off %.2f %% of one core (%.0f status requests/s), "
                 "with back-off %.2f %% (%.0f/s); ratio %.3f; limit %.2f %%\n",
                 seconds, off.percent, off.pollsPerSecond, on.percent, on.pollsPerSecond,
@@ -117,7 +120,7 @@ int main(int argc, char** argv)
     applyInstrumentStyle(app);
     if (argc > 1 && std::string(argv[1]) == "idle") {
         const int secs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
-        return idleMain(app, secs, argc > 3 ? std::atof(argv[3]) : 0.5);
+        return idleMain(secs, argc > 3 ? std::atof(argv[3]) : 0.5);
     }
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     const double limit = argc > 2 ? std::atof(argv[2]) : 12.0;
