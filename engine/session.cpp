@@ -816,15 +816,15 @@ void Session::onSweep(const scope::SweepFrame& frame)
 Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
 {
     requirePower("a capture");
-    // Single, started here: its one sweep is armed after the call.
+    // Single: armed afresh here, its one sweep is the caller's.
+    const bool single = scope_->triggerMode() == scope::TriggerMode::Single;
+    if (single && scope_->running()) scope_->setRunning(false);
     std::uint64_t before;
     {
         std::lock_guard lock(mutex_);
         before = sweepIndex_;
     }
-    const bool started = !scope_->running();
-    const bool single = started && scope_->triggerMode() == scope::TriggerMode::Single;
-    if (started) scope_->setRunning(true);
+    if (!scope_->running()) scope_->setRunning(true);
     std::unique_lock lock(mutex_);
     // Fresh: the sweep under way may have been armed before the last change
     // of settings, so the one after it is wholly the caller's. Otherwise any
