@@ -122,6 +122,8 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
         if (step.high) j << ",\"applied\":" << number(s.setTrigger(true, step.channel, step.value, step.falling));
         else s.setTrigger(false, s.scope().triggerChannel(), 0.0, s.scope().slopeMinus());
         break;
+    case Step::Kind::SetTriggerMode: j << ",\"applied\":" << jsonString(s.setTriggerMode(step.name)); break;
+    case Step::Kind::SetHoldoff: j << ",\"applied\":" << number(s.setHoldoff(step.value)); break;
     case Step::Kind::Get:
     case Step::Kind::Status: {
         bool found = false;

@@ -212,6 +212,20 @@ CheckResult checkCommand(const Command& c)
             s.falling = n == 5 && w[4] == "-";
             return ok(s);
         }
+        if (what == "triggermode") {
+            if (n != 3 || (w[2] != "auto" && w[2] != "normal" && w[2] != "single"))
+                return bad(c, "use \"set triggermode auto|normal|single\"");
+            s.kind = Step::Kind::SetTriggerMode;
+            s.name = w[2];
+            return ok(s);
+        }
+        if (what == "holdoff") {
+            const auto ms = n == 3 ? parseNumber(w[2]) : std::nullopt;
+            if (!ms || !(*ms >= 0 && *ms <= scope::kMaxHoldoffMs)) return bad(c, "use \"set holdoff MS\" (0 .. 10000)");
+            s.kind = Step::Kind::SetHoldoff;
+            s.value = *ms;
+            return ok(s);
+        }
         if (what == "source") {
             // set source 1..4 V|I|ICC [A|B]
             const char* use = "use \"set source 1..4 V|I|ICC [A|B]\"";
@@ -408,6 +422,7 @@ const char* usageText()
            "  set channel 1..4 on|off | set scale 1..4 VALUE/DIV\n"
            "  set output 1..4 A|B        (the output a coil-current channel probes)\n"
            "  set trigger off | set trigger 1..4 LEVEL [+|-]  (LEVEL in the channel's V or A)\n"
+           "  set triggermode auto|normal|single | set holdoff MS  (single: one sweep, then stop)\n"
            "  get NAME | status          (settings read back; status lists every NAME)\n"
            "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
            "                             N steps, waits for the end)\n"

@@ -113,6 +113,11 @@ void Engine::wireAcquisition()
             areas[n] = std::span<const std::uint8_t>((*sweepSnapshot_)[n]);
         link.resetCaptureIndices(scope.processSweep(areas, scope.calibrationOffsets()));
     });
+    // Trigger modes: the trigger taken away while a sweep uploads (Single,
+    // holdoff), and the reader's timer for Auto's time-out and the holdoff.
+    link.onSweepUploading([&scope] { scope.sweepUploading(); });
+    link.onScopeTimer([&scope] { scope.onTimer(std::chrono::steady_clock::now()); });
+    scope.setTimerRequest([&link](std::chrono::steady_clock::time_point at) { link.scheduleScopeTimer(at); });
     // Link start: the clearing sequence through the port it passes.
     link.onClearDacOutputs([this](link::CommandPort& port) { drive_->clearDacOutputs(port); });
 }

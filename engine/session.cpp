@@ -1,5 +1,6 @@
 #include "engine/session.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -825,12 +826,20 @@ void Session::onSweep(const scope::SweepFrame& frame)
 Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
 {
     requirePower("a capture");
+    // Single: armed afresh here, its one sweep is the caller's.
+    const bool single = scope_->triggerMode() == scope::TriggerMode::Single;
+    if (single && scope_->running()) scope_->setRunning(false);
+    std::uint64_t before;
+    {
+        std::lock_guard lock(mutex_);
+        before = sweepIndex_;
+    }
     if (!scope_->running()) scope_->setRunning(true);
     std::unique_lock lock(mutex_);
     // Fresh: the sweep under way may have been armed before the last change
     // of settings, so the one after it is wholly the caller's. Otherwise any
     // sweep newer than the last one handed out.
-    const std::uint64_t after = fresh ? sweepIndex_ + 1 : lastDelivered_;
+    const std::uint64_t after = !fresh ? lastDelivered_ : single ? before : sweepIndex_ + 1;
     const auto end = std::chrono::steady_clock::now() + timeout;
     auto ready = [&] { return (pendingReady_ && pending_.index > after) || boardLost_; };
     bool got = ready();
@@ -1035,6 +1044,34 @@ std::string Session::setOutput(int channel, int output)
     return scope_->outputText(channel);
 }
 
+std::string Session::setTriggerMode(const std::string& mode)
+{
+    std::string m;
+    for (char ch : mode) m += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    scope::TriggerMode chosen;
+    if (m == "auto") chosen = scope::TriggerMode::Auto;
+    else if (m == "normal") chosen = scope::TriggerMode::Normal;
+    else if (m == "single") chosen = scope::TriggerMode::Single;
+    else throw std::invalid_argument("Trigger mode must be \"auto\", \"normal\" or \"single\", not \"" + mode + "\".");
+    requireOpen();
+    scope_->setTriggerMode(chosen);
+    return scope::triggerModeText(chosen);
+}
+
+double Session::setHoldoff(double ms)
+{
+    if (!std::isfinite(ms) || ms < 0 || ms > scope::kMaxHoldoffMs)
+        throw std::invalid_argument("Holdoff " + number(ms) + " ms is out of range (0 to " +
+                                    number(scope::kMaxHoldoffMs) + " ms).");
+    requireOpen();
+    return scope_->setHoldoffMs(ms);
+}
+
+std::string Session::triggerState() const
+{
+    return scope::triggerStateText(scope_->triggerState());
+}
+
 std::vector<std::pair<std::string, std::string>> Session::status() const
 {
     auto fixed = [](double v, int decimals) { return formatFixed(v, decimals); };
@@ -1063,6 +1100,9 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     s.emplace_back("trigger_level", scope_->source(t) == scope::Source::Voltage ? scope_->voltageLevelText()
                                                                                  : scope_->currentLevelText());
     s.emplace_back("trigger_slope", scope_->slopeCaption());
+    s.emplace_back("trigger_mode", scope::triggerModeText(scope_->triggerMode()));
+    s.emplace_back("holdoff_ms", exactText(scope_->holdoffMs()));
+    s.emplace_back("trigger_state", scope::triggerStateText(scope_->triggerState()));
     for (int k = 0; k < scope::kChannels; ++k) {
         const std::string ch = "ch" + std::to_string(k + 1) + "_";
         s.emplace_back(ch + "on", scope_->channelOn(k) ? "on" : "off");

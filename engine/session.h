@@ -217,6 +217,14 @@ public:
     // level slider's +-36 V or +-6 A), the slope (falling: "-"). Returns the
     // level applied ("%.3f").
     double setTrigger(bool on, int channel, double level, bool falling);
+    // Trigger mode "auto", "normal" or "single" (case does not count); returns
+    // its name as the window shows it. Single: the next Run (or capture) takes
+    // one sweep and the oscilloscope stops by itself.
+    std::string setTriggerMode(const std::string& mode);
+    // Holdoff after each sweep, 0..10000 ms; returns the value applied.
+    double setHoldoff(double ms);
+    // "Stop", "Wait", "Armed", "Trig'd", "Auto" or "Run" (see scope::TriggerState).
+    std::string triggerState() const;
     // Every setting a front end can read back, as name -> text, in a fixed
     // order (power, drive, clock, oscilloscope).
     std::vector<std::pair<std::string, std::string>> status() const;

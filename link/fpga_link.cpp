@@ -23,6 +23,8 @@ struct FpgaLink::Handlers {
     std::function<void()> patternStopped;
     std::function<void()> scopeArm;
     std::function<void()> sweep;
+    std::function<void()> sweepUploading;
+    std::function<void()> scopeTimer;
     std::function<bool()> calibrating;
     std::function<void()> calibrationStep;
     std::function<void(CommandPort&)> clearDacOutputs;
@@ -45,6 +47,7 @@ public:
 
     void sweepFinished() override
     {
+        link_.uploadSeen_ = false;
         const bool calibrating = h_->calibrating && h_->calibrating();
         if (!calibrating) {
             link_.signal(link_.sweepDone_);
@@ -106,6 +109,11 @@ public:
 
     void upload(int channel, const std::uint8_t* data, std::size_t n) override
     {
+        if (!link_.uploadSeen_) {
+            link_.uploadSeen_ = true;
+            if (h_->sweepUploading)
+                h_->sweepUploading();
+        }
         auto& area = link_.capture_[static_cast<std::size_t>(channel)];
         auto& index = link_.captureIndex_[static_cast<std::size_t>(channel)];
         if (index + kUploadChunk > kCaptureBytes)
@@ -187,6 +195,19 @@ void FpgaLink::onScopeArm(std::function<void()> fn)
 void FpgaLink::onSweep(std::function<void()> fn)
 {
     updateHandlers([&](Handlers& h) { h.sweep = std::move(fn); });
+}
+void FpgaLink::onSweepUploading(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.sweepUploading = std::move(fn); });
+}
+void FpgaLink::onScopeTimer(std::function<void()> fn)
+{
+    updateHandlers([&](Handlers& h) { h.scopeTimer = std::move(fn); });
+}
+void FpgaLink::scheduleScopeTimer(std::chrono::steady_clock::time_point at)
+{
+    scopeTimerAt_.store(at.time_since_epoch().count());
+    wake_.set();
 }
 void FpgaLink::onCalibration(std::function<bool()> calibrating, std::function<void()> step)
 {
@@ -504,6 +525,10 @@ bool FpgaLink::readerRunning() const
 void FpgaLink::readerLoop()
 {
     bool failedWrite = false;
+    // Idle back-off: when the last work was seen, and the wait in force.
+    const auto& timings = options_.timings;
+    auto lastWork = std::chrono::steady_clock::now();
+    std::chrono::milliseconds wait = timings.idleWait;
     while (!stop_.tryWait()) {
         bool busy = false;
         const Status s = readStatus();
@@ -528,6 +553,17 @@ void FpgaLink::readerLoop()
             if (h->sweep)
                 h->sweep();
         }
+        if (const auto due = scopeTimerAt_.load(); due != kNoTimer) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now.time_since_epoch().count() >= due) {
+                // A later request made by the hook itself stays in place.
+                auto expected = due;
+                scopeTimerAt_.compare_exchange_strong(expected, kNoTimer);
+                busy = true;
+                if (h->scopeTimer)
+                    h->scopeTimer();
+            }
+        }
         if (commandsPending_.tryWait()) {
             busy = true;
             {
@@ -545,8 +581,26 @@ void FpgaLink::readerLoop()
             sendBlock();
         }
         boost::call_once(readerAliveOnce_, [this] { readerAlive_.set(); });
-        if (!busy && options_.timings.idleWait.count() > 0)
-            (void)wake_.wait(options_.timings.idleWait);
+        if (busy) {
+            lastWork = std::chrono::steady_clock::now();
+            wait = timings.idleWait;
+        } else if (timings.idleWait.count() > 0) {
+            if (wait < timings.idleWaitMax && std::chrono::steady_clock::now() - lastWork >= timings.idleBackoffAfter)
+                wait = std::min(wait * 2, timings.idleWaitMax);
+            // Never past a scope timer that is due.
+            std::chrono::milliseconds thisWait = wait;
+            if (const auto due = scopeTimerAt_.load(); due != kNoTimer) {
+                const auto left = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(due)) -
+                                  std::chrono::steady_clock::now();
+                thisWait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left),
+                                      std::chrono::milliseconds(0), wait);
+            }
+            if (thisWait.count() > 0 && wake_.wait(thisWait)) {
+                // The host started something: full rate from here.
+                lastWork = std::chrono::steady_clock::now();
+                wait = timings.idleWait;
+            }
+        }
     }
     if (failedWrite) {
         // A failed write (or a communication error, whose close request has
@@ -707,6 +761,7 @@ void FpgaLink::clearCaptures()
     for (auto& area : capture_)
         area.fill(0);
     captureIndex_.fill(0);
+    uploadSeen_ = false;
 }
 
 } // namespace zelbo::link

@@ -84,6 +84,12 @@ struct LinkTimings {
     // (or until something is queued) before the next status request. Zero polls
     // back to back.
     std::chrono::milliseconds idleWait{1};
+    // Once the reader has found nothing to do for idleBackoffAfter, each idle
+    // wait doubles, up to idleWaitMax; the first sign of work (a block from the
+    // board, or anything the host queues, which wakes the reader at once)
+    // brings it back to idleWait. idleWaitMax at or below idleWait: no back-off.
+    std::chrono::milliseconds idleBackoffAfter{500};
+    std::chrono::milliseconds idleWaitMax{50};
 };
 
 struct LinkOptions {
@@ -175,6 +181,14 @@ public:
     // Reader-thread hooks: scope arm, sweep processing, calibration.
     void onScopeArm(std::function<void()> fn);
     void onSweep(std::function<void()> fn);
+    // The first upload record after a sweep-finished record or clearCaptures()
+    // (walking thread, under the walk lock).
+    void onSweepUploading(std::function<void()> fn);
+    // Runs `fn` on the reader once the time given to scheduleScopeTimer has
+    // come; a new request replaces the one pending. The reader's idle waits
+    // never run past it.
+    void onScopeTimer(std::function<void()> fn);
+    void scheduleScopeTimer(std::chrono::steady_clock::time_point at);
     // `calibrating` tells whether sweep-finished records count toward
     // calibration steps; every fourth one then runs `step` on the reader.
     void onCalibration(std::function<bool()> calibrating, std::function<void()> step);
@@ -248,6 +262,9 @@ private:
     bool temperatureHighPending_ = false;   // it still waits for its 0x64
     std::uint8_t dynamicIndexLow_ = 0;
     int sweepCount_ = 0; // sweep-finished records counted while calibrating
+    bool uploadSeen_ = false; // an upload record of this sweep arrived (walk lock)
+    static constexpr std::int64_t kNoTimer = INT64_MAX;
+    std::atomic<std::int64_t> scopeTimerAt_{kNoTimer}; // steady-clock ticks
     std::atomic<int> calibrationStepsDue_{0};
 
     mutable boost::mutex handlersMutex_;

@@ -561,6 +561,17 @@ PYBIND11_MODULE(_zelbo, m)
              py::arg("channel") = 0, py::arg("level") = 0.0, py::arg("slope") = "+", py::arg("on") = true,
              "The trigger on channel 0..3 at `level` in its unit (V within +-36, A within +-6), slope '+' or '-';\n"
              "on=False turns it off. Returns the level applied.")
+        .def("set_trigger_mode",
+             [](Board& b, const std::string& m) { return b.waiting([&](Session& s) { return s.setTriggerMode(m); }); },
+             py::arg("mode"),
+             "'auto', 'normal' or 'single'; returns the mode's name. Single: the next capture (or Run) takes one\n"
+             "sweep and the oscilloscope stops by itself.")
+        .def("set_holdoff",
+             [](Board& b, double ms) { return b.waiting([&](Session& s) { return s.setHoldoff(ms); }); },
+             py::arg("ms"), "Time after each sweep before the trigger is armed again, 0..10000 ms; returns it.")
+        .def("trigger_state",
+             [](Board& b) { return b.waiting([](Session& s) { return s.triggerState(); }); },
+             "What the acquisition does: 'Stop', 'Wait' (holdoff), 'Armed', \"Trig'd\", 'Auto' or 'Run' (trigger off).")
         .def("status",
              [](Board& b) {
                  const auto st = b.waiting([](Session& s) { return s.status(); });

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <utility>
 
 namespace zelbo::scope {
 
@@ -16,21 +18,70 @@ constexpr std::array<std::uint32_t, kChannels> kDefaultColours{
 
 int clampIndex(int index, int last) { return std::clamp(index, 0, last); }
 
-// Samples first..first+count-1 of a capture block into trace points:
-// value = raw x (scale for positive or negative raw) + add.
-template <bool WriteTimes>
-void convertRun(TracePoint* out, const std::uint8_t* raw, std::size_t first, std::size_t count, double period,
-                double scalePos, double scaleNeg, double add)
+int sampleCode(const std::uint8_t* raw, std::size_t i)
 {
-    for (std::size_t j = 0; j < count; ++j) {
+    const int u = ((raw[2 * i] & 0x03) << 8) | raw[2 * i + 1];
+    return (u ^ 0x200) - 0x200; // 10-bit two's complement
+}
+
+// value = raw x (scale for positive or negative raw) + add. Both scales have
+// the same sign, so the value follows the code monotonically.
+inline double codeValue(int r, double scalePos, double scaleNeg, double add)
+{
+    const double s = r < 0 ? scaleNeg : scalePos;
+    return r * s + add;
+}
+
+// Samples first..first+count-1 of a capture block into trace points; with
+// Measure, each value also goes to the accumulator as it is made.
+template <bool WriteTimes, bool Measure>
+void convertRun(TracePoint* out, const std::uint8_t* raw, std::size_t first, std::size_t count, double period,
+                double scalePos, double scaleNeg, double add, MeasureAccumulator* acc)
+{
+    auto point = [&](std::size_t j) {
         const std::size_t i = first + j;
-        const int u = ((raw[2 * i] & 0x03) << 8) | raw[2 * i + 1];
-        const int r = (u ^ 0x200) - 0x200; // 10-bit two's complement
-        const double s = r < 0 ? scaleNeg : scalePos;
+        const double t = static_cast<double>(i) * period;
+        const double v = codeValue(sampleCode(raw, i), scalePos, scaleNeg, add);
         if constexpr (WriteTimes)
-            out[j].first = static_cast<double>(i) * period;
-        out[j].second = r * s + add;
+            out[j].first = t;
+        out[j].second = v;
+        return std::pair{t, v};
+    };
+    if constexpr (Measure) {
+        acc->feed(count, point);
+    } else {
+        for (std::size_t j = 0; j < count; ++j)
+            (void)point(j);
     }
+}
+
+template <bool Measure>
+void convertSweep(Trace& scratch, bool timesValid, const std::uint8_t* raw, double period, const double scale[2],
+                  double add, MeasureAccumulator* acc)
+{
+    auto one = scratch.array_one();
+    auto two = scratch.array_two();
+    if (timesValid) {
+        convertRun<false, Measure>(one.first, raw, 0, one.second, period, scale[0], scale[1], add, acc);
+        convertRun<false, Measure>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add, acc);
+    } else {
+        convertRun<true, Measure>(one.first, raw, 0, one.second, period, scale[0], scale[1], add, acc);
+        convertRun<true, Measure>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add, acc);
+    }
+}
+
+// The lowest and highest value a block converts to, from its codes alone.
+std::pair<double, double> valueExtremes(const std::uint8_t* raw, std::size_t count, double scalePos,
+                                        double scaleNeg, double add)
+{
+    int lo = 0x1FF, hi = -0x200;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int r = sampleCode(raw, i);
+        lo = r < lo ? r : lo;
+        hi = r > hi ? r : hi;
+    }
+    const double a = codeValue(lo, scalePos, scaleNeg, add), b = codeValue(hi, scalePos, scaleNeg, add);
+    return a <= b ? std::pair{a, b} : std::pair{b, a};
 }
 
 } // namespace
@@ -112,6 +163,7 @@ void ScopeCore::setRunning(bool run)
             arm = armRequest_;
         } else {
             w.push_back({kRegControl, static_cast<std::uint8_t>(control_ & 0xF0)});
+            triggerState_.store(static_cast<int>(TriggerState::Stopped));
         }
     }
     send(w);
@@ -400,23 +452,28 @@ void ScopeCore::triggerSetupLocked(bool armed, Writes& out)
     const auto tt = static_cast<std::size_t>(t);
     const auto& st = state_[tt];
     const bool currentType = (st.config & kCfgCurrent) != 0;
-    const double level = parseLevel(currentType ? currentLevel_ : voltageLevel_);
-    channels_[tt].triggerLevel = level;
+    channels_[tt].triggerLevel = parseLevel(currentType ? currentLevel_ : voltageLevel_);
     channels_[tt].triggerFlag = 1;
-
-    int code = 0x800;
-    switch (st.source) {
-    case Source::Voltage: code = triggerCode(level, offsets_.voltage[tt], kVoltFullScale); break;
-    case Source::Current:
-        code = triggerCode(level * -st.direction, offsets_.current[tt], kAmpFullScale);
-        break;
-    case Source::Icc: code = triggerCode(level, offsets_.icc[tt], kAmpFullScale); break;
-    }
+    const int code = triggerLevelCodeLocked();
     out.push_back({kRegTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
     out.push_back({kRegTriggerHigh,
                    static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
     if (view_)
         view_->setSlopeIndicator(slopeMinus_ ? 1 : 0);
+}
+
+int ScopeCore::triggerLevelCodeLocked() const
+{
+    const auto tt = static_cast<std::size_t>(control_ >> 6);
+    const auto& st = state_[tt];
+    const bool currentType = (st.config & kCfgCurrent) != 0;
+    const double level = parseLevel(currentType ? currentLevel_ : voltageLevel_);
+    switch (st.source) {
+    case Source::Voltage: return triggerCode(level, offsets_.voltage[tt], kVoltFullScale);
+    case Source::Current: return triggerCode(level * -st.direction, offsets_.current[tt], kAmpFullScale);
+    case Source::Icc: return triggerCode(level, offsets_.icc[tt], kAmpFullScale);
+    }
+    return 0x800;
 }
 
 void ScopeCore::applyTriggerSetup(bool armed)
@@ -578,11 +635,181 @@ std::uint8_t ScopeCore::configByte(int n) const
     return state_.at(static_cast<std::size_t>(n)).config;
 }
 
+// ---- trigger modes ------------------------------------------------------------
+
+const char* triggerModeText(TriggerMode mode)
+{
+    switch (mode) {
+    case TriggerMode::Auto: return "Auto";
+    case TriggerMode::Normal: return "Normal";
+    case TriggerMode::Single: return "Single";
+    }
+    return "Auto";
+}
+
+const char* triggerStateText(TriggerState state)
+{
+    switch (state) {
+    case TriggerState::Stopped: return "Stop";
+    case TriggerState::Waiting: return "Wait";
+    case TriggerState::Armed: return "Armed";
+    case TriggerState::Triggered: return "Trig'd";
+    case TriggerState::Auto: return "Auto";
+    case TriggerState::FreeRun: return "Run";
+    }
+    return "Stop";
+}
+
+void ScopeCore::setTimerRequest(std::function<void(TimePoint)> request)
+{
+    std::lock_guard lk(mutex_);
+    timerRequest_ = std::move(request);
+}
+
+void ScopeCore::setTriggerMode(TriggerMode mode)
+{
+    std::lock_guard lk(mutex_);
+    // Takes effect with the next sweep; a Single's sweep already taken stays
+    // the last one until Run.
+    triggerMode_ = mode;
+}
+
+TriggerMode ScopeCore::triggerMode() const
+{
+    std::lock_guard lk(mutex_);
+    return triggerMode_;
+}
+
+double ScopeCore::setHoldoffMs(double ms)
+{
+    std::lock_guard lk(mutex_);
+    holdoffMs_ = std::isfinite(ms) ? std::clamp(ms, 0.0, kMaxHoldoffMs) : 0.0;
+    return holdoffMs_;
+}
+
+double ScopeCore::holdoffMs() const
+{
+    std::lock_guard lk(mutex_);
+    return holdoffMs_;
+}
+
+std::chrono::steady_clock::duration ScopeCore::autoTimeoutLocked(double periodUs) const
+{
+    // A sweep's own duration and 100 ms more: a trigger that comes at all
+    // comes within it.
+    return std::chrono::milliseconds(100) +
+           std::chrono::microseconds(static_cast<std::int64_t>(periodUs * double(kSamplesPerSweep)));
+}
+
+void ScopeCore::realTriggerWritesLocked(Writes& out) const
+{
+    for (int n = 0; n < kChannels; ++n)
+        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
+    if (!(state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed))
+        return;
+    const int code = triggerLevelCodeLocked();
+    out.push_back({kRegTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
+    out.push_back({kRegTriggerHigh, static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
+}
+
+void ScopeCore::parkWritesLocked(Writes& out) const
+{
+    // Rising through 0xFFF: samples reach 0x800 + 511 at most.
+    for (int n = 0; n < kChannels; ++n)
+        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n),
+                       static_cast<std::uint8_t>(state_[static_cast<std::size_t>(n)].config | kCfgArmed)});
+    out.push_back({kRegTriggerLow, 0xFF});
+    out.push_back({kRegTriggerHigh, 0x0F});
+}
+
+void ScopeCore::forceWritesLocked(Writes& out) const
+{
+    for (int n = 0; n < kChannels; ++n)
+        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n),
+                       static_cast<std::uint8_t>(state_[static_cast<std::size_t>(n)].config & ~kCfgArmed)});
+}
+
+void ScopeCore::startTriggerCycleLocked(TimePoint now)
+{
+    const bool armed = (state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed) != 0;
+    triggerState_.store(static_cast<int>(armed ? TriggerState::Armed : TriggerState::FreeRun));
+    autoAt_ = now + autoTimeoutLocked(kSampleRates[static_cast<std::size_t>(sampleRate_)].periodUs);
+}
+
+void ScopeCore::requestTimerLocked(std::function<void(TimePoint)>& request, TimePoint& at) const
+{
+    if (!running_.load() || !timerRequest_)
+        return;
+    const bool armed = (state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed) != 0;
+    if (parked_) {
+        at = rearmAt_;
+    } else if (armed) {
+        at = autoAt_; // Auto gives up waiting, Normal shows it waits
+    } else {
+        return;
+    }
+    request = timerRequest_;
+}
+
+void ScopeCore::sweepUploading()
+{
+    Writes w;
+    {
+        std::lock_guard lk(mutex_);
+        if (!running_.load())
+            return;
+        if (triggerMode_ == TriggerMode::Single || holdoffMs_ > 0.0) {
+            parkWritesLocked(w);
+            parked_ = true;
+        } else if (forced_) {
+            realTriggerWritesLocked(w); // the forced sweep is under way: armed again for the next
+        }
+    }
+    send(w);
+}
+
+void ScopeCore::onTimer(TimePoint now)
+{
+    Writes w;
+    std::function<void(TimePoint)> request;
+    TimePoint at{};
+    {
+        std::lock_guard lk(mutex_);
+        if (!running_.load())
+            return;
+        const bool armed = (state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed) != 0;
+        if (parked_) {
+            if (now >= rearmAt_) {
+                // Holdoff over: the trigger as set, which restarts the board's search.
+                realTriggerWritesLocked(w);
+                parked_ = false;
+                startTriggerCycleLocked(now);
+            }
+        } else if (armed && now >= autoAt_) {
+            if (triggerMode_ == TriggerMode::Auto && !forced_) {
+                // No trigger in time: the board sweeps at once, armed again
+                // when that sweep's upload begins.
+                forceWritesLocked(w);
+                forced_ = true;
+            } else if (!forced_) {
+                triggerState_.store(static_cast<int>(TriggerState::Armed));
+            }
+            autoAt_ = now + autoTimeoutLocked(kSampleRates[static_cast<std::size_t>(sampleRate_)].periodUs);
+        }
+        requestTimerLocked(request, at);
+    }
+    send(w);
+    if (request)
+        request(at);
+}
+
 // ---- reader thread ----------------------------------------------------------
 
 void ScopeCore::arm()
 {
     Writes w;
+    std::function<void(TimePoint)> request;
+    TimePoint at{};
     {
         std::lock_guard lk(mutex_);
         for (int n = 0; n < kChannels; ++n)
@@ -593,8 +820,16 @@ void ScopeCore::arm()
         w.push_back({kRegLengthLow, 0xFF});
         w.push_back({kRegLengthHigh, 0x0F});
         w.push_back({kRegControl, control_});
+        parked_ = false;
+        forced_ = false;
+        singleTaken_ = false;
+        if (running_.load())
+            startTriggerCycleLocked(std::chrono::steady_clock::now());
+        requestTimerLocked(request, at);
     }
     send(w);
+    if (request)
+        request(at);
 }
 
 std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const CalibrationOffsets& offsets)
@@ -615,6 +850,11 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         }
         period = kSampleRates[static_cast<std::size_t>(sampleRate_)].periodUs;
     }
+
+    // Measuring alongside the conversion, when the observer will measure.
+    MeasureDrive drive;
+    const bool measure = observer_ && observer_->measureWhileConverting(drive);
+    bool allMeasured = measure;
 
     std::uint8_t done = 0;
     for (std::size_t n = 0; n < kChannels; ++n) {
@@ -654,15 +894,19 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         frame_.raw[n] = std::span<const std::uint8_t>(raw, kCaptureBytes);
         // The buffer is only ever overwritten in place, so its two contiguous
         // halves keep their layout and sample i stays where it was.
-        auto one = scratch.array_one();
-        auto two = scratch.array_two();
-        if (timesValid) {
-            convertRun<false>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
-            convertRun<false>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
-        } else {
-            convertRun<true>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
-            convertRun<true>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
+        bool measuredHere = false;
+        if (measure) {
+            const auto [lo, hi] = valueExtremes(raw, kSamplesPerSweep, scale[0], scale[1], add);
+            if (std::isfinite(lo) && std::isfinite(hi)) {
+                MeasureAccumulator acc(MeasureSetup{sources[n], drive.ioAmps, drive.excitation}, lo, hi);
+                convertSweep<true>(scratch, timesValid, raw, period, scale, add, &acc);
+                frame_.measurements[n] = acc.finish();
+                measuredHere = true;
+            }
         }
+        if (!measuredHere)
+            convertSweep<false>(scratch, timesValid, raw, period, scale, add, nullptr);
+        allMeasured = allMeasured && measuredHere;
 
         {
             std::lock_guard lk(channels_[n].traceMutex);
@@ -673,11 +917,44 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         done = static_cast<std::uint8_t>(done | (1u << n));
     }
     const std::uint64_t index = sweeps_.fetch_add(1) + 1;
+
+    // Where the trigger goes from here.
+    {
+        Writes w;
+        std::function<void(TimePoint)> request;
+        TimePoint at{};
+        {
+            std::lock_guard lk(mutex_);
+            const auto now = std::chrono::steady_clock::now();
+            const bool armed = (state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed) != 0;
+            TriggerState next = !armed ? TriggerState::FreeRun : forced_ ? TriggerState::Auto : TriggerState::Triggered;
+            forced_ = false;
+            if (triggerMode_ == TriggerMode::Single) {
+                // One sweep, then stop: no later sweep reaches the traces.
+                singleTaken_ = true;
+                running_.store(false);
+                w.push_back({kRegControl, static_cast<std::uint8_t>(control_ & 0xF0)});
+                next = TriggerState::Stopped;
+            } else if (parked_) {
+                rearmAt_ = now + std::chrono::microseconds(static_cast<std::int64_t>(holdoffMs_ * 1000.0));
+                next = TriggerState::Waiting;
+            } else {
+                autoAt_ = now + autoTimeoutLocked(period);
+            }
+            triggerState_.store(static_cast<int>(next));
+            requestTimerLocked(request, at);
+        }
+        send(w);
+        if (request)
+            request(at);
+    }
+
     if (observer_) {
         frame_.index = index;
         frame_.channels = done;
         frame_.periodUs = period;
         frame_.sources = sources;
+        frame_.measured = allMeasured;
         for (std::size_t n = 0; n < kChannels; ++n) {
             frame_.traces[n] = &channels_[n].trace;
             if (!(done & (1u << n))) frame_.raw[n] = {}; // not this sweep's: may be gone

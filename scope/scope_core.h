@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -29,6 +30,24 @@ namespace zelbo::scope {
 
 // The link's four capture blocks (8192 bytes each), read-only for the scope.
 using CaptureAreas = std::array<std::span<const std::uint8_t>, kChannels>;
+
+// How sweeps follow the trigger, as on a bench scope. The board re-arms by
+// itself after every sweep and waits for ever for an armed trigger (Normal);
+// Auto's time-out, Single's one sweep and the holdoff are the host's doing.
+enum class TriggerMode : int { Auto = 0, Normal = 1, Single = 2 };
+inline constexpr int kTriggerModes = 3;
+const char* triggerModeText(TriggerMode mode); // "Auto", "Normal", "Single"
+
+// What the acquisition is doing, for the state indicator.
+enum class TriggerState : int {
+    Stopped,   // not running (Single after its sweep, too)
+    Waiting,   // holdoff after a sweep: the trigger is not armed yet
+    Armed,     // armed, waiting for the trigger
+    Triggered, // the last sweep came from the trigger
+    Auto,      // Auto mode swept without a trigger, as none came in time
+    FreeRun,   // trigger off: every sweep starts at once
+};
+const char* triggerStateText(TriggerState state); // "Stop", "Wait", "Armed", "Trig'd", "Auto", "Run"
 
 // What the trigger controls of the window should show.
 struct TriggerControls {
@@ -50,6 +69,9 @@ public:
     // Offsets used by the trigger setup; set whenever calibration changes them.
     void setCalibrationOffsets(const CalibrationOffsets& offsets);
     CalibrationOffsets calibrationOffsets() const;
+    // Asks the reader to call onTimer() at (or soon after) the given time; a
+    // later request replaces an earlier one. Auto mode and holdoff use it.
+    void setTimerRequest(std::function<void(std::chrono::steady_clock::time_point)> request);
     // Sees every converted sweep on the reader thread (before the reader runs).
     void setSweepObserver(SweepObserver* observer) { observer_ = observer; }
 
@@ -132,6 +154,16 @@ public:
     std::uint8_t controlByte() const;
     std::uint8_t configByte(int n) const;
 
+    // Trigger mode and holdoff (time after each sweep before the trigger is
+    // armed again, 0..kMaxHoldoffMs). Not part of the settings file. Single:
+    // Run takes one sweep from the trigger (or at once with the trigger off)
+    // and then stops by itself; Run again for the next one.
+    void setTriggerMode(TriggerMode mode);
+    TriggerMode triggerMode() const;
+    double setHoldoffMs(double ms); // returns the value kept
+    double holdoffMs() const;
+    TriggerState triggerState() const { return static_cast<TriggerState>(triggerState_.load()); }
+
     // ---- board reader thread ----------------------------------------------
     // Programs the front end and starts acquisition. The link clears its
     // capture blocks and fill counters before calling this.
@@ -139,6 +171,12 @@ public:
     // Converts the sweep in `areas` into the channels' traces. Returns the
     // channels (bit n = channel n) whose fill counters the link must reset.
     std::uint8_t processSweep(const CaptureAreas& areas, const CalibrationOffsets& offsets);
+    // The first upload record of a sweep has arrived: the board re-arms as
+    // soon as the upload is out, so a Single or a holdoff takes the trigger
+    // away now (a level no sample reaches) rather than after the sweep.
+    void sweepUploading();
+    // The time asked for with the timer request has come (or passed).
+    void onTimer(std::chrono::steady_clock::time_point now);
     std::uint64_t sweepsConverted() const { return sweeps_.load(); }
 
     // The acquisition control register's value as last written.
@@ -166,6 +204,15 @@ private:
     int timeBaseInner(int index, bool link, Writes& out);
     int samplingRateInner(int index, bool link, Writes& out);
     void applyValuePerDivLocked(int n);
+    // Reader side of the trigger modes.
+    int triggerLevelCodeLocked() const;
+    void realTriggerWritesLocked(Writes& out) const; // the trigger as the user set it
+    void parkWritesLocked(Writes& out) const;        // armed at a level never reached
+    void forceWritesLocked(Writes& out) const;       // not armed: a sweep at once
+    void startTriggerCycleLocked(std::chrono::steady_clock::time_point now);
+    std::chrono::steady_clock::duration autoTimeoutLocked(double periodUs) const;
+    void requestTimerLocked(std::function<void(std::chrono::steady_clock::time_point)>& request,
+                            std::chrono::steady_clock::time_point& at) const;
 
     link::CommandPort& port_;
     ScopeView* view_ = nullptr;
@@ -189,6 +236,18 @@ private:
     int currentSlider_ = kAmpSliderMax / 2;
     bool inTimeBase_ = false;
     bool inSampleRate_ = false;
+
+    // Trigger modes (under mutex_; the state is read without it).
+    using TimePoint = std::chrono::steady_clock::time_point;
+    std::function<void(TimePoint)> timerRequest_;
+    TriggerMode triggerMode_ = TriggerMode::Normal; // what the trigger always did
+    double holdoffMs_ = 0.0;
+    bool parked_ = false;     // the board holds a trigger level no sample reaches
+    bool forced_ = false;     // Auto: the board was told to sweep without the trigger
+    bool singleTaken_ = false;
+    TimePoint rearmAt_{};     // holdoff ends (parked only)
+    TimePoint autoAt_{};      // Auto gives up waiting (armed only)
+    std::atomic<int> triggerState_{static_cast<int>(TriggerState::Stopped)};
 
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> sweeps_{0};

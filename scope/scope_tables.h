@@ -177,6 +177,9 @@ inline constexpr double scaleRaw(int raw, double fullScale)
     return (2.0 / k) * raw * fullScale;
 }
 
+// The longest trigger holdoff accepted, in milliseconds.
+inline constexpr double kMaxHoldoffMs = 10000.0;
+
 // Trigger code (12 bits, 0x800 = zero) of a level. `x` is the compared
 // quantity (the level, already sign-corrected for a current on a "B"
 // output), `offset` the channel's calibration offset. Levels beyond the

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "scope/measure/measurements.h"
 #include "scope/scope_channel.h"
 #include "scope/scope_tables.h"
 
@@ -30,12 +31,27 @@ struct SweepFrame {
     std::array<const Trace*, kChannels> traces{};
     // The raw capture blocks the traces came from (kCaptureBytes each).
     std::array<std::span<const std::uint8_t>, kChannels> raw{};
+    // The figures of each converted channel, taken while converting, when an
+    // observer asked for them (see SweepObserver::measureWhileConverting).
+    bool measured = false;
+    std::array<Measurement, kChannels> measurements{};
+};
+
+// What the conversion needs to measure current channels besides the sweep.
+struct MeasureDrive {
+    double ioAmps = 0.0;
+    Excitation excitation = Excitation::QuarterStep;
 };
 
 class SweepObserver {
 public:
     virtual ~SweepObserver() = default;
     virtual void onSweep(const SweepFrame& frame) = 0;
+    // Asked on the reader thread before each sweep is converted. An observer
+    // that will measure the sweep fills in the drive and returns true; the
+    // conversion then measures as it converts, which costs next to nothing,
+    // and hands the figures over in the frame.
+    virtual bool measureWhileConverting(MeasureDrive& /*drive*/) { return false; }
 };
 
 } // namespace zelbo::scope

@@ -29,6 +29,8 @@ PYBIND11_MODULE(_simcontrol, m)
     m.def("dac_code", [](int channel) { return simboard::Control().dacCode(static_cast<std::uint8_t>(channel)); },
           pybind11::arg("channel"), "The code a DAC channel (128..135) holds.");
     m.def("supply_mv", [] { return simboard::Control().supplyMillivolts(); }, "The DUT supply: 0, 3300 or 5000.");
+    m.def("sweeps_acquired", [] { return simboard::Control().scope().sweepsAcquired; },
+          "Sweeps the scope front end has taken since the FPGA was configured.");
     m.def("clock_running", [] { return simboard::Control().clockGenerator().running; });
     m.def("register_value", [](int reg) { return simboard::Control().registerValue(static_cast<std::uint8_t>(reg)); },
           pybind11::arg("reg"));

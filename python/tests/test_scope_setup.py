@@ -36,3 +36,27 @@ def test_what_the_window_does_not_offer_is_refused_with_its_list(board):
     with pytest.raises(ValueError, match=r"out of range \(-6 to 6 A\)"):
         board.set_source(3, "I")
         board.set_trigger(3, 7)
+
+
+def test_single_trigger_takes_one_sweep_and_the_board_no_more(board):
+    import time
+
+    import _simcontrol
+
+    # The fastest sweeps, free running: the board would go on at once.
+    board.set_sampling_rate("10 MHz")
+    board.set_trigger(on=False)
+    assert board.set_trigger_mode("SINGLE") == "Single"
+    assert board.set_holdoff(0) == 0
+    for _ in range(2):
+        before = _simcontrol.sweeps_acquired()
+        board.capture(timeout=5)
+        time.sleep(0.3)
+        assert board.trigger_state() == "Stop"
+        assert _simcontrol.sweeps_acquired() == before + 1
+    st = board.status()
+    assert (st["trigger_mode"], st["trigger_state"], st["holdoff_ms"]) == ("Single", "Stop", "0")
+    with pytest.raises(ValueError, match="auto"):
+        board.set_trigger_mode("sometimes")
+    with pytest.raises(ValueError, match="out of range"):
+        board.set_holdoff(-1)

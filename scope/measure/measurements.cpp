@@ -11,10 +11,6 @@ namespace zelbo::scope {
 
 namespace {
 
-
-// The shortest run of samples that counts as a plateau.
-constexpr std::size_t kMinPlateau = 8;
-
 template <typename F>
 void forEach(std::span<const TracePoint> a, std::span<const TracePoint> b, F&& f)
 {
@@ -45,30 +41,79 @@ double codeResolution(Source source)
     return 2.0 / 511.0 * (source == Source::Voltage ? kVoltFullScale : kAmpFullScale);
 }
 
+MeasureAccumulator::MeasureAccumulator(const MeasureSetup& setup, double lo, double hi)
+{
+    c_.lo = lo;
+    c_.hi = hi;
+    c_.ioAmps = setup.ioAmps;
+    const double resolution = codeResolution(setup.source);
+    const double mid = (hi + lo) / 2.0;
+    const double band = std::max(0.1 * (hi - lo), 2.0 * resolution) / 2.0;
+    c_.swings = (hi - lo) > 4.0 * resolution;
+    c_.currentFigures = setup.source == Source::Current && setup.ioAmps > 0.0 && std::isfinite(setup.ioAmps);
+    c_.plTolerance = c_.currentFigures ? std::max(0.03 * setup.ioAmps, 3.0 * resolution) : 0.0;
+    c_.levels = idealStepLevels(setup.excitation);
+    c_.io = c_.currentFigures ? setup.ioAmps : 1.0;
+    c_.below = mid - band;
+    c_.above = mid + band;
+}
+
+Measurement MeasureAccumulator::finish()
+{
+    Measurement m;
+    if (st_.idx == 0)
+        return m;
+    m.samples = st_.idx;
+    m.min = c_.lo;
+    m.max = c_.hi;
+    m.peakToPeak = c_.hi - c_.lo;
+    if (c_.currentFigures)
+        closePlateau(st_, c_);
+
+    const double all = static_cast<double>(st_.idx);
+    m.mean = st_.runSum / all;
+    m.rms = std::sqrt(st_.runSq / all);
+    if (st_.rises >= 2 && st_.lastRise > st_.firstRise) {
+        m.periodUs = (st_.lastRise - st_.firstRise) / (st_.rises - 1);
+        m.frequencyHz = 1e6 / m.periodUs;
+        const double count = static_cast<double>(st_.idxLast - st_.idxFirst);
+        if (count > 0) {
+            m.mean = (st_.sumAtLast - st_.sumAtFirst) / count;
+            m.rms = std::sqrt(std::max(0.0, (st_.sqAtLast - st_.sqAtFirst) / count));
+        }
+    }
+
+    if (c_.currentFigures) {
+        m.peakCurrent = std::max(std::abs(c_.lo), std::abs(c_.hi));
+        m.peakErrorPercent = (m.peakCurrent - c_.ioAmps) / c_.ioAmps * 100.0;
+        m.plateaus = st_.plFound;
+        if (st_.plFound > 0)
+            m.stepErrorPercent = st_.plWorst * 100.0;
+    }
+    return m;
+}
+
 namespace {
 
 // Checked skips non-finite samples; the unchecked pass is the fast one for
 // converted sweeps, which are finite by construction, and falls back to the
-// checked one when its sums say otherwise.
+// checked one when its extremes say otherwise.
 template <bool Checked>
 Measurement measureImpl(std::span<const TracePoint> first, std::span<const TracePoint> second,
                         const MeasureSetup& setup)
 {
-    Measurement m;
     const std::size_t n = first.size() + second.size();
     if (n == 0)
-        return m;
+        return {};
 
-    // Pass 1: extremes and plain sums.
-    double lo = std::numeric_limits<double>::infinity(), hi = -lo, sum = 0.0, sumSq = 0.0;
+    // Pass 1: the extremes, which place the crossing band.
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo, sumSq = 0.0;
     std::size_t finite = 0;
     if constexpr (Checked) {
         forEach(first, second, [&](const TracePoint& p) {
             if (!std::isfinite(p.second)) return;
             lo = std::min(lo, p.second);
             hi = std::max(hi, p.second);
-            sum += p.second;
-            sumSq += p.second * p.second;
             ++finite;
         });
     } else {
@@ -76,130 +121,27 @@ Measurement measureImpl(std::span<const TracePoint> first, std::span<const Trace
             const double v = p.second;
             lo = v < lo ? v : lo;
             hi = v > hi ? v : hi;
-            sum += v;
             sumSq += v * v;
         });
         finite = n;
+        // An infinite sample makes the extremes infinite, a NaN the squares.
         if (!std::isfinite(sumSq) || !std::isfinite(lo) || !std::isfinite(hi))
             return measureImpl<true>(first, second, setup);
     }
     if (finite == 0)
-        return m;
-    m.samples = finite;
-    m.min = lo;
-    m.max = hi;
-    m.peakToPeak = hi - lo;
+        return {};
 
-    // Pass 2: rising crossings of the middle with a hysteresis band of a
-    // tenth of the swing (at least two codes), so noise on a slow edge cannot
-    // count twice; the sums between the first and the last crossing give the
-    // mean and RMS over whole cycles. Plateaus for a current go alongside.
-    const double resolution = codeResolution(setup.source);
-    const double mid = (hi + lo) / 2.0;
-    const double band = std::max(0.1 * (hi - lo), 2.0 * resolution) / 2.0;
-    const bool swings = (hi - lo) > 4.0 * resolution;
-    const bool currentFigures = setup.source == Source::Current && setup.ioAmps > 0.0 && std::isfinite(setup.ioAmps);
-    const double plTolerance = currentFigures ? std::max(0.03 * setup.ioAmps, 3.0 * resolution) : 0.0;
-    const std::span<const double> levels = idealStepLevels(setup.excitation);
-    const double io = currentFigures ? setup.ioAmps : 1.0;
-    const double below = mid - band, above = mid + band;
-
-    int state = 0; // -1 below the band, +1 above, 0 not yet known
-    double firstRise = 0.0, lastRise = 0.0, runSum = 0.0, runSq = 0.0;
-    double sumAtFirst = 0.0, sqAtFirst = 0.0, sumAtLast = 0.0, sqAtLast = 0.0;
-    std::size_t idx = 0, idxFirst = 0, idxLast = 0;
-    int rises = 0;
-    double prevT = 0.0, prevV = 0.0;
-    // The plateau being followed: its count, spread and sum.
-    std::size_t plCount = 0;
-    double plLo = 0.0, plHi = 0.0, plSum = 0.0, plWorst = 0.0;
-    int plFound = 0;
-    auto closePlateau = [&] {
-        if (plCount >= kMinPlateau) {
-            const double level = std::abs(plSum / static_cast<double>(plCount)) / io;
-            double best = std::numeric_limits<double>::infinity();
-            for (double l : levels)
-                best = std::min(best, std::abs(level - l));
-            plWorst = std::max(plWorst, best);
-            ++plFound;
-        }
-        plCount = 0;
-    };
-    for (const std::span<const TracePoint> part : {first, second}) {
-        for (const TracePoint& p : part) {
-            const double v = p.second;
-            if constexpr (Checked)
-                if (!std::isfinite(v)) continue;
-            if (swings) {
-                if (v < below) {
-                    state = -1;
-                } else if (v > above) {
-                    if (state == -1 && idx > 0) {
-                        // Where the rise passed the band's top, between the two samples.
-                        const double dv = v - prevV;
-                        const double f = dv != 0.0 ? (above - prevV) / dv : 0.0;
-                        const double t = prevT + std::clamp(f, 0.0, 1.0) * (p.first - prevT);
-                        if (rises == 0) {
-                            firstRise = t;
-                            sumAtFirst = runSum;
-                            sqAtFirst = runSq;
-                            idxFirst = idx;
-                        }
-                        lastRise = t;
-                        sumAtLast = runSum;
-                        sqAtLast = runSq;
-                        idxLast = idx;
-                        ++rises;
-                    }
-                    state = 1;
-                }
-            }
-            if (currentFigures) {
-                const double nlo = v < plLo ? v : plLo, nhi = v > plHi ? v : plHi;
-                if (plCount > 0 && nhi - nlo > plTolerance) {
-                    closePlateau();
-                }
-                if (plCount == 0) {
-                    plLo = plHi = v;
-                    plSum = 0.0;
-                } else {
-                    plLo = nlo;
-                    plHi = nhi;
-                }
-                plSum += v;
-                ++plCount;
-            }
-            runSum += v;
-            runSq += v * v;
-            ++idx;
-            prevT = p.first;
-            prevV = v;
-        }
+    // Pass 2: everything else, sample by sample.
+    MeasureAccumulator acc(setup, lo, hi);
+    if constexpr (Checked) {
+        forEach(first, second, [&](const TracePoint& p) {
+            if (std::isfinite(p.second)) acc.add(p.first, p.second);
+        });
+    } else {
+        for (const std::span<const TracePoint> part : {first, second})
+            acc.feed(part.size(), [&](std::size_t j) { return part[j]; });
     }
-    if (currentFigures)
-        closePlateau();
-
-    const double all = static_cast<double>(finite);
-    m.mean = sum / all;
-    m.rms = std::sqrt(sumSq / all);
-    if (rises >= 2 && lastRise > firstRise) {
-        m.periodUs = (lastRise - firstRise) / (rises - 1);
-        m.frequencyHz = 1e6 / m.periodUs;
-        const double count = static_cast<double>(idxLast - idxFirst);
-        if (count > 0) {
-            m.mean = (sumAtLast - sumAtFirst) / count;
-            m.rms = std::sqrt(std::max(0.0, (sqAtLast - sqAtFirst) / count));
-        }
-    }
-
-    if (currentFigures) {
-        m.peakCurrent = std::max(std::abs(lo), std::abs(hi));
-        m.peakErrorPercent = (m.peakCurrent - setup.ioAmps) / setup.ioAmps * 100.0;
-        m.plateaus = plFound;
-        if (plFound > 0)
-            m.stepErrorPercent = plWorst * 100.0;
-    }
-    return m;
+    return acc.finish();
 }
 
 } // namespace

@@ -21,6 +21,14 @@ MeasureSetup SweepMeasurer::setupFor(Source source) const
     return MeasureSetup{source, ioAmps_, excitation_};
 }
 
+bool SweepMeasurer::measureWhileConverting(MeasureDrive& drive)
+{
+    std::lock_guard lk(mutex_);
+    drive.ioAmps = ioAmps_;
+    drive.excitation = excitation_;
+    return true;
+}
+
 void SweepMeasurer::onSweep(const SweepFrame& frame)
 {
     double io;
@@ -35,6 +43,10 @@ void SweepMeasurer::onSweep(const SweepFrame& frame)
     for (std::size_t n = 0; n < kChannels; ++n) {
         if (!(frame.channels & (1u << n)) || !frame.traces[n])
             continue;
+        if (frame.measured) {
+            next.channels[n] = frame.measurements[n];
+            continue;
+        }
         // Only the reader thread writes the traces, so it reads them unlocked.
         const Trace& t = *frame.traces[n];
         const auto one = t.array_one();

@@ -27,6 +27,7 @@ public:
     MeasureSetup setupFor(Source source) const;
 
     void onSweep(const SweepFrame& frame) override;
+    bool measureWhileConverting(MeasureDrive& drive) override;
 
 private:
     mutable std::mutex mutex_;
@@ -44,6 +45,13 @@ public:
     {
         for (SweepObserver* o : observers_)
             o->onSweep(frame);
+    }
+    bool measureWhileConverting(MeasureDrive& drive) override
+    {
+        bool wanted = false;
+        for (SweepObserver* o : observers_)
+            wanted = o->measureWhileConverting(drive) || wanted;
+        return wanted;
     }
 
 private:

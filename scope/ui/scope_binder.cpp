@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
@@ -191,6 +192,23 @@ void ScopeBinder::bind()
         b->setCheckable(true);
         connect(b, &QAbstractButton::toggled, this, &ScopeBinder::onAuto);
     }
+    if (auto* c = qobject_cast<QComboBox*>(w(ids_.triggerMode))) {
+        const QSignalBlocker bl(c);
+        c->clear();
+        for (int m = 0; m < kTriggerModes; ++m)
+            c->addItem(QString::fromUtf8(triggerModeText(static_cast<TriggerMode>(m))));
+        connect(c, &QComboBox::currentIndexChanged, this, [this](int idx) {
+            if (idx >= 0 && idx < kTriggerModes)
+                core_.setTriggerMode(static_cast<TriggerMode>(idx));
+        });
+    }
+    if (auto* sb = qobject_cast<QDoubleSpinBox*>(w(ids_.holdoff))) {
+        const QSignalBlocker bl(sb);
+        sb->setRange(0.0, kMaxHoldoffMs);
+        sb->setDecimals(1);
+        sb->setSuffix(QStringLiteral(" ms"));
+        connect(sb, &QDoubleSpinBox::valueChanged, this, [this](double ms) { core_.setHoldoffMs(ms); });
+    }
     if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.calibrateButton)))
         connect(b, &QAbstractButton::clicked, this, &ScopeBinder::calibrateRequested);
     if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.saveButton)))
@@ -205,6 +223,7 @@ void ScopeBinder::refreshFromCore()
         showChannel(n);
     showHorizontal();
     showTrigger();
+    showTriggerMode();
     setChecked(w(ids_.runButton), core_.running());
     setCaption(w(ids_.runButton), core_.running() ? QStringLiteral("Stop") : QStringLiteral("Run"));
     changed();
@@ -510,6 +529,27 @@ void ScopeBinder::chartRefresh()
 {
     if (view_)
         view_->update();
+    // A Single sweep stops the acquisition on the reader thread: Run follows.
+    if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.runButton)); b && b->isChecked() && !core_.running()) {
+        setChecked(b, false);
+        setCaption(b, QStringLiteral("Run"));
+    }
+    if (auto* l = qobject_cast<QLabel*>(w(ids_.triggerState)))
+        l->setText(QString::fromUtf8(triggerStateText(core_.triggerState())));
+}
+
+void ScopeBinder::showTriggerMode()
+{
+    if (auto* c = qobject_cast<QComboBox*>(w(ids_.triggerMode))) {
+        const QSignalBlocker bl(c);
+        c->setCurrentIndex(static_cast<int>(core_.triggerMode()));
+    }
+    if (auto* sb = qobject_cast<QDoubleSpinBox*>(w(ids_.holdoff))) {
+        const QSignalBlocker bl(sb);
+        sb->setValue(core_.holdoffMs());
+    }
+    if (auto* l = qobject_cast<QLabel*>(w(ids_.triggerState)))
+        l->setText(QString::fromUtf8(triggerStateText(core_.triggerState())));
 }
 
 void ScopeBinder::saveWaveform()

@@ -58,6 +58,9 @@ struct ScopeControlIds {
     int saveButton = 1023;
     int autoCheck = 1190;
     int autoFrame = 0;            // optional frame shown while "Auto" is checked (0 = none)
+    int triggerMode = 1240;       // combo: Auto, Normal, Single
+    int triggerState = 1241;      // label: what the acquisition is doing
+    int holdoff = 1242;           // spin box in milliseconds
 };
 
 class ScopeBinder : public QObject {
@@ -95,7 +98,8 @@ public:
     // Shows each channel's source choice again, e.g. after enabling a group
     // re-enabled the OUTPUT combos of voltage channels.
     void reapplySourceChoices();
-    // The 100 ms refresh: repaints the chart view.
+    // The 100 ms refresh: repaints the chart view, shows the trigger state and
+    // releases Run when a Single sweep has stopped the acquisition.
     void chartRefresh();
     // Channel pop-ups: keep the visible ones beside their ">" buttons (the
     // window moved), hide them all (the window got the focus), or hide the
@@ -133,6 +137,7 @@ private:
     void onCurrentEdit();
     void onRun(bool run);
     void onAuto(bool on);
+    void showTriggerMode();
     void onPopup(int n);
     void onDialogSettings(int n, const ChannelSettings& s);
 

@@ -87,10 +87,13 @@ struct SimProgram {
     }
 
     // Opens the window at 1280 x 800 in the top-left corner and waits for the
-    // link start; false when it did not succeed.
-    bool start()
+    // link start; false when it did not succeed. `adjust` may change the
+    // set-up first (the link's timings, say).
+    bool start(const std::function<void(MainWindowSetup&)>& adjust = {})
     {
-        window = std::make_unique<CTQ5170xHWPDlg>(simSetup(messages, progress, data));
+        MainWindowSetup setup = simSetup(messages, progress, data);
+        if (adjust) adjust(setup);
+        window = std::make_unique<CTQ5170xHWPDlg>(std::move(setup));
         window->move(0, 0);
         window->resize(1280, 800);
         window->show();

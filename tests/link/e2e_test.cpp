@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "board/sim_board_test.h"
+#include "tests/common/time_scale.h"
 #include "tests/link/link_fixture.h"
 
 namespace zelbo::link::test {
@@ -296,6 +297,46 @@ TEST_F(EndToEnd, NoHardwareReady)
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kNoHardwareReadyText}));
     EXPECT_FALSE(l.active());
     EXPECT_TRUE(l.shutdown());
+}
+
+// Idle, the reader asks for the board's status ever less often; whatever the
+// host starts (a write, the scope's timer) still goes out at once.
+TEST_F(EndToEnd, IdleReaderBacksOffAndTheHostWakesIt)
+{
+    board.startFirmware();
+    board.configureFpga();
+    options.timings.doneWait = 1000ms;
+    options.timings.idleBackoffAfter = 100ms;
+    auto& l = make();
+    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_TRUE(l.waitWriteDone(2000ms));
+    std::this_thread::sleep_for(600ms); // 100 ms at full rate, then 2, 4 .. 50 ms waits
+
+    auto polls = board.statusRequests();
+    std::this_thread::sleep_for(1000ms);
+    const auto idlePolls = board.statusRequests() - polls;
+    EXPECT_LT(idlePolls, 60u) << "about 20 a second at the longest wait, 1000 at full rate";
+    EXPECT_GT(idlePolls, 5u) << "the board is still looked at";
+
+    // A write goes out at once, not at the end of the wait.
+    const auto t0 = std::chrono::steady_clock::now();
+    l.queueWrite(0x10, 0x33);
+    ASSERT_TRUE(l.waitWriteDone(2000ms));
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(board.registerValue(0x10), 0x33);
+    EXPECT_LT(took, std::chrono::milliseconds(zelbo::test::scaledMs(40)));
+
+    // The scope's timer runs on the reader, never before its time.
+    std::atomic<std::int64_t> firedAt{0};
+    l.onScopeTimer([&] { firedAt = std::chrono::steady_clock::now().time_since_epoch().count(); });
+    std::this_thread::sleep_for(600ms);
+    const auto due = std::chrono::steady_clock::now() + 30ms;
+    l.scheduleScopeTimer(due);
+    ASSERT_TRUE(eventually([&] { return firedAt.load() != 0; }, 2000ms));
+    EXPECT_GE(firedAt.load(), due.time_since_epoch().count());
+    EXPECT_LT(firedAt.load(), (due + std::chrono::milliseconds(zelbo::test::scaledMs(40))).time_since_epoch().count());
+    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(messages.shown().empty());
 }
 
 } // namespace

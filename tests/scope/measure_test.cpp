@@ -216,3 +216,110 @@ TEST(Measure, FiguresCarryFourDigitsAndTheirPrefix)
     EXPECT_EQ(formatFigure(0.99999, "A"), "1.000 A"); // rounds into the next prefix, not "1000 mA"
     EXPECT_EQ(formatFigure(kNoValue, "V"), "---");
 }
+
+namespace {
+
+// Equal to the last bit, NaN equal to NaN.
+void expectSameFigures(const Measurement& a, const Measurement& b)
+{
+    auto same = [](double x, double y) { return (std::isnan(x) && std::isnan(y)) || x == y; };
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_EQ(a.plateaus, b.plateaus);
+    const double xs[] = {a.min, a.max, a.peakToPeak, a.mean, a.rms, a.frequencyHz, a.periodUs,
+                         a.peakCurrent, a.peakErrorPercent, a.stepErrorPercent};
+    const double ys[] = {b.min, b.max, b.peakToPeak, b.mean, b.rms, b.frequencyHz, b.periodUs,
+                         b.peakCurrent, b.peakErrorPercent, b.stepErrorPercent};
+    for (std::size_t k = 0; k < std::size(xs); ++k)
+        EXPECT_TRUE(same(xs[k], ys[k])) << "figure " << k << ": " << xs[k] << " against " << ys[k];
+}
+
+// Keeps what the core measured while converting, and measures the traces
+// again afterwards the way the strip does.
+struct BothWays : SweepObserver {
+    MeasureDrive drive;
+    std::array<Measurement, kChannels> inline_{}, after{};
+    bool measured = false;
+    bool measureWhileConverting(MeasureDrive& d) override
+    {
+        d = drive;
+        return true;
+    }
+    void onSweep(const SweepFrame& f) override
+    {
+        measured = f.measured;
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            if (!(f.channels & (1u << n))) continue;
+            inline_[n] = f.measurements[n];
+            const auto one = f.traces[n]->array_one();
+            const auto two = f.traces[n]->array_two();
+            after[n] = measure({one.first, one.second}, {two.first, two.second},
+                               MeasureSetup{f.sources[n], drive.ioAmps, drive.excitation});
+        }
+    }
+};
+
+} // namespace
+
+TEST(Measure, FiguresTakenWhileConvertingEqualThoseMeasuredAfterwards)
+{
+    test::FakePort port;
+    ScopeCore core{port};
+    core.applyDefaults();
+    BothWays both;
+    core.setSweepObserver(&both);
+    core.setRunning(true);
+    CalibrationOffsets offsets;
+    for (std::size_t n = 0; n < kChannels; ++n) {
+        offsets.voltage[n] = 0.013 * double(n + 1);
+        offsets.current[n] = -0.0041 * double(n + 1);
+        offsets.icc[n] = 0.002;
+    }
+
+    std::mt19937 rng(7);
+    const Source sources[] = {Source::Voltage, Source::Current, Source::Icc};
+    const Excitation modes[] = {Excitation::FullStep, Excitation::HalfStepA, Excitation::HalfStepB,
+                                Excitation::QuarterStep};
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE(round);
+        // Vary the sources, outputs (the direction flips a current's sign),
+        // Io, mode and sampling rate (which rewrites the times).
+        for (int n = 0; n < kChannels; ++n) {
+            core.setSource(n, sources[(round + n) % 3]);
+            core.setOutput(n, (round / 3 + n) % 2);
+        }
+        if (round % 5 == 0) core.setSamplingRate(round % 7);
+        both.drive = {round % 4 == 3 ? 0.0 : 0.3 + 0.1 * round, modes[round % 4]};
+
+        std::array<std::vector<std::uint8_t>, kChannels> bytes;
+        CaptureAreas areas;
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            const int shape = (round + static_cast<int>(n)) % 6;
+            std::uniform_int_distribution<int> noise(-2, 2);
+            std::vector<int> codes(kSamplesPerSweep);
+            for (std::size_t i = 0; i < kSamplesPerSweep; ++i) {
+                const double ph = double(i) * (0.003 + 0.002 * round);
+                switch (shape) {
+                case 0: codes[i] = int(std::lround(300 * std::sin(ph))) + noise(rng); break;     // noisy sine
+                case 1: codes[i] = int(std::lround(400 * std::cos(std::floor(i / 37.0) * std::numbers::pi / 8))); break; // staircase
+                case 2: codes[i] = 5; break;                                                       // flat
+                case 3: codes[i] = std::uniform_int_distribution<int>(-512, 511)(rng); break;     // full-scale noise
+                case 4: codes[i] = std::clamp(int(900 * std::sin(ph)), -512, 511); break;          // clipped
+                default: codes[i] = (i / 100) % 2 ? 200 : -3; break;                               // square
+                }
+            }
+            bytes[n].resize(shape == 5 && round % 2 ? kCaptureBytes / 3 : kCaptureBytes); // short blocks too
+            for (std::size_t i = 0; i < bytes[n].size() / 2; ++i) {
+                const unsigned u = static_cast<unsigned>(codes[i]) & 0x3FF;
+                bytes[n][2 * i] = static_cast<std::uint8_t>(u >> 8);
+                bytes[n][2 * i + 1] = static_cast<std::uint8_t>(u & 0xFF);
+            }
+            areas[n] = bytes[n];
+        }
+        core.processSweep(areas, offsets);
+        ASSERT_TRUE(both.measured);
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            SCOPED_TRACE(n);
+            expectSameFigures(both.inline_[n], both.after[n]);
+        }
+    }
+}

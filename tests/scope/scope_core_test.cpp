@@ -394,3 +394,150 @@ TEST_F(ScopeCoreTest, SwapsTracesWhileTheGuiReadsThem)
     EXPECT_GE(core.sweepsConverted(), 50u);
     EXPECT_GT(whole, 0);
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The trigger as the reader sees it: Run, the arm, and sweeps with the times
+// the core asked its timer for.
+class TriggerModeTest : public ScopeCoreTest {
+protected:
+    void SetUp() override
+    {
+        ScopeCoreTest::SetUp();
+        core.setTimerRequest([this](Clock::time_point at) { timer = at; });
+        bytes.fill(std::vector<std::uint8_t>(kCaptureBytes));
+        for (std::size_t n = 0; n < kChannels; ++n) areas[n] = bytes[n];
+    }
+    void run()
+    {
+        core.setRunning(true);
+        core.arm();
+        port.take();
+    }
+    void sweep()
+    {
+        core.sweepUploading();
+        core.processSweep(areas, {});
+    }
+    std::optional<std::uint8_t> level(std::uint8_t reg) { return port.last(reg); }
+    Clock::time_point timer{};
+    std::array<std::vector<std::uint8_t>, kChannels> bytes;
+    CaptureAreas areas;
+};
+
+} // namespace
+
+TEST_F(TriggerModeTest, SingleParksTheTriggerWhileItsSweepUploadsThenStops)
+{
+    core.setTriggerOn(true);
+    core.setTriggerMode(TriggerMode::Single);
+    run();
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+    core.sweepUploading();
+    // Armed on every channel at a level no sample reaches (rising through 0xFFF).
+    EXPECT_EQ(level(0x76), 0xFF);
+    EXPECT_EQ(level(0x77), 0x0F);
+    EXPECT_EQ(level(0x78).value_or(0) & 0x01, 0x01);
+    port.take();
+    core.processSweep(areas, {});
+    EXPECT_EQ(port.take(), (std::vector<RegWrite>{{0x70, 0x00, WriteClass::Scope}}));
+    EXPECT_FALSE(core.running());
+    EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+    EXPECT_EQ(core.sweepsConverted(), 1u);
+    // A sweep the board had under way is not taken.
+    sweep();
+    EXPECT_EQ(core.sweepsConverted(), 1u);
+    EXPECT_TRUE(port.take().empty());
+
+    // Run again: the level as set goes back before the arm.
+    core.setRunning(true);
+    EXPECT_EQ(level(0x76), 0x00);
+    EXPECT_EQ(level(0x77), 0x08);
+    core.arm();
+    sweep();
+    EXPECT_EQ(core.sweepsConverted(), 2u);
+    EXPECT_FALSE(core.running());
+}
+
+TEST_F(TriggerModeTest, AutoForcesASweepWhenNoTriggerComesAndArmsAgain)
+{
+    core.setTriggerOn(true);
+    core.setTriggerMode(TriggerMode::Auto);
+    const auto t0 = Clock::now();
+    run();
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+    // 160 kHz sampling (6.25 us): a sweep of 25.6 ms and 100 ms more.
+    ASSERT_GT(timer, t0 + std::chrono::milliseconds(120));
+    core.onTimer(timer - std::chrono::milliseconds(1));
+    EXPECT_TRUE(port.take().empty());
+    core.onTimer(timer);
+    auto w = port.take();
+    ASSERT_EQ(w.size(), 4u); // the four configuration bytes, not armed
+    for (const auto& x : w) EXPECT_EQ(x.value & 0x01, 0) << int(x.reg);
+    // A second time-out before the forced sweep comes does not force again.
+    core.onTimer(timer + std::chrono::seconds(1));
+    EXPECT_TRUE(port.take().empty());
+
+    // While the forced sweep uploads the trigger goes back as set.
+    core.sweepUploading();
+    EXPECT_EQ(level(0x78).value_or(0) & 0x01, 0x01);
+    EXPECT_EQ(level(0x77), 0x08);
+    port.take();
+    core.processSweep(areas, {});
+    EXPECT_EQ(core.triggerState(), TriggerState::Auto);
+    // The next sweep came from the trigger.
+    sweep();
+    EXPECT_EQ(core.triggerState(), TriggerState::Triggered);
+    EXPECT_TRUE(core.running());
+}
+
+TEST_F(TriggerModeTest, NormalOnlyShowsThatItWaits)
+{
+    core.setTriggerOn(true);
+    core.setTriggerMode(TriggerMode::Normal);
+    run();
+    sweep();
+    EXPECT_EQ(core.triggerState(), TriggerState::Triggered);
+    port.take();
+    core.onTimer(timer);
+    EXPECT_TRUE(port.take().empty());
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+
+    // Trigger off: free running, no timer needed.
+    core.setTriggerOn(false);
+    sweep();
+    EXPECT_EQ(core.triggerState(), TriggerState::FreeRun);
+    core.setRunning(false);
+    EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+}
+
+TEST_F(TriggerModeTest, HoldoffKeepsTheTriggerAwayAfterEachSweep)
+{
+    EXPECT_EQ(core.setHoldoffMs(-5), 0.0);
+    EXPECT_EQ(core.setHoldoffMs(std::nan("")), 0.0);
+    EXPECT_EQ(core.setHoldoffMs(1e9), kMaxHoldoffMs);
+    EXPECT_EQ(core.setHoldoffMs(50), 50.0);
+    core.setTriggerOn(true);
+    core.setTriggerMode(TriggerMode::Normal);
+    run();
+    const auto before = Clock::now();
+    sweep();
+    EXPECT_EQ(level(0x76), 0xFF); // parked while the sweep uploaded
+    EXPECT_EQ(core.triggerState(), TriggerState::Waiting);
+    EXPECT_GE(timer, before + std::chrono::milliseconds(50));
+    port.take();
+    core.onTimer(timer - std::chrono::milliseconds(1));
+    EXPECT_TRUE(port.take().empty());
+    core.onTimer(timer);
+    EXPECT_EQ(level(0x76), 0x00); // the level as set: the board searches again
+    EXPECT_EQ(level(0x77), 0x08);
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+
+    // Stopped, nothing happens on a late timer.
+    core.setRunning(false);
+    port.take();
+    core.onTimer(Clock::now() + std::chrono::hours(1));
+    EXPECT_TRUE(port.take().empty());
+}

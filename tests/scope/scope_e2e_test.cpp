@@ -135,3 +135,124 @@ TEST(ScopeOnSimulatedBoard, RunDeliversFourWholeTracesAndStopKeepsThem)
     EXPECT_TRUE(link.shutdown());
     EXPECT_TRUE(messages.shown().empty()) << testing::PrintToString(messages.texts());
 }
+
+namespace {
+
+// The core wired to the link as the engine wires it, trigger modes included.
+struct ScopeOnBoard {
+    simboard::Control board;
+    zelbo::RecordingMessageService messages;
+    std::unique_ptr<zelbo::link::FpgaLink> link;
+    std::unique_ptr<ScopeCore> core;
+    std::unique_ptr<zelbo::link::FpgaLink::CaptureSnapshot> snapshot =
+        std::make_unique<zelbo::link::FpgaLink::CaptureSnapshot>();
+
+    bool start()
+    {
+        board.reset();
+        board.setBusTiming(false);
+        board.setTimeoutLimit(200ms);
+        board.startFirmware();
+        board.configureFpga();
+        zelbo::link::LinkOptions options;
+        options.timings.hardwareReady = 3000ms;
+        options.timings.doneWait = 1000ms;
+        link = std::make_unique<zelbo::link::FpgaLink>(messages, options);
+        core = std::make_unique<ScopeCore>(*link);
+        auto& l = *link;
+        auto& c = *core;
+        c.setArmRequest([&l] { l.armScope(); });
+        l.onScopeArm([&l, &c] {
+            l.clearCaptures();
+            c.arm();
+        });
+        l.onSweep([this, &l, &c] {
+            l.copyCaptures(*snapshot);
+            CaptureAreas areas;
+            for (std::size_t n = 0; n < kChannels; ++n) areas[n] = std::span<const std::uint8_t>((*snapshot)[n]);
+            l.resetCaptureIndices(c.processSweep(areas, c.calibrationOffsets()));
+        });
+        l.onSweepUploading([&c] { c.sweepUploading(); });
+        l.onScopeTimer([&c] { c.onTimer(std::chrono::steady_clock::now()); });
+        c.setTimerRequest([&l](std::chrono::steady_clock::time_point at) { l.scheduleScopeTimer(at); });
+        QuietProgress progress;
+        QuietWindow window;
+        if (l.start(progress, window) != 0) return false;
+        if (!eventually([&] { return l.scopeCommandsAllowed(); }, 3000ms)) return false;
+        c.applyDefaults();
+        return true;
+    }
+    ~ScopeOnBoard()
+    {
+        if (link) link->shutdown();
+    }
+};
+
+} // namespace
+
+TEST(ScopeOnSimulatedBoard, SingleTakesOneSweepAfterArmingAndTheBoardNoMore)
+{
+    ScopeOnBoard s;
+    ASSERT_TRUE(s.start()) << testing::PrintToString(s.messages.texts());
+    ScopeCore& core = *s.core;
+    // The fastest sweeps (10 MHz, 0.4 ms each), free running: the board would
+    // take the next one at once if the trigger were not taken away in time.
+    core.setSamplingRate(15);
+    core.setTriggerMode(TriggerMode::Single);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(s.link->waitWriteDone(2000ms));
+        std::this_thread::sleep_for(50ms);
+        const auto boardBefore = s.board.scope().sweepsAcquired;
+        const auto hostBefore = core.sweepsConverted();
+        core.setRunning(true);
+        ASSERT_TRUE(eventually([&] { return core.sweepsConverted() > hostBefore; }, 2000ms));
+        EXPECT_TRUE(eventually([&] { return !core.running(); }, 1000ms));
+        EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(core.sweepsConverted(), hostBefore + 1);
+        EXPECT_EQ(s.board.scope().sweepsAcquired, boardBefore + 1);
+        EXPECT_EQ(s.board.scope().control & 0x0F, 0);
+    }
+    EXPECT_TRUE(s.messages.shown().empty()) << testing::PrintToString(s.messages.texts());
+}
+
+TEST(ScopeOnSimulatedBoard, AutoSweepsWithoutATriggerAndNormalWaitsForIt)
+{
+    ScopeOnBoard s;
+    ASSERT_TRUE(s.start()) << testing::PrintToString(s.messages.texts());
+    ScopeCore& core = *s.core;
+    s.board.setProbeNoise(false);
+    // The motor is at rest: a level of 30 V is never crossed.
+    core.setSamplingRate(15);
+    core.setVoltageLevelText("30.000");
+    core.setTriggerOn(true);
+    core.setTriggerMode(TriggerMode::Normal);
+    core.setRunning(true);
+    ASSERT_TRUE(eventually([&] { return core.triggerState() == TriggerState::Armed; }, 1000ms));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(core.sweepsConverted(), 0u);
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+
+    // Auto gives up waiting after a sweep's time and 100 ms, and keeps doing so.
+    core.setTriggerMode(TriggerMode::Auto);
+    ASSERT_TRUE(eventually([&] { return core.sweepsConverted() >= 3; }, 3000ms));
+    EXPECT_EQ(core.triggerState(), TriggerState::Auto);
+    // Each forced sweep is followed by a wait for the trigger again, not a free run.
+    const auto converted = core.sweepsConverted();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LE(core.sweepsConverted() - converted, 10u);
+
+    // Holdoff spaces free-running sweeps.
+    core.setTriggerOn(false);
+    core.setHoldoffMs(100);
+    core.setRunning(false);
+    core.setRunning(true);
+    ASSERT_TRUE(eventually([&] { return core.sweepsConverted() > converted + 2; }, 2000ms));
+    const auto c0 = core.sweepsConverted();
+    std::this_thread::sleep_for(1000ms);
+    const auto inSecond = core.sweepsConverted() - c0;
+    EXPECT_GE(inSecond, 3u);
+    EXPECT_LE(inSecond, 11u);
+    core.setRunning(false);
+}
