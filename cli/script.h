@@ -34,7 +34,7 @@ struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
                       Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
                       SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status, SetDuty, SetStopLevel,
-                      SetChip };
+                      SetChip, SetMath, Spectrum };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<long long> steps; // run --steps
@@ -45,6 +45,9 @@ struct Step {
     int channel = 0;            // set source: 0..3 (written 1..4)
     int output = 0;             // set source: 0 the A output, 1 the B output
     bool falling = false;       // set trigger: slope "-"
+    std::string window = "hann"; // spectrum: the window
+    std::string file;           // spectrum --out: the bins as CSV
+    int harmonics = 40;         // spectrum --harmonics: THD up to this one
 };
 
 // Checks one command, its arguments' ranges and names included (what the

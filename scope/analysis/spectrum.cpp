@@ -13,6 +13,9 @@ namespace zelbo::scope::analysis {
 
 namespace {
 
+// How far a fundamental must stand above the median bin (20 dB).
+constexpr double kMinToneOverFloor = 10.0;
+
 // FFTW's planner is not thread-safe, its plans' execution is: plans are made
 // under one lock, once per length, and kept for the life of the process.
 fftw_plan planFor(std::size_t n)
@@ -236,7 +239,13 @@ Harmonics analyseHarmonics(const Spectrum& spectrum, double expectedHz, int maxH
         r.reason = "Too few cycles in the sweep for the harmonics: choose a longer time base.";
         return r;
     }
-    if (!(f->amplitude > 0.0)) {
+    // A "fundamental" lost in the noise floor (no current flowing, a quiet
+    // input) would give a THD of noise over noise: no figure rather than a
+    // wrong one. The floor is the median bin, which tones hardly move.
+    std::vector<double> bins(spectrum.amplitude.begin() + 1, spectrum.amplitude.end());
+    std::nth_element(bins.begin(), bins.begin() + static_cast<long>(bins.size() / 2), bins.end());
+    const double floor = bins[bins.size() / 2];
+    if (!(f->amplitude > 0.0) || f->amplitude < kMinToneOverFloor * floor) {
         r.reason = "No signal at the fundamental.";
         return r;
     }

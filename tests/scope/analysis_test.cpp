@@ -90,6 +90,13 @@ TEST(Spectrum, RefusesWhatItCannotAnalyse)
     EXPECT_TRUE(a.compute(std::vector<double>(4, 1.0), 1e-5, Window::Hann).amplitude.empty());
     EXPECT_TRUE(a.compute(std::vector<double>(64, 1.0), 0.0, Window::Hann).amplitude.empty());
     EXPECT_FALSE(analyseHarmonics(Spectrum{}).valid);
+    // Noise alone has no fundamental, even where one is expected.
+    std::vector<double> noise(4096);
+    unsigned seed = 1;
+    for (double& v : noise) v = ((seed = seed * 1103515245u + 12345u) >> 16) % 1000 / 1e5;
+    const Harmonics quiet = analyseHarmonics(a.compute(noise, 1e-5, Window::Hann), 625.0);
+    EXPECT_FALSE(quiet.valid);
+    EXPECT_EQ(quiet.reason, "No signal at the fundamental.");
     // NaN samples (a math channel dividing by 0) do not poison the spectrum.
     auto x = tones(1024, 1e5, 2000.0, {1.0});
     x[100] = std::nan("");
