@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "scope/analysis/math_channels.h"
 #include "scope/analysis/math_expression.h"
 #include "scope/analysis/math_file.h"
 #include "scope/analysis/spectrum.h"
@@ -248,4 +249,50 @@ TEST(MathFile, WritesAtomicallyAndReadsAMissingFileAsDefaults)
     ASSERT_TRUE(readMathFile(dir / "missing.zmath", back, nullptr, &error));
     EXPECT_EQ(back, MathSetups{});
     std::filesystem::remove_all(dir);
+}
+
+TEST(MathChannelSet, EvaluatesEverySweepIntoItsChannelAndMeasuresIt)
+{
+    MathChannelSet set;
+    const std::array<Source, kChannels> sources = {Source::Voltage, Source::Current, Source::Voltage, Source::Icc};
+    std::string error;
+    ASSERT_TRUE(set.apply(0, {true, "CH1 * CH2", 5.0, 2, "P"}, sources, &error)) << error;
+    EXPECT_EQ(set.channel(0).unit, "W");
+    EXPECT_EQ(set.channel(0).valuePerDivText, "5.000 W");
+    EXPECT_EQ(set.channel(0).verticalPosition, 2);
+    // Units that do not fit are refused and change nothing.
+    EXPECT_FALSE(set.apply(0, {true, "CH1 + CH2", 1.0, 0, ""}, sources, &error));
+    EXPECT_EQ(set.setup(0).expression, "CH1 * CH2");
+    EXPECT_FALSE(set.on(1));
+
+    Trace v(kSamplesPerSweep), i(kSamplesPerSweep);
+    for (std::size_t n = 0; n < 100; ++n) {
+        v.push_back({double(n), 10.0 + double(n % 2)});
+        i.push_back({double(n), 0.5});
+    }
+    SweepFrame f;
+    f.channels = 0b0011;
+    f.periodUs = 1.0;
+    f.traces = {&v, &i, nullptr, nullptr};
+    set.onSweep(f);
+    {
+        std::lock_guard lock(set.channel(0).traceMutex);
+        const Trace& t = set.channel(0).trace;
+        ASSERT_EQ(t.size(), 100u);
+        EXPECT_EQ(t[3].first, 3.0);
+        EXPECT_EQ(t[3].second, 5.5);
+    }
+    const Measurement m = set.latest(0);
+    EXPECT_EQ(m.samples, 100u);
+    EXPECT_DOUBLE_EQ(m.max, 5.5);
+    EXPECT_DOUBLE_EQ(m.min, 5.0);
+    // A sweep without a channel it reads leaves the last trace as it was.
+    f.channels = 0b0001;
+    v.clear();
+    set.onSweep(f);
+    EXPECT_EQ(set.latest(0).samples, 100u);
+    // Off: nothing more is computed.
+    ASSERT_TRUE(set.apply(0, {false, "", 1.0, 0, ""}, sources));
+    EXPECT_FALSE(set.on(0));
+    EXPECT_EQ(set.latest(0).samples, 0u);
 }
