@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QStatusBar>
+#include <QToolButton>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -496,33 +499,38 @@ void AnalysisTools::install(QWidget* view, QHBoxLayout* toolRow)
     view_ = view;
     QWidget* parent = toolRow ? toolRow->parentWidget() : view;
     if (toolRow) {
-        auto* math = new QPushButton(tr("Math..."), parent);
-        math->setObjectName(QStringLiteral("mathButton"));
-        math->setToolTip(tr("Math channels: expressions over the channels, with units"));
-        connect(math, &QPushButton::clicked, this, [this] {
+        // One narrow button with a menu, so the tool row still fits 1366 pixels.
+        auto* button = new QToolButton(parent);
+        button->setObjectName(QStringLiteral("analysisButton"));
+        button->setText(tr("Analysis"));
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setToolTip(tr("Spectrum, math channels and amplitude cursors"));
+        auto* menu = new QMenu(button);
+        spectrumAction_ = menu->addAction(tr("Spectrum"));
+        spectrumAction_->setObjectName(QStringLiteral("spectrumAction"));
+        spectrumAction_->setCheckable(true);
+        connect(spectrumAction_, &QAction::toggled, this, [this](bool on) { setSpectrumShown(on); });
+        QAction* math = menu->addAction(tr("Math Channels..."));
+        connect(math, &QAction::triggered, this, [this] {
             mathDialog()->load();
             mathDialog()->show();
             mathDialog()->raise();
         });
-        auto* cursors = new QPushButton(tr("Cursors..."), parent);
-        cursors->setObjectName(QStringLiteral("levelCursorButton"));
-        cursors->setToolTip(tr("Amplitude cursors: two levels on a channel"));
-        connect(cursors, &QPushButton::clicked, this, [this] {
+        QAction* cursors = menu->addAction(tr("Amplitude Cursors..."));
+        connect(cursors, &QAction::triggered, this, [this] {
             cursorDialog()->reload();
             cursorDialog()->show();
             cursorDialog()->raise();
         });
-        spectrumBox_ = new QCheckBox(tr("Spectrum"), parent);
-        spectrumBox_->setObjectName(QStringLiteral("spectrumCheck"));
-        connect(spectrumBox_, &QCheckBox::toggled, this, [this](bool on) { setSpectrumShown(on); });
-        toolRow->addWidget(math);
-        toolRow->addWidget(cursors);
-        toolRow->addWidget(spectrumBox_);
+        button->setMenu(menu);
+        toolRow->addWidget(button);
     }
-    figures_ = new QLabel(parent);
+    auto* main = view ? qobject_cast<QMainWindow*>(view->window()) : nullptr;
+    // The math channels' figures go to the status bar, beside the recording's.
+    figures_ = new QLabel(main ? static_cast<QWidget*>(main->statusBar()) : parent);
     figures_->setObjectName(QStringLiteral("mathFigures"));
     figures_->hide();
-    if (toolRow) toolRow->addWidget(figures_);
+    if (main) main->statusBar()->addWidget(figures_);
 
     panel_ = new SpectrumPanel([this](int i) -> const ScopeChannel* {
         if (i < kChannels) return &core_.channel(i);
@@ -532,19 +540,20 @@ void AnalysisTools::install(QWidget* view, QHBoxLayout* toolRow)
     dock_ = new QDockWidget(tr("Spectrum"));
     dock_->setObjectName(QStringLiteral("spectrumDock"));
     dock_->setWidget(panel_);
-    auto* main = view ? qobject_cast<QMainWindow*>(view->window()) : nullptr;
+    // Floating over the window at first (a screen of 768 lines has no room
+    // below the chart); it docks at the bottom or right when dragged there.
     if (main) {
         dock_->setParent(main);
         main->addDockWidget(Qt::BottomDockWidgetArea, dock_);
     } else {
-        dock_->setParent(view ? view->window() : nullptr, Qt::Tool);
-        dock_->setFloating(true);
+        dock_->setParent(view ? view->window() : nullptr);
     }
+    dock_->setFloating(true);
     dock_->hide();
     connect(dock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
-        if (spectrumBox_ && dock_ && !dock_->isHidden() != spectrumBox_->isChecked()) {
-            const QSignalBlocker b(spectrumBox_);
-            spectrumBox_->setChecked(!dock_->isHidden());
+        if (spectrumAction_ && dock_ && !dock_->isHidden() != spectrumAction_->isChecked()) {
+            const QSignalBlocker b(spectrumAction_);
+            spectrumAction_->setChecked(!dock_->isHidden());
         }
         if (shown && panel_) panel_->refresh();
     });
@@ -604,8 +613,15 @@ void AnalysisTools::syncTraces()
 void AnalysisTools::setSpectrumShown(bool shown)
 {
     if (!dock_) return;
+    if (shown && dock_->isFloating() && !placed_) {
+        // First time: over the lower part of the chart, 60 % of the window wide.
+        placed_ = true;
+        const QRect w = view_ ? view_->window()->geometry() : QRect(0, 0, 1024, 768);
+        const QSize size(std::max(560, w.width() * 6 / 10), std::max(260, w.height() * 4 / 10));
+        dock_->setGeometry(QRect(QPoint(w.left() + (w.width() - size.width()) / 2, w.bottom() - size.height() - 60), size));
+    }
     dock_->setVisible(shown);
-    if (spectrumBox_ && spectrumBox_->isChecked() != shown) spectrumBox_->setChecked(shown);
+    if (spectrumAction_ && spectrumAction_->isChecked() != shown) spectrumAction_->setChecked(shown);
 }
 
 void AnalysisTools::setElectricalHz(double hz)

@@ -21,6 +21,7 @@
 #include "scope/analysis/math_channels.h"
 #include "scope/analysis/spectrum.h"
 
+class QAction;
 class QComboBox;
 class QDockWidget;
 class QDoubleSpinBox;
@@ -150,8 +151,9 @@ public:
     ~AnalysisTools() override;
 
     analysis::MathChannelSet& math() { return math_; }
-    // The buttons go at the end of `toolRow`; the spectrum dock into the
-    // main window of `view` (a floating window when it has none).
+    // The "Analysis" menu button goes at the end of `toolRow`; the spectrum
+    // dock into the main window of `view` (floating at first), the math
+    // channels' figures into its status bar.
     void install(QWidget* view, QHBoxLayout* toolRow);
     // With the chart's refresh: the spectrum, the math figures.
     void refresh();
@@ -176,7 +178,8 @@ private:
     QPointer<SpectrumPanel> panel_;
     QPointer<MathDialog> mathDialog_;
     QPointer<LevelCursorDialog> cursorDialog_;
-    QPointer<QCheckBox> spectrumBox_;
+    QPointer<QAction> spectrumAction_;
+    bool placed_ = false;
     QPointer<QLabel> figures_;
 };
 

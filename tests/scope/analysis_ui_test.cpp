@@ -3,6 +3,7 @@
 // and the tools installed in a main window.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDockWidget>
@@ -125,13 +126,17 @@ TEST(AnalysisUi, ToolsInAMainWindowDrawMathChannelsAndDockTheSpectrum)
     window.resize(900, 600);
     window.show();
 
-    auto* box = window.findChild<QCheckBox*>(QStringLiteral("spectrumCheck"));
+    auto* action = window.findChild<QAction*>(QStringLiteral("spectrumAction"));
     auto* dock = window.findChild<QDockWidget*>(QStringLiteral("spectrumDock"));
-    ASSERT_TRUE(box && dock);
+    ASSERT_TRUE(action && dock);
     EXPECT_FALSE(dock->isVisible());
-    box->setChecked(true);
+    action->trigger();
     EXPECT_TRUE(dock->isVisible());
-    EXPECT_EQ(window.dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+    EXPECT_TRUE(dock->isFloating());
+    EXPECT_TRUE(window.geometry().intersects(dock->geometry())); // placed over the window
+    // Closing the dock unticks the menu entry.
+    dock->close();
+    EXPECT_FALSE(action->isChecked());
 
     // Math channels set from a file join the chart; a refused one stays off.
     analysis::MathSetups setups{};
