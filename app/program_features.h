@@ -49,6 +49,7 @@ public:
     scope::ChartView* chartView() const { return view_.data(); }
     scope::ScopeBinder& scopeBinder() { return *scopeBinder_; }
     scope::ScopeInstrument& instrument() { return *instrument_; }
+    scope::ScopeInstrument* instrumentIfMade() { return instrument_.get(); }
     thermal::ThermalFeature& thermal() { return *thermal_; }
     SettingsFeature& settings() { return *settings_; }
     CalibrationFeature& calibration() { return *calibration_; }

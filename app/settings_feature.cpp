@@ -3,13 +3,19 @@
 #include <QFileDialog>
 #include <QtGlobal>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "app/main_window.h"
 #include "app/program_features.h"
 #include "drive/drive_core.h"
 #include "drive/ui/drive_binder.h"
 #include "common/atomic_file.h"
 #include "common/data_folder.h"
+#include "scope/analysis/math_file.h"
 #include "scope/scope_core.h"
+#include "scope/ui/analysis_tools.h"
+#include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
 
 namespace zelbo::app {
@@ -21,7 +27,7 @@ const QString kFilter = QStringLiteral("Settings File (*.set)");
 } // namespace
 
 SettingsFeature::SettingsFeature(CTQ5170xHWPDlg& window, ProgramFeatures& features)
-    : QObject(nullptr), window_(window), core_(window.engine().settings())
+    : QObject(nullptr), window_(window), features_(features), core_(window.engine().settings())
 {
     files::SettingsHooks hooks;
     hooks.boardReady = [&window] { return window.link().active(); };
@@ -86,7 +92,41 @@ void SettingsFeature::save()
     if (!core_.save(path.toStdString(), &error)) {
         qWarning("%s", error.c_str());
         window_.messages().show(files::kSettingsSaveFailed, "Error", MsgIcon::Warning);
+        return;
     }
+    saveMath(path);
+}
+
+void SettingsFeature::saveMath(const QString& settingsPath)
+{
+    auto* instrument = features_.instrumentIfMade();
+    if (!instrument) return;
+    const auto setups = instrument->analysis().math().setups();
+    const auto path = scope::analysis::mathPathFor(settingsPath.toStdString());
+    std::error_code ec;
+    const bool any = std::any_of(setups.begin(), setups.end(), [](const auto& m) { return !m.expression.empty(); });
+    // Written when there is something to keep, or an older file would
+    // otherwise bring back math channels that were since turned off.
+    if (!any && !std::filesystem::exists(path, ec)) return;
+    std::string error;
+    if (!scope::analysis::writeMathFile(path, setups, &error)) {
+        qWarning("%s", error.c_str());
+        window_.setStatusPaneText(0, tr("Math channels not saved: %1").arg(QString::fromStdString(error)));
+    }
+}
+
+void SettingsFeature::loadMath(const QString& settingsPath)
+{
+    auto* instrument = features_.instrumentIfMade();
+    if (!instrument) return;
+    scope::analysis::MathSetups setups{};
+    std::vector<std::string> notes;
+    std::string error;
+    if (!scope::analysis::readMathFile(scope::analysis::mathPathFor(settingsPath.toStdString()), setups, &notes,
+                                       &error))
+        notes.push_back(error);
+    instrument->analysis().applySetups(setups);
+    if (!notes.empty()) window_.setStatusPaneText(0, QString::fromStdString(notes.front()));
 }
 
 void SettingsFeature::open()
@@ -122,6 +162,7 @@ files::SettingsLoadResult SettingsFeature::load(const QString& path)
     if (!note.isEmpty() || (!lastNote_.isEmpty() && window_.statusPaneText(0) == lastNote_))
         window_.setStatusPaneText(0, note);
     lastNote_ = note;
+    loadMath(path);
     return r;
 }
 

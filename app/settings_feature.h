@@ -41,7 +41,12 @@ private:
     QString askSavePath();
     QString askOpenPath();
 
+    // The math channels' file beside the settings file ("name.zmath").
+    void saveMath(const QString& settingsPath);
+    void loadMath(const QString& settingsPath);
+
     CTQ5170xHWPDlg& window_;
+    ProgramFeatures& features_;
     files::SettingsCore& core_; // the engine's
     QString lastNote_;          // what the last load put on the status bar
     Prompt savePrompt_, openPrompt_;

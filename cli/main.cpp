@@ -20,6 +20,7 @@
 #include "common/json_text.h"
 #include "common/number_text.h"
 #include "engine/session.h"
+#include "common/atomic_file.h"
 #include "scope/record/recording_csv.h"
 
 namespace {
@@ -69,6 +70,9 @@ void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
         out << "t [s]";
         for (std::size_t k = 0; k < c.ch.size(); ++k)
             out << ",CH" << k + 1 << " " << c.ch[k].output << " [" << c.ch[k].unit << "]";
+        // The math channels that are on follow, with their unit.
+        for (std::size_t m = 0; m < c.math.size(); ++m)
+            if (c.math[m] && c.math[m]->error.empty()) out << ",M" << m + 1 << " [" << c.math[m]->unit << "]";
         out << '\n';
         char buf[64];
         for (std::size_t i = 0; i < c.t.size(); ++i) {
@@ -76,6 +80,11 @@ void writeCsv(const zelbo::engine::Capture& c, const std::string& path)
             out << buf;
             for (const auto& ch : c.ch) {
                 std::snprintf(buf, sizeof buf, ",%.6g", i < ch.values.size() ? ch.values[i] : 0.0);
+                out << buf;
+            }
+            for (const auto& m : c.math) {
+                if (!m || !m->error.empty()) continue;
+                std::snprintf(buf, sizeof buf, ",%.6g", i < m->values.size() ? m->values[i] : std::nan(""));
                 out << buf;
             }
             out << '\n';
@@ -226,6 +235,79 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
             }
         }
         j << "]";
+        j << ",\"math\":[";
+        bool firstMath = true;
+        for (std::size_t m = 0; m < c.math.size(); ++m) {
+            if (!c.math[m]) continue;
+            const auto& mt = *c.math[m];
+            const auto& f = mt.figures;
+            j << (firstMath ? "" : ",") << "{\"channel\":\"M" << m + 1 << "\",\"expression\":" << jsonString(mt.expression)
+              << ",\"unit\":" << jsonString(mt.unit) << ",\"error\":" << jsonString(mt.error)
+              << ",\"samples\":" << f.samples << ",\"min\":" << figure(f.min) << ",\"max\":" << figure(f.max)
+              << ",\"p_p\":" << figure(f.peakToPeak) << ",\"mean\":" << figure(f.mean)
+              << ",\"rms\":" << figure(f.rms) << ",\"frequency\":" << figure(f.frequencyHz) << "}";
+            firstMath = false;
+            if (!json) {
+                std::cout << "M" << m + 1 << " " << mt.expression << ": ";
+                if (!mt.error.empty()) std::cout << mt.error << "\n";
+                else
+                    std::cout << "min " << zelbo::scope::formatFigure(f.min, mt.unit) << ", max "
+                              << zelbo::scope::formatFigure(f.max, mt.unit) << ", mean "
+                              << zelbo::scope::formatFigure(f.mean, mt.unit) << ", rms "
+                              << zelbo::scope::formatFigure(f.rms, mt.unit) << "\n";
+            }
+        }
+        j << "]";
+        break;
+    }
+    case Step::Kind::SetMath: {
+        const std::string unit = s.setMath(step.channel, step.name);
+        j << ",\"math\":\"M" << step.channel + 1 << "\",\"expression\":" << jsonString(step.name)
+          << ",\"unit\":" << jsonString(unit);
+        break;
+    }
+    case Step::Kind::Spectrum: {
+        const auto r = s.spectrum(step.name, step.window, 5000ms, step.harmonics);
+        const auto& h = r.harmonics;
+        auto figure = [](double v) { return std::isfinite(v) ? number(v) : std::string("null"); };
+        j << ",\"channel\":" << jsonString(r.channel) << ",\"unit\":" << jsonString(r.unit)
+          << ",\"window\":" << jsonString(zelbo::scope::analysis::windowName(r.window))
+          << ",\"index\":" << r.index << ",\"bins\":" << r.amplitude.size()
+          << ",\"bin_hz\":" << figure(r.frequency.size() > 1 ? r.frequency[1] : 0.0)
+          << ",\"expected_hz\":" << figure(r.expectedHz) << ",\"valid\":" << (h.valid ? "true" : "false")
+          << ",\"reason\":" << jsonString(h.reason);
+        if (h.valid) {
+            j << ",\"fundamental_hz\":" << figure(h.fundamentalHz) << ",\"fundamental\":" << figure(h.amplitude[0])
+              << ",\"thd\":" << figure(h.thd) << ",\"thd_db\":" << figure(h.thdDb()) << ",\"harmonics_dbc\":[";
+            for (int n = 2; n <= h.harmonicsCounted() + 1; ++n) j << (n > 2 ? "," : "") << figure(h.levelDbc(n));
+            j << "]";
+        }
+        if (!step.file.empty()) {
+            std::ostringstream csv;
+            csv << "Frequency (Hz)," << r.channel << " (" << r.unit << ")\n";
+            char buf[64];
+            for (std::size_t i = 0; i < r.amplitude.size(); ++i) {
+                std::snprintf(buf, sizeof buf, "%.9g,%.6g\n", r.frequency[i], r.amplitude[i]);
+                csv << buf;
+            }
+            std::string error;
+            if (!zelbo::files::writeFileAtomically(step.file, csv.str(), &error))
+                throw zelbo::engine::SessionError("Cannot write \"" + step.file + "\": " + error);
+            j << ",\"file\":" << jsonString(step.file);
+        }
+        if (!json) {
+            if (!h.valid) std::cout << r.channel << ": " << h.reason << "\n";
+            else {
+                std::cout << r.channel << " (" << zelbo::scope::analysis::windowName(r.window) << "): fundamental "
+                          << zelbo::scope::formatFigure(h.fundamentalHz, "Hz") << ", "
+                          << zelbo::scope::formatFigure(h.amplitude[0], r.unit) << "; THD "
+                          << zelbo::formatFixed(h.thdPercent(), 2) << " % (" << zelbo::formatFixed(h.thdDb(), 2)
+                          << " dB) over " << h.harmonicsCounted() << " harmonics\n  dBc:";
+                for (int n = 2; n <= std::min(h.harmonicsCounted() + 1, 9); ++n)
+                    std::cout << " H" << n << " " << zelbo::formatFixed(h.levelDbc(n), 1);
+                std::cout << "\n";
+            }
+        }
         break;
     }
     case Step::Kind::Temp: {

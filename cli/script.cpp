@@ -1,5 +1,7 @@
 #include "cli/script.h"
 
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +9,8 @@
 #include "drive/clock.h"
 #include "drive/column.h"
 #include "drive/pins.h"
+#include "scope/analysis/math_expression.h"
+#include "scope/analysis/spectrum.h"
 #include "scope/scope_tables.h"
 
 namespace zelbo::cli {
@@ -246,6 +250,28 @@ CheckResult checkCommand(const Command& c)
             s.output = w[3] == "B" ? 1 : 0;
             return ok(s);
         }
+        if (what == "math") {
+            // set math 1|2 EXPRESSION...|off; the words after the number are
+            // the expression, so it needs no quotes.
+            const char* use = "use \"set math 1|2 EXPRESSION\" or \"set math 1|2 off\"";
+            if (n < 4 || (w[2] != "1" && w[2] != "2")) return bad(c, use);
+            s.kind = Step::Kind::SetMath;
+            s.channel = w[2][0] - '1';
+            if (n == 4 && w[3] == "off") return ok(s);
+            for (std::size_t i = 3; i < n; ++i) s.name += (i > 3 ? " " : "") + w[i];
+            // The channels' units are known only when it runs: refused here
+            // only when no choice of V and A for them would take it.
+            std::string error;
+            for (unsigned units = 0; units < 16; ++units) {
+                std::array<scope::analysis::Unit, scope::kChannels> u{};
+                for (unsigned k = 0; k < u.size(); ++k)
+                    u[k] = (units >> k) & 1 ? scope::analysis::Unit{0, 1} : scope::analysis::Unit{1, 0};
+                std::string e;
+                if (scope::analysis::MathExpression::parse(s.name, u, &e)) return ok(s);
+                if (units == 0) error = e;
+            }
+            return bad(c, error);
+        }
         if (what == "mode") {
             if (n != 3 || !drive::excitationByName(w[2])) return bad(c, "use \"set mode full|half-a|half-b|quarter\"");
             s.kind = Step::Kind::SetMode;
@@ -307,6 +333,34 @@ CheckResult checkCommand(const Command& c)
                  : verb == "temp"      ? Step::Kind::Temp
                  : verb == "calibrate" ? Step::Kind::Calibrate
                                        : Step::Kind::Measure;
+        return ok(s);
+    }
+    if (verb == "spectrum") {
+        // spectrum CH1..CH4|M1|M2 [--window W] [--harmonics N] [--out FILE.csv]
+        const char* use = "use \"spectrum CH1..CH4|M1|M2 [--window hann|flat-top|rectangular] [--harmonics 2..1000]"
+                          " [--out FILE.csv]\"";
+        if (n < 2) return bad(c, use);
+        std::string ch;
+        for (char x : w[1]) ch += static_cast<char>(std::toupper(static_cast<unsigned char>(x)));
+        if (ch != "CH1" && ch != "CH2" && ch != "CH3" && ch != "CH4" && ch != "M1" && ch != "M2") return bad(c, use);
+        s.kind = Step::Kind::Spectrum;
+        s.name = ch;
+        for (std::size_t i = 2; i < n; ++i) {
+            if (i + 1 >= n) return bad(c, use);
+            if (w[i] == "--window") {
+                if (!scope::analysis::windowFromName(w[++i])) return bad(c, "the window is hann, flat-top or rectangular");
+                s.window = w[i];
+            } else if (w[i] == "--harmonics") {
+                const auto v = parseNumber(w[++i]);
+                if (!v || *v != std::floor(*v) || *v < 2 || *v > 1000)
+                    return bad(c, "harmonics must be a whole number 2 to 1000");
+                s.harmonics = static_cast<int>(*v);
+            } else if (w[i] == "--out") {
+                s.file = w[++i];
+            } else {
+                return bad(c, use);
+            }
+        }
         return ok(s);
     }
     if (verb == "capture") {
@@ -423,6 +477,8 @@ const char* usageText()
            "  set output 1..4 A|B        (the output a coil-current channel probes)\n"
            "  set trigger off | set trigger 1..4 LEVEL [+|-]  (LEVEL in the channel's V or A)\n"
            "  set triggermode auto|normal|single | set holdoff MS  (single: one sweep, then stop)\n"
+           "  set math 1|2 EXPRESSION | set math 1|2 off  (a math channel over CH1..CH4 and constants:\n"
+           "                             CH1 * CH3 in W, CH2 / 0.2 ohm in A, (CH1 - CH2) * 0.5 in V)\n"
            "  get NAME | status          (settings read back; status lists every NAME)\n"
            "  run --freq F [--steps N]   (F as 2k, 500, 1.5k, 0.01 Hz to 100 kHz as the generator makes it;\n"
            "                             N steps, waits for the end)\n"
@@ -436,7 +492,11 @@ const char* usageText()
            "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"
            "                             endless runs until the next command or the end)\n"
            "  calibrate                  (oscilloscope offsets; saved to init.clb)\n"
-           "  measure                    (the measurement strip's figures of a fresh sweep, per channel)\n"
+           "  measure                    (the measurement strip's figures of a fresh sweep, per channel\n"
+           "                             and math channel)\n"
+           "  spectrum CH1..CH4|M1|M2 [--window hann|flat-top|rectangular] [--harmonics N] [--out FILE.csv]\n"
+           "                             (THD and harmonics of a fresh sweep; a coil current's fundamental is\n"
+           "                             the step clock over the mode's steps per cycle; --out: the bins)\n"
            "  temp | sleep SECONDS\n"
            "\n"
            "Campaigns (alone on the line, after the options):\n"

@@ -34,7 +34,7 @@ struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
                       Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
                       SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status, SetDuty, SetStopLevel,
-                      SetChip, Record, Convert, SetOutput, SetTriggerMode, SetHoldoff };
+                      SetChip, Record, Convert, SetOutput, SetTriggerMode, SetHoldoff, SetMath, Spectrum };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<long long> steps; // run --steps
@@ -47,6 +47,9 @@ struct Step {
     bool falling = false;       // set trigger: slope "-"
     std::string target;         // convert: the CSV file
     double maxMegabytes = 0;    // record: the file's limit, 0 any size
+    std::string window = "hann"; // spectrum: the window
+    std::string file;           // spectrum --out: the bins as CSV
+    int harmonics = 40;         // spectrum --harmonics: THD up to this one
 };
 
 // Checks one command, its arguments' ranges and names included (what the

@@ -1,5 +1,6 @@
 #include "engine/session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "engine/chips.h"
 #include "common/data_folder.h"
 #include "files/settings_core.h"
+#include "scope/analysis/math_expression.h"
 #include "scope/calibration.h"
 #include "scope/calibration_file.h"
 #include "thermal/thermometer.h"
@@ -549,6 +551,12 @@ void Session::loadSettings(const std::filesystem::path& path)
     if (!r.opened) throw SessionError("Cannot read the settings file \"" + path.string() + "\".");
     const std::string incomplete = files::SettingsCore::incompleteText(r);
     engine_->waitWritesSent();
+    // The math channels beside it; a damaged file turns them off rather than
+    // failing the settings that did load.
+    scope::analysis::MathSetups math{};
+    std::string error;
+    if (!scope::analysis::readMathFile(scope::analysis::mathPathFor(path), math, nullptr, &error)) math = {};
+    math_ = math;
     if (!incomplete.empty()) throw SessionError(incomplete);
 }
 
@@ -557,6 +565,12 @@ void Session::saveSettings(const std::filesystem::path& path)
     std::string error;
     if (!settings_->save(path, &error))
         throw SessionError("Cannot write the settings file \"" + path.string() + "\"" +
+                           (error.empty() ? std::string(".") : ": " + error));
+    const auto mathPath = scope::analysis::mathPathFor(path);
+    std::error_code ec;
+    const bool anyMath = std::any_of(math_.begin(), math_.end(), [](const auto& m) { return !m.expression.empty(); });
+    if ((anyMath || std::filesystem::exists(mathPath, ec)) && !scope::analysis::writeMathFile(mathPath, math_, &error))
+        throw SessionError("Cannot write the math channel file \"" + mathPath.string() + "\"" +
                            (error.empty() ? std::string(".") : ": " + error));
 }
 
@@ -874,7 +888,115 @@ Capture Session::capture(std::chrono::milliseconds timeout, bool fresh)
     c.clockRunning = running();
     c.mode = drive_->excitationText();
     c.samplingRate = scope_->samplingRateText();
+    evaluateMath(c);
     return c;
+}
+
+// ---------------------------------------------------------------- math channels, spectrum
+
+namespace {
+
+std::array<scope::analysis::Unit, scope::kChannels> unitsOf(const Capture& c)
+{
+    std::array<scope::analysis::Unit, scope::kChannels> u{};
+    for (std::size_t k = 0; k < u.size(); ++k)
+        u[k] = c.ch[k].unit == "A" ? scope::analysis::Unit{0, 1} : scope::analysis::Unit{1, 0};
+    return u;
+}
+
+scope::Measurement measureValues(const std::vector<double>& t, const std::vector<double>& v)
+{
+    std::vector<scope::TracePoint> points(std::min(t.size(), v.size()));
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = {t[i] * 1e6, v[i]};
+    return scope::measure(points, scope::MeasureSetup{});
+}
+
+} // namespace
+
+void Session::evaluateMath(Capture& c) const
+{
+    const auto units = unitsOf(c);
+    for (std::size_t m = 0; m < math_.size(); ++m) {
+        if (!math_[m].on || math_[m].expression.empty()) continue;
+        MathTrace tr;
+        tr.expression = math_[m].expression;
+        // The channels' sources may have changed since it was set.
+        const auto e = scope::analysis::MathExpression::parse(tr.expression, units, &tr.error);
+        if (e) {
+            tr.unit = e->unit().text();
+            std::array<std::span<const double>, scope::kChannels> in;
+            for (std::size_t k = 0; k < in.size(); ++k) in[k] = c.ch[k].values;
+            tr.values.resize(c.t.size());
+            tr.values.resize(e->evaluate(in, tr.values));
+            if (c.measured) tr.figures = measureValues(c.t, tr.values);
+        }
+        c.math[m] = std::move(tr);
+    }
+}
+
+std::string Session::setMath(int index, const std::string& expression)
+{
+    if (index < 0 || index >= scope::analysis::kMathChannels)
+        throw std::invalid_argument("Math channel must be 0 or 1, not " + std::to_string(index) + ".");
+    auto& m = math_[static_cast<std::size_t>(index)];
+    if (expression.find_first_not_of(" \t") == std::string::npos) {
+        m.on = false;
+        m.expression.clear();
+        return "";
+    }
+    std::array<scope::analysis::Unit, scope::kChannels> units{};
+    for (int k = 0; k < scope::kChannels; ++k)
+        units[static_cast<std::size_t>(k)] = scope::analysis::unitOf(scope_->source(k));
+    std::string error;
+    const auto e = scope::analysis::MathExpression::parse(expression, units, &error);
+    if (!e) throw std::invalid_argument(scope::analysis::mathKey(index) + ": " + error);
+    m.on = true;
+    m.expression = e->text();
+    return e->unit().text();
+}
+
+SpectrumResult Session::spectrum(const std::string& channel, const std::string& window,
+                                 std::chrono::milliseconds timeout, int maxHarmonic)
+{
+    const auto w = scope::analysis::windowFromName(window);
+    if (!w) throw std::invalid_argument("Window must be hann, flat-top or rectangular, not \"" + window + "\".");
+    std::string key;
+    for (char ch : channel) if (ch != ' ') key += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    int k = -1;
+    if (key.size() == 3 && key.rfind("CH", 0) == 0 && key[2] >= '1' && key[2] <= '4') k = key[2] - '1';
+    else if (key.size() == 2 && key[0] == 'M' && (key[1] == '1' || key[1] == '2')) k = scope::kChannels + key[1] - '1';
+    if (k < 0) throw std::invalid_argument("Channel must be CH1 to CH4, M1 or M2, not \"" + channel + "\".");
+    if (k >= scope::kChannels && !math_[static_cast<std::size_t>(k - scope::kChannels)].on)
+        throw std::invalid_argument(key + " is off: set its expression first.");
+    const Capture c = capture(timeout, true);
+    SpectrumResult r;
+    r.channel = key;
+    r.window = *w;
+    r.index = c.index;
+    const std::vector<double>* values = nullptr;
+    bool current = false;
+    if (k < scope::kChannels) {
+        const auto& ch = c.ch[static_cast<std::size_t>(k)];
+        values = &ch.values;
+        r.unit = ch.unit;
+        current = ch.source == "I";
+    } else {
+        const auto& m = c.math[static_cast<std::size_t>(k - scope::kChannels)];
+        if (!m || !m->error.empty()) throw SessionError(key + ": " + (m ? m->error : std::string("no values.")));
+        values = &m->values;
+        r.unit = m->unit;
+    }
+    if (current && drive_->clockRunning()) {
+        const int excitation =
+            (drive_->pinHigh(drive::Pin::Mode0) ? 1 : 0) + (drive_->pinHigh(drive::Pin::Mode1) ? 2 : 0);
+        r.expectedHz = scope::analysis::electricalHz(clock(), static_cast<scope::Excitation>(excitation));
+    }
+    const scope::analysis::Spectrum s = analyser_.compute(*values, c.samplePeriod, *w);
+    r.amplitude = s.amplitude;
+    r.frequency.resize(s.amplitude.size());
+    for (std::size_t i = 0; i < r.frequency.size(); ++i) r.frequency[i] = s.frequencyOf(i);
+    r.harmonics = scope::analysis::analyseHarmonics(s, r.expectedHz, maxHarmonic);
+    return r;
 }
 
 Capture Session::measure(std::chrono::milliseconds timeout)

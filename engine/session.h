@@ -23,6 +23,8 @@
 #include "drive/drive_core.h"
 #include "drive/sequence.h"
 #include "engine/engine.h"
+#include "scope/analysis/math_file.h"
+#include "scope/analysis/spectrum.h"
 #include "scope/measure/sweep_measurer.h"
 #include "scope/record/sweep_recorder.h"
 #include "scope/scope_core.h"
@@ -76,6 +78,15 @@ struct SequenceOptions {
     int repeatDelayMs = 0;
 };
 
+// A math channel evaluated over one capture.
+struct MathTrace {
+    std::string expression;
+    std::string unit;           // derived from the channels' units ("W", "A", ...)
+    std::vector<double> values; // one per sample; NaN where undefined (x / 0)
+    std::string error;          // why there are no values (the units no longer fit)
+    scope::Measurement figures{}; // measure() only
+};
+
 // One sweep of the four channels.
 struct Capture {
     struct Channel {
@@ -101,6 +112,23 @@ struct Capture {
     std::string mode;             // excitation, as the drive window names it
     std::string samplingRate;     // "150 kHz"
     std::array<bool, scope::kChannels> on{}; // channel acquired
+    // The math channels that are on, M1 and M2.
+    std::array<std::optional<MathTrace>, scope::analysis::kMathChannels> math;
+};
+
+// The spectrum of one channel of a fresh sweep, with its harmonics.
+struct SpectrumResult {
+    std::string channel;           // "CH1".."CH4", "M1", "M2"
+    std::string unit;
+    scope::analysis::Window window = scope::analysis::Window::Hann;
+    std::vector<double> frequency; // Hz, per bin
+    std::vector<double> amplitude; // peak amplitude per bin, in `unit`
+    // The fundamental looked for: the coil currents' electrical frequency
+    // (step clock / steps per cycle of the mode) for a current channel while
+    // the clock runs, else 0 (the strongest tone).
+    double expectedHz = 0.0;
+    scope::analysis::Harmonics harmonics;
+    std::uint64_t index = 0;       // the sweep's
 };
 
 // One board per process: the bridge library and the simulated board are
@@ -173,6 +201,9 @@ public:
     static constexpr long long kMaxSteps = drive::kMaxCountedSteps;
 
     // ---- files, sequences, calibration, temperature -------------------------------
+    // The math channels go to and come from "name.zmath" beside "name.set"
+    // (written when a math channel is set up or the file exists already; a
+    // settings file without one turns the math channels off).
     void loadSettings(const std::filesystem::path& path);
     void saveSettings(const std::filesystem::path& path);
     // Junction temperature in degrees Celsius.
@@ -237,6 +268,19 @@ public:
     // for it (the same measurer, fed with the drive's Io and excitation
     // mode); channels not acquired have no figures.
     Capture measure(std::chrono::milliseconds timeout);
+    // Math channel 0 (M1) or 1 (M2): an expression over CH1..CH4 and
+    // constants (see scope/analysis/math_expression.h), checked against the
+    // channels' present units; empty turns it off. Returns the result's unit;
+    // a refused expression throws std::invalid_argument with the reason and
+    // leaves the channel as it was. Captures carry the channels that are on.
+    std::string setMath(int index, const std::string& expression);
+    const scope::analysis::MathSetups& mathSetups() const { return math_; }
+    // The spectrum of "CH1".."CH4", "M1" or "M2" in a fresh sweep; window
+    // "hann", "flat-top" or "rectangular"; THD over harmonics up to
+    // `maxHarmonic`.
+    SpectrumResult spectrum(const std::string& channel, const std::string& window,
+                            std::chrono::milliseconds timeout,
+                            int maxHarmonic = scope::analysis::kDefaultMaxHarmonic);
     // Sweeps the oscilloscope core has converted since the session began.
     std::uint64_t sweepsConverted() const { return scope_->sweepsConverted(); }
 
@@ -333,6 +377,10 @@ private:
     scope::SweepRecorder recorder_;
     long long partSteps_ = 0;    // the counted part under way
     long long countedSteps_ = 0; // see countedSteps()
+    // Front-end thread only.
+    scope::analysis::MathSetups math_{};
+    scope::analysis::SpectrumAnalyser analyser_;
+    void evaluateMath(Capture& c) const;
 };
 
 } // namespace zelbo::engine

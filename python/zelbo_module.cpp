@@ -254,40 +254,99 @@ public:
         py::list on;
         for (bool b : c.on) on.append(b);
         d["on"] = on;
+        py::list math;
+        for (const auto& m : c.math) {
+            if (!m) {
+                math.append(py::none());
+                continue;
+            }
+            py::dict md;
+            md["expression"] = m->expression;
+            md["unit"] = m->unit;
+            md["values"] = toArray(m->values);
+            md["error"] = m->error;
+            math.append(md);
+        }
+        d["math"] = math;
         // A dict with the conversions (zelbo/_capture.py).
         return py::module_::import("zelbo._capture").attr("Capture")(d);
     }
 
     // The window's measurement strip per channel; NaN where a figure does
-    // not apply (no cycle found, a voltage channel's current figures).
-    py::list measure(double timeout)
+    // not apply (no cycle found, a voltage channel's current figures). With
+    // `math`, the math channels that are on follow the four channels.
+    py::list measure(double timeout, bool math)
     {
         const zelbo::engine::Capture c = waiting([&](Session& x) { return x.measure(toMs(timeout)); });
         py::list out;
         for (std::size_t k = 0; k < c.ch.size(); ++k) {
-            const zelbo::scope::Measurement& m = c.figures[k];
-            py::dict d;
+            py::dict d = figures(c.figures[k], c.index);
             d["source"] = c.ch[k].source;
             d["unit"] = c.ch[k].unit;
             d["output"] = c.ch[k].output;
-            d["samples"] = m.samples;
-            d["min"] = m.min;
-            d["max"] = m.max;
-            d["p_p"] = m.peakToPeak;
-            d["mean"] = m.mean;
-            d["rms"] = m.rms;
-            d["frequency"] = m.frequencyHz;
-            d["period"] = m.periodUs * 1e-6;
-            d["ipeak"] = m.peakCurrent;
-            d["ipeak_error"] = m.peakErrorPercent;
-            d["step_error"] = m.stepErrorPercent;
-            d["plateaus"] = m.plateaus;
-            d["index"] = c.index;
             out.append(d);
         }
+        if (math)
+            for (std::size_t m = 0; m < c.math.size(); ++m) {
+                if (!c.math[m]) continue;
+                py::dict d = figures(c.math[m]->figures, c.index);
+                d["source"] = "M" + std::to_string(m + 1);
+                d["unit"] = c.math[m]->unit;
+                d["expression"] = c.math[m]->expression;
+                d["error"] = c.math[m]->error;
+                out.append(d);
+            }
         return out;
     }
 
+    // The spectrum of one channel ("CH1".."CH4", "M1", "M2") of a fresh sweep.
+    py::dict spectrum(const std::string& channel, const std::string& window, double timeout, int maxHarmonic)
+    {
+        const zelbo::engine::SpectrumResult r =
+            waiting([&](Session& x) { return x.spectrum(channel, window, toMs(timeout), maxHarmonic); });
+        py::dict d;
+        d["channel"] = r.channel;
+        d["unit"] = r.unit;
+        d["window"] = zelbo::scope::analysis::windowName(r.window);
+        d["frequency"] = toArray(r.frequency);
+        d["amplitude"] = toArray(r.amplitude);
+        d["expected_hz"] = r.expectedHz;
+        const auto& h = r.harmonics;
+        d["valid"] = h.valid;
+        d["reason"] = h.reason;
+        const double nan = std::nan("");
+        d["fundamental_hz"] = h.valid ? h.fundamentalHz : nan;
+        d["thd"] = h.valid ? h.thd : nan;
+        d["thd_db"] = h.valid ? h.thdDb() : nan;
+        d["harmonics"] = h.amplitude; // [0] the fundamental, [n - 1] harmonic n
+        std::vector<double> dbc;
+        for (int n = 2; n <= h.harmonicsCounted() + 1; ++n) dbc.push_back(h.levelDbc(n));
+        d["harmonics_dbc"] = dbc; // harmonic 2 first
+        d["index"] = r.index;
+        return d;
+    }
+
+private:
+    static py::dict figures(const zelbo::scope::Measurement& m, std::uint64_t index)
+    {
+        py::dict d;
+        d["samples"] = m.samples;
+        d["min"] = m.min;
+        d["max"] = m.max;
+        d["p_p"] = m.peakToPeak;
+        d["mean"] = m.mean;
+        d["rms"] = m.rms;
+        d["frequency"] = m.frequencyHz;
+        d["period"] = m.periodUs * 1e-6;
+        d["ipeak"] = m.peakCurrent;
+        d["ipeak_error"] = m.peakErrorPercent;
+        d["step_error"] = m.stepErrorPercent;
+        d["plateaus"] = m.plateaus;
+        d["index"] = index;
+        return d;
+    }
+
+public:
     py::dict calibrate()
     {
         const zelbo::scope::CalibrationOffsets o = waiting([](Session& x) {
@@ -604,14 +663,40 @@ PYBIND11_MODULE(_zelbo, m)
         .def("capture", &Board::capture, py::arg("timeout") = 5.0, py::arg("fresh") = true,
              "A sweep as a zelbo.Capture (a dict): 't' (s), 'ch': four arrays in V or A, 'settings' per channel,\n"
              "'sample_period' (s), 'time_base', 'sampling_rate', 'index', and the settings it was taken with:\n"
-             "'vref', 'mth' (V), 'clk' (Hz), 'clock_running', 'mode', 'on'. to_array() gives 4 x N,\n"
+             "'vref', 'mth' (V), 'clk' (Hz), 'clock_running', 'mode', 'on'; 'math': M1 and M2, each None or\n"
+             "{'expression', 'unit', 'values', 'error'}. to_array() gives 4 x N,\n"
              "to_dataframe() a pandas DataFrame. fresh=True: one armed after the call; False: the next one not\n"
              "yet returned (streaming). timeout 0 to 86400 s.")
-        .def("measure", &Board::measure, py::arg("timeout") = 5.0,
+        .def("measure", &Board::measure, py::arg("timeout") = 5.0, py::arg("math") = false,
              "The figures the window's measurement strip shows for a fresh sweep, one dict per channel:\n"
              "samples, min, max, p_p, mean, rms (V or A), frequency (Hz), period (s); for a coil current\n"
              "ipeak (A), ipeak_error (% of the set Io), step_error (worst plateau, % of Io), plateaus.\n"
-             "NaN where a figure does not apply. Needs power.")
+             "NaN where a figure does not apply. math=True appends the math channels that are on\n"
+             "(source 'M1'/'M2', their unit and expression). Needs power.")
+        .def("set_math",
+             [](Board& b, int index, const std::string& e) {
+                 return b.waiting([&](Session& s) { return s.setMath(index, e); });
+             },
+             py::arg("index"), py::arg("expression"),
+             "Math channel 0 (M1) or 1 (M2): an expression over CH1..CH4 and constants, e.g. 'CH1 * CH3'\n"
+             "(W), 'CH2 / 0.2 ohm' (A), '(CH1 - CH2) * 0.5 + 1' (V); '' turns it off. Returns the unit;\n"
+             "a refused expression raises ValueError with the reason. capture() carries them under 'math'.")
+        .def_property_readonly("math",
+             [](Board& b) {
+                 return b.waiting([](Session& s) {
+                     std::vector<std::string> v;
+                     for (const auto& m : s.mathSetups()) v.push_back(m.on ? m.expression : std::string());
+                     return v;
+                 });
+             },
+             "The math channels' expressions, M1 and M2 ('' when off).")
+        .def("spectrum", &Board::spectrum, py::arg("channel") = "CH1", py::arg("window") = "hann",
+             py::arg("timeout") = 5.0, py::arg("max_harmonic") = 40,
+             "The spectrum of 'CH1'..'CH4', 'M1' or 'M2' in a fresh sweep, window 'hann', 'flat-top' or\n"
+             "'rectangular': {'frequency' (Hz), 'amplitude' (peak, in 'unit') arrays, 'fundamental_hz', 'thd'\n"
+             "(ratio), 'thd_db', 'harmonics' (amplitudes, fundamental first), 'harmonics_dbc' (2nd first),\n"
+             "'expected_hz' (a coil current's electrical frequency: step clock / steps per cycle), 'valid',\n"
+             "'reason'}.")
         .def("calibrate", &Board::calibrate,
              "Oscilloscope offset calibration (about a second); the offsets take effect and go to init.clb.\n"
              "Returns {'voltage', 'current', 'icc'}: four offsets each.")

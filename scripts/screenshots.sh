@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build/default}
-if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bin/e2e_screenshots ||
+if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bin/e2e_screenshots || ! -x $build/bin/e2e_analysis_screenshots ||
       ! -x $build/bin/thermal_screenshots ]]; then
   scripts/install-deps.sh
   if [[ $build == build/default ]]; then
@@ -16,7 +16,7 @@ if [[ ! -x $build/bin/zelbo || ! -e $build/bin/libUsbBridge.so || ! -x $build/bi
   else
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
-  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard e2e_screenshots thermal_screenshots
+  cmake --build "$build" --target zelbo UsbBridge zelbo_simboard e2e_screenshots e2e_analysis_screenshots thermal_screenshots
 fi
 
 out=docs/screenshots
@@ -99,3 +99,8 @@ done
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/thermal_screenshots" "$out" "$tmp/tj_monitor.xlsx"
 echo "screenshots written to $out"
 ls -l "$out"
+# The analyser (spectrum, math channel, amplitude cursors) at 1366x768 and large.
+for size in 1366x768 1920x1200; do
+  XDG_DATA_HOME=$tmp/data-$size XDG_CONFIG_HOME=$tmp/config-$size \
+    xvfb-run -a -s "-screen 0 ${size}x24" "$build/bin/e2e_analysis_screenshots" "$out" "$size"
+done

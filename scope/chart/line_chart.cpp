@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "scope/measure/measurements.h"
 #include "scope/scope_channel.h"
 
 namespace zelbo::scope {
@@ -126,6 +127,96 @@ QString CLineChart::cursorDeltaText() const
         unit = QStringLiteral("s");
     }
     return QString::number(v, 'f', 3) + QLatin1Char(' ') + unit;
+}
+
+QString CLineChart::cursorInverseText() const
+{
+    if (!startOn_ || !endOn_ || endX_ == startX_)
+        return {};
+    const double us = std::abs(endX_ - startX_) * usPerPixel();
+    if (!(us > 0.0))
+        return {};
+    return QString::fromStdString(formatFigure(1e6 / us, "Hz"));
+}
+
+void CLineChart::setLevelCursors(const std::string& key, const LevelCursors& cursors)
+{
+    if (cursors.on && std::isfinite(cursors.a) && std::isfinite(cursors.b))
+        levels_[key] = cursors;
+    else
+        levels_.erase(key);
+}
+
+LevelCursors CLineChart::levelCursors(const std::string& key) const
+{
+    const auto it = levels_.find(key);
+    return it == levels_.end() ? LevelCursors{} : it->second;
+}
+
+QString CLineChart::levelDeltaText(const std::string& key) const
+{
+    const auto it = levels_.find(key);
+    const auto tr = traces_.find(key);
+    if (it == levels_.end() || tr == traces_.end())
+        return {};
+    const std::string& unit = tr->second->unit;
+    const char* quantity = unit == "V" ? "V" : unit == "A" ? "I" : unit == "W" ? "P" : "";
+    return displayName(key, *tr->second).left(5) + QStringLiteral(" \u0394") + QString::fromLatin1(quantity) +
+           QStringLiteral(" = ") + QString::fromStdString(formatFigure(it->second.b - it->second.a, unit));
+}
+
+void CLineChart::drawLevelCursors(QPainter& p)
+{
+    std::vector<std::pair<QString, QColor>> deltas;
+    p.save();
+    p.setFont(chartFont(10));
+    QFontMetrics fm(p.font());
+    for (const auto& [key, lc] : levels_) {
+        const auto tr = traces_.find(key);
+        if (tr == traces_.end())
+            continue;
+        const ScopeChannel& ch = *tr->second;
+        const QColor c = QColor::fromRgba(ch.colour ? ch.colour : 0xFF000000).darker(120);
+        const auto [lo, hi] = traceRange(ch);
+        int slot = 0;
+        for (double level : {lc.a, lc.b}) {
+            const double y = yToPixel(level, lo, hi);
+            if (y < plot_.top() || y > plot_.bottom()) {
+                ++slot;
+                continue; // off screen: its value still counts in the difference
+            }
+            p.setPen(QPen(c, 1, Qt::DashDotLine));
+            p.drawLine(QPointF(plot_.left(), y), QPointF(plot_.right(), y));
+            const QString tag = displayName(key, ch).left(5) + (slot == 0 ? QStringLiteral(" a: ") : QStringLiteral(" b: ")) +
+                                QString::fromStdString(formatFigure(level, ch.unit));
+            const int w = fm.horizontalAdvance(tag) + 6;
+            const QRect box(plot_.left() + 4, int(y) - (y - fm.height() - 2 < plot_.top() ? -1 : fm.height() + 2), w,
+                            fm.height() + 1);
+            p.fillRect(box, QColor(255, 255, 255, 210));
+            p.setPen(c);
+            p.drawText(box, Qt::AlignCenter, tag);
+            ++slot;
+        }
+        deltas.push_back({levelDeltaText(key), c});
+    }
+    if (!deltas.empty()) {
+        p.setFont(chartFont(11, true));
+        QFontMetrics bm(p.font());
+        int w = 0;
+        for (const auto& d : deltas)
+            w = std::max(w, bm.horizontalAdvance(d.first));
+        const int line = bm.height() + 2;
+        const QRect box(plot_.right() - w - 16, plot_.top() + 4, w + 12, line * int(deltas.size()) + 4);
+        p.fillRect(box, QColor(255, 255, 255, 225));
+        p.setPen(QColor(0x19, 0x19, 0x70));
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        for (std::size_t i = 0; i < deltas.size(); ++i) {
+            p.setPen(deltas[i].second);
+            p.drawText(QRect(box.left() + 6, box.top() + 2 + int(i) * line, w + 2, line), Qt::AlignLeft | Qt::AlignVCenter,
+                       deltas[i].first);
+        }
+    }
+    p.restore();
 }
 
 std::vector<CursorReadout> CLineChart::readouts(int x) const
@@ -252,6 +343,7 @@ void CLineChart::drawTraces(QPainter& p)
 
 void CLineChart::drawCursors(QPainter& p)
 {
+    drawLevelCursors(p);
     drawStartCursor(p);
     drawEndCursor(p);
 }
@@ -341,8 +433,12 @@ void CLineChart::drawLegend(QPainter& p)
     }
     required.push_back({timeLegendText(), Qt::black});
     const QString delta = cursorDeltaText();
-    if (!delta.isEmpty())
-        required.push_back({QStringLiteral("\u0394t = ") + delta, QColor(0x19, 0x19, 0x70), 0, true});
+    if (!delta.isEmpty()) {
+        const QString inverse = cursorInverseText();
+        required.push_back({QStringLiteral("\u0394t = ") + delta +
+                                (inverse.isEmpty() ? QString() : QStringLiteral("  1/\u0394t = ") + inverse),
+                            QColor(0x19, 0x19, 0x70), 0, true});
+    }
     if (trigger) {
         const QString text = QStringLiteral("TRIG : ") + displayName(triggerKey, *trigger).left(5) +
                              (slope_ == 1 ? QStringLiteral(" \u2193") : QStringLiteral(" \u2191"));

@@ -5,6 +5,7 @@
 
 #include <QPointF>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@
 #include "scope/scope_view.h"
 
 namespace zelbo::scope {
+
+// Two amplitude cursors on one trace, in the trace's unit.
+struct LevelCursors {
+    bool on = false;
+    double a = 0.0;
+    double b = 0.0;
+};
 
 struct CursorReadout {
     QString text;       // "<label or key>: <value> <unit>", "---" for no sample there
@@ -40,6 +48,19 @@ public:
     // Time between the End and the Start cursor in the unit of the time base
     // text ("%.3f ms", "%.3f µs", "%.3f s"); empty unless both cursors are on.
     QString cursorDeltaText() const;
+    // 1 / (End - Start) as a frequency ("400.0 Hz"); empty unless both
+    // cursors are on and apart.
+    QString cursorInverseText() const;
+
+    // Amplitude cursors: two levels on the trace `key`, drawn across the plot
+    // in the trace's scale with their values, and their difference
+    // ("ΔV = 2.400 V", ΔI for a current, ΔP for a power) in a box at the top
+    // right. They are part of every picture the chart draws.
+    void setLevelCursors(const std::string& key, const LevelCursors& cursors);
+    LevelCursors levelCursors(const std::string& key) const;
+    // "CH1 ΔV = 2.400 V" for the trace, empty when its cursors are off.
+    QString levelDeltaText(const std::string& key) const;
+
     // "TIME : <time per division>".
     QString timeLegendText() const;
     // Sampling rate shown after the time base ("RATE : 150 kHz"); empty hides it.
@@ -58,6 +79,8 @@ protected:
 private:
     void drawCursor(QPainter& p, int x, QRgb colour, const QString& caption, int slot);
     void drawZeroMarker(QPainter& p, double y, QColor colour);
+    void drawLevelCursors(QPainter& p);
+    std::map<std::string, LevelCursors> levels_;
     std::vector<QPointF> points_; // reused for every polyline
     std::string rateText_;
 };

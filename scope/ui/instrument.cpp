@@ -1,5 +1,7 @@
 #include "scope/ui/instrument.h"
 
+#include "scope/ui/analysis_tools.h"
+
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
@@ -103,6 +105,8 @@ QString sizeText(std::uint64_t bytes)
 ScopeInstrument::ScopeInstrument(ScopeCore& core, CLineChart& chart, MessageService* messages, QObject* parent)
     : QObject(parent), core_(core), chart_(chart), messages_(messages)
 {
+    analysis_ = std::make_unique<AnalysisTools>(core, chart);
+    fanOut_.add(&analysis_->math());
     fanOut_.add(&measurer_);
     fanOut_.add(&recorder_);
     core_.setSweepObserver(&fanOut_);
@@ -172,6 +176,7 @@ void ScopeInstrument::buildTools(QWidget* parent)
     row->addWidget(xCombo_);
     row->addWidget(new QLabel(tr("Y"), tools_));
     row->addWidget(yCombo_);
+    analysis_->install(view_, row);
     row->addStretch(1);
     saveData_ = new QPushButton(tr("Save Data..."), tools_);
     saveData_->setObjectName(QStringLiteral("saveData"));
@@ -347,6 +352,7 @@ std::vector<double> ScopeInstrument::levelValues() const
 void ScopeInstrument::refresh()
 {
     updateStrip();
+    analysis_->refresh();
     if (xy_ && xyMode_) xy_->update();
     if (overlay_ && levels_) overlay_->update();
     if (recording_) {

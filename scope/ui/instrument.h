@@ -28,6 +28,7 @@ class MessageService;
 
 namespace zelbo::scope {
 
+class AnalysisTools;
 class CLineChart;
 class ScopeCore;
 
@@ -63,6 +64,8 @@ public:
     void stopRecording();
 
     SweepMeasurer& measurer() { return measurer_; }
+    // Math channels, spectrum and amplitude cursors.
+    AnalysisTools& analysis() { return *analysis_; }
     SweepRecorder& recorder() { return recorder_; }
     // The figures shown for channel n (the zoomed part of the sweep when zoomed).
     Measurement shownMeasurement(int n) const { return shown_.at(static_cast<std::size_t>(n)); }
@@ -102,6 +105,7 @@ private:
     SweepMeasurer measurer_;
     SweepRecorder recorder_;
     SweepFanOut fanOut_;
+    std::unique_ptr<AnalysisTools> analysis_;
 
     QPointer<ChartView> view_;
     QPointer<QWidget> tools_, strip_;

@@ -206,6 +206,29 @@ TEST_F(Cli, MeasureGivesTheMeasurementStripsFiguresOfTheChannelsAsSet)
     EXPECT_NE(line.find("\"ipeak\":null"), std::string::npos) << line;
 }
 
+TEST_F(Cli, SpectrumAndMathChannelsFromTheCommandLine)
+{
+    const auto csv = dir / "spectrum.csv", sweep = dir / "sweep.csv";
+    const auto r = run("--board sim --json \"power on; set mode quarter; set pin enable 1; set vref 2; "
+                       "set source 3 I A; set source 2 I A; run --freq 10k; spectrum CH3 --out " + csv.string() +
+                       "; set math 1 CH1 * CH2; capture --out " + sweep.string() + "; measure\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto line = r.out.substr(r.out.find("{\"command\":\"spectrum"));
+    EXPECT_NE(line.find("\"expected_hz\":625,\"valid\":true"), std::string::npos) << line;
+    const auto thd = line.find("\"thd_db\":");
+    ASSERT_NE(thd, std::string::npos) << line;
+    EXPECT_NEAR(std::stod(line.substr(thd + 9)), -20.0, 0.5) << line;
+    EXPECT_EQ(slurp(csv).rfind("Frequency (Hz),CH3 (A)\n0,", 0), 0u) << slurp(csv).substr(0, 60);
+    EXPECT_NE(r.out.find("\"math\":\"M1\",\"expression\":\"CH1 * CH2\",\"unit\":\"W\""), std::string::npos);
+    EXPECT_NE(slurp(sweep).find(",M1 [W]\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\"math\":[{\"channel\":\"M1\",\"expression\":\"CH1 * CH2\",\"unit\":\"W\""),
+              std::string::npos);
+    // A math channel whose units do not fit is refused before the board is touched.
+    const auto bad = run("--board sim \"power on; set math 1 CH1 + 2 ohm\"");
+    EXPECT_EQ(bad.exit, 2);
+    EXPECT_NE(bad.err.find("Cannot add"), std::string::npos) << bad.err;
+}
+
 TEST_F(Cli, TheOscilloscopeIsSetUpAndEverySettingReadsBack)
 {
     auto r = run("--board sim \"power on; set timebase 10 us; set rate 10 MHz; set trigger 1 1.5 -; run --freq 1234; "

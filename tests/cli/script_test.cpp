@@ -140,3 +140,35 @@ TEST(CliScript, ReadsTheOscilloscopesTextsAsTheWindowListsThem)
         EXPECT_FALSE(r.step) << wrong;
     }
 }
+
+TEST(CliScript, ChecksMathChannelsAndSpectraBeforeTheBoardIsTouched)
+{
+    auto check = [](const char* text) { return checkCommand(parseScript(text).commands.at(0)); };
+    // The words after the number are the expression; the channels' units are
+    // known only when it runs, so CH1 + CH3 passes here (both may be volts).
+    auto m = check("set math 2 CH1 + CH3 * 2");
+    ASSERT_TRUE(m.step) << m.error;
+    EXPECT_EQ(m.step->kind, Step::Kind::SetMath);
+    EXPECT_EQ(m.step->channel, 1);
+    EXPECT_EQ(m.step->name, "CH1 + CH3 * 2");
+    m = check("set math 1 off");
+    ASSERT_TRUE(m.step);
+    EXPECT_TRUE(m.step->name.empty());
+    // No choice of units makes a volt or ampere plus an ohm; nor is CH5 a channel.
+    EXPECT_NE(check("set math 1 CH1 + 2 ohm").error.find("Cannot add"), std::string::npos);
+    EXPECT_FALSE(check("set math 1 CH5").step);
+    EXPECT_FALSE(check("set math 3 CH1").step);
+    EXPECT_FALSE(check("set math 1").step);
+
+    auto s = check("spectrum ch3 --window flat-top --harmonics 20 --out bins.csv");
+    ASSERT_TRUE(s.step) << s.error;
+    EXPECT_EQ(s.step->kind, Step::Kind::Spectrum);
+    EXPECT_EQ(s.step->name, "CH3");
+    EXPECT_EQ(s.step->window, "flat-top");
+    EXPECT_EQ(s.step->harmonics, 20);
+    EXPECT_EQ(s.step->file, "bins.csv");
+    EXPECT_TRUE(check("spectrum M2").step);
+    for (const char* bad : {"spectrum", "spectrum CH5", "spectrum CH1 --window kaiser", "spectrum CH1 --harmonics 1",
+                            "spectrum CH1 --harmonics 2.5", "spectrum CH1 --out", "spectrum CH1 --bins 3"})
+        EXPECT_FALSE(check(bad).step) << bad;
+}

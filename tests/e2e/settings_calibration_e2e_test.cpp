@@ -18,6 +18,9 @@
 #include "files/settings_file.h"
 #include "scope/calibration.h"
 #include "scope/calibration_file.h"
+#include "scope/chart/line_chart.h"
+#include "scope/ui/analysis_tools.h"
+#include "scope/ui/instrument.h"
 #include "scope/scope_core.h"
 #include "scope/ui/scope_binder.h"
 #include "tests/e2e/program_fixture.h"
@@ -89,6 +92,31 @@ TEST_F(SetUpOnBoard, FirstStartShowsAMovingQuarterStepOnAllFourChannels)
     // And they move: the drive steps between sweeps.
     const auto steps = board.dut().steps;
     ASSERT_TRUE(waitUntil([&] { return board.dut().steps != steps; }, 2000));
+}
+
+TEST_F(SetUpOnBoard, MathChannelsAreSavedBesideTheSettingsFileAndComeBackWithIt)
+{
+    poweredOn();
+    const QString path = data.path() + "/math.set";
+    settings().setPrompts([&] { return path; }, [&] { return path; });
+    auto& tools = features().instrument().analysis();
+    zelbo::scope::analysis::MathSetups setups{};
+    setups[0] = {true, "CH1 * 2", 2.0, 1, "twice"};
+    tools.applySetups(setups);
+    ASSERT_TRUE(features().chart().hasTrace("M1"));
+    window->onCommand(CTQ5170xHWPDlg::ID_FILE_SAVE);
+    ASSERT_TRUE(QFile::exists(data.path() + "/math.zmath"));
+    tools.applySetups({});
+    EXPECT_FALSE(features().chart().hasTrace("M1"));
+    window->onCommand(CTQ5170xHWPDlg::ID_FILE_OPEN);
+    EXPECT_EQ(tools.math().setup(0).expression, "CH1 * 2");
+    EXPECT_EQ(tools.math().setup(0).label, "twice");
+    EXPECT_TRUE(features().chart().hasTrace("M1"));
+    // Turned off and saved again: the file says so, rather than bringing them back.
+    tools.applySetups({});
+    window->onCommand(CTQ5170xHWPDlg::ID_FILE_SAVE);
+    window->onCommand(CTQ5170xHWPDlg::ID_FILE_OPEN);
+    EXPECT_FALSE(features().chart().hasTrace("M1"));
 }
 
 TEST_F(SetUpOnBoard, SavedSetUpIsRestoredAndSentToTheBoardOnOpen)

@@ -183,6 +183,49 @@ TEST_F(ChartTest, CursorsReadoutsAndTimeDifference)
     EXPECT_FALSE(chart.startCursorOn());
 }
 
+TEST_F(ChartTest, AmplitudeCursorsShowTheirLevelsAndDifferenceInThePicture)
+{
+    ch1.valuePerDiv = 2000; // 20 V/div: +-100 V over the plot
+    ch1.unit = "V";
+    fill(ch1, 6.25, [](double) { return 0.0; });
+    chart.setLevelCursors("CH1", {true, 40.0, -20.0});
+    EXPECT_EQ(chart.levelDeltaText("CH1"), QString::fromUtf8("CH1 \u0394V = -60.00 V"));
+    ch1.unit = "A";
+    EXPECT_EQ(chart.levelDeltaText("CH1"), QString::fromUtf8("CH1 \u0394I = -60.00 A"));
+    ch1.unit = "V";
+    EXPECT_TRUE(chart.levelDeltaText("CH2").isEmpty());
+
+    const QImage img = chart.redraw(true).copy();
+    const QRect plot = chart.plotRect();
+    auto lineAt = [&](const QImage& im, int y) {
+        int hits = 0;
+        for (int x = plot.center().x() - 200; x < plot.center().x() + 200; ++x)
+            for (int dy = -1; dy <= 1; ++dy) {
+                const QColor c = im.pixelColor(x, y + dy);
+                if (c.red() - c.blue() > 80) { // the trace's orange, darkened
+                    ++hits;
+                    break;
+                }
+            }
+        return hits;
+    };
+    EXPECT_GT(lineAt(img, plot.top() + plot.height() * 3 / 10), 100); // +40 V
+    EXPECT_GT(lineAt(img, plot.top() + plot.height() * 6 / 10), 100); // -20 V
+    // Off: the lines are gone.
+    chart.setLevelCursors("CH1", {});
+    EXPECT_LT(lineAt(chart.redraw(true), plot.top() + plot.height() * 3 / 10), 10);
+    EXPECT_TRUE(chart.levelDeltaText("CH1").isEmpty());
+    // A level that is no number is refused rather than drawn.
+    chart.setLevelCursors("CH1", {true, std::nan(""), 1.0});
+    EXPECT_FALSE(chart.levelCursors("CH1").on);
+
+    // 1/dt beside the time difference: 5 ms apart is 200 Hz.
+    EXPECT_TRUE(chart.cursorInverseText().isEmpty());
+    chart.leftDoubleClick(QPoint(plot.left() + 100, plot.top() + 50));
+    chart.rightDoubleClick(QPoint(plot.left() + 302, plot.top() + 50));
+    EXPECT_EQ(chart.cursorInverseText(), "200.0 Hz");
+}
+
 TEST_F(ChartTest, LegendTexts)
 {
     ch1.label = "OUT1A_long";
