@@ -11,6 +11,7 @@
 #include "files/data_folder.h"
 #include "scope/scope_core.h"
 #include "scope/ui/scope_binder.h"
+#include "widgets/file_places.h"
 
 namespace zelbo::app {
 
@@ -60,10 +61,10 @@ QString SettingsFeature::askSavePath()
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setNameFilter(kFilter);
     dlg.setDefaultSuffix(QStringLiteral("set"));
-    dlg.selectFile(QStringLiteral("TQ5170"));
+    ui::prepareDialog(dlg, ui::filekind::kSettings, QStringLiteral("set"));
     // Qt asks before overwriting by default.
-    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
-                                                                              : QString();
+    dlg.exec();
+    return ui::accepted(dlg, ui::filekind::kSettings);
 }
 
 QString SettingsFeature::askOpenPath()
@@ -74,8 +75,9 @@ QString SettingsFeature::askOpenPath()
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setNameFilter(kFilter);
     dlg.setDefaultSuffix(QStringLiteral("set"));
-    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
-                                                                              : QString();
+    ui::prepareDialog(dlg, ui::filekind::kSettings);
+    dlg.exec();
+    return ui::accepted(dlg, ui::filekind::kSettings);
 }
 
 void SettingsFeature::save()
@@ -85,8 +87,12 @@ void SettingsFeature::save()
     std::string error;
     if (!core_.save(path.toStdString(), &error)) {
         qWarning("%s", error.c_str());
+        // The fixed message, and the reason where it stays in view.
+        window_.setStatusPaneText(0, tr("Settings not saved: %1").arg(QString::fromStdString(error)));
         window_.messages().show(files::kSettingsSaveFailed, "Error", MsgIcon::Warning);
+        return;
     }
+    window_.setStatusPaneText(0, tr("Settings saved to %1").arg(path));
 }
 
 void SettingsFeature::open()
