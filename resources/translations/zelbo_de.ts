@@ -1136,7 +1136,7 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
     </message>
     <message>
         <source>Save Data...</source>
-        <translation>Daten speichern...</translation>
+        <translation>Export...</translation>
     </message>
     <message>
         <source> min</source>
