@@ -70,7 +70,15 @@ void CalibrationFeature::start()
         window_.messages().show(*why, kAppCaption, MsgIcon::Information);
         return;
     }
-    if (core_.start()) watchdog_.start();
+    if (core_.start()) {
+        watchdog_.start();
+        return;
+    }
+    // The refusal's text is fixed and names "Run/Stop"; the button says
+    // what it is called now.
+    if (auto* run = window_.control<QAbstractButton>(1026); run && run->isChecked())
+        window_.setStatusPaneText(
+            0, tr("Calibration needs the oscilloscope stopped: press \"%1\" first.").arg(run->text()));
 }
 
 void CalibrationFeature::loadFile()

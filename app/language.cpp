@@ -129,6 +129,9 @@ QString LanguageSelector::translate(int id, const char* context, const char* sou
 
 QString LanguageSelector::displayName(int id)
 {
+    // The program's own texts: plainly "English", whatever territory its id
+    // carries for the profile.
+    if (id == builtInLanguage()) return QStringLiteral("English");
     const QLocale::Language lang = languageOf(id);
     const QLocale::Territory terr = territoryOf(id);
     const QLocale loc = terr == QLocale::AnyTerritory ? QLocale(lang) : QLocale(lang, terr);

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/main_tooltips.h"
 
 #include <chrono>
 #include <fstream>
@@ -130,6 +131,7 @@ void CTQ5170xHWPDlg::initialise()
     // Pin table, child windows, link events.
     setup_.progress.update(3, steps, tr("Initializing Table..."));
     buildPinTable();
+    zelbo::app::applyToolTips(*this);
     features_ = std::make_unique<zelbo::app::ProgramFeatures>(*this);
 
     // Oscilloscope calibration.

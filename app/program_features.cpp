@@ -21,6 +21,7 @@
 #include "scope/ui/channel_popup_follower.h"
 #include "scope/ui/scope_binder.h"
 #include "thermal/ui/thermal_feature.h"
+#include "widgets/file_places.h"
 #include "widgets/meter_wnd.h"
 
 namespace zelbo::app {
@@ -53,6 +54,7 @@ ProgramFeatures::~ProgramFeatures()
     // The window's hooks point here: drop them first. (The link's handlers
     // do too; the window stops the link's reader before this goes.)
     window_.hooks() = FeatureHooks{};
+    ui::setChipNameSource({});
     calibration_.reset();
     settings_.reset();
     // The chart view draws the chart, the binder and the dialogs hold the
@@ -90,6 +92,8 @@ void ProgramFeatures::wireScope()
     scopeBinder_->bind();
     instrument_ = std::make_unique<scope::ScopeInstrument>(*scopeCore_, *chart_, &window_.messages());
     instrument_->install(view_.data(), window_.statusBar());
+    connect(instrument_.get(), &scope::ScopeInstrument::note, &window_,
+            [this](const QString& text) { window_.setStatusPaneText(0, text); });
     // The channel pop-ups move with the window and close on a click beside them.
     new scope::ChannelPopupFollower(window_, *scopeBinder_);
     // The window repaints the chart every 100 ms (its chart-refresh hook).
@@ -99,6 +103,8 @@ void ProgramFeatures::wireScope()
     });
     // CALIBRATE starts calibration as it stands: with "Run" on it refuses
     // (the menu item stops "Run" first).
+    connect(scopeBinder_.get(), &scope::ScopeBinder::entryNote, &window_,
+            [this](const QString& text) { window_.setStatusPaneText(0, text); });
     connect(scopeBinder_.get(), &scope::ScopeBinder::calibrateRequested, &window_,
             [this] { calibration_->start(); });
 }
@@ -167,6 +173,10 @@ void ProgramFeatures::wireDrive()
         const QString t = QString::fromStdString(note);
         QMetaObject::invokeMethod(&window_, [this, t] { window_.setStatusPaneText(0, t); }, Qt::AutoConnection);
     });
+    // Files the dialogs propose are named after the chip driven.
+    ui::setChipNameSource([this] { return QString::fromStdString(drive_->core().selectedChipName()); });
+    advanceNotes_ = drive_->advance().core().entryNote.connect(
+        [this](const std::string& note) { window_.setStatusPaneText(0, QString::fromStdString(note)); });
     feedInstrument();
 
     // The pin table opens the pin panel.

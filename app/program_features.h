@@ -88,6 +88,7 @@ private:
     boost::signals2::scoped_connection modeFollower_;
     boost::signals2::scoped_connection instrumentFollower_;
     boost::signals2::scoped_connection entryNotes_;
+    boost::signals2::scoped_connection advanceNotes_;
     boost::signals2::scoped_connection sweepFollower_;
     drive::ModeChangeHooks modeHooks_;
     std::unique_ptr<SettingsFeature> settings_;

@@ -17,6 +17,7 @@
 #include "scope/ui/analysis_tools.h"
 #include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
+#include "widgets/file_places.h"
 
 namespace zelbo::app {
 
@@ -66,10 +67,10 @@ QString SettingsFeature::askSavePath()
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setNameFilter(kFilter);
     dlg.setDefaultSuffix(QStringLiteral("set"));
-    dlg.selectFile(QStringLiteral("TQ5170"));
+    ui::prepareDialog(dlg, ui::filekind::kSettings, QStringLiteral("set"));
     // Qt asks before overwriting by default.
-    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
-                                                                              : QString();
+    dlg.exec();
+    return ui::accepted(dlg, ui::filekind::kSettings);
 }
 
 QString SettingsFeature::askOpenPath()
@@ -80,8 +81,9 @@ QString SettingsFeature::askOpenPath()
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setNameFilter(kFilter);
     dlg.setDefaultSuffix(QStringLiteral("set"));
-    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().front()
-                                                                              : QString();
+    ui::prepareDialog(dlg, ui::filekind::kSettings);
+    dlg.exec();
+    return ui::accepted(dlg, ui::filekind::kSettings);
 }
 
 void SettingsFeature::save()
@@ -91,9 +93,12 @@ void SettingsFeature::save()
     std::string error;
     if (!core_.save(path.toStdString(), &error)) {
         qWarning("%s", error.c_str());
+        // The fixed message, and the reason where it stays in view.
+        window_.setStatusPaneText(0, tr("Settings not saved: %1").arg(QString::fromStdString(error)));
         window_.messages().show(files::kSettingsSaveFailed, "Error", MsgIcon::Warning);
         return;
     }
+    window_.setStatusPaneText(0, tr("Settings saved to %1").arg(path));
     saveMath(path);
 }
 

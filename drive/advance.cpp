@@ -35,7 +35,10 @@ AdvanceCore::AdvanceCore(link::CommandPort& port, MessageService& messages, Driv
               Column(ColumnId::Vref, kPanelSpec), Column(ColumnId::Vref, kPanelSpec),
               Column(ColumnId::Vref, kPanelSpec), Column(ColumnId::Vref, kPanelSpec)}
 {
-    for (auto& p : panels_) p.showValue(0.0);
+    for (int k = 0; k < kPanels; ++k) {
+        panels_[static_cast<std::size_t>(k)].setName(kLabels[k]);
+        panels_[static_cast<std::size_t>(k)].showValue(0.0);
+    }
 }
 
 std::uint8_t AdvanceCore::panelChannel(int panel) { return kChannels[index(panel)]; }
@@ -72,9 +75,11 @@ void AdvanceCore::sendPanel(int k)
 
 void AdvanceCore::commitValue(int k)
 {
-    panels_[index(k)].commit();
+    Column& p = panels_[index(k)];
+    p.commit();
     sendPanel(k);
     changed();
+    if (!p.entryNote().empty()) entryNote(p.entryNote());
 }
 
 void AdvanceCore::sliderMoved(int k, int pos)
@@ -94,6 +99,7 @@ void AdvanceCore::commitLimit(int k, Limit which)
         if (!(hi <= cap)) p.setLimitText(Limit::Max, supplyMaxText());
     }
     p.validate(which);
+    const std::string note = p.entryNote();
     // The column's own correction of a MAX below MIN is its absolute top,
     // which may be above the supply: the supply is the top here.
     if (!(p.max() <= cap)) {
@@ -102,6 +108,7 @@ void AdvanceCore::commitLimit(int k, Limit which)
         p.validate(Limit::Step);
     }
     commitValue(k);
+    if (!note.empty() && p.entryNote().empty()) entryNote(note);
 }
 
 // ---- supply -------------------------------------------------------------------

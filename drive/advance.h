@@ -48,6 +48,8 @@ public:
 
     // Fires after every operation that changed what the window shows.
     boost::signals2::signal<void()> changed;
+    // A refused or corrected entry in a panel, said on the status bar.
+    boost::signals2::signal<void(const std::string&)> entryNote;
 
     // ---- panels ---------------------------------------------------------------
     // DAC channel of panel k: 135, 129, 131, 128, 130, 132; any other index

@@ -40,7 +40,7 @@ std::string rangeError(ColumnId id, double v)
            exactText(lo) + " to " + exactText(hi) + unit + ").";
 }
 
-Column::Column(ColumnId id) : id_(id), spec_(&columnSpec(id)) { reset(); }
+Column::Column(ColumnId id) : id_(id), spec_(&columnSpec(id)), name_(columnName(id)) { reset(); }
 
 const std::string& Column::limitText(Limit which) const
 {
@@ -116,13 +116,13 @@ double Column::commit()
         return t + (!spec_->frequency ? " V" : t.back() == 'k' ? "Hz" : " Hz");
     };
     if (!read) {
-        note_ = std::string(columnName(id_)) + ": \"" + valueText_.substr(0, 40) + "\" holds no number; kept " +
+        note_ = name_ + ": \"" + valueText_.substr(0, 40) + "\" holds no number; kept " +
                 shown(value_) + ".";
     } else if (v > hi) {
-        note_ = std::string(columnName(id_)) + ": " + valueText_.substr(0, 40) + " is above MAX; limited to " +
+        note_ = name_ + ": " + valueText_.substr(0, 40) + " is above MAX; limited to " +
                 shown(hi) + ".";
     } else if (v < lo) {
-        note_ = std::string(columnName(id_)) + ": " + valueText_.substr(0, 40) + " is below MIN; limited to " +
+        note_ = name_ + ": " + valueText_.substr(0, 40) + " is below MIN; limited to " +
                 shown(lo) + ".";
     }
     if (v > hi) v = hi;
@@ -160,8 +160,35 @@ double Column::fromSlider(int pos)
     return v;
 }
 
+namespace {
+const char* limitName(Limit which)
+{
+    switch (which) {
+    case Limit::Max: return "MAX";
+    case Limit::Step: return "STEP";
+    case Limit::Min: break;
+    }
+    return "MIN";
+}
+} // namespace
+
 void Column::validate(Limit which)
 {
+    note_.clear();
+    std::string* good[3] = {&goodMax_, &goodStep_, &goodMin_};
+    std::string& last = *good[static_cast<int>(which)];
+    const std::string typed = limitText(which);
+    const auto read = readNumber(typed, true);
+    if (!read || !std::isfinite(*read)) {
+        // Garbage is not 0: the limit stays what it was.
+        const double fallback = which == Limit::Max    ? spec_->absoluteMax
+                                : which == Limit::Step ? spec_->resolution
+                                                       : 0.0;
+        const std::string kept = readNumber(last, true) ? last : format(fallback);
+        note_ = name_ + " " + limitName(which) + ": \"" + typed.substr(0, 40) + "\" is not a number; kept " + kept +
+                ".";
+        setLimitText(which, kept);
+    }
     double hi = max();
     double lo = min();
     double s = parseNumberK(stepText_);
@@ -186,7 +213,12 @@ void Column::validate(Limit which)
     }
     }
     const std::string text = format(edited);
+    if (note_.empty() && read && format(*read) != text)
+        note_ = name_ + " " + limitName(which) + ": " + typed.substr(0, 40) + " is out of range; set to " + text + ".";
     if (text != limitText(which)) setLimitText(which, text);
+    goodMax_ = maxText_;
+    goodStep_ = stepText_;
+    goodMin_ = minText_;
 
     const double span = (max() - min()) / step();
     const int range = clampToInt(truncTolerant(std::isfinite(span) ? span : 0.0), 0, INT_MAX);
@@ -199,6 +231,9 @@ void Column::reset()
     maxText_ = spec_->resetMax;
     minText_ = spec_->resetMin;
     stepText_ = spec_->resetStep;
+    goodMax_ = maxText_;
+    goodStep_ = stepText_;
+    goodMin_ = minText_;
     sliderMax_ = spec_->resetRange;
     page_ = sliderMax_ / spec_->pageDivisor;
     sliderPos_ = sliderMax_;

@@ -37,10 +37,13 @@ public:
     explicit Column(ColumnId id);
     // A column with limits of its own (the advance-mode slider panels); `spec`
     // must outlive it. Such a column shows volts unless `spec` says otherwise.
-    Column(ColumnId id, const ColumnSpec& spec) : id_(id), spec_(&spec) { reset(); }
+    Column(ColumnId id, const ColumnSpec& spec) : id_(id), spec_(&spec), name_(columnName(id)) { reset(); }
 
     ColumnId id() const { return id_; }
     const ColumnSpec& spec() const { return *spec_; }
+    // The caption its notes begin with: the column's name unless set.
+    const std::string& name() const { return name_; }
+    void setName(std::string name) { name_ = std::move(name); }
 
     // Field texts as the user typed them or the program wrote them.
     const std::string& valueText() const { return valueText_; }
@@ -71,7 +74,9 @@ public:
     // The slider was moved to pos: value = STEP * (range - pos) + MIN.
     double fromSlider(int pos);
     // A limit field was committed: correct it, rewrite it, re-range the
-    // slider. The caller then re-commits the value field.
+    // slider. The caller then re-commits the value field. A limit text that
+    // holds no number is refused (the last good limit comes back); that or a
+    // correction leaves a note (entryNote) until the next commit.
     void validate(Limit which);
     // Reset limits, slider range and page, thumb at the smallest value.
     void reset();
@@ -91,6 +96,9 @@ private:
     std::string valueText_;
     std::string maxText_, stepText_, minText_;
     std::string note_;
+    std::string name_;
+    // The limit texts as last accepted, what a refused entry goes back to.
+    std::string goodMax_, goodStep_, goodMin_;
     double value_ = 0.0;
     int sliderMax_ = 0;
     int sliderPos_ = 0;

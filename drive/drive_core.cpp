@@ -313,8 +313,12 @@ void DriveCore::sliderMoved(ColumnId id, int pos)
 
 void DriveCore::commitLimit(ColumnId id, Limit which)
 {
-    columns_[static_cast<int>(id)].validate(which);
+    Column& c = columns_[static_cast<int>(id)];
+    c.validate(which);
+    const std::string note = c.entryNote();
     commitValue(id);
+    // The value's own note (it was limited by the new MAX or MIN) says more.
+    if (!note.empty() && c.entryNote().empty()) entryNote(note);
 }
 
 void DriveCore::refreshClockDisplay()
@@ -351,14 +355,25 @@ void DriveCore::recommitValues()
 
 void DriveCore::commitRnf()
 {
-    double r = parseLeadingNumber(rnfText_);
-    if (std::isnan(r) || r > 1.0) r = 1.0;
-    if (r < 0.01) r = 0.01;
+    const auto read = readNumber(rnfText_, true);
+    std::string note;
+    double r = rnf_;
+    if (!read || std::isnan(*read)) {
+        note = "RNF: \"" + rnfText_.substr(0, 40) + "\" is not a number; kept " + formatFixed(rnf_, 2) + " ohm.";
+    } else {
+        r = *read;
+        if (r > 1.0) r = 1.0;
+        if (r < 0.01) r = 0.01;
+        if (r != *read)
+            note = "RNF: " + rnfText_.substr(0, 40) + " is outside 0.01 to 1 ohm; limited to " + formatFixed(r, 2) +
+                   " ohm.";
+    }
     rnf_ = r;
     std::string text = formatFixed(r, 2);
     if (text != rnfText_) rnfText_ = std::move(text);
     recomputeIo();
     notify(aspect::kRnf);
+    if (!note.empty()) entryNote(note);
 }
 
 void DriveCore::loadRnfText(std::string text)
@@ -412,6 +427,14 @@ void DriveCore::setManual(bool manual)
 
 const std::string& DriveCore::editSteps(std::string text)
 {
+    // Letters typed into the count keep the count it had; an emptied field
+    // reads 1, as it always has.
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first != std::string::npos && !readNumber(text, false)) {
+        entryNote("Steps: \"" + text.substr(0, 40) + "\" is not a number; kept " + stepsText_ + ".");
+        notify(aspect::kClock);
+        return stepsText_;
+    }
     const int v = clampSteps(parseLeadingInt(text));
     std::string shown = std::to_string(v);
     stepsText_ = shown != text ? std::move(shown) : std::move(text);
@@ -457,9 +480,27 @@ void DriveCore::secondRunEnded()
     notify(aspect::kClock);
 }
 
+void DriveCore::setDutyText(std::string text)
+{
+    if (readNumber(dutyText_, false)) dutyGood_ = dutyText_;
+    dutyText_ = std::move(text);
+}
+
 void DriveCore::commitDuty()
 {
-    const double duty = parseLeadingNumber(dutyText_);
+    const auto read = readNumber(dutyText_, false);
+    std::string note;
+    double duty = 0.0;
+    if (!read || !std::isfinite(*read)) {
+        // The last duty that was a number, not 0.
+        duty = std::clamp(readNumber(dutyGood_, false).value_or(50.0), 0.0, 100.0);
+        note = "Duty: \"" + dutyText_.substr(0, 40) + "\" is not a number; kept " + formatFixed(duty, 2) + " %.";
+    } else {
+        duty = std::clamp(*read, 0.0, 100.0);
+        if (duty != *read)
+            note = "Duty: " + dutyText_.substr(0, 40) + " is outside 0 to 100 %; limited to " + formatFixed(duty, 2) +
+                   " %.";
+    }
     const int range = dutySliderMax();
     const long long offset = truncTolerant(duty / 100.0 * range);
     dutyPos_ = static_cast<int>(std::clamp<long long>(range - offset, 0, range));
@@ -467,6 +508,7 @@ void DriveCore::commitDuty()
     if (text != dutyText_) dutyText_ = std::move(text);
     sendClockRegisters();
     notify(aspect::kClock);
+    if (!note.empty()) entryNote(note);
 }
 
 void DriveCore::sendClockRegisters()

@@ -202,7 +202,9 @@ public:
     bool stepsLabelsEnabled() const { return manual_; }
 
     const std::string& dutyText() const { return dutyText_; }
-    void setDutyText(std::string text) { dutyText_ = std::move(text); }
+    // The text as typed; the last one that held a number is what a refused
+    // commit goes back to.
+    void setDutyText(std::string text);
     // The duty field lost focus: duty slider, text, clock registers.
     void commitDuty();
     int dutySliderMax() const { return 1000; }
@@ -261,6 +263,7 @@ private:
     bool clockRunning_ = false;
     bool secondRunning_ = false;
     std::string dutyText_ = "50.0";
+    std::string dutyGood_ = "50.0";
     int dutyPos_ = 500;
 };
 

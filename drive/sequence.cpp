@@ -118,17 +118,20 @@ int SequenceTable::usedRows() const
 
 // ---- validation --------------------------------------------------------------
 
-Validation validate(const SequenceTable& table)
+Validation validate(const SequenceTable& table, int* row)
 {
+    if (row) *row = -1;
     const int rows = table.usedRows();
     double previous = -1.0;
     for (int r = 0; r < rows; ++r) {
         const std::string_view t = trimmed(table.cell(r, kTime));
+        if (row) *row = r;
         if (t.find_first_not_of("0123456789.k") != std::string_view::npos) return Validation::InvalidTime;
         const double v = parseNumberK(t);
         if (r > 0 && !(v > previous)) return Validation::NotIncreasing;
         previous = v;
     }
+    if (row) *row = -1;
     if (rows == 0) return Validation::Empty;
     return Validation::Ok;
 }

@@ -81,7 +81,8 @@ private:
 
 // Validation before a start; the message for each failure.
 enum class Validation { Ok, InvalidTime, NotIncreasing, Empty };
-Validation validate(const SequenceTable& table);
+// `row`, when given, is set to the row (from 0) that failed, -1 when none.
+Validation validate(const SequenceTable& table, int* row = nullptr);
 const char* validationMessage(Validation v);
 
 // One row as the window hands it over: all texts.

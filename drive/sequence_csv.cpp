@@ -63,6 +63,7 @@ CsvLoad loadCsv(std::string_view text, SequenceTable& table)
         const bool ok = fields.size() == kColumns || (fields.size() == kColumns + 1 && fields.back().empty());
         if (!ok) {
             result.incomplete = true;
+            result.badLine = result.rows + 2; // below the header and the rows read
             break;
         }
         for (int c = 0; c < kColumns; ++c) table.setCell(result.rows, c, fields[static_cast<std::size_t>(c)]);
@@ -86,6 +87,7 @@ CsvFileLoad loadCsvFile(const std::filesystem::path& path, SequenceTable& table)
     const bool content = body != std::string_view::npos &&
                          text.find_first_not_of(" \t\r\n", body) != std::string_view::npos;
     if (r.rows == 0 && content) {
+        if (r.badLine == 0) r.badLine = 2;
         r.incomplete = true;
         r.kept = true;
         return r;

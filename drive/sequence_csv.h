@@ -19,6 +19,7 @@ std::string saveCsv(const SequenceTable& table);
 struct CsvLoad {
     int rows = 0;             // rows read into the table
     bool incomplete = false;  // a line had the wrong number of fields (rows before it stay)
+    int badLine = 0;          // that line, counted from 1 (the header); 0 when none
 };
 // Clears the table, then reads rows from the text (normalising every cell).
 CsvLoad loadCsv(std::string_view text, SequenceTable& table);

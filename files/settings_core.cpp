@@ -172,6 +172,13 @@ bool SettingsCore::stage1(SettingsLoadResult& r)
             for (std::size_t l = 0; l < kLimits.size(); ++l, ++line) {
                 const auto* t = at(line);
                 if (!t) continue;
+                if (!readNumber(*t, true)) {
+                    static const char* const names[] = {"MAX", "STEP", "MIN"};
+                    const std::string what = std::string(drive::columnName(c)) + " " + names[l];
+                    note(line, what.c_str(), *t,
+                         "is not a number; kept " + drive_.column(c).limitText(kLimits[l]) + ".");
+                    continue;
+                }
                 if (drive_.column(c).limitText(kLimits[l]) != *t) drive_.setLimitText(c, kLimits[l], *t);
                 set[l] = true;
             }

@@ -1,5 +1,7 @@
 #include "scope/scope_tables.h"
 
+#include "common/number_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -53,16 +55,8 @@ std::string formatLevel(double value)
 
 double parseLevel(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    if (i < text.size() && text[i] == '+')
-        ++i;
-    double v = 0.0;
-    auto res = std::from_chars(text.data() + i, text.data() + text.size(), v);
-    if (res.ec != std::errc() || !std::isfinite(v))
-        return 0.0;
-    return v;
+    const auto v = readNumber(text, true);
+    return v && std::isfinite(*v) ? *v : 0.0;
 }
 
 double sliderToLevel(int position, double top, double step)

@@ -131,8 +131,9 @@ const char* MonitorRun::errorText(StartError e)
 MonitorRun::StartError MonitorRun::start(std::vector<StepRow> rows, std::string_view timeText,
                                          std::string_view rnfText, int divideIndex)
 {
-    if (timeText.empty()) return StartError::NoTime;
-    if (rnfText.empty()) return StartError::NoRnf;
+    // A field that holds no number is as good as an empty one.
+    if (!readNumber(timeText, true)) return StartError::NoTime;
+    if (!readNumber(rnfText, true)) return StartError::NoRnf;
     // The list ends at the first row without a VREF.
     auto end = std::find_if(rows.begin(), rows.end(), [](const StepRow& r) { return r.vref.empty(); });
     rows.erase(end, rows.end());
@@ -143,7 +144,7 @@ MonitorRun::StartError MonitorRun::start(std::vector<StepRow> rows, std::string_
     next_ = 0;
     rnf_ = clampRnf(parseNumberK(rnfText));
     divisor_ = divisorOfIndex(divideIndex);
-    // A negative or unreadable time steps at once rather than never.
+    // A negative time steps at once rather than never.
     const double minutes = std::max(0.0, parseNumberK(timeText));
     minutes_ = std::isfinite(minutes) ? minutes : 0.0;
     const double ms = std::min(minutes * secondsPerMinute_ * 1000.0, 1e12);

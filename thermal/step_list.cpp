@@ -62,6 +62,7 @@ StepListRead parseStepList(std::string_view text)
         const bool ok = f.size() == 5 || (f.size() == 6 && f[5].empty());
         if (!ok) {
             out.incomplete = true;
+            out.badLine = static_cast<int>(out.rows.size()) + 1;
             break;
         }
         out.rows.push_back(StepRow{std::string(f[0]), std::string(f[1]), std::string(f[2]),

@@ -18,6 +18,7 @@ std::string formatStepList(const std::vector<StepRow>& rows);
 struct StepListRead {
     std::vector<StepRow> rows; // the lines accepted before any bad one
     bool incomplete = false;   // a line had neither 5 fields nor 6 with an empty sixth
+    int badLine = 0;           // that line, counted from 1 (0 when none)
 };
 
 // Lines end with LF, CR or CR LF. An empty line is a row of empty cells (the

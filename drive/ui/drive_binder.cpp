@@ -1,5 +1,7 @@
 #include "drive/ui/drive_binder.h"
 
+#include "common/number_text.h"
+
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QLabel>
@@ -181,7 +183,9 @@ void DriveBinder::bindClock()
     if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.dutySet))) {
         connect(b, &QAbstractButton::clicked, this, [this, duty] {
             if (duty) core_.setDutyText(duty->text().toStdString());
-            core_.sendClockRegisters();
+            // Text without a number is refused there, not sent as 50 %.
+            if (!zelbo::readNumber(core_.dutyText(), false)) core_.commitDuty();
+            else core_.sendClockRegisters();
         });
     }
 }

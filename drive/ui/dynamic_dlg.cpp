@@ -1,4 +1,5 @@
 #include "drive/ui/dynamic_dlg.h"
+#include "widgets/file_places.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -73,9 +74,24 @@ CDynamicDlg::CDynamicDlg(int number, MessageService& messages, Hooks hooks, QWid
     count_->setMaximumWidth(60);
     delay_ = new QLineEdit(QStringLiteral("0"), this);
     delay_->setMaximumWidth(80);
-    connect(count_, &QLineEdit::editingFinished, this, [this] { count_->setText(clampedInt(count_->text(), 1, 99)); });
+    // Each keeps itself within its range; letters are refused and the last
+    // good value comes back.
+    auto keepInt = [this](QLineEdit* e, const QString& what, int lo, int hi) {
+        const QString typed = e->text();
+        const QString last = e->property("lastGood").toString();
+        if (!zelbo::readNumber(typed.toStdString(), false)) {
+            e->setText(last);
+            note_->setText(tr("%1: \"%2\" is not a number; kept %3.").arg(what, typed.left(40), last));
+            return;
+        }
+        e->setText(clampedInt(typed, lo, hi));
+        e->setProperty("lastGood", e->text());
+    };
+    count_->setProperty("lastGood", count_->text());
+    delay_->setProperty("lastGood", delay_->text());
+    connect(count_, &QLineEdit::editingFinished, this, [this, keepInt] { keepInt(count_, tr("Count"), 1, 99); });
     connect(delay_, &QLineEdit::editingFinished, this,
-            [this] { delay_->setText(clampedInt(delay_->text(), 0, 60000)); });
+            [this, keepInt] { keepInt(delay_, tr("Repeat delay"), 0, 60000); });
     params->addWidget(counted_, 0, 0);
     params->addWidget(count_, 0, 1);
     params->addWidget(infinite_, 1, 0);
@@ -166,8 +182,12 @@ void CDynamicDlg::startToggled(bool on)
         setStartCheckedQuietly(false);
         return;
     }
-    const Validation v = validate(table_);
+    int badRow = -1;
+    const Validation v = validate(table_, &badRow);
     if (v != Validation::Ok) {
+        // The message's text is fixed; the row it is about goes beside it.
+        if (badRow >= 0)
+            note_->setText(tr("Row %1: %2").arg(badRow + 1).arg(tr(validationMessage(v))));
         messages_.show(tr(validationMessage(v)).toStdString(), tr("Error").toStdString(), MsgIcon::Warning);
         setStartCheckedQuietly(false);
         return;
@@ -316,7 +336,12 @@ void CDynamicDlg::reject() { finish(); }
 
 QString CDynamicDlg::askOpenPath()
 {
-    return QFileDialog::getOpenFileName(this, tr("Open"), QString(), tr(kFilter));
+    QFileDialog dlg(this, tr("Open"), QString(), tr(kFilter));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    zelbo::ui::prepareDialog(dlg, zelbo::ui::filekind::kSequence);
+    dlg.exec();
+    return zelbo::ui::accepted(dlg, zelbo::ui::filekind::kSequence);
 }
 
 QString CDynamicDlg::askSavePath()
@@ -324,8 +349,9 @@ QString CDynamicDlg::askSavePath()
     QFileDialog dlg(this, tr("Save"), QString(), tr(kFilter));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix(QStringLiteral("csv"));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-    return dlg.selectedFiles().front();
+    zelbo::ui::prepareDialog(dlg, zelbo::ui::filekind::kSequence, QStringLiteral("csv"));
+    dlg.exec();
+    return zelbo::ui::accepted(dlg, zelbo::ui::filekind::kSequence);
 }
 
 void CDynamicDlg::fileNew()
@@ -350,11 +376,17 @@ bool CDynamicDlg::loadFile(const QString& path)
 {
     const CsvFileLoad r = loadCsvFile(path.toStdString(), table_);
     if (!r.opened) {
+        note_->setText(tr("Cannot open %1: %2").arg(path, zelbo::ui::readFailure(path)));
         error("Unable to open .csv file");
         return false;
     }
     refreshGrid();
-    if (r.incomplete) error(kCsvIncomplete, "Warning");
+    if (r.incomplete) {
+        note_->setText(tr("Line %1 of %2 does not hold a whole row.").arg(r.badLine).arg(path));
+        error(kCsvIncomplete, "Warning");
+    } else {
+        note_->setText(tr("Opened %1").arg(path));
+    }
     return !r.incomplete;
 }
 
@@ -365,8 +397,10 @@ bool CDynamicDlg::saveFile(const QString& path)
     const std::string text = saveCsv(table_);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Text) ||
         f.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) || !f.commit()) {
+        note_->setText(tr("Not saved: %1: %2").arg(path, f.errorString()));
         error("Failed to create .csv file. Settings can't be saved.");
         return false;
     }
+    note_->setText(tr("Saved to %1").arg(path));
     return true;
 }

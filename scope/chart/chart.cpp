@@ -2,7 +2,9 @@
 
 #include <QFont>
 #include <QLinearGradient>
+#include <QImageWriter>
 #include <QPainter>
+#include <QSaveFile>
 #include <QPen>
 #include <QTransform>
 
@@ -321,7 +323,7 @@ void CChart::paintDynamic(QPainter& p)
     }
 }
 
-bool CChart::saveJpeg(const QString& path)
+bool CChart::saveJpeg(const QString& path, QString* error)
 {
     QImage picture(size_, QImage::Format_ARGB32);
     picture.fill(Qt::white);
@@ -333,7 +335,22 @@ bool CChart::saveJpeg(const QString& path)
         paint(p);
         dragging_ = wasDragging;
     }
-    return picture.save(path, "JPEG");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    QImageWriter writer(&file, "JPEG");
+    if (!writer.write(picture)) {
+        if (error) *error = writer.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 void CChart::drawBackground(QPainter& p)

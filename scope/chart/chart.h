@@ -122,8 +122,9 @@ public:
     const QImage& image() const { return image_; }
     // All layers in painting order onto any painter of the chart's size.
     void paint(QPainter& p);
-    // Writes the chart as a JPEG picture; false when the file cannot be written.
-    bool saveJpeg(const QString& path);
+    // Writes the chart as a JPEG picture (whole or not at all); false when the
+    // file cannot be written, with the reason in `error` when given.
+    bool saveJpeg(const QString& path, QString* error = nullptr);
 
     virtual void traceSetChanged() {}
 

@@ -394,7 +394,7 @@ void CLineChart::drawCursor(QPainter& p, int x, QRgb colour, const QString& capt
         bx = std::max(bx, plot_.left() + 1);
         const int by = plot_.top() + tag.height() + 6 + slot * (boxH + 6);
         const QRect box(bx, by, boxW, boxH);
-        p.fillRect(box, QColor(255, 255, 255, 220));
+        p.fillRect(box, Qt::white); // opaque: no grid line or axis runs through the figures
         p.setPen(QPen(c, 1));
         p.drawRect(box.adjusted(0, 0, -1, -1));
         int y = by + 4;

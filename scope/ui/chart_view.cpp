@@ -13,6 +13,8 @@ namespace zelbo::scope {
 namespace {
 constexpr int kButtonW = 24;
 constexpr int kButtonH = 20;
+// Room beside the legend for "1:1", "<" and ">".
+constexpr int kButtonReserve = 4 * kButtonW + 12;
 } // namespace
 
 ChartView::ChartView(CChart& chart, QWidget* parent) : QWidget(parent), chart_(chart)
@@ -29,6 +31,17 @@ ChartView::ChartView(CChart& chart, QWidget* parent) : QWidget(parent), chart_(c
     later_->setText(QStringLiteral(">"));
     later_->setToolTip(tr("Later"));
     later_->setFocusPolicy(Qt::NoFocus);
+    // Leaves a zoom without a new sweep or time base.
+    unzoom_ = new QToolButton(this);
+    unzoom_->setObjectName(QStringLiteral("zoomOut"));
+    unzoom_->setText(QStringLiteral("1:1"));
+    unzoom_->setToolTip(tr("Zoom out: the whole sweep"));
+    unzoom_->setFocusPolicy(Qt::NoFocus);
+    unzoom_->setEnabled(false);
+    connect(unzoom_, &QToolButton::clicked, this, [this] {
+        chart_.resetScroll();
+        changed();
+    });
     connect(earlier_, &QToolButton::clicked, this, [this] {
         chart_.scrollEarlier();
         changed();
@@ -37,14 +50,15 @@ ChartView::ChartView(CChart& chart, QWidget* parent) : QWidget(parent), chart_(c
         chart_.scrollLater();
         changed();
     });
-    chart_.setLegendReserve(2 * kButtonW + 8);
+    chart_.setLegendReserve(kButtonReserve);
 }
 
 void ChartView::setScrollButtonsVisible(bool visible)
 {
     earlier_->setVisible(visible);
     later_->setVisible(visible);
-    chart_.setLegendReserve(visible ? 2 * kButtonW + 8 : 0);
+    unzoom_->setVisible(visible);
+    chart_.setLegendReserve(visible ? kButtonReserve : 0);
 }
 
 void ChartView::changed()
@@ -59,11 +73,13 @@ void ChartView::layoutButtons()
     const int y = std::min(height() - kButtonH - 2, plot.bottom() + 10);
     later_->setGeometry(plot.right() - kButtonW + 1, y, kButtonW, kButtonH);
     earlier_->setGeometry(plot.right() - 2 * kButtonW - 2, y, kButtonW, kButtonH);
+    unzoom_->setGeometry(plot.right() - 4 * kButtonW - 6, y, 2 * kButtonW, kButtonH);
 }
 
 void ChartView::paintEvent(QPaintEvent*)
 {
     const QImage& img = chart_.redraw();
+    if (unzoom_->isEnabled() != chart_.zoomed()) unzoom_->setEnabled(chart_.zoomed());
     QPainter p(this);
     p.drawImage(0, 0, img);
 }

@@ -20,6 +20,8 @@ public:
     void setScrollButtonsVisible(bool visible);
     QToolButton* scrollEarlierButton() const { return earlier_; }
     QToolButton* scrollLaterButton() const { return later_; }
+    // "1:1": back from a zoom to the whole sweep (enabled while zoomed).
+    QToolButton* zoomOutButton() const { return unzoom_; }
 
     QSize sizeHint() const override { return QSize(720, 420); }
 
@@ -44,6 +46,7 @@ private:
     CChart& chart_;
     QToolButton* earlier_ = nullptr;
     QToolButton* later_ = nullptr;
+    QToolButton* unzoom_ = nullptr;
     int wheelRest_ = 0; // fine-grained wheel deltas not yet a whole notch
 };
 

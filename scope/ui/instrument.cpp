@@ -24,6 +24,7 @@
 #include "scope/scope_core.h"
 #include "scope/ui/chart_view.h"
 #include "scope/ui/xy_view.h"
+#include "widgets/file_places.h"
 
 namespace zelbo::scope {
 
@@ -172,6 +173,9 @@ void ScopeInstrument::buildTools(QWidget* parent)
     auto pick = [this] { setXyChannels(xCombo_->currentIndex(), yCombo_->currentIndex()); };
     connect(xCombo_, &QComboBox::currentIndexChanged, this, pick);
     connect(yCombo_, &QComboBox::currentIndexChanged, this, pick);
+    // A pair the user chose stays; until then XY takes the current channels.
+    connect(xCombo_, &QComboBox::activated, this, [this] { xyChosen_ = true; });
+    connect(yCombo_, &QComboBox::activated, this, [this] { xyChosen_ = true; });
     row->addWidget(new QLabel(tr("X"), tools_));
     row->addWidget(xCombo_);
     row->addWidget(new QLabel(tr("Y"), tools_));
@@ -323,6 +327,14 @@ void ScopeInstrument::setLevelsShown(bool shown)
 void ScopeInstrument::setXyMode(bool on)
 {
     xyMode_ = on;
+    if (on && !xyChosen_) {
+        // The two coil currents draw the drive's ring; two voltages would
+        // draw an L.
+        std::vector<int> currents;
+        for (int n = 0; n < kChannels; ++n)
+            if (core_.source(n) == Source::Current) currents.push_back(n);
+        if (currents.size() >= 2) setXyChannels(currents[0], currents[1]);
+    }
     if (xyBox_ && xyBox_->isChecked() != on) xyBox_->setChecked(on);
     if (view_) view_->setVisible(!on);
     if (xy_) {
@@ -421,20 +433,39 @@ QString ScopeInstrument::figureText(int n, int column) const
 
 void ScopeInstrument::saveData()
 {
+    if (!hasSweep()) {
+        refuseEmptySave();
+        return;
+    }
     QFileDialog dialog(qobject_cast<QWidget*>(view_.data()), tr("Save Data"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON (*.json)")});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(QStringLiteral("TQ5170"));
+    ui::prepareDialog(dialog, ui::filekind::kData, QStringLiteral("csv"));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
         dialog.setDefaultSuffix(f.startsWith(QStringLiteral("JSON")) ? QStringLiteral("json") : QStringLiteral("csv"));
     });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    saveDataTo(dialog.selectedFiles().constFirst());
+    dialog.exec();
+    const QString path = ui::accepted(dialog, ui::filekind::kData);
+    if (!path.isEmpty()) saveDataTo(path);
+}
+
+bool ScopeInstrument::hasSweep() const { return measurer_.latest().sweep != 0; }
+
+void ScopeInstrument::refuseEmptySave()
+{
+    // A file of headers alone would pass for data.
+    const QString text = tr("No sweep has been acquired yet, so there is no data to save. Press \"Run\" first.");
+    emit note(text);
+    if (messages_) messages_->show(text.toStdString(), kAppCaption, MsgIcon::Information);
 }
 
 bool ScopeInstrument::saveDataTo(const QString& path)
 {
+    if (!hasSweep()) {
+        refuseEmptySave();
+        return false;
+    }
     ExportSweep s;
     s.timeBase = core_.timeBaseText();
     s.samplingRate = core_.samplingRateText();
@@ -466,6 +497,7 @@ bool ScopeInstrument::saveDataTo(const QString& path)
     if (!ok && messages_)
         messages_->show("The data could not be saved to \"" + path.toStdString() + "\": " + error + ".", kAppCaption,
                         MsgIcon::Warning);
+    emit note(ok ? tr("Data saved to %1").arg(path) : tr("Data not saved: %1").arg(QString::fromStdString(error)));
     return ok;
 }
 
@@ -480,9 +512,10 @@ void ScopeInstrument::toggleRecording(bool on)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(tr("Oscilloscope recording (*.zrec)"));
     dialog.setDefaultSuffix(QStringLiteral("zrec"));
-    dialog.selectFile(QStringLiteral("TQ5170"));
-    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
-    if (!chosen || !startRecordingTo(dialog.selectedFiles().constFirst(), minutes_ ? minutes_->value() * 60.0 : 0,
+    ui::prepareDialog(dialog, ui::filekind::kRecording, QStringLiteral("zrec"));
+    dialog.exec();
+    const QString chosen = ui::accepted(dialog, ui::filekind::kRecording);
+    if (chosen.isEmpty() || !startRecordingTo(chosen, minutes_ ? minutes_->value() * 60.0 : 0,
                                      megabytes_ ? std::uint64_t(megabytes_->value()) * 1024 * 1024 : 0)) {
         if (record_) {
             const QSignalBlocker b(record_);

@@ -54,6 +54,8 @@ public:
     void setLevelsShown(bool shown);
     void setXyMode(bool on);
     bool xyMode() const { return xyMode_; }
+    // The pair XY draws. Until the user picks one, switching XY on takes
+    // the first two channels that measure a coil current.
     void setXyChannels(int x, int y);
     // "Save Data...": asks for a path; CSV or JSON by the chosen filter.
     void saveData();
@@ -87,11 +89,15 @@ public:
 
 signals:
     void recordingFinished(const QString& message);
+    // A save done or refused, for the status bar.
+    void note(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool hasSweep() const;
+    void refuseEmptySave();
     void buildTools(QWidget* parent);
     void buildStrip(QWidget* parent);
     void updateStrip();
@@ -124,6 +130,7 @@ private:
     std::array<bool, kChannels> measure_{true, true, true, true};
     bool levels_ = false;
     bool xyMode_ = false;
+    bool xyChosen_ = false; // the user picked the XY pair
     bool recording_ = false;
     double ioAmps_ = 0.0;
     Excitation excitation_ = Excitation::QuarterStep;

@@ -4,6 +4,7 @@
 
 #include "common/message_service.h"
 #include "scope/chart/chart.h"
+#include "widgets/file_places.h"
 
 namespace zelbo::scope {
 
@@ -13,7 +14,7 @@ void configureWaveformDialog(QFileDialog& dialog)
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("JPEG (*.jpeg)"));
     dialog.setDefaultSuffix(QStringLiteral("jpeg"));
-    dialog.selectFile(QStringLiteral("TQ5170"));
+    ui::prepareDialog(dialog, ui::filekind::kPicture, QStringLiteral("jpeg"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
 }
 
@@ -21,19 +22,24 @@ QString askWaveformPath(QWidget* parent)
 {
     QFileDialog dialog(parent, QObject::tr("Save Waveform"));
     configureWaveformDialog(dialog);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
+    dialog.exec();
+    return ui::accepted(dialog, ui::filekind::kPicture);
 }
 
-bool exportWaveform(CChart& chart, const QString& path, MessageService* messages)
+bool exportWaveform(CChart& chart, const QString& path, MessageService* messages, QString* reason)
 {
     if (path.isEmpty())
         return false;
-    const bool ok = chart.saveJpeg(path);
-    if (!ok && messages)
-        messages->show("The waveform could not be saved to \"" + path.toStdString() + "\".", kAppCaption,
-                       MsgIcon::Warning);
+    QString why;
+    const bool ok = chart.saveJpeg(path, &why);
+    if (!ok) {
+        if (why.isEmpty()) why = QStringLiteral("unknown error");
+        if (reason) *reason = why;
+        if (messages)
+            messages->show("The waveform could not be saved to \"" + path.toStdString() + "\": " + why.toStdString() +
+                               ".",
+                           kAppCaption, MsgIcon::Warning);
+    }
     return ok;
 }
 

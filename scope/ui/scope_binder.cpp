@@ -1,5 +1,7 @@
 #include "scope/ui/scope_binder.h"
 
+#include "common/number_text.h"
+
 #include <algorithm>
 
 #include <QAbstractButton>
@@ -386,6 +388,13 @@ void ScopeBinder::onCurrentSlider(int pos)
 
 void ScopeBinder::onVoltageEdit()
 {
+    const QString typed = text(w(ids_.voltageLevelEdit));
+    if (!readNumber(typed.toStdString(), true)) {
+        setText(w(ids_.voltageLevelEdit), qs(core_.voltageLevelText()));
+        emit entryNote(tr("Trigger level: \"%1\" is not a number; kept %2 V.")
+                           .arg(typed.left(40), qs(core_.voltageLevelText())));
+        return;
+    }
     const int pos = core_.setVoltageLevelText(text(w(ids_.voltageLevelEdit)).toStdString());
     setText(w(ids_.voltageLevelEdit), qs(core_.voltageLevelText()));
     setIndex(w(ids_.voltageLevelSlider), pos);
@@ -394,6 +403,13 @@ void ScopeBinder::onVoltageEdit()
 
 void ScopeBinder::onCurrentEdit()
 {
+    const QString typed = text(w(ids_.currentLevelEdit));
+    if (!readNumber(typed.toStdString(), true)) {
+        setText(w(ids_.currentLevelEdit), qs(core_.currentLevelText()));
+        emit entryNote(tr("Trigger level: \"%1\" is not a number; kept %2 A.")
+                           .arg(typed.left(40), qs(core_.currentLevelText())));
+        return;
+    }
     const int pos = core_.setCurrentLevelText(text(w(ids_.currentLevelEdit)).toStdString());
     setText(w(ids_.currentLevelEdit), qs(core_.currentLevelText()));
     setIndex(w(ids_.currentLevelSlider), pos);
@@ -562,7 +578,10 @@ void ScopeBinder::saveWaveform()
 
 bool ScopeBinder::saveWaveformTo(const QString& path)
 {
-    return exportWaveform(chart_, path, messages_);
+    QString reason;
+    const bool ok = exportWaveform(chart_, path, messages_, &reason);
+    emit entryNote(ok ? tr("Picture saved to %1").arg(path) : tr("Picture not saved: %1").arg(reason));
+    return ok;
 }
 
 } // namespace zelbo::scope

@@ -119,6 +119,8 @@ signals:
     void calibrateRequested();
     // The chart needs a repaint (settings or interaction changed it).
     void chartChanged();
+    // A refused entry or a finished save, for the status bar.
+    void entryNote(const QString& text);
 
 private:
     QWidget* w(int id) const;

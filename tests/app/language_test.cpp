@@ -69,6 +69,7 @@ TEST(Language, ListsBuiltInAndEveryCatalogueOnceAndTranslatesInAChosenLanguage)
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].id, builtInLanguage());
     EXPECT_EQ(list[1].id, kGerman);
+    EXPECT_EQ(list[0].displayName, "English");
     EXPECT_EQ(list[1].displayName, "Deutsch");
     EXPECT_EQ(list[2].id, languageId(QLocale::French));
 

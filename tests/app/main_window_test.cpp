@@ -22,6 +22,7 @@
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
+#include "app/main_tooltips.h"
 #include "app/calibration_feature.h"
 #include "app/dynamic_feature.h"
 #include "app/program_features.h"
@@ -355,4 +356,52 @@ TEST_F(Window, FitsALaptopScreen)
     std::printf("main window minimum: %dx%d\n", least.width(), least.height());
     EXPECT_LE(least.width(), 1360);
     EXPECT_LE(least.height(), 700);
+}
+
+// Every control that writes to the board says what it sets (found through
+// the window's own lookup, so a renumbered control is caught).
+TEST_F(Window, EveryControlThatWritesToTheBoardSaysWhatItSets)
+{
+    const QList<int> ids = zelbo::app::boardControlIds();
+    EXPECT_GE(ids.size(), 60);
+    for (int id : ids) {
+        QWidget* c = w->control(id);
+        ASSERT_NE(c, nullptr) << id;
+        EXPECT_FALSE(c->toolTip().trimmed().isEmpty()) << id;
+        EXPECT_FALSE(c->toolTip().contains("%1")) << id;
+    }
+    EXPECT_TRUE(w->control(1069)->toolTip().contains("3 V"));
+    EXPECT_TRUE(w->control(1171)->toolTip().contains("CH4"));
+}
+
+// Refusals of the fields and the outcome of a save reach the status bar; a
+// failed save gives the system's reason.
+TEST_F(Window, RefusedEntriesAndSavesAreSaidOnTheStatusBar)
+{
+    auto commit = [&](int id, const QString& text) {
+        auto* e = w->control<QLineEdit>(id);
+        e->setText(text);
+        emit e->editingFinished();
+        return e->text();
+    };
+    EXPECT_EQ(commit(1159, "abc"), "3.00");
+    EXPECT_EQ(w->statusPaneText(0), "VREF MAX: \"abc\" is not a number; kept 3.00.");
+    EXPECT_EQ(commit(1097, "zero"), "0.20");
+    EXPECT_TRUE(w->statusPaneText(0).startsWith("RNF: \"zero\""));
+    const QString level = w->control<QLineEdit>(1073)->text();
+    EXPECT_EQ(commit(1073, "high"), level);
+    EXPECT_TRUE(w->statusPaneText(0).startsWith("Trigger level: \"high\""));
+
+    QTemporaryDir dir;
+    const QString good = dir.filePath("bench.set");
+    QString target = good;
+    w->features()->settings().setPrompts([&] { return target; }, {});
+    w->onCommand(CTQ5170xHWPDlg::ID_FILE_SAVE);
+    EXPECT_TRUE(QFile::exists(good));
+    EXPECT_EQ(w->statusPaneText(0), "Settings saved to " + good);
+    target = dir.filePath("no/such/folder/bench.set");
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    w->onCommand(CTQ5170xHWPDlg::ID_FILE_SAVE);
+    EXPECT_TRUE(w->statusPaneText(0).startsWith("Settings not saved: "));
+    EXPECT_TRUE(w->statusPaneText(0).contains("No such file or directory"));
 }

@@ -183,3 +183,59 @@ TEST_F(DriveColumns, ValueAtAnyMaxOnTheGridKeepsThatMax)
         }
     }
 }
+
+// A limit field holds its last good limit when given text without a number
+// (not 0, which would drop MAX below the value), a corrected limit is said,
+// and the other entry fields of the group refuse letters the same way.
+TEST_F(DriveColumns, LimitAndGroupFieldsRefuseTextWithoutANumber)
+{
+    std::vector<std::string> notes;
+    auto keep = core.entryNote.connect([&](const std::string& n) { notes.push_back(n); });
+    type(ColumnId::Vref, "1.5");
+    EXPECT_EQ(limit(ColumnId::Vref, Limit::Max, "2,5"), "2.50");
+    EXPECT_TRUE(notes.empty());
+    port.clear();
+    EXPECT_EQ(limit(ColumnId::Vref, Limit::Max, "abc"), "2.50");
+    EXPECT_EQ(col(ColumnId::Vref).valueText(), "1.50");
+    EXPECT_EQ(col(ColumnId::Vref).sliderMax(), 250);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes.back(), "VREF MAX: \"abc\" is not a number; kept 2.50.");
+    EXPECT_EQ(limit(ColumnId::Vref, Limit::Step, ""), "0.01");
+    EXPECT_EQ(notes.back(), "VREF STEP: \"\" is not a number; kept 0.01.");
+    EXPECT_EQ(limit(ColumnId::Clk, Limit::Min, "x10"), "0");
+    EXPECT_EQ(limit(ColumnId::Mth, Limit::Max, "9"), "3.50");
+    EXPECT_EQ(notes.back(), "MTH MAX: 9 is out of range; set to 3.50.");
+    // A new MAX below the value limits the value: that note is the one said.
+    EXPECT_EQ(limit(ColumnId::Vref, Limit::Max, "1"), "1.00");
+    EXPECT_EQ(notes.back(), "VREF: 1.50 is above MAX; limited to 1.00 V.");
+
+    notes.clear();
+    core.setRnfText("0,5");
+    core.commitRnf();
+    EXPECT_EQ(core.rnfText(), "0.50");
+    core.setRnfText("ohm");
+    core.commitRnf();
+    EXPECT_EQ(core.rnfText(), "0.50");
+    core.setRnfText("5");
+    core.commitRnf();
+    EXPECT_EQ(core.rnfText(), "1.00");
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], "RNF: \"ohm\" is not a number; kept 0.50 ohm.");
+    EXPECT_EQ(notes[1], "RNF: 5 is outside 0.01 to 1 ohm; limited to 1.00 ohm.");
+
+    core.setDutyText("25");
+    core.commitDuty();
+    core.setDutyText("q");
+    core.commitDuty();
+    EXPECT_EQ(core.dutyText(), "25.00");
+    core.setDutyText("250");
+    core.commitDuty();
+    EXPECT_EQ(core.dutyText(), "100.00");
+    EXPECT_EQ(notes.size(), 4u);
+
+    EXPECT_EQ(core.editSteps("12"), "12");
+    EXPECT_EQ(core.editSteps("12x"), "12");
+    EXPECT_EQ(core.editSteps("x"), "12");
+    EXPECT_EQ(core.editSteps(""), "1");
+    EXPECT_EQ(notes.back(), "Steps: \"x\" is not a number; kept 12.");
+}

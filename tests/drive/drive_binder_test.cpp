@@ -146,8 +146,9 @@ private slots:
         f.c<QAbstractSlider>(1090)->setValue(9);
         QCOMPARE(f.c<QLineEdit>(1096)->text(), QString("1 / 1"));
         QCOMPARE(f.c<QLineEdit>(1071)->text(), QString("5000 m"));
+        // Letters are no resistance: the last value stays.
         typeAndCommit(f.c<QLineEdit>(1097), "x");
-        QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("0.01"));
+        QCOMPARE(f.c<QLineEdit>(1097)->text(), QString("0.20"));
     }
 
     void countedRunEndsOnTheReadBack()
@@ -166,8 +167,9 @@ private slots:
         typeAndCommit(steps, "300");
         QCOMPARE(steps->text(), QString("255"));
         QCOMPARE(steps->cursorPosition(), 3);
+        // Letters keep the count there was.
         typeAndCommit(steps, "q");
-        QCOMPARE(steps->text(), QString("1"));
+        QCOMPARE(steps->text(), QString("255"));
         typeAndCommit(steps, "10");
         QCOMPARE(steps->text(), QString("10"));
         QTest::mouseClick(f.c<QPushButton>(1132), Qt::LeftButton);

@@ -60,6 +60,12 @@ TEST(SequenceValidation, EveryFailureHasItsMessage)
     EXPECT_EQ(validate(tableOf({row("0"), row("100"), row("250")})), Validation::Ok);
     EXPECT_EQ(validate(tableOf({row("0"), row("100"), row("100")})), Validation::NotIncreasing);
     EXPECT_EQ(validate(tableOf({row("200"), row("100")})), Validation::NotIncreasing);
+    // The row at fault is named beside the fixed message.
+    int at = 7;
+    EXPECT_EQ(validate(tableOf({row("0"), row("100"), row("50"), row("60")}), &at), Validation::NotIncreasing);
+    EXPECT_EQ(at, 2);
+    EXPECT_EQ(validate(tableOf({row("0"), row("1")}), &at), Validation::Ok);
+    EXPECT_EQ(at, -1);
     EXPECT_STREQ(validationMessage(Validation::NotIncreasing), "Time should be increasing.");
     EXPECT_STREQ(validationMessage(Validation::InvalidTime), "Invalid time value.");
     // Rows below the first empty time cell are not part of the sequence.
@@ -128,6 +134,7 @@ TEST(SequenceCsv, ReadsWithAndWithoutTrailingCommaAnyLineEndAndStopsOnBadLines)
     const CsvLoad bad = loadCsv(header + "\n0,1.00,1.00,1000,HI,LO,LO,LO,LO,\n5,1,1,1000,HI,LO,LO,LO\n9,1,1,1,HI,HI,HI,HI,HI,\n", t);
     EXPECT_TRUE(bad.incomplete);
     EXPECT_EQ(bad.rows, 1);
+    EXPECT_EQ(bad.badLine, 3); // the header is line 1
     EXPECT_EQ(t.cell(0, kTime), "0");
     EXPECT_EQ(t.cell(1, kTime), "");
     // A line without a comma ends the reading quietly; eleven fields do not fit.

@@ -318,6 +318,13 @@ TEST(SettingsCore, UnusableValuesAreNamedPerLineAndNeverDriveTheBoard)
     EXPECT_DOUBLE_EQ(b.drive.vref(), 0.5);
     b.load(withValue(base, 3, "1,25"));
     EXPECT_DOUBLE_EQ(b.drive.vref(), 1.25);
+
+    // A limit without a number is no limit of 0: the column keeps its own.
+    const std::string maxBefore = b.drive.column(ColumnId::Vref).limitText(Limit::Max);
+    const auto lim = b.load(withValue(base, 26, "lots"));
+    ASSERT_EQ(lim.notes.size(), 1u);
+    EXPECT_EQ(lim.notes[0], "Line 26 (VREF MAX): \"lots\" is not a number; kept " + maxBefore + ".");
+    EXPECT_EQ(b.drive.column(ColumnId::Vref).limitText(Limit::Max), maxBefore);
 }
 
 TEST(SettingsCore, CommentsDoNotMatterButPositionsDo)

@@ -25,6 +25,7 @@
 #include "scope/scope_core.h"
 #include "scope/ui/channel_dlg.h"
 #include "scope/ui/chart_view.h"
+#include "scope/ui/instrument.h"
 #include "scope/ui/save_waveform.h"
 #include "scope/ui/scope_binder.h"
 #include "tests/scope/fakes.h"
@@ -195,7 +196,16 @@ TEST_F(BinderTest, TriggerControls)
     EXPECT_EQ(port.last(0x77), 0x09);
 
     auto* edit = form.get<QLineEdit>(1073);
+    // Letters are no level: the last one stays (not 0 V), and it is said.
+    QStringList notes;
+    QObject::connect(binder.get(), &ScopeBinder::entryNote, [&](const QString& t) { notes << t; });
     edit->setText("zz");
+    emit edit->editingFinished();
+    EXPECT_EQ(edit->text(), "36.000");
+    EXPECT_EQ(form.get<QSlider>(1072)->value(), 0);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes[0], "Trigger level: \"zz\" is not a number; kept 36.000 V.");
+    edit->setText("0,0");
     emit edit->editingFinished();
     EXPECT_EQ(edit->text(), "0.000");
     EXPECT_EQ(form.get<QSlider>(1072)->value(), 2048);
@@ -291,9 +301,20 @@ TEST_F(BinderTest, SavesTheWaveformAndReportsAFailure)
     EXPECT_TRUE(binder->saveWaveformTo(path));
     EXPECT_FALSE(QImageReader(path).read().isNull());
     EXPECT_TRUE(messages.shown().empty());
+    QStringList notes;
+    QObject::connect(binder.get(), &ScopeBinder::entryNote, [&](const QString& t) { notes << t; });
+    EXPECT_TRUE(binder->saveWaveformTo(path));
     EXPECT_FALSE(binder->saveWaveformTo(dir.filePath("no/such/dir/x.jpeg")));
     ASSERT_EQ(messages.shown().size(), 1u);
     EXPECT_EQ(messages.shown()[0].icon, zelbo::MsgIcon::Warning);
+    // The reason, not only the path.
+    const std::string said = messages.shown()[0].text;
+    const auto colon = said.find("x.jpeg\": ");
+    ASSERT_NE(colon, std::string::npos) << said;
+    EXPECT_GT(said.size(), colon + 12) << said;
+    ASSERT_EQ(notes.size(), 2);
+    EXPECT_EQ(notes[0], "Picture saved to " + path);
+    EXPECT_TRUE(notes[1].startsWith("Picture not saved: "));
 
     QFileDialog fd;
     configureWaveformDialog(fd);
@@ -301,6 +322,23 @@ TEST_F(BinderTest, SavesTheWaveformAndReportsAFailure)
     EXPECT_EQ(fd.defaultSuffix(), "jpeg");
     EXPECT_EQ(fd.acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(fd.testOption(QFileDialog::DontConfirmOverwrite));
+}
+
+// Before the first sweep there is nothing to save: refused with a message,
+// and no file of headers alone is left behind.
+TEST_F(BinderTest, SaveDataBeforeAnySweepIsRefused)
+{
+    ScopeInstrument instrument(core, chart, &messages);
+    QStringList notes;
+    QObject::connect(&instrument, &ScopeInstrument::note, [&](const QString& t) { notes << t; });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sweep.csv");
+    EXPECT_FALSE(instrument.saveDataTo(path));
+    EXPECT_FALSE(QFileInfo::exists(path));
+    ASSERT_EQ(messages.shown().size(), 1u);
+    EXPECT_NE(messages.shown()[0].text.find("No sweep"), std::string::npos);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].startsWith("No sweep"));
 }
 
 TEST(ChartViewTest, ForwardsMouseKeysWheelAndButtons)
@@ -332,6 +370,13 @@ TEST(ChartViewTest, ForwardsMouseKeysWheelAndButtons)
     QTest::mouseMove(&view, a + QPoint(100, 80));
     QTest::mouseRelease(&view, Qt::LeftButton, {}, a + QPoint(100, 80));
     EXPECT_TRUE(chart.zoomed());
+    // "1:1" leaves the zoom; it is live only while zoomed.
+    view.repaint();
+    ASSERT_TRUE(view.zoomOutButton()->isEnabled());
+    view.zoomOutButton()->click();
+    EXPECT_FALSE(chart.zoomed());
+    view.repaint();
+    EXPECT_FALSE(view.zoomOutButton()->isEnabled());
 
     QTest::mouseDClick(&view, Qt::LeftButton, {}, a);
     EXPECT_TRUE(chart.startCursorOn());

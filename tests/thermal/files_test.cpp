@@ -84,6 +84,7 @@ TEST(StepList, ReadsAnyLineEndAndStopsAtABadLine)
         r = parseStepList(std::string("0.5,1.0,HI,LO,HI,\n") + bad + "2,2,2,2,2,\n");
         EXPECT_TRUE(r.incomplete) << bad;
         EXPECT_EQ(r.rows.size(), 1u) << bad;
+        EXPECT_EQ(r.badLine, 2) << bad; // named beside "Incomplete CSV Settings"
     }
     EXPECT_TRUE(parseStepList("").rows.empty());
     EXPECT_FALSE(parseStepList("").incomplete);

@@ -125,6 +125,9 @@ TEST(MonitorRun, StartChecksTheFieldsThenTheList)
     using E = MonitorRun::StartError;
     EXPECT_EQ(run.start(threeSteps(), "", "0.2", 0), E::NoTime);
     EXPECT_EQ(run.start(threeSteps(), "1", "", 0), E::NoRnf);
+    // Letters are no time and no resistance (not 0 minutes, not 0.01 ohm).
+    EXPECT_EQ(run.start(threeSteps(), "soon", "0.2", 0), E::NoTime);
+    EXPECT_EQ(run.start(threeSteps(), "1", "abc", 0), E::NoRnf);
     EXPECT_EQ(run.start({}, "1", "0.2", 0), E::EmptyList);
     // The list ends at the first row without a VREF.
     EXPECT_EQ(run.start({{"", "1", "", "", ""}, {"1.0", "", "", "", ""}}, "1", "0.2", 0), E::EmptyList);

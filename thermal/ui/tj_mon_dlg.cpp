@@ -24,6 +24,7 @@
 #include "thermal/ui/tj_fin_dlg.h"
 #include "thermal/workbook.h"
 #include "common/number_text.h"
+#include "widgets/file_places.h"
 #include "widgets/grid_ctrl.h"
 
 using namespace zelbo;
@@ -53,8 +54,9 @@ protected:
 QString defaultChooser(QWidget* parent, bool save, const QString& title, const QString& filter,
                        const QString& suggested)
 {
+    // `suggested` is the proposed path of a save, the folder of an open.
     if (save) return QFileDialog::getSaveFileName(parent, title, suggested, filter);
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    return QFileDialog::getOpenFileName(parent, title, suggested, filter);
 }
 
 const QString kStepListFilter = QStringLiteral("CSV File (*.csv)");
@@ -198,8 +200,17 @@ void CTJMonDlg::setRows(const std::vector<StepRow>& rows)
 
 void CTJMonDlg::rnfEdited()
 {
+    const QString typed = rnf_->text();
+    if (!typed.trimmed().isEmpty() && !zelbo::readNumber(typed.toStdString(), true)) {
+        // Letters are no resistance: the last value stays.
+        rnf_->setText(lastRnf_);
+        note_->setText(tr("RNF: \"%1\" is not a number; kept %2 \u03a9.").arg(typed.left(40), lastRnf_));
+        return;
+    }
+    if (typed.trimmed().isEmpty()) return; // "Please indicate RNF Register value." at Start
     const QString text = QString::fromStdString(rnfFieldText(rnf_->text().toStdString()));
     if (rnf_->text() != text) rnf_->setText(text);
+    lastRnf_ = text;
 }
 
 // ---- the run ------------------------------------------------------------------
@@ -295,13 +306,18 @@ void CTJMonDlg::finishRun()
 
 void CTJMonDlg::exportLog()
 {
-    QString path = chooser_(true, tr("Save"), tr("Excel Workbook (*.xlsx)"), QStringLiteral("Untitled.xlsx"));
+    QString path = chooser_(true, tr("Save"), tr("Excel Workbook (*.xlsx)"),
+                            ui::proposedPath(ui::filekind::kTemperatureLog, QStringLiteral("xlsx")));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".xlsx");
+    ui::rememberFolder(ui::filekind::kTemperatureLog, path);
     const std::string chip = chipName_ ? chipName_() : std::string();
     std::string error;
     WorkbookFailure failure = WorkbookFailure::None;
-    if (writeWorkbook(path.toStdString(), chip, log_.rows(), &error, &failure)) return;
+    if (writeWorkbook(path.toStdString(), chip, log_.rows(), &error, &failure)) {
+        note_->setText(tr("Temperature log saved to %1").arg(path));
+        return;
+    }
     if (failure == WorkbookFailure::Folder) {
         // The folder cannot take a file: a CSV beside it would fail the same
         // way, so the real reason comes first and alone.
@@ -314,9 +330,12 @@ void CTJMonDlg::exportLog()
     messages().show("The workbook could not be written (" + error + "). Data will be saved in a CSV file",
                     "TQ5170x Evaluation Software");
     const std::string csv = csvPathFor(path.toStdString());
-    if (!writeLogCsv(csv, chip, log_.rows(), &error))
+    if (!writeLogCsv(csv, chip, log_.rows(), &error)) {
         messages().show("Failed to create " + csv + ": " + error + ". Data can't be saved.", "Error",
                         MsgIcon::Warning);
+        return;
+    }
+    note_->setText(tr("Temperature log saved to %1").arg(QString::fromStdString(csv)));
 }
 
 // ---- step-list files -----------------------------------------------------------
@@ -328,10 +347,12 @@ void CTJMonDlg::newList()
 
 void CTJMonDlg::openList()
 {
-    const QString path = chooser_(false, tr("Open"), kStepListFilter, QString());
+    const QString path = chooser_(false, tr("Open"), kStepListFilter, ui::lastFolder(ui::filekind::kStepList));
     if (path.isEmpty()) return;
+    ui::rememberFolder(ui::filekind::kStepList, path);
     StepListRead read;
     if (!readStepListFile(path.toStdString(), read)) {
+        note_->setText(tr("Cannot open %1: %2").arg(path, ui::readFailure(path)));
         messages().show("Unable to open .csv file", "Error", MsgIcon::Warning);
         return;
     }
@@ -340,15 +361,25 @@ void CTJMonDlg::openList()
         grid_->clearCells();
         setRows(read.rows);
     }
-    if (read.incomplete) messages().show("Incomplete CSV Settings", "Warning", MsgIcon::Warning);
+    if (read.incomplete) {
+        // The message's text is fixed; the line it is about goes beside it.
+        note_->setText(tr("Line %1 of %2 does not hold a whole step.").arg(read.badLine).arg(path));
+        messages().show("Incomplete CSV Settings", "Warning", MsgIcon::Warning);
+    }
 }
 
 void CTJMonDlg::saveList()
 {
-    QString path = chooser_(true, tr("Save"), kStepListFilter, QString());
+    QString path =
+        chooser_(true, tr("Save"), kStepListFilter, ui::proposedPath(ui::filekind::kStepList, QStringLiteral("csv")));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
+    ui::rememberFolder(ui::filekind::kStepList, path);
     std::string error;
-    if (!writeFileAtomically(path.toStdString(), formatStepList(rows()), &error))
+    if (!writeFileAtomically(path.toStdString(), formatStepList(rows()), &error)) {
+        note_->setText(tr("Not saved: %1").arg(QString::fromStdString(error)));
         messages().show("Failed to create .csv file. Settings can't be saved.", "Error", MsgIcon::Warning);
+        return;
+    }
+    note_->setText(tr("Steps saved to %1").arg(path));
 }

@@ -104,6 +104,7 @@ private:
     QPushButton* saveChart_ = nullptr;
     QLabel* elapsed_ = nullptr;
     QLabel* note_ = nullptr;
+    QString lastRnf_ = QStringLiteral("0.20");
     QList<QAction*> menuActions_;
     QTimer elapsedTimer_;
     QElapsedTimer clock_;
