@@ -933,6 +933,26 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
         <source>Data folder %1 is read-only: settings and calibration are not saved.</source>
         <translation>Datenordner %1 ist schreibgeschützt: Einstellungen und Kalibrierung werden nicht gespeichert.</translation>
     </message>
+    <message>
+        <source>Trigger mode</source>
+        <translation>Triggermodus</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Trigger state</source>
+        <translation>Triggerzustand</translation>
+    </message>
+    <message>
+        <source>Holdoff</source>
+        <translation>Holdoff</translation>
+    </message>
+    <message>
+        <source>Time after each sweep before the trigger is armed again</source>
+        <translation>Zeit nach jeder Aufnahme, bevor der Trigger wieder scharf geschaltet wird</translation>
+    </message>
 </context>
 <context>
     <name>CTjFinDlg</name>
@@ -1015,6 +1035,10 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
     <message>
         <source>Please power on software first.</source>
         <translation>Bitte schalten Sie zuerst die Versorgung ein.</translation>
+    </message>
+    <message>
+        <source>Math channels not saved: %1</source>
+        <translation>Mathematikkanäle nicht gespeichert: %1</translation>
     </message>
 </context>
 <context>
@@ -1212,6 +1236,133 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
     <message>
         <source>Y: %1</source>
         <translation>Y: %1</translation>
+    </message>
+</context>
+<context>
+    <name>zelbo::scope::AnalysisTools</name>
+    <message>
+        <source>Analysis</source>
+        <translation>Analyse</translation>
+    </message>
+    <message>
+        <source>Spectrum, math channels and amplitude cursors</source>
+        <translation>Spektrum, Mathematikkanäle und Amplitudencursor</translation>
+    </message>
+    <message>
+        <source>Spectrum</source>
+        <translation>Spektrum</translation>
+    </message>
+    <message>
+        <source>Math Channels...</source>
+        <translation>Mathematikkanäle...</translation>
+    </message>
+    <message>
+        <source>Amplitude Cursors...</source>
+        <translation>Amplitudencursor...</translation>
+    </message>
+</context>
+<context>
+    <name>zelbo::scope::LevelCursorDialog</name>
+    <message>
+        <source>Amplitude Cursors</source>
+        <translation>Amplitudencursor</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
+    </message>
+    <message>
+        <source>Channel</source>
+        <translation>Kanal</translation>
+    </message>
+    <message>
+        <source>Level a</source>
+        <translation>Pegel a</translation>
+    </message>
+    <message>
+        <source>Level b</source>
+        <translation>Pegel b</translation>
+    </message>
+</context>
+<context>
+    <name>zelbo::scope::MathDialog</name>
+    <message>
+        <source>Math Channels</source>
+        <translation>Mathematikkanäle</translation>
+    </message>
+    <message>
+        <source>Expression</source>
+        <translation>Ausdruck</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>Einheit</translation>
+    </message>
+    <message>
+        <source>Value/div</source>
+        <translation>Wert/Div</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Label</source>
+        <translation>Beschriftung</translation>
+    </message>
+    <message>
+        <source>CH1..CH4, numbers with units (V, A, W, ohm; m, k prefixes), + - * / and brackets.
+V x A gives W, V / ohm gives A; a plain number scales or offsets.</source>
+        <translation>CH1..CH4, Zahlen mit Einheiten (V, A, W, Ohm; Vorsätze m, k), + - * / und Klammern.
+V x A ergibt W, V / Ohm ergibt A; eine reine Zahl skaliert oder verschiebt.</translation>
+    </message>
+    <message>
+        <source>%1: value/div must be a number above 0.</source>
+        <translation>%1: Wert/Div muss eine Zahl größer 0 sein.</translation>
+    </message>
+</context>
+<context>
+    <name>zelbo::scope::SpectrumPanel</name>
+    <message>
+        <source>dB</source>
+        <translation>dB</translation>
+    </message>
+    <message>
+        <source>Channel</source>
+        <translation>Kanal</translation>
+    </message>
+    <message>
+        <source>Window</source>
+        <translation>Fenster</translation>
+    </message>
+    <message>
+        <source>No sweep on this channel.</source>
+        <translation>Keine Aufnahme auf diesem Kanal.</translation>
+    </message>
+    <message>
+        <source>Fundamental %1
+</source>
+        <translation>Grundschwingung %1
+</translation>
+    </message>
+    <message>
+        <source>THD %1 % (%2 dB)
+</source>
+        <translation>THD %1 % (%2 dB)
+</translation>
+    </message>
+    <message>
+        <source>over %1 harmonics
+</source>
+        <translation>über %1 Harmonische
+</translation>
+    </message>
+</context>
+<context>
+    <name>zelbo::scope::SpectrumView</name>
+    <message>
+        <source>No sweep</source>
+        <translation>Keine Aufnahme</translation>
     </message>
 </context>
 </TS>
