@@ -495,24 +495,25 @@ QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
         levels->addWidget(slider, 1, i, Qt::AlignHCenter);
         levels->addWidget(edit, 2, i, Qt::AlignHCenter);
     }
-    grid->addLayout(levels, 2, 0, 1, 4);
-
-    // Mode and state as on a bench scope, and the holdoff after each sweep.
+    // Mode and state as on a bench scope, and the holdoff after each sweep:
+    // a third column beside the two levels, so the panel grows no taller.
     auto* mode = make<QComboBox>(1240, box);
     mode->setAccessibleName(tr("Trigger mode"));
+    mode->setToolTip(tr("Trigger mode"));
     auto* state = make<QLabel>(1241, tr("Stop"), box);
     state->setAlignment(Qt::AlignCenter);
     state->setFrameShape(QFrame::Panel);
     state->setFrameShadow(QFrame::Sunken);
     state->setAccessibleName(tr("Trigger state"));
+    state->setToolTip(tr("Trigger state"));
     state->setMinimumWidth(state->fontMetrics().horizontalAdvance(QStringLiteral("Trig'd")) + 12);
-    grid->addWidget(mode, 3, 0, 1, 2);
-    grid->addWidget(state, 3, 2, 1, 2);
     auto* holdoff = make<QDoubleSpinBox>(1242, box);
     holdoff->setAccessibleName(tr("Holdoff"));
     holdoff->setToolTip(tr("Time after each sweep before the trigger is armed again"));
-    grid->addWidget(caption(tr("Holdoff"), box), 4, 0, 1, 2);
-    grid->addWidget(holdoff, 4, 2, 1, 2);
+    levels->addWidget(mode, 0, 2);
+    levels->addWidget(state, 1, 2, Qt::AlignVCenter);
+    levels->addWidget(holdoff, 2, 2);
+    grid->addLayout(levels, 2, 0, 1, 4);
     grid->setColumnStretch(1, 1);
 
     for (int id : {1024, 1091, 1092, 1240, 1242}) addGroupMember(GroupScopeSettings, id);
