@@ -17,14 +17,24 @@ namespace {
 constexpr double kMinToneOverFloor = 10.0;
 
 // FFTW's planner is not thread-safe, its plans' execution is: plans are made
-// under one lock, once per length, and kept for the life of the process.
+// under one lock, once per length, and kept until the process ends, when
+// they and the planner's own tables are given back.
+struct PlanCache {
+    std::mutex mutex;
+    std::map<std::size_t, fftw_plan> plans;
+    ~PlanCache()
+    {
+        for (auto& [n, p] : plans) fftw_destroy_plan(p);
+        fftw_cleanup();
+    }
+};
+
 fftw_plan planFor(std::size_t n)
 {
-    static std::mutex mutex;
-    static std::map<std::size_t, fftw_plan> plans;
-    std::lock_guard lock(mutex);
-    auto it = plans.find(n);
-    if (it != plans.end()) return it->second;
+    static PlanCache cache;
+    std::lock_guard lock(cache.mutex);
+    auto it = cache.plans.find(n);
+    if (it != cache.plans.end()) return it->second;
     // FFTW_ESTIMATE does not touch the arrays; the plan is then executed on
     // other arrays of the same (fftw_malloc) alignment.
     double* in = fftw_alloc_real(n);
@@ -32,7 +42,7 @@ fftw_plan planFor(std::size_t n)
     fftw_plan p = fftw_plan_dft_r2c_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE);
     fftw_free(in);
     fftw_free(out);
-    plans.emplace(n, p);
+    cache.plans.emplace(n, p);
     return p;
 }
 
