@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include <toml++/toml.h>
+#include "common/toml.h"
 
 #include "drive/clock.h"
 #include "drive/column.h"
@@ -68,6 +68,12 @@ public:
     {
         PlanResult r;
         toml::table root;
+        if (const int bad = nonAsciiOutsideStrings(text)) {
+            r.error = source_ + ":" + std::to_string(bad) +
+                      ": a character outside ASCII where only keys, values and blanks may stand "
+                      "(other text belongs in a string or a comment)";
+            return r;
+        }
         try {
             root = toml::parse(text, source_);
         } catch (const toml::parse_error& e) {

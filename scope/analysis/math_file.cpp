@@ -1,6 +1,6 @@
 #include "scope/analysis/math_file.h"
 
-#include <toml++/toml.h>
+#include "common/toml.h"
 
 #include <cmath>
 #include <fstream>
@@ -53,6 +53,11 @@ MathSetups parseMathFile(std::string_view text, std::vector<std::string>* notes)
     };
     if (text.size() > kMaxFileBytes) {
         note("The math channel file is larger than 64 KiB and was not read.");
+        return setups;
+    }
+    if (const int bad = nonAsciiOutsideStrings(text)) {
+        note("The math channel file is not valid (line " + std::to_string(bad) +
+             "): a character outside ASCII outside a string or a comment.");
         return setups;
     }
     toml::table root;

@@ -8,6 +8,7 @@
 
 #include "campaign/formula.h"
 #include "campaign/plan.h"
+#include "common/toml.h"
 
 namespace {
 
@@ -197,11 +198,19 @@ TEST(Plan, SyntaxErrorsCarryTheLine)
     EXPECT_EQ(r.error.rfind("s.toml:2:", 0), 0u) << r.error;
     EXPECT_FALSE(readPlan("", "e.toml").plan);
     EXPECT_FALSE(readPlan(std::string("\0\xff\xfe", 3)).plan);
+    // Non-ASCII text outside strings and comments is refused before the
+    // TOML parser sees it (it is not safe on such text); inside them it is
+    // read as written.
+    const auto bad = readPlan("title = \"x\" # 25 \xC2\xB0" "C\n\xC2\xB0 = 1\n", "u.toml");
+    EXPECT_FALSE(bad.plan);
+    EXPECT_EQ(bad.error.rfind("u.toml:2:", 0), 0u) << bad.error;
+    EXPECT_EQ(zelbo::nonAsciiOutsideStrings("a = \"\xC2\xB0\" # \xC2\xB1\nb = '" "''\n\xC3\xA9'" "''\n"), 0);
+    EXPECT_EQ(zelbo::nonAsciiOutsideStrings("a = \"x\\\"\" \xC3\xA9\n"), 1);
 }
 
 TEST(Plan, ShippedExamplesAreAccepted)
 {
-    for (const char* name : {"current_accuracy.toml", "campaign_demo.toml"}) {
+    for (const char* name : {"current_accuracy.toml", "campaign_demo.toml", "chamber_demo.toml"}) {
         const auto r = readPlanFile(std::string(ZELBO_SOURCE_DIR) + "/examples/" + name);
         EXPECT_TRUE(r.plan) << name << ": " << r.error;
     }
