@@ -10,7 +10,7 @@
 #include "drive/column.h"
 #include "drive/pins.h"
 #include "scope/analysis/math_expression.h"
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 #include "scope/scope_tables.h"
 
 namespace zelbo::cli {

@@ -24,7 +24,7 @@
 #include "drive/sequence.h"
 #include "engine/engine.h"
 #include "scope/analysis/math_file.h"
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 #include "scope/measure/sweep_measurer.h"
 #include "scope/record/sweep_recorder.h"
 #include "scope/scope_core.h"

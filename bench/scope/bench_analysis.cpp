@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "link/null_command_port.h"
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 #include "scope/scope_core.h"
 
 using namespace zelbo::scope;

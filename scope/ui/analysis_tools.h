@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "scope/analysis/math_channels.h"
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 
 class QAction;
 class QComboBox;

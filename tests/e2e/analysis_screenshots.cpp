@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     tools.setSpectrumShown(true);
     tools.spectrumPanel()->setChannel(1);
     window.hooks().chartRefresh();
-    if (!grab(out + "/scope_spectrum_" + suffix + ".png")) return 1;
+    if (!grab(out + "/scope_fft_" + suffix + ".png")) return 1;
     tools.setSpectrumShown(false);
 
     // M1 = CH1 x CH2: the power into winding 1 through OUT1A, in W.

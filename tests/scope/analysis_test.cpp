@@ -13,7 +13,7 @@
 #include "scope/analysis/math_channels.h"
 #include "scope/analysis/math_expression.h"
 #include "scope/analysis/math_file.h"
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 
 using namespace zelbo::scope;
 using namespace zelbo::scope::analysis;

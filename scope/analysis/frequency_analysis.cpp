@@ -1,4 +1,4 @@
-#include "scope/analysis/spectrum.h"
+#include "scope/analysis/frequency_analysis.h"
 
 #include <fftw3.h>
 
