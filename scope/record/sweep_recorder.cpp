@@ -119,6 +119,7 @@ bool SweepRecorder::start(std::unique_ptr<RecordSink> sink, const recording::Hea
     written_ = queuedBytes_ = head.size();
     startedAt_ = endedAt_ = std::chrono::steady_clock::now();
     writerDone_ = false;
+    encoding_ = 0;
     active_.store(true);
     writer_ = std::thread([this] { writerLoop(); });
     return true;
@@ -156,10 +157,14 @@ void SweepRecorder::onSweep(const SweepFrame& frame)
         }
         slot = free_.back();
         free_.pop_back();
+        // Taken: a stop from now on waits for this sweep to be queued, so
+        // the file holds every sweep the status counts.
+        ++encoding_;
     }
     // The buffer belongs to this thread until it is queued.
     recording::encodeRecord(frame, mask_, pool_[slot]);
     std::lock_guard lk(mutex_);
+    --encoding_;
     ready_[(readyHead_ + readyCount_) % depth_] = slot;
     ++readyCount_;
     ++sweeps_;
@@ -174,8 +179,8 @@ void SweepRecorder::writerLoop()
     std::unique_lock lk(mutex_);
     bool failed = false;
     for (;;) {
-        wake_.wait(lk, [&] { return readyCount_ > 0 || !active_.load(); });
-        if (readyCount_ == 0) break; // stopped and drained
+        wake_.wait(lk, [&] { return readyCount_ > 0 || (!active_.load() && encoding_ == 0); });
+        if (readyCount_ == 0) break; // stopped, drained, and no sweep half-taken
         const std::size_t slot = ready_[readyHead_];
         readyHead_ = (readyHead_ + 1) % depth_;
         --readyCount_;

@@ -98,6 +98,7 @@ private:
     std::vector<std::size_t> free_;               // indices of free buffers (capacity = depth)
     std::vector<std::size_t> ready_;              // ring of queued buffers
     std::size_t readyHead_ = 0, readyCount_ = 0;
+    std::size_t encoding_ = 0; // sweeps taken but not yet queued
     std::atomic<bool> active_{false};
     bool writerDone_ = true;
     std::uint8_t mask_ = 0;

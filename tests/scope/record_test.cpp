@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -370,6 +371,35 @@ TEST(Recording, LimitsAndFailedWritesEndTheRecordingAndSaySo)
     std::string error;
     EXPECT_FALSE(openFileSink("/nonexistent-dir/x.zrec", &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(Recording, AStopWhileASweepIsBeingTakenStillWritesEverySweepItCounts)
+{
+    // The reader may be encoding a sweep the moment the user stops; that
+    // sweep is counted, so it must reach the file too. Stops are scattered
+    // over a running feed until they land inside an encoding often enough.
+    CoreFeed feed;
+    const std::uint64_t head = recording::encodeHeader(header(0x0F)).size();
+    const std::uint64_t rec1 = recording::recordBytes(0x0F);
+    for (int round = 0; round < 200; ++round) {
+        SweepRecorder rec(256);
+        feed.core.setSweepObserver(&rec);
+        auto sink = std::make_unique<StallingSink>();
+        sink->released = true;
+        std::size_t written = 0;
+        sink->written = &written;
+        ASSERT_TRUE(rec.start(std::move(sink), header(0x0F), {}, nullptr));
+        std::atomic<bool> go{true};
+        std::thread reader([&] {
+            for (int i = 0; go.load() && i < 200; ++i) feed.sweep(i);
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(50 + 37 * (round % 20)));
+        const RecordStatus st = rec.stop();
+        go.store(false);
+        reader.join();
+        ASSERT_EQ(written, head + st.sweeps * rec1) << "round " << round << ": " << st.sweeps << " sweeps counted";
+        feed.core.setSweepObserver(nullptr);
+    }
 }
 
 TEST(Export, CsvHasTimeInTheTimeBaseUnitAndValuesThatReadBackExactly)
