@@ -751,7 +751,9 @@ void CTQ5170xHWPDlg::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void CTQ5170xHWPDlg::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+// The link's clock, so that the pauses of the window and of the link are one
+// kind of time (tests shorten both together).
+void CTQ5170xHWPDlg::sleepMs(int ms) { link().pause(std::chrono::milliseconds(ms)); }
 
 void CTQ5170xHWPDlg::closeEvent(QCloseEvent* event)
 {

@@ -58,8 +58,11 @@ std::string listing(const Trace& t)
     return out;
 }
 
+// With the program's own pauses: the trace is the one a real board sees, at
+// its real pace.
 class PowerTrace : public Program {
 protected:
+    PowerTrace() { fullPauses = true; }
     Trace trace() const
     {
         Trace t;

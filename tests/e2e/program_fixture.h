@@ -28,6 +28,7 @@
 #include "drive/ui/dynamic_dlg.h"
 #include "board/sim_board_test.h"
 #include "tests/common/recording_message_service.h"
+#include "tests/common/short_pause_clock.h"
 #include "tests/e2e/sim_program.h"
 
 using simboard::LogEvent;
@@ -83,9 +84,18 @@ protected:
         }
     }
 
+    // Whether the program's pauses last as long as on a real board; most
+    // tests are about what reaches the board and run them shortened.
+    bool fullPauses = false;
+    // A test's own change to the set-up (the link's bounds, say).
+    std::function<void(MainWindowSetup&)> adjustSetup;
+
     MainWindowSetup setup()
     {
-        return simSetup(messages, progress, data);
+        MainWindowSetup s = simSetup(messages, progress, data);
+        if (!fullPauses) s.link.clock = &zelbo::test::shortPauseClock();
+        if (adjustSetup) adjustSetup(s);
+        return s;
     }
 
     void open(MainWindowSetup s)
