@@ -542,14 +542,9 @@ PYBIND11_MODULE(_zelbo, m)
         "list_boards",
         [] {
             py::list out;
-            for (const auto& b : zelbo::engine::attachedBoards()) {
-                py::dict d;
-                d["path"] = b.path;
-                d["serial"] = b.serial;
-                d["id"] = b.id;
-                d["node"] = b.node;
-                out.append(d);
-            }
+            for (const auto& b : zelbo::engine::attachedBoards())
+                out.append(py::dict(py::arg("path") = b.path, py::arg("serial") = b.serial, py::arg("id") = b.id,
+                                    py::arg("node") = b.node));
             return out;
         },
         "The evaluation boards attached to this computer's USB ports, in bus and port order, each a dict:\n"

@@ -162,21 +162,12 @@ private:
 
     static gboolean onOtherIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
     {
-        auto* bus = static_cast<FakeBus*>(self);
-        ++bus->otherIoctls_;
+        // Claims succeed; anything else is a request it does not know (an
+        // old kernel's answer to the capability query, a failed transfer).
+        ++static_cast<FakeBus*>(self)->otherIoctls_;
         const unsigned long request = umockdev_ioctl_client_get_request(client);
-        if (request == USBDEVFS_GET_CAPABILITIES) {
-            UMockdevIoctlData* d =
-                umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(guint32), nullptr);
-            const guint32 caps = USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-            std::memcpy(d->data, &caps, sizeof caps);
-            g_object_unref(d);
-            umockdev_ioctl_client_complete(client, 0, 0);
-        } else if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE) {
-            umockdev_ioctl_client_complete(client, 0, 0);
-        } else {
-            umockdev_ioctl_client_complete(client, -1, ENODEV);
-        }
+        const bool claim = request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE;
+        umockdev_ioctl_client_complete(client, claim ? 0 : -1, claim ? 0 : ENOTTY);
         return TRUE;
     }
 
@@ -495,18 +486,27 @@ struct LibusbBackend : ::testing::Test {
     }
 };
 
-TEST_F(LibusbBackend, BareBoardTakesTheFirmwareAndComesBackUnderANewAddress)
+// The bare board found, given its firmware and found again under its new
+// address; the handle of the board then open.
+int firmwareDownloaded(Exports& x, simboard::Control& board, FakeBus& bus)
 {
     EXPECT_EQ(x.check("CYUSB FX2"), 0); // bare FX2: no manufacturer string
-    ASSERT_EQ(x.check("CYUSB FX2"), -1);
+    EXPECT_EQ(x.check("CYUSB FX2"), -1);
     // download() enumerates the bare board again, loads, releases, cycles
     // the port and finds the board under its new address.
     EXPECT_EQ(x.load(), 1);
     EXPECT_TRUE(board.firmwareRunning());
-    EXPECT_TRUE(bus->settled(1s));
+    EXPECT_TRUE(bus.settled(1s));
     EXPECT_EQ(x.check("CYUSB FX2"), 1);
     const int handle = x.init("CYUSB FX2");
     EXPECT_NE(handle, 0);
+    return handle;
+}
+
+TEST_F(LibusbBackend, BareBoardTakesTheFirmwareAndComesBackUnderANewAddress)
+{
+    const int handle = firmwareDownloaded(x, board, *bus);
+    if (HasFailure()) return;
     EXPECT_EQ(x.pid(), 0x8613u);
     char text[256] = {};
     x.desc1(text);
@@ -600,15 +600,8 @@ struct TwoBoards : ::testing::Test {
 TEST_F(TwoBoards, TheBoardNamedBySerialIsFollowedThroughItsFirmwareDownload)
 {
     load("SIM-B");
-    EXPECT_EQ(x.check("CYUSB FX2"), 0); // bare FX2
-    ASSERT_EQ(x.check("CYUSB FX2"), -1);
-    EXPECT_EQ(x.load(), 1);
-    EXPECT_TRUE(board.firmwareRunning());
-    EXPECT_TRUE(bus->settled(1s));
     // Back under a new address on the same port: still the chosen board.
-    EXPECT_EQ(x.check("CYUSB FX2"), 1);
-    const int handle = x.init("CYUSB FX2");
-    EXPECT_NE(handle, 0);
+    const int handle = firmwareDownloaded(x, board, *bus);
     unsigned char b[2] = {};
     EXPECT_EQ(x.vendor(1, 0xB4, 8, 0xBEEF, b, 2), 1);
     EXPECT_EQ(b[1], 8);
