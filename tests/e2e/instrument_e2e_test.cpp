@@ -20,6 +20,8 @@
 #include <QSpinBox>
 
 #include "app/program_features.h"
+#include "drive/drive_core.h"
+#include "engine/session.h"
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
 #include "scope/record/recording_format.h"
@@ -134,6 +136,95 @@ TEST_F(Instrument, StripNeverCutsAFigure)
 
 // After bring-up (the data folder's settings applied, the power still off)
 // each VALUE/DIV field shows the scale the chart's legend uses.
+// What the strip shows and what a headless session's measure() gives come
+// from one measurer: the same set-up on the same simulated board (no probe
+// noise, the trigger on a coil current fixing the phase), first through the
+// window, then through a session of the engine, gives the same figures.
+TEST_F(Instrument, HeadlessMeasureGivesTheFiguresTheStripShows)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    // The trigger as its controls set it: CH2 (coil current), 0.5 A, rising.
+    scope().setTriggerChannel(1);
+    scope().setSlopeMinus(false);
+    scope().setCurrentLevelText("0.500");
+    scope().setTriggerOn(true);
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    freshSweeps(3);
+    if (HasFatalFailure()) return;
+    std::array<zelbo::scope::Measurement, 4> strip;
+    std::array<zelbo::scope::Source, 4> sources{};
+    std::array<std::string, 4> outputs;
+    for (int n = 0; n < 4; ++n) {
+        strip[n] = instrument().shownMeasurement(n);
+        sources[n] = scope().source(n);
+        outputs[n] = scope().outputText(n);
+    }
+    const std::string timeBase = scope().timeBaseText(), rate = scope().samplingRateText();
+    const double vref = drive().core().vref(), rnf = drive().core().rnfValue(), io = drive().core().io();
+    messages.queueAnswer(zelbo::MsgAnswer::Ok);
+    window->close();
+    window.reset();
+
+    zelbo::engine::SessionOptions options;
+    options.sim = true;
+    options.dataFolder = data.path().toStdString();
+    zelbo::engine::Session s(options);
+    s.setMode("quarter");
+    s.setPin("enable", true);
+    s.setPin("cw", true);
+    s.setVref(vref);
+    s.setRnf(rnf);
+    s.powerOn();
+    for (int n = 0; n < 4; ++n) {
+        s.setSource(n, sources[n] == zelbo::scope::Source::Voltage ? "V" : "I", outputs[n].back() == 'B' ? 1 : 0);
+        s.setChannelOn(n, true);
+    }
+    EXPECT_EQ(s.setTimeBase(timeBase), timeBase);
+    EXPECT_EQ(s.setSamplingRate(rate), rate);
+    s.setTrigger(true, 1, 0.5, false);
+    s.run(2000);
+    const auto status = s.status();
+    const auto value = [&](const std::string& name) {
+        for (const auto& [k, v] : status)
+            if (k == name) return v;
+        return std::string();
+    };
+    ASSERT_EQ(std::stod(value("io")), io) << "the set-ups differ";
+    for (int n = 0; n < 4; ++n) ASSERT_EQ(value("ch" + std::to_string(n + 1) + "_output"), outputs[n]);
+    s.measure(std::chrono::milliseconds(zelbo::test::scaledMs(5000))); // the first sweep after the start
+    const auto headless = s.measure(std::chrono::milliseconds(zelbo::test::scaledMs(5000)));
+    ASSERT_TRUE(headless.measured);
+    for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE("CH" + std::to_string(n + 1));
+        const auto& w = strip[n];
+        const auto& h = headless.figures[n];
+        EXPECT_EQ(h.samples, w.samples);
+        EXPECT_EQ(h.plateaus, w.plateaus);
+        // One code of the channel's converter: the sweeps are two sweeps, not
+        // one, and may start a sample apart.
+        const double code = zelbo::scope::codeResolution(sources[n]);
+        const auto same = [&](const char* what, double a, double b, double tolerance) {
+            if (std::isnan(a) || std::isnan(b)) EXPECT_EQ(std::isnan(a), std::isnan(b)) << what;
+            else EXPECT_NEAR(a, b, tolerance) << what;
+        };
+        same("min", h.min, w.min, code);
+        same("max", h.max, w.max, code);
+        same("p-p", h.peakToPeak, w.peakToPeak, code);
+        // An output voltage is chopped: the trigger on a coil current holds
+        // the steps' phase, not the chopper's, so its mean, RMS and
+        // frequency differ from sweep to sweep whoever measures them.
+        if (sources[n] == zelbo::scope::Source::Voltage) continue;
+        same("mean", h.mean, w.mean, code);
+        same("rms", h.rms, w.rms, code);
+        same("frequency", h.frequencyHz, w.frequencyHz, 1e-3 * w.frequencyHz);
+        same("period", h.periodUs, w.periodUs, 1e-3 * w.periodUs);
+        same("Ipeak", h.peakCurrent, w.peakCurrent, code);
+        same("Ipeak error", h.peakErrorPercent, w.peakErrorPercent, code / (io / 1000.0) * 100.0);
+        same("step error", h.stepErrorPercent, w.stepErrorPercent, code / (io / 1000.0) * 100.0);
+    }
+}
+
 TEST_F(Instrument, ValuePerDivFieldsAndTheLegendAgreeBeforePowerOn)
 {
     openReady();
