@@ -415,6 +415,8 @@ int main(int argc, char** argv)
             if (a == "report") return zelbo::cli::reportCommand(rest, "/proc/self/exe");
             std::optional<bool> sim;
             if (!board.empty()) sim = board == "sim";
+            // The campaign's session takes the board the environment names.
+            if (!usbBoard.empty()) ::setenv("ZELBO_USB_BOARD", usbBoard.c_str(), 1);
             return zelbo::cli::campaignCommand(rest, sim, json);
         } else if (a == "-c") {
             flushLoose();

@@ -1,4 +1,4 @@
-"""Several boards: list_boards() names them, Board(serial=...) chooses one (on a recorded bus)."""
+"""Several boards: list_boards() names them, Board(serial=...) and zelbo-server --board usb:SERIAL choose one (on a recorded bus)."""
 
 import json
 import os
@@ -56,3 +56,15 @@ def test_a_serial_chooses_a_real_board_and_the_simulated_one_has_none():
     with zelbo.Board(sim=True) as b:
         assert (b.board, b.usb_path, b.serial) == ("sim", "", "")
         assert b.status()["serial"] == "" and repr(b).startswith("<zelbo.Board sim, ")
+
+
+@needs_bus
+def test_the_server_refuses_a_serial_not_attached_naming_the_boards():
+    server = pathlib.Path(zelbo.__file__).resolve().parents[2] / "bin" / "zelbo-server"
+    if not server.exists():
+        pytest.skip("zelbo-server is not built beside the module")
+    env = {k: v for k, v in os.environ.items() if k not in ("ZELBO_BOARD", "ZELBO_USB_BOARD")}
+    r = subprocess.run([UMOCKDEV_RUN, "-d", str(TWO_BOARDS), "--", str(server), "--board", "usb:NOT-THERE",
+                        "--port", "0", "--no-mdns"], env=env, capture_output=True, text=True, timeout=60)
+    assert r.returncode == 3, r.stderr
+    assert "Attached boards: 1-1 (serial OTHER-A), 1-2 (serial SIM-B)." in r.stderr
