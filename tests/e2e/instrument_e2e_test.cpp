@@ -81,6 +81,45 @@ protected:
         window->hooks().chartRefresh();
     }
     QString path(const QString& name) const { return data.filePath(name); }
+
+    // The window's strip for the set-up its figures are compared on with a
+    // headless session's: quarterStepCoils() with the trigger on CH2 (coil
+    // current) at 0.5 A, rising, which holds the steps' phase. The window is
+    // closed afterwards, so that a session may take the board.
+    struct StripSnapshot {
+        std::array<zelbo::scope::Measurement, 4> figures;
+        std::array<zelbo::scope::Source, 4> sources{};
+        std::array<std::string, 4> outputs;
+        std::string timeBase, rate;
+        double vref = 0, rnf = 0, io = 0; // V, ohm, mA
+    };
+    StripSnapshot stripForComparison()
+    {
+        StripSnapshot shown;
+        quarterStepCoils();
+        if (HasFatalFailure()) return shown;
+        scope().setTriggerChannel(1);
+        scope().setSlopeMinus(false);
+        scope().setCurrentLevelText("0.500");
+        scope().setTriggerOn(true);
+        EXPECT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+        freshSweeps(3);
+        if (HasFatalFailure()) return shown;
+        for (int n = 0; n < 4; ++n) {
+            shown.figures[n] = instrument().shownMeasurement(n);
+            shown.sources[n] = scope().source(n);
+            shown.outputs[n] = scope().outputText(n);
+        }
+        shown.timeBase = scope().timeBaseText();
+        shown.rate = scope().samplingRateText();
+        shown.vref = drive().core().vref();
+        shown.rnf = drive().core().rnfValue();
+        shown.io = drive().core().io();
+        messages.queueAnswer(zelbo::MsgAnswer::Ok);
+        window->close();
+        window.reset();
+        return shown;
+    }
 };
 
 } // namespace
@@ -142,29 +181,14 @@ TEST_F(Instrument, StripNeverCutsAFigure)
 // window, then through a session of the engine, gives the same figures.
 TEST_F(Instrument, HeadlessMeasureGivesTheFiguresTheStripShows)
 {
-    quarterStepCoils();
+    const StripSnapshot shown = stripForComparison();
     if (HasFatalFailure()) return;
-    // The trigger as its controls set it: CH2 (coil current), 0.5 A, rising.
-    scope().setTriggerChannel(1);
-    scope().setSlopeMinus(false);
-    scope().setCurrentLevelText("0.500");
-    scope().setTriggerOn(true);
-    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
-    freshSweeps(3);
-    if (HasFatalFailure()) return;
-    std::array<zelbo::scope::Measurement, 4> strip;
-    std::array<zelbo::scope::Source, 4> sources{};
-    std::array<std::string, 4> outputs;
-    for (int n = 0; n < 4; ++n) {
-        strip[n] = instrument().shownMeasurement(n);
-        sources[n] = scope().source(n);
-        outputs[n] = scope().outputText(n);
-    }
-    const std::string timeBase = scope().timeBaseText(), rate = scope().samplingRateText();
-    const double vref = drive().core().vref(), rnf = drive().core().rnfValue(), io = drive().core().io();
-    messages.queueAnswer(zelbo::MsgAnswer::Ok);
-    window->close();
-    window.reset();
+    const auto& strip = shown.figures;
+    const auto& sources = shown.sources;
+    const auto& outputs = shown.outputs;
+    const auto& timeBase = shown.timeBase;
+    const auto& rate = shown.rate;
+    const double vref = shown.vref, rnf = shown.rnf, io = shown.io;
 
     zelbo::engine::SessionOptions options;
     options.sim = true;
@@ -223,6 +247,45 @@ TEST_F(Instrument, HeadlessMeasureGivesTheFiguresTheStripShows)
         same("Ipeak error", h.peakErrorPercent, w.peakErrorPercent, code / (io / 1000.0) * 100.0);
         same("step error", h.stepErrorPercent, w.stepErrorPercent, code / (io / 1000.0) * 100.0);
     }
+}
+
+// The same strip for a Python test to hold the module's measure() against
+// (python/tests/test_window_figures.py runs this case with
+// ZELBO_STRIP_FIGURES naming the JSON file to write; without it it is skipped).
+TEST_F(Instrument, StripFiguresForThePythonModule)
+{
+    const char* out = std::getenv("ZELBO_STRIP_FIGURES");
+    if (out == nullptr) GTEST_SKIP() << "run by python/tests/test_window_figures.py";
+    const StripSnapshot shown = stripForComparison();
+    if (HasFatalFailure()) return;
+    std::ostringstream j;
+    j.precision(17);
+    const auto num = [&j](double v) -> std::ostringstream& {
+        if (std::isnan(v)) j << "null";
+        else j << v;
+        return j;
+    };
+    j << "{\"time_base\":\"" << shown.timeBase << "\",\"rate\":\"" << shown.rate << "\",\"vref\":";
+    num(shown.vref) << ",\"rnf\":";
+    num(shown.rnf) << ",\"io_ma\":";
+    num(shown.io) << ",\"channels\":[";
+    for (int n = 0; n < 4; ++n) {
+        const auto& m = shown.figures[n];
+        j << (n ? "," : "") << "{\"source\":\"" << (shown.sources[n] == zelbo::scope::Source::Voltage ? "V" : "I")
+          << "\",\"output\":\"" << shown.outputs[n] << "\",\"samples\":" << m.samples << ",\"plateaus\":" << m.plateaus
+          << ",\"code\":" << zelbo::scope::codeResolution(shown.sources[n]);
+        const std::pair<const char*, double> figures[] = {
+            {"min", m.min}, {"max", m.max}, {"p_p", m.peakToPeak}, {"mean", m.mean}, {"rms", m.rms},
+            {"frequency", m.frequencyHz}, {"period", m.periodUs * 1e-6}, {"ipeak", m.peakCurrent},
+            {"ipeak_error", m.peakErrorPercent}, {"step_error", m.stepErrorPercent}};
+        for (const auto& [name, value] : figures) {
+            j << ",\"" << name << "\":";
+            num(value);
+        }
+        j << "}";
+    }
+    j << "]}\n";
+    std::ofstream(out) << j.str();
 }
 
 TEST_F(Instrument, ValuePerDivFieldsAndTheLegendAgreeBeforePowerOn)
