@@ -19,6 +19,7 @@
 #include "cli/script.h"
 #include "common/json_text.h"
 #include "common/number_text.h"
+#include "engine/attached_boards.h"
 #include "engine/session.h"
 #include "common/atomic_file.h"
 #include "scope/record/recording_csv.h"
@@ -106,6 +107,32 @@ std::string convertRecording(const Step& step)
     return ",\"file\":" + jsonString(step.target) + ",\"sweeps\":" + std::to_string(r.sweeps);
 }
 
+// The boards on the bus, one line each (USB path, serial or "-", USB id,
+// device node); nothing is opened. The JSON members of the result.
+std::string listBoards(bool json)
+{
+    std::string j = ",\"boards\":[";
+    const auto boards = zelbo::engine::attachedBoards();
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        const auto& b = boards[i];
+        j += (i == 0 ? "{\"path\":" : ",{\"path\":") + jsonString(b.path) + ",\"serial\":" + jsonString(b.serial) +
+             ",\"id\":" + jsonString(b.id) + ",\"node\":" + jsonString(b.node) + "}";
+        if (!json) std::cout << b.path << "  " << (b.serial.empty() ? "-" : b.serial) << "  " << b.id << "  " << b.node << "\n";
+    }
+    if (!json && boards.empty()) std::cerr << "zelbo-cli: no board is attached\n";
+    return j + "]";
+}
+
+// The steps that need no board: conversions and the list of boards.
+bool boardless(const Step& step)
+{
+    return step.kind == Step::Kind::Convert || step.kind == Step::Kind::List;
+}
+std::string runBoardless(const Step& step, bool json)
+{
+    return step.kind == Step::Kind::List ? listBoards(json) : convertRecording(step);
+}
+
 // Runs one step; returns the result's JSON members (without braces).
 std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
 {
@@ -167,7 +194,8 @@ std::string runStep(zelbo::engine::Session& s, const Step& step, bool json)
         break;
     }
     case Step::Kind::Convert:
-        j << convertRecording(step);
+    case Step::Kind::List:
+        j << runBoardless(step, json);
         break;
     case Step::Kind::Capture: {
         const auto c = s.capture(5000ms);
@@ -338,6 +366,7 @@ int main(int argc, char** argv)
 {
     bool json = false;
     std::string board; // empty: ZELBO_BOARD decides
+    std::string usbBoard; // --board usb:SERIAL (or usb:PATH)
     std::string script;
     auto add = [&script](const std::string& text) {
         script += text;
@@ -372,8 +401,12 @@ int main(int argc, char** argv)
             json = true;
         } else if (a == "--board") {
             board = value("--board");
+            if (board.rfind("usb:", 0) == 0 && board.size() > 4) {
+                usbBoard = board.substr(4);
+                board = "usb";
+            }
             if (board != "sim" && board != "usb") {
-                std::cerr << "zelbo-cli: --board takes sim or usb\n";
+                std::cerr << "zelbo-cli: --board takes sim, usb or usb:SERIAL (a serial number or USB path)\n";
                 return kUsage;
             }
         } else if (!anyLoose && (a == "campaign" || a == "report")) {
@@ -382,6 +415,8 @@ int main(int argc, char** argv)
             if (a == "report") return zelbo::cli::reportCommand(rest, "/proc/self/exe");
             std::optional<bool> sim;
             if (!board.empty()) sim = board == "sim";
+            // The campaign's session takes the board the environment names.
+            if (!usbBoard.empty()) ::setenv("ZELBO_USB_BOARD", usbBoard.c_str(), 1);
             return zelbo::cli::campaignCommand(rest, sim, json);
         } else if (a == "-c") {
             flushLoose();
@@ -432,11 +467,11 @@ int main(int argc, char** argv)
         steps.emplace_back(c, *r.step);
     }
 
-    // Conversions alone need no board.
-    if (std::all_of(steps.begin(), steps.end(), [](const auto& p) { return p.second.kind == Step::Kind::Convert; })) {
+    // Conversions and the list of boards alone need no board.
+    if (std::all_of(steps.begin(), steps.end(), [](const auto& p) { return boardless(p.second); })) {
         for (const auto& [command, step] : steps) {
             try {
-                const std::string extra = convertRecording(step);
+                const std::string extra = runBoardless(step, json);
                 if (json) std::cout << "{\"command\":" << jsonString(command.text()) << ",\"ok\":true" << extra << "}\n";
             } catch (const std::exception& e) {
                 std::cerr << "zelbo-cli: " << command.text() << ": " << e.what() << "\n";
@@ -453,6 +488,7 @@ int main(int argc, char** argv)
     try {
         zelbo::engine::SessionOptions options;
         if (!board.empty()) options.sim = board == "sim";
+        options.usbBoard = usbBoard;
         options.interrupted = [] { return g_signal != 0; };
         session = std::make_unique<zelbo::engine::Session>(options);
     } catch (const std::exception& e) {

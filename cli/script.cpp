@@ -438,6 +438,11 @@ CheckResult checkCommand(const Command& c)
         s.target = w[2];
         return ok(s);
     }
+    if (verb == "list") {
+        if (n != 1) return bad(c, "takes no arguments");
+        s.kind = Step::Kind::List;
+        return ok(s);
+    }
     if (verb == "get") {
         if (n != 2) return bad(c, "use \"get NAME\" (a name \"status\" lists)");
         s.kind = Step::Kind::Get;
@@ -461,7 +466,7 @@ CheckResult checkCommand(const Command& c)
 
 const char* usageText()
 {
-    return "Usage: zelbo-cli [--board sim|usb] [--json] [-c COMMAND]... [-f FILE | -] [COMMAND...]\n"
+    return "Usage: zelbo-cli [--board sim|usb|usb:SERIAL] [--json] [-c COMMAND]... [-f FILE | -] [COMMAND...]\n"
            "Brings the evaluation board up once and runs the commands in order.\n"
            "Commands are separated by ';' or newlines; '#' starts a comment.\n"
            "\n"
@@ -487,6 +492,7 @@ const char* usageText()
            "  record FILE.zrec --seconds S [--max-mb M]\n"
            "                             (every sweep of the shown channels for S seconds, as the window records)\n"
            "  convert IN.zrec OUT.csv    (a recording as CSV, one row per sample; needs no board)\n"
+           "  list                       (the boards attached: USB path, serial, id, node; needs no board)\n"
            "  load FILE.set | save FILE.set\n"
            "  sequence FILE.csv [--cycles N | --endless] [--delay MS]\n"
            "                             (a dynamic sequence, N 1..99 cycles, waits for the end;\n"
@@ -508,6 +514,7 @@ const char* usageText()
            "\n"
            "Options:\n"
            "  --board sim|usb  the simulated board or a real one (default usb)\n"
+           "  --board usb:SERIAL  the real board with this serial number or USB path (see \"list\")\n"
            "  --json           one JSON object per command on standard output\n"
            "  -c COMMAND       a command (repeatable)\n"
            "  -f FILE          commands from FILE; '-' reads standard input\n"

@@ -34,7 +34,7 @@ struct Step {
     enum class Kind { PowerOn, PowerOff, SetVref, SetMth, SetRnf, SetVdut, SetPin, SetMode, Run, Stop, Capture,
                       Load, Save, Calibrate, Temp, Sleep, Sequence, Measure, SetSource,
                       SetTimeBase, SetRate, SetChannel, SetScale, SetTrigger, Get, Status, SetDuty, SetStopLevel,
-                      SetChip, Record, Convert, SetOutput, SetTriggerMode, SetHoldoff, SetMath, Spectrum };
+                      SetChip, Record, Convert, List, SetOutput, SetTriggerMode, SetHoldoff, SetMath, Spectrum };
     Kind kind = Kind::Stop;
     double value = 0.0;         // volts, ohms, hertz (run) or seconds (sleep)
     std::optional<long long> steps; // run --steps

@@ -13,6 +13,7 @@
 #include "common/number_text.h"
 #include "drive/pins.h"
 #include "drive/sequence_csv.h"
+#include "engine/attached_boards.h"
 #include "engine/chips.h"
 #include "common/data_folder.h"
 #include "files/settings_core.h"
@@ -56,31 +57,41 @@ const char* sourceName(scope::Source s)
 
 std::atomic<bool> g_sessionExists{false};
 
-// ZELBO_BOARD for the bring-up only (the bridge reads it when it is loaded),
-// then as it was, so that a later session chooses afresh.
-class BoardVariable {
+// An environment variable for the bring-up only (the bridge reads it when
+// it is loaded), then as it was, so that a later session chooses afresh.
+class ScopedVariable {
 public:
-    explicit BoardVariable(std::optional<bool> sim)
+    // `value` nullopt: left as it is; empty: cleared.
+    ScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name)
     {
-        if (const char* v = std::getenv("ZELBO_BOARD")) old_ = v;
-        if (sim && *sim) ::setenv("ZELBO_BOARD", "sim", 1);
-        else if (sim) ::unsetenv("ZELBO_BOARD");
-        const char* now = std::getenv("ZELBO_BOARD");
-        sim_ = now != nullptr && std::string(now) == "sim";
+        if (const char* v = std::getenv(name)) old_ = v;
+        if (value && !value->empty()) ::setenv(name, value->c_str(), 1);
+        else if (value) ::unsetenv(name);
     }
-    ~BoardVariable()
+    ~ScopedVariable()
     {
-        if (old_) ::setenv("ZELBO_BOARD", old_->c_str(), 1);
-        else ::unsetenv("ZELBO_BOARD");
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
     }
-    BoardVariable(const BoardVariable&) = delete;
-    BoardVariable& operator=(const BoardVariable&) = delete;
-    bool sim() const { return sim_; }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
 
 private:
+    const char* name_;
     std::optional<std::string> old_;
-    bool sim_ = false;
 };
+
+std::optional<std::string> boardVariable(std::optional<bool> sim)
+{
+    if (!sim) return std::nullopt;
+    return *sim ? "sim" : "";
+}
+
+std::string variable(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
 
 } // namespace
 
@@ -262,8 +273,17 @@ void Session::open()
     messages_->clear();
     int result = 0;
     {
-        const BoardVariable variable(options_.sim);
-        board_ = variable.sim() ? "sim" : "usb";
+        const ScopedVariable boardChoice("ZELBO_BOARD", boardVariable(options_.sim));
+        board_ = variable("ZELBO_BOARD") == "sim" ? "sim" : "usb";
+        usbPath_.clear();
+        serial_.clear();
+        std::optional<std::string> usb;
+        if (board_ == "usb") {
+            usb = chooseUsbBoard();
+        } else if (!options_.usbBoard.empty()) {
+            throw std::invalid_argument("A serial number or USB path chooses a real board, not the simulated one.");
+        }
+        const ScopedVariable usbChoice("ZELBO_USB_BOARD", usb);
         result = engine_->start(quiet, quiet);
     }
     if (result != 0) {
@@ -273,6 +293,32 @@ void Session::open()
     }
     open_ = true;
     engine_->linkStarted(true);
+}
+
+// The real board to bring up: the one asked for, else the environment's
+// choice, else the first in bus and port order (the bridge would otherwise
+// settle on whichever of several it opened last). nullopt when no board is
+// attached at all: the bring-up then says why.
+std::optional<std::string> Session::chooseUsbBoard()
+{
+    const std::vector<AttachedBoard> boards = attachedBoards();
+    std::string choice = !options_.usbBoard.empty() ? options_.usbBoard : variable("ZELBO_USB_BOARD");
+    if (choice.empty() && boards.size() <= 1) {
+        if (!boards.empty()) {
+            usbPath_ = boards.front().path;
+            serial_ = boards.front().serial;
+        }
+        return std::nullopt;
+    }
+    if (choice.empty()) choice = boards.front().path;
+    for (const AttachedBoard& b : boards)
+        if (boardIsNamed(b, choice)) {
+            usbPath_ = b.path;
+            serial_ = b.serial;
+            return choice;
+        }
+    throw NoBoardError("No board with the serial number or USB path \"" + choice +
+                       "\" is attached. Attached boards: " + boardListText(boards) + ".");
 }
 
 void Session::close()
@@ -1199,6 +1245,8 @@ std::vector<std::pair<std::string, std::string>> Session::status() const
     auto fixed = [](double v, int decimals) { return formatFixed(v, decimals); };
     std::vector<std::pair<std::string, std::string>> s;
     s.emplace_back("board", board_);
+    s.emplace_back("usb_path", usbPath_);
+    s.emplace_back("serial", serial_);
     s.emplace_back("power", engine_->poweredOn() ? "on" : "off");
     s.emplace_back("vdut", drive_->vcc() == drive::Vcc::V3_3 ? "3.3" : "5.0");
     s.emplace_back("pins", drive_->pinStateText());

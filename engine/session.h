@@ -61,6 +61,12 @@ struct SessionOptions {
     // decides. The variable is set (or cleared) only while the bridge
     // library is loaded at bring-up, then put back as it was.
     std::optional<bool> sim;
+    // A real board chosen by its serial number or USB path ("1-4.2"); empty:
+    // ZELBO_USB_BOARD decides, and without it the first board in bus and
+    // port order. Handed to the bridge library as ZELBO_USB_BOARD while it is
+    // loaded. A choice no attached board answers to is refused before the
+    // bring-up, naming the boards that are attached.
+    std::string usbBoard;
     // Polled at least every 100 ms by every wait; true gives the wait up
     // (after stopping what it waited on) with `Interrupted`.
     std::function<bool()> interrupted;
@@ -155,6 +161,10 @@ public:
     bool isOpen() const { return open_; }
     // Which board this is: "sim" or "usb".
     const std::string& board() const { return board_; }
+    // A real board's USB path and serial number, as listed at open ("" for
+    // the simulated board, or a serial the board does not report).
+    const std::string& usbPath() const { return usbPath_; }
+    const std::string& serial() const { return serial_; }
 
     // ---- power, supply, pins, references --------------------------------------
     // The power switch's sequence; with `startClock` false the step clock
@@ -328,6 +338,7 @@ private:
     void requireOpen() const;
     // Throws Interrupted when the front end says so.
     void checkInterrupted() const;
+    std::optional<std::string> chooseUsbBoard();
     void startCountedPart();
     double setReference(drive::ColumnId id, double volts);
     // The simple settings back on the board, with the exact values the
@@ -344,6 +355,7 @@ private:
     SessionClaim claim_; // first: a refused session touches nothing
     SessionOptions options_;
     std::string board_;
+    std::string usbPath_, serial_;
     long long stepsLeft_ = 0; // of a counted run over 255 steps, not yet started
     bool clockOnPower_ = true; // the power-on sequence starts the clock
     std::unique_ptr<Messages> messages_;

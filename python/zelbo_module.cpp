@@ -18,6 +18,7 @@
 
 #include "campaign/campaign.h"
 #include "common/build_info.h"
+#include "engine/attached_boards.h"
 #include "engine/session.h"
 #include "scope/record/recording_format.h"
 
@@ -168,10 +169,16 @@ class Board {
 public:
     // Paths as str or any os.PathLike (pathlib.Path).
     Board(std::optional<bool> sim, std::optional<std::filesystem::path> programFolder,
-          std::optional<std::filesystem::path> dataFolder)
+          std::optional<std::filesystem::path> dataFolder, std::optional<std::string> serial)
     {
         zelbo::engine::SessionOptions o;
         o.sim = sim;
+        if (serial) {
+            if (serial->empty()) throw std::invalid_argument("serial is a serial number or USB path, not empty");
+            if (sim && *sim) throw std::invalid_argument("serial chooses a real board: not with sim=True");
+            o.sim = false;
+            o.usbBoard = *serial;
+        }
         // Called by a waiting call with the GIL released: a signal's Python
         // exception is kept and raised when the call has cleaned up.
         o.interrupted = [this] {
@@ -531,12 +538,31 @@ PYBIND11_MODULE(_zelbo, m)
     m.def("_read_recording", &readRecording, py::arg("path"), py::arg("first") = 0, py::arg("count") = -1,
           "(json bytes, mask, samples, index, sample_period, data): see zelbo.open_recording.");
 
+    m.def(
+        "list_boards",
+        [] {
+            py::list out;
+            for (const auto& b : zelbo::engine::attachedBoards())
+                out.append(py::dict(py::arg("path") = b.path, py::arg("serial") = b.serial, py::arg("id") = b.id,
+                                    py::arg("node") = b.node));
+            return out;
+        },
+        "The evaluation boards attached to this computer's USB ports, in bus and port order, each a dict:\n"
+        "'path' (the USB path, bus then ports: '1-4.2'), 'serial' ('' when the board reports none), 'id'\n"
+        "('04b4:8613', or '04b4:1002' before its firmware) and 'node' (/dev/bus/usb/BBB/DDD). Nothing is\n"
+        "opened: boards that other processes drive are listed too. Board(serial=...) opens one of them.");
+
     py::class_<Board>(m, "Board")
-        .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>>(),
+        .def(py::init<std::optional<bool>, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>,
+                      std::optional<std::string>>(),
              py::arg("sim") = py::none(), py::arg("program_folder") = py::none(), py::arg("data_folder") = py::none(),
+             py::arg("serial") = py::none(),
              "Opens the simulated board (sim=True), a real one (sim=False) or, with sim=None, the one the\n"
              "environment variable ZELBO_BOARD names; raises NoBoardError. One board per process: a second\n"
              "Board while one is open raises BoardError at once and leaves the first alone.\n"
+             "serial: the real board with this serial number or USB path (list_boards() names them); one\n"
+             "not attached raises NoBoardError naming the boards that are. Without it, ZELBO_USB_BOARD\n"
+             "decides, else the first board in bus and port order. Several boards: one process each.\n"
              "data_folder: where init.clb is read and written (default the program's data folder).")
         .def("close", &Board::close, "Powers off when on and shuts the board down.")
         .def("__enter__", [](Board& b) -> Board& { return b; }, "The board itself (closed at the end of the with block).")
@@ -544,7 +570,9 @@ PYBIND11_MODULE(_zelbo, m)
              [](Board& b) {
                  try {
                      return b.waiting([](Session& s) {
-                         return "<zelbo.Board " + s.board() + (s.poweredOn() ? ", powered" : ", off") +
+                         const std::string where =
+                             s.usbPath().empty() ? "" : " " + s.usbPath() + (s.serial().empty() ? "" : " " + s.serial());
+                         return "<zelbo.Board " + s.board() + where + (s.poweredOn() ? ", powered" : ", off") +
                                 (s.running() ? ", clock running>" : ">");
                      });
                  } catch (const zelbo::engine::SessionError&) {
@@ -570,6 +598,11 @@ PYBIND11_MODULE(_zelbo, m)
              "True while the board's DUT supply is on.")
         .def_property_readonly("board", [](Board& b) { return b.waiting([](Session& s) { return s.board(); }); },
              "Which board is open: 'sim' or 'usb'.")
+        .def_property_readonly("usb_path",
+             [](Board& b) { return b.waiting([](Session& s) { return s.usbPath(); }); },
+             "A real board's USB path, bus then ports ('1-4.2'); '' for the simulated board.")
+        .def_property_readonly("serial", [](Board& b) { return b.waiting([](Session& s) { return s.serial(); }); },
+             "A real board's serial number ('' for the simulated board or a board that reports none).")
         .def("set_vdut", [](Board& b, double v) { b.waiting([v](Session& s) { s.setVdut(v); }); }, py::arg("volts"),
              "The DUT supply: 3.3 or 5.0 V (applied at once when powered).")
         .def("set_pin", [](Board& b, const std::string& n, bool h) { b.waiting([&](Session& s) { s.setPin(n, h); }); },

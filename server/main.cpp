@@ -72,7 +72,8 @@ void logLine(const std::string& line)
 const char* kUsageText =
     "Usage: zelbo-server [OPTION]...\n"
     "The evaluation board as a SCPI instrument on a raw TCP socket.\n\n"
-    "  --board sim|usb[:SERIAL]   the board (default: ZELBO_BOARD decides)\n"
+    "  --board sim|usb[:SERIAL]   the board (default: ZELBO_BOARD decides); SERIAL: a serial number\n"
+    "                             or USB path (zelbo-cli list names them)\n"
     "  --port N                   TCP port (default 5025; 0: any free one)\n"
     "  --listen ADDR              address to listen on (default 127.0.0.1)\n"
     "  --allow NET/BITS           a client network to accept (repeatable; default:\n"
@@ -343,6 +344,7 @@ int main(int argc, char** argv)
     try {
         zelbo::engine::SessionOptions so;
         so.sim = a.sim;
+        so.usbBoard = a.serial;
         so.interrupted = [] { return g_stop.load(); };
         session = std::make_unique<zelbo::engine::Session>(so);
     } catch (const std::exception& e) {
@@ -351,7 +353,11 @@ int main(int argc, char** argv)
     }
 
     ScpiInstrument::Options io;
-    io.identity.serial = !a.serial.empty() ? a.serial : session->board() == "sim" ? "SIM" : "0";
+    // The board's serial number; a board without one by the path it was chosen by.
+    io.identity.serial = !session->serial().empty() ? session->serial()
+                         : !a.serial.empty()        ? a.serial
+                         : session->board() == "sim" ? "SIM"
+                                                     : "0";
     io.identity.firmware = zelbo::build::kVersion;
     io.fileRoot = a.files;
     io.onDisconnect = a.policy;

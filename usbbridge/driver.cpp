@@ -36,7 +36,8 @@ std::unique_ptr<Driver> makeSystemDriver()
         if (auto sim = makeSimDriver()) return sim;
         return std::make_unique<NoDevices>();
     }
-    return makeLibusbDriver();
+    const char* chosen = std::getenv("ZELBO_USB_BOARD");
+    return makeLibusbDriver(chosen != nullptr ? chosen : "");
 }
 
 } // namespace usbbridge

@@ -177,12 +177,18 @@ public:
 };
 
 // The backend for this process: the simulated board when ZELBO_BOARD is
-// "sim", libusb otherwise. The library makes it once, at load, and destroys
-// it at unload after the device that uses it (never in a static destructor,
-// which exit would run before the unload hook).
+// "sim", libusb otherwise, narrowed to one board when ZELBO_USB_BOARD names
+// it. The library makes it once, at load, and destroys it at unload after
+// the device that uses it (never in a static destructor, which exit would
+// run before the unload hook).
 std::unique_ptr<Driver> makeSystemDriver();
 
-std::unique_ptr<Driver> makeLibusbDriver();
+// `board` empty: every board of the class, in bus and port order. Otherwise
+// only the board whose USB path (the kernel's name for its port, "1-4.2")
+// or serial number (its sysfs "serial") it is; the board is then followed
+// by its port, where it comes back without its serial (a bare FX2 before
+// its firmware, a re-enumeration).
+std::unique_ptr<Driver> makeLibusbDriver(std::string board = {});
 // Null when the library was built without the simulated board.
 std::unique_ptr<Driver> makeSimDriver();
 

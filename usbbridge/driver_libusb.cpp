@@ -53,6 +53,37 @@ int transferStatusOf(int libusbError)
     }
 }
 
+// The kernel's name for a device's place on the bus, as /sys/bus/usb/devices
+// lists it: the bus, then the ports from the root hub down ("1-4.2"). It
+// stays when the device re-enumerates under a new address.
+std::string usbPathOf(libusb_device* d)
+{
+    std::uint8_t ports[8] = {};
+    const int depth = libusb_get_port_numbers(d, ports, sizeof ports);
+    std::string path = std::to_string(libusb_get_bus_number(d));
+    if (depth <= 0) return "usb" + path; // a root hub
+    for (int i = 0; i < depth; ++i) {
+        path += i == 0 ? '-' : '.';
+        path += std::to_string(ports[i]);
+    }
+    return path;
+}
+
+// The serial number the kernel read from the device ("" when it has none).
+// Read from sysfs rather than asked of the device: a board that another
+// process drives is not disturbed by a look at it.
+std::string serialOf(const std::string& usbPath)
+{
+    std::string serial;
+    if (std::FILE* f = std::fopen(("/sys/bus/usb/devices/" + usbPath + "/serial").c_str(), "r")) {
+        char line[256];
+        if (std::fgets(line, sizeof line, f) != nullptr) serial = line;
+        std::fclose(f);
+    }
+    serial.erase(serial.find_last_not_of("\r\n ") + 1);
+    return serial;
+}
+
 // A libusb error on stderr, with libusb's own name for it and, where the user
 // can do something about it, what. The same line is not repeated back to back
 // (the loaders open the board several times while they wait for it).
@@ -124,7 +155,7 @@ public:
 
 class LibusbDriver final : public Driver {
 public:
-    LibusbDriver()
+    explicit LibusbDriver(std::string board) : board_(std::move(board))
     {
         const int rc = libusb_init(&ctx_);
         if (rc != 0) {
@@ -397,9 +428,27 @@ private:
             return instanceOf(a.dev) < instanceOf(b.dev);
         });
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!board_.empty())
+            found.erase(std::remove_if(found.begin(), found.end(), [this](const Found& f) { return !chosen(f.dev); }),
+                        found.end());
         if (lastList_ != nullptr) libusb_free_device_list(lastList_, 1);
         lastList_ = list;
         return found;
+    }
+
+    // The board ZELBO_USB_BOARD names, by USB path or serial. Once found by
+    // its serial it is followed by its path: the bare FX2 and a board
+    // between identities carry no serial.
+    bool chosen(libusb_device* d)
+    {
+        const std::string path = usbPathOf(d);
+        if (path == board_) return true;
+        const std::string serial = serialOf(path);
+        if (serial == board_) {
+            followed_ = path;
+            return true;
+        }
+        return serial.empty() && path == followed_;
     }
 
     static std::uint64_t instanceOf(libusb_device* d)
@@ -425,6 +474,8 @@ private:
         libusb_close(s.dh);
     }
 
+    const std::string board_; // ZELBO_USB_BOARD: a USB path or serial; empty: any
+    std::string followed_;     // the path where the serial was last seen
     libusb_context* ctx_ = nullptr;
     libusb_device** lastList_ = nullptr;
     std::mutex mutex_;
@@ -454,9 +505,9 @@ LibusbRequest::~LibusbRequest()
 
 } // namespace
 
-std::unique_ptr<Driver> makeLibusbDriver()
+std::unique_ptr<Driver> makeLibusbDriver(std::string board)
 {
-    return std::make_unique<LibusbDriver>();
+    return std::make_unique<LibusbDriver>(std::move(board));
 }
 
 } // namespace usbbridge

@@ -10,6 +10,8 @@ PYBIND11_MODULE(_simcontrol, m)
 {
     m.def("steps", [] { return simboard::Control().dut().steps; }, "Net steps the driver model has taken.");
     m.def("amplitude", [] { return simboard::Control().dut().amplitudeAmps; }, "Full-scale coil current, A.");
+    m.def("probe_noise", [](bool on) { simboard::Control().setProbeNoise(on); }, pybind11::arg("on"),
+          "The front end's noise on (as after a reset) or off (every sweep of a set-up alike).");
     m.def("zero_offsets", [] {
         for (int n = 0; n < 4; ++n) simboard::Control().setScopeInputOffsets(n, 0.0, 0.0, 0.0);
     }, "The front end's zero offsets all 0 (what a calibration takes out).");

@@ -48,11 +48,13 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs zelbo-cli (beside this test) with `args`, `input` on stdin.
-    Result run(const std::string& args, const std::string& input = "")
+    // `wrapper` runs it inside another program (umockdev-run and its bus).
+    Result run(const std::string& args, const std::string& input = "", const std::string& wrapper = "")
     {
         const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
         std::ofstream(in) << input;
-        const std::string cmd = "env -u ZELBO_BOARD XDG_DATA_HOME=" + dir.string() + " ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
+        const std::string cmd = "env -u ZELBO_BOARD -u ZELBO_USB_BOARD XDG_DATA_HOME=" + dir.string() + " " + wrapper +
+                                " ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(cmd.c_str());
         Result r;
         r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -349,6 +351,43 @@ TEST_F(Cli, SigtermAndSigintPowerTheBoardOffAndStopTheClockBeforeTheExit)
         EXPECT_EQ(lastWrite(log, "90"), "00");
         EXPECT_EQ(lastWrite(log, "01"), "E0");
     }
+}
+
+// Two boards of the class and a keyboard on a recorded bus (umockdev):
+// "list" names the boards by path and serial, in port order, and opens
+// nothing; a serial no board has is refused before any bring-up, naming the
+// boards that are attached.
+TEST_F(Cli, ListNamesTheAttachedBoardsAndAnAbsentSerialIsRefusedWithThem)
+{
+#ifndef ZELBO_UMOCKDEV_RUN
+    GTEST_SKIP() << "umockdev-run is not installed";
+#else
+    const std::string bus = std::string("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 ") + ZELBO_UMOCKDEV_RUN +
+                            " -d " + ZELBO_TWO_BOARDS + " --";
+    auto r = run("list", "", bus);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "1-1  OTHER-A  04b4:8613  /dev/bus/usb/001/004\n"
+                     "1-2  SIM-B  04b4:8613  /dev/bus/usb/001/007\n");
+    r = run("--json list", "", bus);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"command\":\"list\",\"ok\":true,\"boards\":["
+                     "{\"path\":\"1-1\",\"serial\":\"OTHER-A\",\"id\":\"04b4:8613\",\"node\":\"/dev/bus/usb/001/004\"},"
+                     "{\"path\":\"1-2\",\"serial\":\"SIM-B\",\"id\":\"04b4:8613\",\"node\":\"/dev/bus/usb/001/007\"}]}\n");
+    r = run("--board usb:NOT-THERE status", "", bus);
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.err.find("\"NOT-THERE\" is attached. Attached boards: 1-1 (serial OTHER-A), 1-2 (serial SIM-B)."),
+              std::string::npos)
+        << r.err;
+    // Without a bus: none attached, said on stderr, and no board needed.
+    r = run("list");
+    EXPECT_EQ(r.exit, 0) << r.err;
+#endif
+}
+
+TEST_F(Cli, BoardOptionTakesAUsbChoiceButNotAnEmptyOne)
+{
+    EXPECT_EQ(run("--board usb: status").exit, 2);
+    EXPECT_EQ(run("--board sim:X status").exit, 2);
 }
 
 } // namespace

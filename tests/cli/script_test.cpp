@@ -132,10 +132,11 @@ TEST(CliScript, ReadsTheOscilloscopesTextsAsTheWindowListsThem)
     EXPECT_TRUE(check("set stoplevel H").step->high);
     EXPECT_DOUBLE_EQ(check("set duty 25").step->value, 25.0);
     EXPECT_EQ(check("set chip TQ 51701 B").step->name, "TQ 51701 B");
+    EXPECT_EQ(check("list").step->kind, Step::Kind::List);
     for (const char* wrong : {"set timebase 100 ms", "set timebase fast", "set rate 3 kHz", "set scale 5 1 V",
                               "set scale 1 3 V", "set trigger 1 40", "set trigger 1 0.5 up", "set channel 1 maybe",
                               "get", "status now", "set duty 0", "set duty 101", "set stoplevel M",
-                              "power on --clock"}) {
+                              "power on --clock", "list boards"}) {
         const auto r = check(wrong);
         EXPECT_FALSE(r.step) << wrong;
     }

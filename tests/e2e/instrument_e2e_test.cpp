@@ -20,6 +20,8 @@
 #include <QSpinBox>
 
 #include "app/program_features.h"
+#include "drive/drive_core.h"
+#include "engine/session.h"
 #include "drive/ui/drive_feature.h"
 #include "scope/chart/line_chart.h"
 #include "scope/record/recording_format.h"
@@ -79,6 +81,45 @@ protected:
         window->hooks().chartRefresh();
     }
     QString path(const QString& name) const { return data.filePath(name); }
+
+    // The window's strip for the set-up its figures are compared on with a
+    // headless session's: quarterStepCoils() with the trigger on CH2 (coil
+    // current) at 0.5 A, rising, which holds the steps' phase. The window is
+    // closed afterwards, so that a session may take the board.
+    struct StripSnapshot {
+        std::array<zelbo::scope::Measurement, 4> figures;
+        std::array<zelbo::scope::Source, 4> sources{};
+        std::array<std::string, 4> outputs;
+        std::string timeBase, rate;
+        double vref = 0, rnf = 0, io = 0; // V, ohm, mA
+    };
+    StripSnapshot stripForComparison()
+    {
+        StripSnapshot shown;
+        quarterStepCoils();
+        if (HasFatalFailure()) return shown;
+        scope().setTriggerChannel(1);
+        scope().setSlopeMinus(false);
+        scope().setCurrentLevelText("0.500");
+        scope().setTriggerOn(true);
+        EXPECT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+        freshSweeps(3);
+        if (HasFatalFailure()) return shown;
+        for (int n = 0; n < 4; ++n) {
+            shown.figures[n] = instrument().shownMeasurement(n);
+            shown.sources[n] = scope().source(n);
+            shown.outputs[n] = scope().outputText(n);
+        }
+        shown.timeBase = scope().timeBaseText();
+        shown.rate = scope().samplingRateText();
+        shown.vref = drive().core().vref();
+        shown.rnf = drive().core().rnfValue();
+        shown.io = drive().core().io();
+        messages.queueAnswer(zelbo::MsgAnswer::Ok);
+        window->close();
+        window.reset();
+        return shown;
+    }
 };
 
 } // namespace
@@ -134,6 +175,119 @@ TEST_F(Instrument, StripNeverCutsAFigure)
 
 // After bring-up (the data folder's settings applied, the power still off)
 // each VALUE/DIV field shows the scale the chart's legend uses.
+// What the strip shows and what a headless session's measure() gives come
+// from one measurer: the same set-up on the same simulated board (no probe
+// noise, the trigger on a coil current fixing the phase), first through the
+// window, then through a session of the engine, gives the same figures.
+TEST_F(Instrument, HeadlessMeasureGivesTheFiguresTheStripShows)
+{
+    const StripSnapshot shown = stripForComparison();
+    if (HasFatalFailure()) return;
+    const auto& strip = shown.figures;
+    const auto& sources = shown.sources;
+    const auto& outputs = shown.outputs;
+    const auto& timeBase = shown.timeBase;
+    const auto& rate = shown.rate;
+    const double vref = shown.vref, rnf = shown.rnf, io = shown.io;
+
+    zelbo::engine::SessionOptions options;
+    options.sim = true;
+    options.dataFolder = data.path().toStdString();
+    zelbo::engine::Session s(options);
+    s.setMode("quarter");
+    s.setPin("enable", true);
+    s.setPin("cw", true);
+    s.setVref(vref);
+    s.setRnf(rnf);
+    s.powerOn();
+    for (int n = 0; n < 4; ++n) {
+        s.setSource(n, sources[n] == zelbo::scope::Source::Voltage ? "V" : "I", outputs[n].back() == 'B' ? 1 : 0);
+        s.setChannelOn(n, true);
+    }
+    EXPECT_EQ(s.setTimeBase(timeBase), timeBase);
+    EXPECT_EQ(s.setSamplingRate(rate), rate);
+    s.setTrigger(true, 1, 0.5, false);
+    s.run(2000);
+    const auto status = s.status();
+    const auto value = [&](const std::string& name) {
+        for (const auto& [k, v] : status)
+            if (k == name) return v;
+        return std::string();
+    };
+    ASSERT_EQ(std::stod(value("io")), io) << "the set-ups differ";
+    for (int n = 0; n < 4; ++n) ASSERT_EQ(value("ch" + std::to_string(n + 1) + "_output"), outputs[n]);
+    s.measure(std::chrono::milliseconds(zelbo::test::scaledMs(5000))); // the first sweep after the start
+    const auto headless = s.measure(std::chrono::milliseconds(zelbo::test::scaledMs(5000)));
+    ASSERT_TRUE(headless.measured);
+    for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE("CH" + std::to_string(n + 1));
+        const auto& w = strip[n];
+        const auto& h = headless.figures[n];
+        EXPECT_EQ(h.samples, w.samples);
+        EXPECT_EQ(h.plateaus, w.plateaus);
+        // One code of the channel's converter: the sweeps are two sweeps, not
+        // one, and may start a sample apart.
+        const double code = zelbo::scope::codeResolution(sources[n]);
+        const auto same = [&](const char* what, double a, double b, double tolerance) {
+            if (std::isnan(a) || std::isnan(b)) EXPECT_EQ(std::isnan(a), std::isnan(b)) << what;
+            else EXPECT_NEAR(a, b, tolerance) << what;
+        };
+        same("min", h.min, w.min, code);
+        same("max", h.max, w.max, code);
+        same("p-p", h.peakToPeak, w.peakToPeak, code);
+        // An output voltage is chopped: the trigger on a coil current holds
+        // the steps' phase, not the chopper's, so its mean, RMS and
+        // frequency differ from sweep to sweep whoever measures them.
+        if (sources[n] == zelbo::scope::Source::Voltage) continue;
+        same("mean", h.mean, w.mean, code);
+        same("rms", h.rms, w.rms, code);
+        same("frequency", h.frequencyHz, w.frequencyHz, 1e-3 * w.frequencyHz);
+        same("period", h.periodUs, w.periodUs, 1e-3 * w.periodUs);
+        same("Ipeak", h.peakCurrent, w.peakCurrent, code);
+        same("Ipeak error", h.peakErrorPercent, w.peakErrorPercent, code / (io / 1000.0) * 100.0);
+        same("step error", h.stepErrorPercent, w.stepErrorPercent, code / (io / 1000.0) * 100.0);
+    }
+}
+
+// The same strip for a Python test to hold the module's measure() against
+// (python/tests/test_window_figures.py runs this case with
+// ZELBO_STRIP_FIGURES naming the JSON file to write; without it it is skipped).
+TEST_F(Instrument, StripFiguresForThePythonModule)
+{
+    const char* out = std::getenv("ZELBO_STRIP_FIGURES");
+    if (out == nullptr) GTEST_SKIP() << "run by python/tests/test_window_figures.py";
+    const StripSnapshot shown = stripForComparison();
+    if (HasFatalFailure()) return;
+    std::ostringstream j;
+    j.precision(17);
+    const auto num = [&j](double v) -> std::ostringstream& {
+        if (std::isnan(v)) j << "null";
+        else j << v;
+        return j;
+    };
+    j << "{\"time_base\":\"" << shown.timeBase << "\",\"rate\":\"" << shown.rate << "\",\"vref\":";
+    num(shown.vref) << ",\"rnf\":";
+    num(shown.rnf) << ",\"io_ma\":";
+    num(shown.io) << ",\"channels\":[";
+    for (int n = 0; n < 4; ++n) {
+        const auto& m = shown.figures[n];
+        j << (n ? "," : "") << "{\"source\":\"" << (shown.sources[n] == zelbo::scope::Source::Voltage ? "V" : "I")
+          << "\",\"output\":\"" << shown.outputs[n] << "\",\"samples\":" << m.samples << ",\"plateaus\":" << m.plateaus
+          << ",\"code\":" << zelbo::scope::codeResolution(shown.sources[n]);
+        const std::pair<const char*, double> figures[] = {
+            {"min", m.min}, {"max", m.max}, {"p_p", m.peakToPeak}, {"mean", m.mean}, {"rms", m.rms},
+            {"frequency", m.frequencyHz}, {"period", m.periodUs * 1e-6}, {"ipeak", m.peakCurrent},
+            {"ipeak_error", m.peakErrorPercent}, {"step_error", m.stepErrorPercent}};
+        for (const auto& [name, value] : figures) {
+            j << ",\"" << name << "\":";
+            num(value);
+        }
+        j << "}";
+    }
+    j << "]}\n";
+    std::ofstream(out) << j.str();
+}
+
 TEST_F(Instrument, ValuePerDivFieldsAndTheLegendAgreeBeforePowerOn)
 {
     openReady();

@@ -55,7 +55,10 @@ using simboard::Result;
 // re-created under the board's new address whenever the board re-enumerates.
 class FakeBus {
 public:
-    FakeBus() : board_(simboard::Board::instance())
+    // `port` empty: the board is the bus's only device (/sys/devices/usb1).
+    // Otherwise it sits on that port of bus 1 ("1-2") with that serial.
+    explicit FakeBus(std::string port = {}, std::string serial = {})
+        : board_(simboard::Board::instance()), port_(std::move(port)), serial_(std::move(serial))
     {
         testbed_ = umockdev_testbed_new();
         handler_ = umockdev_ioctl_base_new();
@@ -75,8 +78,22 @@ public:
         for (Urb& u : waiting_) g_object_unref(u.data);
         for (Urb& u : discarded_) g_object_unref(u.data);
         g_object_unref(handler_);
+        if (other_ != nullptr) g_object_unref(other_);
         g_object_unref(testbed_);
     }
+
+    // A second board of the class on another port: another FX2 with its own
+    // serial, not the simulated one. It answers what opening it takes and
+    // fails every transfer; what matters is whether anyone opens it.
+    void plugInOther(const std::string& port, const std::string& serial)
+    {
+        other_ = umockdev_ioctl_base_new();
+        g_signal_connect(other_, "handle-ioctl", G_CALLBACK(&FakeBus::onOtherIoctl), this);
+        const char* node = "/dev/bus/usb/001/090";
+        umockdev_testbed_attach_ioctl(testbed_, node, other_, nullptr);
+        umockdev_testbed_add_from_string(testbed_, sysfsEntry(port, serial, 90).c_str(), nullptr);
+    }
+    int otherIoctls() const { return otherIoctls_.load(); }
 
     void plugIn() { addDevice(); }
 
@@ -141,6 +158,49 @@ private:
     static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
     {
         return static_cast<FakeBus*>(self)->handle(client) ? TRUE : FALSE;
+    }
+
+    static gboolean onOtherIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
+    {
+        // Claims succeed; anything else is a request it does not know (an
+        // old kernel's answer to the capability query, a failed transfer).
+        ++static_cast<FakeBus*>(self)->otherIoctls_;
+        const unsigned long request = umockdev_ioctl_client_get_request(client);
+        const bool claim = request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE;
+        umockdev_ioctl_client_complete(client, claim ? 0 : -1, claim ? 0 : ENOTTY);
+        return TRUE;
+    }
+
+    std::string sysfsPath() const { return port_.empty() ? "/sys/devices/usb1" : "/sys/devices/usb1/" + port_; }
+
+    // The sysfs entry of a board of the class at `port` ("" : the bus's
+    // only device) under `addr`, with the simulated board's descriptors.
+    std::string sysfsEntry(const std::string& port, const std::string& serial, unsigned addr)
+    {
+        std::vector<std::uint8_t> all = descriptor(0x0100, 18);
+        const std::vector<std::uint8_t> head = descriptor(0x0200, 9);
+        if (head.size() >= 4) {
+            const std::vector<std::uint8_t> config =
+                descriptor(0x0200, static_cast<std::uint16_t>(head[2] | head[3] << 8));
+            all.insert(all.end(), config.begin(), config.end());
+        }
+        std::string hex;
+        char b[3];
+        for (std::uint8_t c : all) {
+            std::snprintf(b, sizeof b, "%02x", c);
+            hex += b;
+        }
+        char text[1024];
+        std::snprintf(text, sizeof text,
+                      "P: /devices/usb1%s%s\nN: bus/usb/001/%03u\nE: SUBSYSTEM=usb\nE: DRIVER=usb\nE: BUSNUM=001\n"
+                      "E: DEVNUM=%03u\nE: DEVNAME=/dev/bus/usb/001/%03u\nE: DEVTYPE=usb_device\n"
+                      "A: bConfigurationValue=1\\n\nA: busnum=1\\n\nA: devnum=%u\\n\nA: speed=480\\n\n"
+                      "A: idVendor=04b4\\n\nA: idProduct=%02x%02x\\n\n%s"
+                      "H: descriptors=%s\n",
+                      port.empty() ? "" : "/", port.c_str(), addr, addr, addr, addr,
+                      all.size() > 11 ? all[11] : 0, all.size() > 10 ? all[10] : 0,
+                      serial.empty() ? "" : ("A: serial=" + serial + "\\n\n").c_str(), hex.c_str());
+        return text;
     }
 
     bool stale(UMockdevIoctlClient* client)
@@ -309,39 +369,21 @@ private:
 
     void addDevice()
     {
-        std::vector<std::uint8_t> all = descriptor(0x0100, 18);
-        const std::vector<std::uint8_t> head = descriptor(0x0200, 9);
-        if (head.size() >= 4) {
-            const std::vector<std::uint8_t> config = descriptor(0x0200, static_cast<std::uint16_t>(head[2] | head[3] << 8));
-            all.insert(all.end(), config.begin(), config.end());
-        }
-        std::string hex;
-        char b[3];
-        for (std::uint8_t c : all) {
-            std::snprintf(b, sizeof b, "%02x", c);
-            hex += b;
-        }
         const unsigned addr = board_.deviceAddress();
         char node[64];
         std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", addr);
+        const std::string entry = sysfsEntry(port_, serial_, addr);
         umockdev_testbed_attach_ioctl(testbed_, node, handler_, nullptr);
         std::lock_guard<std::mutex> lock(m_);
         node_ = node;
-        char text[1024];
-        std::snprintf(text, sizeof text,
-                      "P: /devices/usb1\nN: bus/usb/001/%03u\nE: SUBSYSTEM=usb\nE: DRIVER=usb\nE: BUSNUM=001\n"
-                      "E: DEVNUM=%03u\nE: DEVNAME=/dev/bus/usb/001/%03u\nE: DEVTYPE=usb_device\n"
-                      "A: bConfigurationValue=1\\n\nA: busnum=1\\n\nA: devnum=%u\\n\nA: speed=480\\n\n"
-                      "H: descriptors=%s\n",
-                      addr, addr, addr, addr, hex.c_str());
-        umockdev_testbed_add_from_string(testbed_, text, nullptr);
+        umockdev_testbed_add_from_string(testbed_, entry.c_str(), nullptr);
     }
 
     void removeDeviceLocked()
     {
         if (node_.empty()) return;
-        umockdev_testbed_uevent(testbed_, "/sys/devices/usb1", "remove");
-        umockdev_testbed_remove_device(testbed_, "/sys/devices/usb1");
+        umockdev_testbed_uevent(testbed_, sysfsPath().c_str(), "remove");
+        umockdev_testbed_remove_device(testbed_, sysfsPath().c_str());
         node_.clear();
     }
 
@@ -363,8 +405,11 @@ private:
     }
 
     simboard::Board& board_;
+    const std::string port_, serial_;
     UMockdevTestbed* testbed_ = nullptr;
     UMockdevIoctlBase* handler_ = nullptr;
+    UMockdevIoctlBase* other_ = nullptr;
+    std::atomic<int> otherIoctls_{0};
     std::mutex m_;
     std::condition_variable cv_;
     std::string node_;
@@ -441,18 +486,27 @@ struct LibusbBackend : ::testing::Test {
     }
 };
 
-TEST_F(LibusbBackend, BareBoardTakesTheFirmwareAndComesBackUnderANewAddress)
+// The bare board found, given its firmware and found again under its new
+// address; the handle of the board then open.
+int firmwareDownloaded(Exports& x, simboard::Control& board, FakeBus& bus)
 {
     EXPECT_EQ(x.check("CYUSB FX2"), 0); // bare FX2: no manufacturer string
-    ASSERT_EQ(x.check("CYUSB FX2"), -1);
+    EXPECT_EQ(x.check("CYUSB FX2"), -1);
     // download() enumerates the bare board again, loads, releases, cycles
     // the port and finds the board under its new address.
     EXPECT_EQ(x.load(), 1);
     EXPECT_TRUE(board.firmwareRunning());
-    EXPECT_TRUE(bus->settled(1s));
+    EXPECT_TRUE(bus.settled(1s));
     EXPECT_EQ(x.check("CYUSB FX2"), 1);
     const int handle = x.init("CYUSB FX2");
     EXPECT_NE(handle, 0);
+    return handle;
+}
+
+TEST_F(LibusbBackend, BareBoardTakesTheFirmwareAndComesBackUnderANewAddress)
+{
+    const int handle = firmwareDownloaded(x, board, *bus);
+    if (HasFailure()) return;
     EXPECT_EQ(x.pid(), 0x8613u);
     char text[256] = {};
     x.desc1(text);
@@ -509,6 +563,65 @@ TEST_F(LibusbBackend, TimeOutIsAbortedAndAVanishingBoardFailsItsTransfer)
     puller.join();
     EXPECT_EQ(x.check("CYUSB FX2"), 0);
     EXPECT_EQ(x.bulkWrite(block, 512, 2), 6);
+}
+
+// Two boards on the bus: ZELBO_USB_BOARD, read when the library is loaded,
+// chooses one by serial or USB path. The other board sits on the lower port,
+// so that without the choice it would be the first one found.
+struct TwoBoards : ::testing::Test {
+    simboard::Control board;
+    std::unique_ptr<FakeBus> bus;
+    Exports x;
+
+    void load(const char* chosen)
+    {
+        board.reset();
+        board.setBusTiming(false);
+        board.setTimeoutLimit(20ms);
+        bus = std::make_unique<FakeBus>("1-2", "SIM-B");
+        bus->plugInOther("1-1", "OTHER-A");
+        bus->plugIn();
+        bus->warmUp();
+        ::setenv("ZELBO_USB_BOARD", chosen, 1);
+        x.load_();
+        ::unsetenv("ZELBO_USB_BOARD");
+        bus->warmDown();
+    }
+    void TearDown() override
+    {
+        if (bus) bus->warmDown();
+        if (x.lib) dlclose(x.lib);
+        x.lib = nullptr;
+        bus.reset();
+        board.reset();
+    }
+};
+
+TEST_F(TwoBoards, TheBoardNamedBySerialIsFollowedThroughItsFirmwareDownload)
+{
+    load("SIM-B");
+    // Back under a new address on the same port: still the chosen board.
+    const int handle = firmwareDownloaded(x, board, *bus);
+    unsigned char b[2] = {};
+    EXPECT_EQ(x.vendor(1, 0xB4, 8, 0xBEEF, b, 2), 1);
+    EXPECT_EQ(b[1], 8);
+    x.close(handle);
+    EXPECT_EQ(bus->otherIoctls(), 0) << "the other board was opened";
+}
+
+TEST_F(TwoBoards, ThePathChoosesTheOtherAndAnAbsentSerialNeither)
+{
+    load("1-1");
+    EXPECT_NE(x.check("CYUSB FX2"), 1);
+    EXPECT_GT(bus->otherIoctls(), 0);
+    EXPECT_EQ(bus->urbsSeen(), 0) << "the simulated board was opened";
+    TearDown();
+
+    load("NOT-THERE");
+    EXPECT_NE(x.check("CYUSB FX2"), 1);
+    EXPECT_EQ(x.openDevice(), 0);
+    EXPECT_EQ(bus->otherIoctls(), 0);
+    EXPECT_EQ(bus->urbsSeen(), 0);
 }
 
 } // namespace
