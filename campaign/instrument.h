@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -43,6 +44,10 @@ public:
     // A fresh sweep's figures per channel.
     virtual std::array<scope::Measurement, 4> measure() = 0;
     virtual std::optional<double> tj() = 0;
+    // Records `sweeps` fresh sweeps of the acquired channels into a recording
+    // file at `path` (made or truncated), the point's settings as they are;
+    // returns how many it holds. Throws when the file cannot be made.
+    virtual std::uint64_t record(const std::filesystem::path& path, int sweeps) = 0;
     // Waits (stopped early when the front end is interrupted: Interrupted).
     virtual void pause(std::chrono::milliseconds how) = 0;
 };
@@ -65,6 +70,7 @@ public:
     void idle() override;
     std::array<scope::Measurement, 4> measure() override;
     std::optional<double> tj() override;
+    std::uint64_t record(const std::filesystem::path& path, int sweeps) override;
     void pause(std::chrono::milliseconds how) override;
 
 private:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -74,6 +75,16 @@ public:
         return m;
     }
     std::optional<double> tj() override { return 30.0; }
+    // A recording of `sweeps` lines naming the point's VREF; `recordFails`
+    // throws after writing half of it.
+    bool recordFails = false;
+    std::uint64_t record(const fs::path& path, int sweeps) override
+    {
+        std::ofstream out(path);
+        for (int k = 0; k < sweeps; ++k) out << "vref " << vref_ << "\n";
+        if (recordFails) throw std::runtime_error("The recording could not be written.");
+        return static_cast<std::uint64_t>(sweeps);
+    }
     void pause(std::chrono::milliseconds) override {}
 
 private:
@@ -219,6 +230,48 @@ TEST_F(Runner, AStopBetweenPointsThenAResumeMeasuresEachPointOnce)
     EXPECT_EQ(query("SELECT count(*), count(DISTINCT key), min(idx), max(idx) FROM points"),
               std::vector<std::string>{"8|8|0|7"});
     EXPECT_EQ(query("SELECT count(*) FROM runs"), std::vector<std::string>{"2"});
+}
+
+TEST_F(Runner, RecordedSweepsLieBesideTheDatabaseOnlyForCommittedPoints)
+{
+    std::string text = kPlan;
+    text.replace(text.find("sweeps = 2"), 0, "record = true\n");
+    const Plan p = plan(text.c_str());
+    FakeInstrument inst;
+    inst.onMeasure = [&] {
+        if (inst.measures == 7) inst.recordFails = true; // the fourth point's
+    };
+    {
+        ResultStore store(db());
+        store.beginRun({p.text, p.hash, "p", "t", "zelbo", "fw", "fake", "chip", ""}, false);
+        const auto s = runCampaign(p, inst, store, nullptr, {});
+        EXPECT_EQ(s.outcome, Outcome::Failed);
+        EXPECT_EQ(s.measured, 3u);
+    }
+    // Three whole files named by index and settings, and no half one.
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() != ".sqlite") files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"r_0000_full_vref0.5_clk2000_mth0_cw.zrec",
+                                            "r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec",
+                                            "r_0002_full_vref1_clk2000_mth0_cw.zrec"}));
+    std::ifstream in(dir / "r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec");
+    const std::string body((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(body, "vref 0.5\nvref 0.5\n");
+    EXPECT_EQ(query("SELECT idx, recording FROM points ORDER BY idx"),
+              (std::vector<std::string>{"0|r_0000_full_vref0.5_clk2000_mth0_cw.zrec",
+                                        "1|r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec",
+                                        "2|r_0002_full_vref1_clk2000_mth0_cw.zrec"}));
+    // Resumed: the missing points get theirs.
+    inst.recordFails = false;
+    inst.onMeasure = nullptr;
+    ResultStore store(db());
+    store.beginRun({p.text, p.hash, "p", "t", "zelbo", "fw", "fake", "chip", ""}, true);
+    EXPECT_EQ(runCampaign(p, inst, store, nullptr, {}).measured, 5u);
+    EXPECT_EQ(query("SELECT count(*) FROM points WHERE recording LIKE 'r_000%.zrec'"), std::vector<std::string>{"8"});
+    std::size_t n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.path().extension() == ".zrec";
+    EXPECT_EQ(n, 8u);
 }
 
 TEST_F(Runner, AFailingBoardLeavesNoHalfPointAndPowersOff)
