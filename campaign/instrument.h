@@ -41,6 +41,10 @@ public:
     virtual Applied apply(const Point& point) = 0;
     // The clock stopped between points.
     virtual void idle() = 0;
+    // While the chamber soaks: the clock stopped and no current in the coils,
+    // so the die comes to the chamber's temperature rather than to that plus
+    // the heat of a held step.
+    virtual void rest() { idle(); }
     // A fresh sweep's figures per channel.
     virtual std::array<scope::Measurement, 4> measure() = 0;
     virtual std::optional<double> tj() = 0;
@@ -68,6 +72,7 @@ public:
     void powerOff() override;
     Applied apply(const Point& point) override;
     void idle() override;
+    void rest() override;
     std::array<scope::Measurement, 4> measure() override;
     std::optional<double> tj() override;
     std::uint64_t record(const std::filesystem::path& path, int sweeps) override;

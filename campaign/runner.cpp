@@ -170,7 +170,7 @@ private:
     // Sets and soaks; false ends the campaign.
     bool reachTemperature(double t)
     {
-        inst_.idle();
+        inst_.rest();
         skipping_ = false;
         progress_.temperature = t;
         progress_.state = "ramping";
@@ -363,8 +363,13 @@ private:
     {
         try {
             inst_.powerOff();
+            store_.logEvent("DUT powered off");
         } catch (const std::exception& e) {
             if (sum_.outcome == Outcome::Finished) end(Outcome::Failed, std::string("power off: ") + e.what());
+            try {
+                store_.logEvent(std::string("the DUT could not be powered off: ") + e.what());
+            } catch (...) {
+            }
         }
         if (chamber_ && at_) {
             const bool ok = chamber_->setSetpoint(plan_.soak.safeSetpoint);

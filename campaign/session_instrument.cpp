@@ -68,6 +68,7 @@ void SessionInstrument::powerOff()
 Applied SessionInstrument::apply(const Point& p)
 {
     if (s_.running()) s_.stop();
+    s_.setPin("enable", true);
     s_.setMode(p.mode);
     s_.setPin("cw", p.cw);
     s_.setVref(p.vref);
@@ -95,6 +96,12 @@ Applied SessionInstrument::apply(const Point& p)
 void SessionInstrument::idle()
 {
     if (s_.running()) s_.stop();
+}
+
+void SessionInstrument::rest()
+{
+    idle();
+    s_.setPin("enable", false);
 }
 
 std::array<scope::Measurement, 4> SessionInstrument::measure()
