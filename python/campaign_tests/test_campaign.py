@@ -6,6 +6,7 @@ import random
 import signal
 import sqlite3
 import subprocess
+import threading
 import time
 from pathlib import Path
 
@@ -154,3 +155,34 @@ def test_an_exception_in_the_callback_stops_cleanly_and_is_raised(tmp_path):
         assert b.board == "sim"
     summary = zelbo.Campaign(DEMO, db=db, sim=True, resume=True).run()
     assert summary["already_done"] == 3 and summary["measured"] == 5
+
+
+def test_the_board_is_the_campaigns_while_it_runs_and_a_campaign_waits_for_a_closed_board(tmp_path):
+    import _simcontrol
+
+    db = tmp_path / "own.sqlite"
+    result = {}
+    first = threading.Event()
+    worker = threading.Thread(target=lambda: result.update(
+        zelbo.Campaign(DEMO, db=db, sim=True).run(on_point=lambda p: first.set())))
+    worker.start()
+    try:
+        assert first.wait(60)
+        # Another user of the board in this process is refused, and the
+        # campaign goes on undisturbed.
+        with pytest.raises(Exception, match="already open"):
+            zelbo.Board(sim=True)
+    finally:
+        worker.join(120)
+    assert result["outcome"] == "finished" and result["measured"] == 8
+    # The other way round: a campaign while the board is open is refused
+    # before it touches the board or measures anything.
+    with zelbo.Board(sim=True) as b:
+        b.power_on()
+        with pytest.raises(Exception, match="already open"):
+            zelbo.Campaign(DEMO, db=tmp_path / "other.sqlite", sim=True).run()
+        assert _simcontrol.supply_mv() == 5000
+        assert b.board == "sim"
+    con = sqlite3.connect(tmp_path / "other.sqlite")
+    assert con.execute("SELECT count(*) FROM points").fetchone() == (0,)
+    con.close()

@@ -2,6 +2,7 @@
 // resume at the first missing point, a clean stop, the chamber's endings,
 // and a database refused when it belongs to another plan.
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,7 @@ public:
         return a;
     }
     void idle() override {}
+    void rest() override { calls.push_back("rest"); }
     std::array<zelbo::scope::Measurement, 4> measure() override
     {
         ++measures;
@@ -311,6 +313,8 @@ TEST_F(Runner, TemperaturesSettleOnceEachAndTheChamberEndsSafe)
     const auto s = runCampaign(p, inst, store, &chamber, o);
     EXPECT_EQ(s.outcome, Outcome::Finished);
     EXPECT_EQ(settled, (std::vector<double>{-40, 25, 125}));
+    // The DUT rests through each soak and is driven again for the points.
+    EXPECT_EQ(std::count(inst.calls.begin(), inst.calls.end(), "rest"), 3);
     EXPECT_EQ(chamber.setpoints.back(), 22);
     EXPECT_FALSE(inst.powered);
     // Measured anyway after a timed-out soak, and marked so.
