@@ -16,10 +16,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "board/sim_board_test.h"
 #include "campaign/runner.h"
+#include "tests/campaign/sqlite_rows.h"
 #include "engine/session.h"
 
 namespace {
@@ -127,23 +127,7 @@ protected:
         return s;
     }
 
-    std::vector<std::string> query(const std::string& sql)
-    {
-        sqlite3* h = nullptr;
-        EXPECT_EQ(sqlite3_open((dir / "c.sqlite").c_str(), &h), SQLITE_OK);
-        std::vector<std::string> rows;
-        sqlite3_exec(
-            h, sql.c_str(),
-            [](void* out, int n, char** v, char**) {
-                std::string row;
-                for (int i = 0; i < n; ++i) row += (i ? "|" : "") + std::string(v[i] ? v[i] : "NULL");
-                static_cast<std::vector<std::string>*>(out)->push_back(row);
-                return 0;
-            },
-            &rows, nullptr);
-        sqlite3_close(h);
-        return rows;
-    }
+    std::vector<std::string> query(const std::string& sql) { return sqliteRows((dir / "c.sqlite").string(), sql); }
 
     bool logged(const std::string& part)
     {

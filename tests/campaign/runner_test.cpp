@@ -13,10 +13,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "campaign/campaign.h"
 #include "campaign/runner.h"
+#include "tests/campaign/sqlite_rows.h"
 
 namespace {
 
@@ -156,23 +156,7 @@ protected:
     std::string db() const { return (dir / "r.sqlite").string(); }
 
     // Rows of a query, each as text joined by '|'.
-    std::vector<std::string> query(const std::string& sql)
-    {
-        sqlite3* h = nullptr;
-        EXPECT_EQ(sqlite3_open(db().c_str(), &h), SQLITE_OK);
-        std::vector<std::string> rows;
-        sqlite3_exec(
-            h, sql.c_str(),
-            [](void* out, int n, char** v, char**) {
-                std::string row;
-                for (int i = 0; i < n; ++i) row += (i ? "|" : "") + std::string(v[i] ? v[i] : "NULL");
-                static_cast<std::vector<std::string>*>(out)->push_back(row);
-                return 0;
-            },
-            &rows, nullptr);
-        sqlite3_close(h);
-        return rows;
-    }
+    std::vector<std::string> query(const std::string& sql) { return sqliteRows(db(), sql); }
 };
 
 TEST_F(Runner, VerdictsFollowTheLimitsAndNoDataNeverPasses)
