@@ -186,3 +186,26 @@ def test_the_board_is_the_campaigns_while_it_runs_and_a_campaign_waits_for_a_clo
     con = sqlite3.connect(tmp_path / "other.sqlite")
     assert con.execute("SELECT count(*) FROM points").fetchone() == (0,)
     con.close()
+
+
+def test_recorded_sweeps_open_with_the_recording_reader_and_the_report_names_them(tmp_path):
+    plan = tmp_path / "rec.toml"
+    plan.write_text(DEMO.read_text().replace("sweeps = 2", "sweeps = 3\nrecord = true")
+                    .replace('vref = [0.5, 1.0, 1.5, 2.0]', 'vref = [1.0, 2.0]'))
+    db = tmp_path / "rec.sqlite"
+    summary = zelbo.Campaign(plan, db=db, sim=True).run()
+    assert summary["outcome"] == "finished" and summary["measured"] == 4
+    con = sqlite3.connect(db)
+    rows = con.execute("SELECT idx, vref, mode, recording FROM points ORDER BY idx").fetchall()
+    con.close()
+    for idx, vref, mode, name in rows:
+        assert name.startswith(f"rec_{idx:04d}_{mode}_vref") and name.endswith(".zrec")
+        rec = zelbo.open_recording(tmp_path / name)
+        assert len(rec) == 3
+        # Channel 3 probes the A coil: its peak is the point's current.
+        peak = max(abs(v) for sweep in range(3) for v in rec[sweep][2] if v == v)
+        assert peak == pytest.approx(vref / 5 / 0.2, rel=0.15, abs=0.1)
+    assert sorted(p.name for p in tmp_path.glob("*.zrec*")) == sorted(r[3] for r in rows)
+    html = zelbo.Campaign(plan, db=db).report()
+    text = Path(html).read_text()
+    assert all(f'<a href="{r[3]}">' in text for r in rows)
