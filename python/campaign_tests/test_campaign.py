@@ -209,3 +209,37 @@ def test_recorded_sweeps_open_with_the_recording_reader_and_the_report_names_the
     html = zelbo.Campaign(plan, db=db).report()
     text = Path(html).read_text()
     assert all(f'<a href="{r[3]}">' in text for r in rows)
+
+
+def test_kill_9_while_recording_then_resume_leaves_every_point_its_whole_file(tmp_path):
+    plan = tmp_path / "krec.toml"
+    plan.write_text(DEMO.read_text().replace("sweeps = 2", "sweeps = 2\nrecord = true"))
+    db = tmp_path / "krec.sqlite"
+    env = dict(os.environ)
+    env.pop("ZELBO_BOARD", None)
+    rng = random.Random(3333)
+    for _ in range(4):
+        p = subprocess.Popen([str(CLI), "--board", "sim", "campaign", str(plan), "--db", str(db), "--resume"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        time.sleep(rng.uniform(0.8, 2.5))
+        p.send_signal(signal.SIGKILL)
+        p.wait()
+        # Whenever it was killed, every committed point has its file.
+        if db.exists():
+            con = sqlite3.connect(db)
+            try:
+                done = [n for (n,) in con.execute("SELECT recording FROM points")]
+            except sqlite3.OperationalError:
+                done = []
+            con.close()
+            assert all((tmp_path / n).is_file() for n in done)
+    r = _cli("campaign", plan, "--db", db, "--resume")
+    assert r.returncode == 0, r.stderr
+    con = sqlite3.connect(db)
+    names = [n for (n,) in con.execute("SELECT recording FROM points ORDER BY idx")]
+    con.close()
+    assert len(names) == 8 and len(set(names)) == 8
+    # Each committed point has its whole file, and no part of one is left.
+    assert sorted(p.name for p in tmp_path.glob("*.zrec*")) == sorted(names)
+    for n in names:
+        assert len(zelbo.open_recording(tmp_path / n)) == 2
