@@ -55,7 +55,7 @@ CampaignRun runCampaignFile(const CampaignOptions& o)
         const bool sim = o.sim ? *o.sim : (boardVar && std::strcmp(boardVar, "sim") == 0);
         if (port.empty() && sim && !o.openChamber) port = prepareSimulatedChamber();
         std::string why;
-        chamber = o.openChamber ? o.openChamber(port, &why) : openCaloraChamber(port, &why);
+        chamber = o.openChamber ? o.openChamber(port, &why) : openCaloraChamber(port, &why, o.programFolder);
         if (!chamber) return refuse(CampaignRun::Code::Failed, "the chamber cannot be opened: " + why);
     }
 

@@ -16,7 +16,9 @@ public:
     virtual std::string describe() const = 0;
 };
 // The controller behind libCalora.so, loaded at run time; `port` (empty: the
-// library's own default / CALORA_PORT). nullptr with `error` set when the
-// library cannot be loaded.
-std::unique_ptr<Chamber> openCaloraChamber(const std::string& port, std::string* error);
+// library's own default / CALORA_PORT). The library is looked for in
+// `programFolder` (empty: the program's own), the private-library folder,
+// then by the loader. nullptr with `error` set when it cannot be loaded.
+std::unique_ptr<Chamber> openCaloraChamber(const std::string& port, std::string* error,
+                                           const std::string& programFolder = {});
 }

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "link/cyusb.h"
@@ -104,12 +105,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<Chamber> openCaloraChamber(const std::string& port, std::string* error)
+std::unique_ptr<Chamber> openCaloraChamber(const std::string& port, std::string* error,
+                                           const std::string& programFolder)
 {
     std::string tried;
     void* module = nullptr;
     std::string path;
-    const auto folder = link::programFolder();
+    const std::filesystem::path folder = programFolder.empty() ? link::programFolder() : std::filesystem::path(programFolder);
     if (!folder.empty()) {
         path = link::locate(folder, link::privateLibraryFolder({}).string(), kLibraryName).string();
         module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

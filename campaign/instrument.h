@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -40,9 +41,17 @@ public:
     virtual Applied apply(const Point& point) = 0;
     // The clock stopped between points.
     virtual void idle() = 0;
+    // While the chamber soaks: the clock stopped and no current in the coils,
+    // so the die comes to the chamber's temperature rather than to that plus
+    // the heat of a held step.
+    virtual void rest() { idle(); }
     // A fresh sweep's figures per channel.
     virtual std::array<scope::Measurement, 4> measure() = 0;
     virtual std::optional<double> tj() = 0;
+    // Records `sweeps` fresh sweeps of the acquired channels into a recording
+    // file at `path` (made or truncated), the point's settings as they are;
+    // returns how many it holds. Throws when the file cannot be made.
+    virtual std::uint64_t record(const std::filesystem::path& path, int sweeps) = 0;
     // Waits (stopped early when the front end is interrupted: Interrupted).
     virtual void pause(std::chrono::milliseconds how) = 0;
 };
@@ -63,8 +72,10 @@ public:
     void powerOff() override;
     Applied apply(const Point& point) override;
     void idle() override;
+    void rest() override;
     std::array<scope::Measurement, 4> measure() override;
     std::optional<double> tj() override;
+    std::uint64_t record(const std::filesystem::path& path, int sweeps) override;
     void pause(std::chrono::milliseconds how) override;
 
 private:

@@ -305,12 +305,7 @@ private:
             c.sweeps = static_cast<int>(number(*n, "sweeps", 1, kMaxSweeps));
         }
         if (auto* n = t.get("settle")) c.settleSeconds = number(*n, "settle (seconds)", 0, 60);
-        if (auto* n = t.get("record")) {
-            c.record = boolean(*n, "record");
-            // Refused rather than ignored: a plan asking for sweeps must not
-            // end with none beside its database.
-            if (c.record) fail(*n, "record: the headless session cannot record sweeps yet; set record = false");
-        }
+        if (auto* n = t.get("record")) c.record = boolean(*n, "record");
         for (int k = 0; k < 4; ++k) {
             const std::string name = "ch" + std::to_string(k + 1);
             const toml::node* n = t.get(name);

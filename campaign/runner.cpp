@@ -1,8 +1,14 @@
 #include "campaign/runner.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "engine/session.h"
 
@@ -26,6 +32,30 @@ std::string verdictOf(std::optional<double> value, double low, double high)
 }
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// Flushes a file (or a folder's entries) to the disk; false when it could not be.
+bool syncPath(const fs::path& path, bool folder)
+{
+    const int fd = ::open(path.c_str(), (folder ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// While a point's recording is being made: the temporary file it is
+// written to, removed unless it became the point's file.
+struct PartFile {
+    fs::path path;
+    ~PartFile()
+    {
+        if (path.empty()) return;
+        std::error_code ec;
+        fs::remove(path, ec);
+    }
+};
 
 double figureOf(const scope::Measurement& m, const std::string& figure)
 {
@@ -140,7 +170,7 @@ private:
     // Sets and soaks; false ends the campaign.
     bool reachTemperature(double t)
     {
-        inst_.idle();
+        inst_.rest();
         skipping_ = false;
         progress_.temperature = t;
         progress_.state = "ramping";
@@ -156,7 +186,7 @@ private:
         };
         hooks.log = [this](const std::string& line) { store_.logEvent(line); };
         hooks.interrupted = [this] { return stopRequested(); };
-        hooks.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+        hooks.sleep = o_.sleep ? o_.sleep : [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
         hooks.now = now_;
         hooks.sample = [this, t](double air, std::optional<double> tj, const char* state) {
             store_.logSample(t, air, tj, state ? state : "");
@@ -230,6 +260,21 @@ private:
                 }
             }
         }
+        // The sweeps kept for the record: the point's settings unchanged,
+        // into a temporary file that becomes the point's only with it.
+        PartFile part;
+        fs::path recording;
+        if (plan_.capture.record) {
+            recording = recordingPath(p);
+            part.path = recording;
+            part.path += ".part";
+            const auto held = inst_.record(part.path, plan_.capture.sweeps);
+            if (held != static_cast<std::uint64_t>(plan_.capture.sweeps))
+                store_.logEvent("the recording of " + p.key + " holds " + std::to_string(held) + " of " +
+                                std::to_string(plan_.capture.sweeps) + " sweeps");
+            if (!syncPath(part.path, false))
+                throw StoreError("The recording \"" + part.path.string() + "\" could not be written to the disk.");
+        }
         r.tj = inst_.tj();
         if (chamber_ && p.temperature) r.air = chamber_->air();
         inst_.idle();
@@ -254,6 +299,17 @@ private:
         }
         r.verdict = pass ? "pass" : "fail";
         r.finished = utcNow();
+        if (!recording.empty()) {
+            // Whole before the point names it: a campaign killed between the
+            // rename and the commit measures the point again and replaces it.
+            std::error_code ec;
+            fs::rename(part.path, recording, ec);
+            if (ec)
+                throw StoreError("The recording \"" + recording.string() + "\" could not be made: " + ec.message() + ".");
+            part.path.clear();
+            syncPath(recording.parent_path().empty() ? fs::path(".") : recording.parent_path(), true);
+            r.recording = recording.filename().string();
+        }
         store_.commitPoint(r);
         ++sum_.measured;
         ++(pass ? sum_.passed : sum_.failed);
@@ -262,6 +318,32 @@ private:
         progress_.state = r.verdict;
         report();
         if (o_.pointDone) o_.pointDone(r);
+    }
+
+    // A point's recording beside the database: its stem, the point's index
+    // and its settings ("run_0007_T25_quarter_vref1_clk2000_mth0_cw.zrec").
+    fs::path recordingPath(const Point& p) const
+    {
+        const fs::path db(store_.path());
+        char index[24];
+        std::snprintf(index, sizeof index, "%04zu", p.index);
+        std::string name = db.stem().string() + "_" + index;
+        std::size_t at = 0;
+        while (at < p.key.size()) {
+            std::size_t end = p.key.find(' ', at);
+            if (end == std::string::npos) end = p.key.size();
+            std::string word = p.key.substr(at, end - at);
+            at = end + 1;
+            const auto eq = word.find('=');
+            if (eq != std::string::npos) {
+                const std::string k = word.substr(0, eq);
+                word = (k == "mode" || k == "dir") ? word.substr(eq + 1) : k + word.substr(eq + 1);
+            }
+            for (char& c : word)
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '+') c = '_';
+            if (!word.empty()) name += "_" + word;
+        }
+        return db.parent_path() / (name + ".zrec");
     }
 
     void report()
@@ -281,8 +363,13 @@ private:
     {
         try {
             inst_.powerOff();
+            store_.logEvent("DUT powered off");
         } catch (const std::exception& e) {
             if (sum_.outcome == Outcome::Finished) end(Outcome::Failed, std::string("power off: ") + e.what());
+            try {
+                store_.logEvent(std::string("the DUT could not be powered off: ") + e.what());
+            } catch (...) {
+            }
         }
         if (chamber_ && at_) {
             const bool ok = chamber_->setSetpoint(plan_.soak.safeSetpoint);

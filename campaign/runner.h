@@ -46,8 +46,11 @@ struct RunnerOptions {
     std::function<void(const PointRecord&)> pointDone;
     // The chamber's soak (the default: settle()).
     SettleFunction settle;
-    // Injected by tests; real time otherwise.
+    // Injected by tests; real time otherwise. The soak's clock: a test runs
+    // the chamber's waits (back-off, silence limit, stuck reading, bound)
+    // faster than real time with both.
     std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<void(std::chrono::milliseconds)> sleep;
 };
 
 // `chamber` may be null when the plan has no temperatures.

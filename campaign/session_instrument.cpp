@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -7,6 +8,8 @@
 #include "drive/pins.h"
 #include "engine/session.h"
 #include "link/bring_up.h"
+#include "scope/record/recording_format.h"
+#include "scope/record/sweep_recorder.h"
 #include "scope/scope_core.h"
 
 namespace zelbo::campaign {
@@ -65,6 +68,7 @@ void SessionInstrument::powerOff()
 Applied SessionInstrument::apply(const Point& p)
 {
     if (s_.running()) s_.stop();
+    s_.setPin("enable", true);
     s_.setMode(p.mode);
     s_.setPin("cw", p.cw);
     s_.setVref(p.vref);
@@ -94,6 +98,12 @@ void SessionInstrument::idle()
     if (s_.running()) s_.stop();
 }
 
+void SessionInstrument::rest()
+{
+    idle();
+    s_.setPin("enable", false);
+}
+
 std::array<scope::Measurement, 4> SessionInstrument::measure()
 {
     const auto c = s_.measure(measureTimeout_);
@@ -109,6 +119,19 @@ std::optional<double> SessionInstrument::tj()
     } catch (const engine::SessionError&) {
         return std::nullopt;
     }
+}
+
+std::uint64_t SessionInstrument::record(const std::filesystem::path& path, int sweeps)
+{
+    // The session's recording ends on a size: the header and `sweeps`
+    // records, so it holds exactly that many (its start time is always the
+    // same twenty characters). The time is a bound over as many sweeps.
+    const auto header = scope::recordingHeader(s_.scope(), "2000-01-01T00:00:00Z");
+    const std::uint64_t each = scope::recording::recordBytes(header.mask);
+    const std::uint64_t bytes = scope::recording::encodeHeader(header).size() +
+                                static_cast<std::uint64_t>(sweeps) * each + each / 2;
+    const double seconds = 1.0 + static_cast<double>(sweeps) * static_cast<double>(measureTimeout_.count()) / 1000.0;
+    return s_.record(path, std::min(seconds, 86400.0), bytes).sweeps;
 }
 
 void SessionInstrument::pause(std::chrono::milliseconds how)

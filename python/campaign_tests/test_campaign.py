@@ -6,6 +6,7 @@ import random
 import signal
 import sqlite3
 import subprocess
+import threading
 import time
 from pathlib import Path
 
@@ -154,3 +155,91 @@ def test_an_exception_in_the_callback_stops_cleanly_and_is_raised(tmp_path):
         assert b.board == "sim"
     summary = zelbo.Campaign(DEMO, db=db, sim=True, resume=True).run()
     assert summary["already_done"] == 3 and summary["measured"] == 5
+
+
+def test_the_board_is_the_campaigns_while_it_runs_and_a_campaign_waits_for_a_closed_board(tmp_path):
+    import _simcontrol
+
+    db = tmp_path / "own.sqlite"
+    result = {}
+    first = threading.Event()
+    worker = threading.Thread(target=lambda: result.update(
+        zelbo.Campaign(DEMO, db=db, sim=True).run(on_point=lambda p: first.set())))
+    worker.start()
+    try:
+        assert first.wait(60)
+        # Another user of the board in this process is refused, and the
+        # campaign goes on undisturbed.
+        with pytest.raises(Exception, match="already open"):
+            zelbo.Board(sim=True)
+    finally:
+        worker.join(120)
+    assert result["outcome"] == "finished" and result["measured"] == 8
+    # The other way round: a campaign while the board is open is refused
+    # before it touches the board or measures anything.
+    with zelbo.Board(sim=True) as b:
+        b.power_on()
+        with pytest.raises(Exception, match="already open"):
+            zelbo.Campaign(DEMO, db=tmp_path / "other.sqlite", sim=True).run()
+        assert _simcontrol.supply_mv() == 5000
+        assert b.board == "sim"
+    con = sqlite3.connect(tmp_path / "other.sqlite")
+    assert con.execute("SELECT count(*) FROM points").fetchone() == (0,)
+    con.close()
+
+
+def test_recorded_sweeps_open_with_the_recording_reader_and_the_report_names_them(tmp_path):
+    plan = tmp_path / "rec.toml"
+    plan.write_text(DEMO.read_text().replace("sweeps = 2", "sweeps = 3\nrecord = true")
+                    .replace('vref = [0.5, 1.0, 1.5, 2.0]', 'vref = [1.0, 2.0]'))
+    db = tmp_path / "rec.sqlite"
+    summary = zelbo.Campaign(plan, db=db, sim=True).run()
+    assert summary["outcome"] == "finished" and summary["measured"] == 4
+    con = sqlite3.connect(db)
+    rows = con.execute("SELECT idx, vref, mode, recording FROM points ORDER BY idx").fetchall()
+    con.close()
+    for idx, vref, mode, name in rows:
+        assert name.startswith(f"rec_{idx:04d}_{mode}_vref") and name.endswith(".zrec")
+        rec = zelbo.open_recording(tmp_path / name)
+        assert len(rec) == 3
+        # Channel 3 probes the A coil: its peak is the point's current.
+        peak = max(abs(v) for sweep in range(3) for v in rec[sweep][2] if v == v)
+        assert peak == pytest.approx(vref / 5 / 0.2, rel=0.15, abs=0.1)
+    assert sorted(p.name for p in tmp_path.glob("*.zrec*")) == sorted(r[3] for r in rows)
+    html = zelbo.Campaign(plan, db=db).report()
+    text = Path(html).read_text()
+    assert all(f'<a href="{r[3]}">' in text for r in rows)
+
+
+def test_kill_9_while_recording_then_resume_leaves_every_point_its_whole_file(tmp_path):
+    plan = tmp_path / "krec.toml"
+    plan.write_text(DEMO.read_text().replace("sweeps = 2", "sweeps = 2\nrecord = true"))
+    db = tmp_path / "krec.sqlite"
+    env = dict(os.environ)
+    env.pop("ZELBO_BOARD", None)
+    rng = random.Random(3333)
+    for _ in range(4):
+        p = subprocess.Popen([str(CLI), "--board", "sim", "campaign", str(plan), "--db", str(db), "--resume"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        time.sleep(rng.uniform(0.8, 2.5))
+        p.send_signal(signal.SIGKILL)
+        p.wait()
+        # Whenever it was killed, every committed point has its file.
+        if db.exists():
+            con = sqlite3.connect(db)
+            try:
+                done = [n for (n,) in con.execute("SELECT recording FROM points")]
+            except sqlite3.OperationalError:
+                done = []
+            con.close()
+            assert all((tmp_path / n).is_file() for n in done)
+    r = _cli("campaign", plan, "--db", db, "--resume")
+    assert r.returncode == 0, r.stderr
+    con = sqlite3.connect(db)
+    names = [n for (n,) in con.execute("SELECT recording FROM points ORDER BY idx")]
+    con.close()
+    assert len(names) == 8 and len(set(names)) == 8
+    # Each committed point has its whole file, and no part of one is left.
+    assert sorted(p.name for p in tmp_path.glob("*.zrec*")) == sorted(names)
+    for n in names:
+        assert len(zelbo.open_recording(tmp_path / n)) == 2

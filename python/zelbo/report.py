@@ -115,6 +115,7 @@ def render(path):
     campaign, runs, points, rows, events = _load(path)
     by_idx = {p["idx"]: p for p in points}
     varying = [s for s in _SETTINGS if len({p[s] for p in points}) > 1]
+    recorded = any(p["recording"] for p in points)
     passed = sum(1 for p in points if p["verdict"] == "pass")
     failed = len(points) - passed
     title = campaign["title"] or os.path.basename(path)
@@ -165,12 +166,16 @@ def render(path):
         out.append('<div class="plot">' + _plot(name, unit, entries, varying) + "</div>")
         cols = varying or ["vref"]
         out.append("<table><tr>" + "".join(f"<th>{html.escape(c)}</th>" for c in cols)
-                   + "<th>Tj [°C]</th><th>value</th><th>low</th><th>high</th><th>verdict</th></tr>")
+                   + "<th>Tj [°C]</th><th>value</th><th>low</th><th>high</th><th>verdict</th>"
+                   + ("<th>sweeps</th>" if recorded else "") + "</tr>")
         for r, e in zip(mrows, entries):
             p = by_idx[r["idx"]]
             cells = "".join(f"<td>{html.escape(str(e[c]))}</td>" for c in cols)
+            # The point's recording lies beside the database (and the report).
+            rec = html.escape(p["recording"] or "", quote=True)
+            link = f'<td><a href="{rec}">{rec}</a></td>' if recorded else ""
             out.append(f"<tr>{cells}<td>{_num(p['tj'], 3)}</td><td>{_num(r['value'])}</td><td>{_num(r['low'])}</td>"
-                       f"<td>{_num(r['high'])}</td>{_verdict_cell(r['verdict'])}</tr>")
+                       f"<td>{_num(r['high'])}</td>{_verdict_cell(r['verdict'])}{link}</tr>")
         out.append("</table>")
 
     if events:

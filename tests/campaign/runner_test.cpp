@@ -2,19 +2,21 @@
 // resume at the first missing point, a clean stop, the chamber's endings,
 // and a database refused when it belongs to another plan.
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "campaign/campaign.h"
 #include "campaign/runner.h"
+#include "tests/campaign/sqlite_rows.h"
 
 namespace {
 
@@ -62,6 +64,7 @@ public:
         return a;
     }
     void idle() override {}
+    void rest() override { calls.push_back("rest"); }
     std::array<zelbo::scope::Measurement, 4> measure() override
     {
         ++measures;
@@ -74,6 +77,16 @@ public:
         return m;
     }
     std::optional<double> tj() override { return 30.0; }
+    // A recording of `sweeps` lines naming the point's VREF; `recordFails`
+    // throws after writing half of it.
+    bool recordFails = false;
+    std::uint64_t record(const fs::path& path, int sweeps) override
+    {
+        std::ofstream out(path);
+        for (int k = 0; k < sweeps; ++k) out << "vref " << vref_ << "\n";
+        if (recordFails) throw std::runtime_error("The recording could not be written.");
+        return static_cast<std::uint64_t>(sweeps);
+    }
     void pause(std::chrono::milliseconds) override {}
 
 private:
@@ -143,23 +156,7 @@ protected:
     std::string db() const { return (dir / "r.sqlite").string(); }
 
     // Rows of a query, each as text joined by '|'.
-    std::vector<std::string> query(const std::string& sql)
-    {
-        sqlite3* h = nullptr;
-        EXPECT_EQ(sqlite3_open(db().c_str(), &h), SQLITE_OK);
-        std::vector<std::string> rows;
-        sqlite3_exec(
-            h, sql.c_str(),
-            [](void* out, int n, char** v, char**) {
-                std::string row;
-                for (int i = 0; i < n; ++i) row += (i ? "|" : "") + std::string(v[i] ? v[i] : "NULL");
-                static_cast<std::vector<std::string>*>(out)->push_back(row);
-                return 0;
-            },
-            &rows, nullptr);
-        sqlite3_close(h);
-        return rows;
-    }
+    std::vector<std::string> query(const std::string& sql) { return sqliteRows(db(), sql); }
 };
 
 TEST_F(Runner, VerdictsFollowTheLimitsAndNoDataNeverPasses)
@@ -221,6 +218,48 @@ TEST_F(Runner, AStopBetweenPointsThenAResumeMeasuresEachPointOnce)
     EXPECT_EQ(query("SELECT count(*) FROM runs"), std::vector<std::string>{"2"});
 }
 
+TEST_F(Runner, RecordedSweepsLieBesideTheDatabaseOnlyForCommittedPoints)
+{
+    std::string text = kPlan;
+    text.replace(text.find("sweeps = 2"), 0, "record = true\n");
+    const Plan p = plan(text.c_str());
+    FakeInstrument inst;
+    inst.onMeasure = [&] {
+        if (inst.measures == 7) inst.recordFails = true; // the fourth point's
+    };
+    {
+        ResultStore store(db());
+        store.beginRun({p.text, p.hash, "p", "t", "zelbo", "fw", "fake", "chip", ""}, false);
+        const auto s = runCampaign(p, inst, store, nullptr, {});
+        EXPECT_EQ(s.outcome, Outcome::Failed);
+        EXPECT_EQ(s.measured, 3u);
+    }
+    // Three whole files named by index and settings, and no half one.
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() != ".sqlite") files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"r_0000_full_vref0.5_clk2000_mth0_cw.zrec",
+                                            "r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec",
+                                            "r_0002_full_vref1_clk2000_mth0_cw.zrec"}));
+    std::ifstream in(dir / "r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec");
+    const std::string body((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(body, "vref 0.5\nvref 0.5\n");
+    EXPECT_EQ(query("SELECT idx, recording FROM points ORDER BY idx"),
+              (std::vector<std::string>{"0|r_0000_full_vref0.5_clk2000_mth0_cw.zrec",
+                                        "1|r_0001_quarter_vref0.5_clk2000_mth0_cw.zrec",
+                                        "2|r_0002_full_vref1_clk2000_mth0_cw.zrec"}));
+    // Resumed: the missing points get theirs.
+    inst.recordFails = false;
+    inst.onMeasure = nullptr;
+    ResultStore store(db());
+    store.beginRun({p.text, p.hash, "p", "t", "zelbo", "fw", "fake", "chip", ""}, true);
+    EXPECT_EQ(runCampaign(p, inst, store, nullptr, {}).measured, 5u);
+    EXPECT_EQ(query("SELECT count(*) FROM points WHERE recording LIKE 'r_000%.zrec'"), std::vector<std::string>{"8"});
+    std::size_t n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.path().extension() == ".zrec";
+    EXPECT_EQ(n, 8u);
+}
+
 TEST_F(Runner, AFailingBoardLeavesNoHalfPointAndPowersOff)
 {
     const Plan p = plan(kPlan);
@@ -258,6 +297,8 @@ TEST_F(Runner, TemperaturesSettleOnceEachAndTheChamberEndsSafe)
     const auto s = runCampaign(p, inst, store, &chamber, o);
     EXPECT_EQ(s.outcome, Outcome::Finished);
     EXPECT_EQ(settled, (std::vector<double>{-40, 25, 125}));
+    // The DUT rests through each soak and is driven again for the points.
+    EXPECT_EQ(std::count(inst.calls.begin(), inst.calls.end(), "rest"), 3);
     EXPECT_EQ(chamber.setpoints.back(), 22);
     EXPECT_FALSE(inst.powered);
     // Measured anyway after a timed-out soak, and marked so.
