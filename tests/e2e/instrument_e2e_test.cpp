@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include "scope/chart/line_chart.h"
 #include "scope/record/recording_format.h"
 #include "scope/scope_core.h"
+#include "scope/ui/analysis_tools.h"
 #include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
 #include "scope/ui/xy_view.h"
@@ -238,6 +240,108 @@ TEST_F(Instrument, SaveDataWritesTheTraceAsItIs)
     EXPECT_FALSE(instrument().saveDataTo(path("missing/folder/sweep.csv")));
     ASSERT_FALSE(messages.shown().empty());
     EXPECT_NE(messages.shown().back().text.find("could not be saved"), std::string::npos);
+}
+
+// A math channel measured like a channel in a row of its own, sized for its
+// unit, and written by Save Data after the channels it is made of.
+TEST_F(Instrument, MathChannelsHaveStripRowsAndGoIntoSaveData)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    auto& tools = instrument().analysis();
+    zelbo::scope::analysis::MathSetups setups{};
+    setups[0].on = true;
+    setups[0].expression = "CH1 * CH2"; // OUT1A volts times coil current: W
+    setups[0].valuePerDiv = 5.0;
+    tools.applySetups(setups);
+    ASSERT_TRUE(tools.math().on(0));
+    EXPECT_TRUE(instrument().rowShown(ScopeInstrument::kRows - 2));
+    EXPECT_FALSE(instrument().rowShown(ScopeInstrument::kRows - 1)) << "M2 is off: no row";
+    freshSweeps(2);
+    freshSweeps(1); // the math channel follows its sweep
+    const int m1 = zelbo::scope::kChannels;
+    const auto figures = instrument().shownMeasurement(m1);
+    EXPECT_GT(figures.samples, 0u);
+    EXPECT_TRUE(instrument().figureText(m1, ScopeInstrument::Max).endsWith(QStringLiteral("W")))
+        << instrument().figureText(m1, ScopeInstrument::Max).toStdString();
+    EXPECT_EQ(instrument().figureText(m1, ScopeInstrument::StepError), "---");
+    auto* box = instrument().strip()->findChild<QCheckBox*>(QStringLiteral("measureM1"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisibleTo(instrument().strip()));
+    EXPECT_FALSE(instrument().strip()->findChild<QCheckBox*>(QStringLiteral("measureM2"))->isVisibleTo(instrument().strip()));
+    // Every shown cell, the math row's included, holds its whole text.
+    window->resize(1280, 800);
+    QCoreApplication::processEvents();
+    for (QLabel* cell : instrument().strip()->findChildren<QLabel*>())
+        if (cell->isVisibleTo(instrument().strip())) {
+            EXPECT_LE(cell->fontMetrics().horizontalAdvance(cell->text()), cell->contentsRect().width())
+                << cell->text().toStdString();
+        }
+
+    window->control<QAbstractButton>(1026)->click(); // Run off: the traces stay
+    ASSERT_TRUE(waitUntil([&] { return !scope().running(); }));
+    const QString csv = path("math.csv");
+    ASSERT_TRUE(instrument().saveDataTo(csv));
+    std::ifstream in(csv.toStdString());
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A),M1 (W)");
+    std::size_t rows = 0;
+    while (std::getline(in, line)) {
+        std::vector<double> r;
+        std::stringstream ss(line);
+        std::string f;
+        while (std::getline(ss, f, ',')) r.push_back(f.empty() ? NAN : std::stod(f));
+        ASSERT_EQ(r.size(), 6u) << line;
+        ASSERT_DOUBLE_EQ(r[5], r[1] * r[2]) << "row " << rows;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 4096u);
+
+    tools.applySetups({}); // off: the row goes
+    EXPECT_FALSE(box->isVisibleTo(instrument().strip()));
+}
+
+// The spectrum dock looks for a coil current's fundamental at the step
+// clock's electrical frequency (clock / 16 in quarter step), and follows a
+// new clock and a new mode.
+TEST_F(Instrument, SpectrumDockShowsTheThdAtTheRunningClocksElectricalFrequency)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(drive().core().clockRunning());
+    auto& tools = instrument().analysis();
+    tools.setSpectrumShown(true);
+    auto* panel = tools.spectrumPanel();
+    ASSERT_NE(panel, nullptr);
+    panel->setChannel(1); // CH2: coil current
+    auto thdAt = [&](double hz) {
+        SCOPED_TRACE(hz);
+        EXPECT_DOUBLE_EQ(panel->expectedHz(), hz);
+        freshSweeps(2);
+        const auto& h = panel->harmonics();
+        EXPECT_TRUE(h.valid) << h.reason;
+        EXPECT_NEAR(h.fundamentalHz, hz, 0.03 * hz);
+        EXPECT_TRUE(panel->summaryText().contains(QStringLiteral("THD"))) << panel->summaryText().toStdString();
+        return h.thdDb();
+    };
+    // Enough electrical cycles in a sweep for the harmonics: 625 Hz.
+    type(1070, "10k");
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    // The ideal quarter-step staircase: -20 dB.
+    EXPECT_NEAR(thdAt(625.0), -20.1, 3.0);
+    type(1070, "20k");
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    thdAt(1250.0);
+    // Full step: four clock edges a cycle, a square wave's distortion.
+    pin(Pin::Mode0, false);
+    pin(Pin::Mode1, false);
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    EXPECT_GT(thdAt(5000.0), -10.0);
+    // The voltage channels are not coil currents: the strongest tone.
+    panel->setChannel(0);
+    window->hooks().chartRefresh();
+    EXPECT_FALSE(panel->summaryText().contains(QStringLiteral("electrical")));
 }
 
 #define RECORDING_SUITE Instrument
