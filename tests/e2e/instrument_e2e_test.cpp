@@ -81,6 +81,24 @@ protected:
         window->hooks().chartRefresh();
     }
     QString path(const QString& name) const { return data.filePath(name); }
+    // Run off (the traces stay), Save Data to `name`: its header line and rows.
+    std::vector<std::vector<double>> stopAndSaveCsv(const QString& name, std::string& header)
+    {
+        window->control<QAbstractButton>(1026)->click();
+        EXPECT_TRUE(waitUntil([&] { return !scope().running(); }));
+        const QString csv = path(name);
+        EXPECT_TRUE(instrument().saveDataTo(csv));
+        std::ifstream in(csv.toStdString());
+        std::getline(in, header);
+        std::vector<std::vector<double>> rows;
+        for (std::string line; std::getline(in, line);) {
+            std::vector<double> r;
+            std::stringstream ss(line);
+            for (std::string f; std::getline(ss, f, ',');) r.push_back(f.empty() ? NAN : std::stod(f));
+            rows.push_back(r);
+        }
+        return rows;
+    }
 };
 
 } // namespace
@@ -211,22 +229,9 @@ TEST_F(Instrument, SaveDataWritesTheTraceAsItIs)
 {
     quarterStepCoils();
     if (HasFatalFailure()) return;
-    window->control<QAbstractButton>(1026)->click(); // Run off: the trace stays
-    ASSERT_TRUE(waitUntil([&] { return !scope().running(); }));
-    const QString csv = path("sweep.csv");
-    ASSERT_TRUE(instrument().saveDataTo(csv));
-    std::ifstream in(csv.toStdString());
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A)"); // labels default to the outputs
-    std::vector<std::vector<double>> rows;
-    while (std::getline(in, line)) {
-        std::vector<double> r;
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, ',')) r.push_back(std::stod(f));
-        rows.push_back(r);
-    }
+    std::string header;
+    const auto rows = stopAndSaveCsv("sweep.csv", header);
+    EXPECT_EQ(header, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A)"); // labels default to the outputs
     ASSERT_EQ(rows.size(), 4096u);
     for (int n = 0; n < 4; ++n) {
         const auto& c = scope().channel(n);
@@ -278,25 +283,14 @@ TEST_F(Instrument, MathChannelsHaveStripRowsAndGoIntoSaveData)
                 << cell->text().toStdString();
         }
 
-    window->control<QAbstractButton>(1026)->click(); // Run off: the traces stay
-    ASSERT_TRUE(waitUntil([&] { return !scope().running(); }));
-    const QString csv = path("math.csv");
-    ASSERT_TRUE(instrument().saveDataTo(csv));
-    std::ifstream in(csv.toStdString());
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A),M1 (W)");
-    std::size_t rows = 0;
-    while (std::getline(in, line)) {
-        std::vector<double> r;
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, ',')) r.push_back(f.empty() ? NAN : std::stod(f));
-        ASSERT_EQ(r.size(), 6u) << line;
-        ASSERT_DOUBLE_EQ(r[5], r[1] * r[2]) << "row " << rows;
-        ++rows;
+    std::string header;
+    const auto rows = stopAndSaveCsv("math.csv", header);
+    EXPECT_EQ(header, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A),M1 (W)");
+    ASSERT_EQ(rows.size(), 4096u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 6u) << "row " << i;
+        ASSERT_DOUBLE_EQ(rows[i][5], rows[i][1] * rows[i][2]) << "row " << i;
     }
-    EXPECT_EQ(rows, 4096u);
 
     tools.applySetups({}); // off: the row goes
     EXPECT_FALSE(box->isVisibleTo(instrument().strip()));
