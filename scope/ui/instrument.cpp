@@ -262,8 +262,14 @@ bool ScopeInstrument::eventFilter(QObject* watched, QEvent* event)
 void ScopeInstrument::fitStrip()
 {
     if (!strip_) return;
-    const QFontMetrics fm(strip_->font());
-    QFont bold = strip_->font();
+    // The fonts the cells and titles are drawn in: an application style
+    // sheet can give them another than the strip's own.
+    QLabel* sample = cells_[0][0].data();
+    QLabel* firstTitle = titles_[0].data();
+    if (sample) sample->ensurePolished();
+    if (firstTitle) firstTitle->ensurePolished();
+    const QFontMetrics fm(sample ? sample->font() : strip_->font());
+    QFont bold = firstTitle ? firstTitle->font() : strip_->font();
     bold.setBold(true);
     const QFontMetrics fmBold(bold);
     const int gap = fm.horizontalAdvance(QLatin1Char(' ')) + 4;
@@ -285,9 +291,17 @@ void ScopeInstrument::fitStrip()
         const int head = fmBold.horizontalAdvance(title ? title->text() : QString());
         width[static_cast<std::size_t>(c)] = gap + std::max(value, head);
     }
+    // The row heads are drawn bold in the channel's colour (a style sheet set
+    // with the first figures, after which no resize comes): sized for bold
+    // whatever they show now, or the columns after them would be squeezed
+    // into each other.
     int rowHead = 0;
     for (const auto& box : rowBox_)
-        if (box) rowHead = std::max(rowHead, box->sizeHint().width());
+        if (box) {
+            const QString t = box->text();
+            const int plain = box->fontMetrics().horizontalAdvance(t);
+            rowHead = std::max(rowHead, box->sizeHint().width() - plain + std::max(plain, fmBold.horizontalAdvance(t)));
+        }
     const QMargins m = strip_->layout() ? strip_->layout()->contentsMargins() : QMargins();
     const int room = strip_->contentsRect().width() - m.left() - m.right() - rowHead;
 

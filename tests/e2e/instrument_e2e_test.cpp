@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -135,6 +136,23 @@ TEST_F(Instrument, StripNeverCutsAFigure)
                 }
         }
         EXPECT_GT(negative, 0) << "the coil currents' minima are negative";
+        // Between the texts of neighbouring cells of a row (right-aligned)
+        // there is at least a space: "2.019 A" and "-202.3 mA" never read as one.
+        const auto* grid = qobject_cast<QGridLayout*>(strip->layout());
+        for (int row = 1; grid && row < grid->rowCount(); ++row) {
+            const QLabel* left = nullptr;
+            for (int col = 1; col < grid->columnCount(); ++col) {
+                auto* item = grid->itemAtPosition(row, col);
+                auto* cell = item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+                if (!cell || !cell->isVisibleTo(strip)) continue;
+                if (left) {
+                    const int textLeft = cell->geometry().right() - cell->fontMetrics().horizontalAdvance(cell->text());
+                    EXPECT_GE(textLeft - left->geometry().right(), cell->fontMetrics().horizontalAdvance(QLatin1Char(' ')))
+                        << left->text().toStdString() << " | " << cell->text().toStdString();
+                }
+                left = cell;
+            }
+        }
         return shown;
     };
     window->resize(1280, 800);
@@ -143,6 +161,15 @@ TEST_F(Instrument, StripNeverCutsAFigure)
     const int at1366 = check("1366x768");
     std::printf("strip columns shown: %d at 1280x800, %d at 1366x768, strip %d px\n", at1280, at1366,
                 strip->width());
+
+    // A style sheet that gives the cells a larger font than the strip's own
+    // (as an application style can): the columns are sized for what is drawn.
+    const QString sheet = strip->styleSheet();
+    strip->setStyleSheet(sheet + QStringLiteral(" QLabel { font-size: 15px; }"));
+    QCoreApplication::processEvents();
+    window->resize(1280, 800);
+    check("style sheet font, 1280x800");
+    strip->setStyleSheet(sheet);
 
     // Twice the font: whole columns go, the period first, Min and Max last.
     QFont big = strip->font();
