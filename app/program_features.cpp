@@ -9,6 +9,7 @@
 #include "app/calibration_feature.h"
 #include "app/main_window.h"
 #include "common/message_service.h"
+#include "drive/clock.h"
 #include "drive/sweep.h"
 #include "engine/chips.h"
 #include "app/settings_feature.h"
@@ -161,11 +162,13 @@ void ProgramFeatures::wireDrive()
     });
     window_.setMode(drive_->core().mode());
 
-    // The measurements know the set Io and the excitation mode.
+    // The measurements know the set Io and the excitation mode; the
+    // spectrum the step clock while it runs (its electrical frequency).
     auto feedInstrument = [this] {
         const auto& core = drive_->core();
         const int mode = (core.pinHigh(drive::Pin::Mode0) ? 1 : 0) + (core.pinHigh(drive::Pin::Mode1) ? 2 : 0);
-        instrument_->setDrive(core.io() / 1000.0, static_cast<scope::Excitation>(mode));
+        const double clockHz = core.clockRunning() ? drive::generatorFrequency(core.clockFrequency()) : 0.0;
+        instrument_->setDrive(core.io() / 1000.0, static_cast<scope::Excitation>(mode), clockHz);
     };
     instrumentFollower_ = drive_->core().changed.connect([feedInstrument](unsigned) { feedInstrument(); });
     // A refused or limited entry in VREF, MTH or CLK is said on the status bar.

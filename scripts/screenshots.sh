@@ -99,7 +99,8 @@ done
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/thermal_screenshots" "$out" "$tmp/tj_monitor.xlsx"
 echo "screenshots written to $out"
 ls -l "$out"
-# The analyser (spectrum, math channel, amplitude cursors) at 1366x768 and large.
+# The analyser (spectrum, math channel, amplitude cursors) and a time base
+# longer than one sweep (scope_not_acquired_*) at 1366x768 and large.
 for size in 1366x768 1920x1200; do
   XDG_DATA_HOME=$tmp/data-$size XDG_CONFIG_HOME=$tmp/config-$size \
     xvfb-run -a -s "-screen 0 ${size}x24" "$build/bin/e2e_analysis_screenshots" "$out" "$size"

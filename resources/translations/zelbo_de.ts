@@ -258,6 +258,13 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
     </message>
 </context>
 <context>
+    <name>CLineChart</name>
+    <message>
+        <source>not yet acquired</source>
+        <translation>noch nicht erfasst</translation>
+    </message>
+</context>
+<context>
     <name>CModeDlg</name>
     <message>
         <source>Configure Zelbo</source>
@@ -1086,6 +1093,18 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
 <context>
     <name>zelbo::scope::CChannelDlg</name>
     <message>
+        <source>Voltage</source>
+        <translation>Spannung</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Strom</translation>
+    </message>
+    <message>
+        <source>ICC</source>
+        <translation>ICC</translation>
+    </message>
+    <message>
         <source>Name</source>
         <translation>Name</translation>
     </message>
@@ -1119,6 +1138,18 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
 </context>
 <context>
     <name>zelbo::scope::ScopeBinder</name>
+    <message>
+        <source>Voltage</source>
+        <translation>Spannung</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Strom</translation>
+    </message>
+    <message>
+        <source>ICC</source>
+        <translation>ICC</translation>
+    </message>
     <message>
         <source>Trigger level: &quot;%1&quot; is not a number; kept %2 V.</source>
         <translation>Triggerpegel: „%1“ ist keine Zahl; %2 V bleibt.</translation>
@@ -1323,6 +1354,12 @@ V x A ergibt W, V / Ohm ergibt A; eine reine Zahl skaliert oder verschiebt.</tra
 </context>
 <context>
     <name>zelbo::scope::SpectrumPanel</name>
+    <message>
+        <source>electrical frequency %1
+</source>
+        <translation>elektrische Frequenz %1
+</translation>
+    </message>
     <message>
         <source>dB</source>
         <translation>dB</translation>

@@ -1,5 +1,6 @@
 #include "scope/chart/line_chart.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -260,11 +261,59 @@ void CLineChart::drawZeroMarker(QPainter& p, double y, QColor colour)
     p.restore();
 }
 
+double CLineChart::acquiredUntilUs() const
+{
+    double end = 0.0;
+    for (const auto& [key, ch] : traces_) {
+        std::lock_guard lk(ch->traceMutex);
+        const Trace& tr = ch->trace;
+        if (tr.size() < 2) continue;
+        // One sample period past the last sample: the sweep's own length.
+        const double period = (tr.back().first - tr.front().first) / double(tr.size() - 1);
+        end = std::max(end, tr.back().first + period);
+    }
+    return end;
+}
+
+QString CLineChart::notAcquiredText()
+{
+    return QCoreApplication::translate("CLineChart", "not yet acquired");
+}
+
+void CLineChart::drawNotAcquired(QPainter& p, double fromUs)
+{
+    const double left = plot_.left() + (std::max(fromUs, xStart_) - xStart_) / usPerPixel();
+    const QRectF area(QPointF(left, plot_.top()), QPointF(plot_.right() + 1, plot_.bottom() + 1));
+    if (area.width() < 2) return;
+    p.save();
+    p.setClipRect(plot_.adjusted(0, 0, 1, 1));
+    p.fillRect(area, QColor(0x60, 0x68, 0x78, 40));
+    p.fillRect(area, QBrush(QColor(0x60, 0x68, 0x78, 90), Qt::BDiagPattern));
+    p.setPen(QPen(QColor(0x60, 0x68, 0x78), 1, Qt::DashLine));
+    p.drawLine(QPointF(left, plot_.top()), QPointF(left, plot_.bottom()));
+    QFont f = p.font();
+    f.setItalic(true);
+    p.setFont(f);
+    const QFontMetrics fm(f);
+    const QString text = notAcquiredText();
+    const int w = fm.horizontalAdvance(text) + 8;
+    if (area.width() >= w) {
+        // On an opaque box in the middle, so the hatching does not cross it.
+        const QRectF box(area.center().x() - w / 2.0, area.center().y() - fm.height() / 2.0 - 2, w, fm.height() + 4);
+        p.fillRect(box, QColor(0xFF, 0xFF, 0xFF, 235));
+        p.setPen(QColor(0x40, 0x48, 0x58));
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+    p.restore();
+}
+
 void CLineChart::drawTraces(QPainter& p)
 {
     const double x0 = xStart_, x1 = xEnd();
     const double left = plot_.left();
     const double pxPerUs = 1.0 / usPerPixel();
+    // The part of a long time base that one sweep does not reach.
+    if (const double acquired = acquiredUntilUs(); acquired > 0 && acquired < x1) drawNotAcquired(p, acquired);
     for (const auto& [key, ch] : traces_) {
         const auto [lo, hi] = traceRange(*ch);
         yMin_ = lo;

@@ -61,6 +61,13 @@ public:
     // "CH1 ΔV = 2.400 V" for the trace, empty when its cursors are off.
     QString levelDeltaText(const std::string& key) const;
 
+    // The time (us from the first sample) up to which the traces hold
+    // samples: a long time base is wider than one sweep, and the part after
+    // this is marked "not yet acquired" rather than left blank. 0 when no
+    // trace holds a sweep.
+    double acquiredUntilUs() const;
+    static QString notAcquiredText();
+
     // "TIME : <time per division>".
     QString timeLegendText() const;
     // Sampling rate shown after the time base ("RATE : 150 kHz"); empty hides it.
@@ -80,6 +87,7 @@ private:
     void drawCursor(QPainter& p, int x, QRgb colour, const QString& caption, int slot);
     void drawZeroMarker(QPainter& p, double y, QColor colour);
     void drawLevelCursors(QPainter& p);
+    void drawNotAcquired(QPainter& p, double fromUs);
     std::map<std::string, LevelCursors> levels_;
     std::vector<QPointF> points_; // reused for every polyline
     std::string rateText_;

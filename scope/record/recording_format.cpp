@@ -63,7 +63,18 @@ std::vector<std::uint8_t> encodeHeader(const HeaderInfo& info)
         json += "{\"key\":" + jsonString(c.key) + ",\"label\":" + jsonString(c.label) + ",\"unit\":" +
                 jsonString(c.unit) + ",\"source\":" + jsonString(c.source) + "}";
     }
-    json += "]}\n";
+    json += "]";
+    if (!info.math.empty()) {
+        json += ",\"math\":[";
+        for (std::size_t m = 0; m < info.math.size() && m < kMaxMathInfo; ++m) {
+            const MathInfo& c = info.math[m];
+            json += std::string(m ? "," : "") + "{\"key\":" + jsonString(c.key) + ",\"label\":" +
+                    jsonString(c.label) + ",\"unit\":" + jsonString(c.unit) + ",\"expression\":" +
+                    jsonString(c.expression) + "}";
+        }
+        json += "]";
+    }
+    json += "}\n";
     while (json.size() % 8) json.insert(json.size() - 1, " ");
 
     std::vector<std::uint8_t> out(kPreambleBytes + json.size());
@@ -147,6 +158,18 @@ HeaderInfo headerInfo(const Header& header)
     text(j, "timeBase", info.timeBase);
     text(j, "samplingRate", info.samplingRate);
     text(j, "started", info.started);
+    if (const auto math = j.find("math"); math != j.end() && math->is_array()) {
+        for (const nlohmann::json& c : *math) {
+            if (info.math.size() >= kMaxMathInfo) break;
+            if (!c.is_object()) continue;
+            MathInfo m;
+            text(c, "key", m.key);
+            text(c, "label", m.label);
+            text(c, "unit", m.unit);
+            text(c, "expression", m.expression);
+            if (!m.expression.empty()) info.math.push_back(std::move(m));
+        }
+    }
     // The channels are listed in channel order, one per bit of the mask.
     const auto list = j.find("channels");
     if (list == j.end() || !list->is_array()) return info;

@@ -42,11 +42,20 @@ struct ChannelInfo {
     std::string key, label, unit, source;
 };
 
+// A math channel shown while recording. Its values are not in the records
+// (they are no code times a factor); the expression over the recorded
+// channels lets a reader compute them again.
+struct MathInfo {
+    std::string key, label, unit, expression;
+};
+
 struct HeaderInfo {
     std::uint8_t mask = 0;
     std::array<ChannelInfo, kChannels> channels{};
     std::string timeBase, samplingRate, started;
+    std::vector<MathInfo> math; // at most kMaxMathInfo are written or read
 };
+inline constexpr std::size_t kMaxMathInfo = 8;
 
 // The preamble and JSON text of a new recording.
 std::vector<std::uint8_t> encodeHeader(const HeaderInfo& info);

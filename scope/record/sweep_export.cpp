@@ -113,8 +113,9 @@ std::string sweepJson(const ExportSweep& sweep)
         out += k ? ",\n    {" : "\n    {";
         out += "\"key\": " + jsonString(c.key) + ", \"label\": " + jsonString(c.label) +
                ", \"unit\": " + jsonString(c.unit) + ", \"source\": " + jsonString(c.source) +
-               ", \"output\": " + jsonString(c.output) + ", \"valuePerDiv\": " + jsonString(c.valuePerDiv) +
-               ", \"samples\": [";
+               ", \"output\": " + jsonString(c.output) + ", \"valuePerDiv\": " + jsonString(c.valuePerDiv);
+        if (!c.expression.empty()) out += ", \"expression\": " + jsonString(c.expression);
+        out += ", \"samples\": [";
         for (std::size_t i = 0; i < c.points.size(); ++i) out += (i ? "," : "") + num(c.points[i].second);
         out += "]}";
     }

@@ -1,6 +1,6 @@
 #pragma once
 // "Save Data...": the sweep on the screen as CSV (a time column in the unit
-// of the time base, then one column per shown channel) or as JSON with the
+// of the time base, then one column per shown channel and math channel) or as JSON with the
 // settings beside the samples. Both are written to a temporary file in the
 // same folder and renamed over the target, so a failed save leaves any
 // earlier file whole.
@@ -19,6 +19,7 @@ struct ExportChannel {
     std::string unit;  // "V" or "A"
     std::string source, output, valuePerDiv;
     std::vector<std::pair<double, double>> points; // (us, value)
+    std::string expression; // a math channel's ("CH1 * CH3"); empty for a channel
 };
 
 struct ExportSweep {

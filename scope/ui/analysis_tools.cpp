@@ -262,8 +262,9 @@ void SpectrumPanel::refresh()
     const auto w = static_cast<analysis::Window>(windowCombo_->currentData().toInt());
     analyser_.compute(values_, periodS, w, spectrum_);
     // The electrical frequency applies to the coil currents only.
-    const bool current = index < kChannels && unit == QLatin1String("A");
-    harmonics_ = analysis::analyseHarmonics(spectrum_, current ? expectedHz_ : 0.0);
+    const bool current = coil_ ? coil_(index) : index < kChannels && unit == QLatin1String("A");
+    usedHz_ = current ? expectedHz_ : 0.0;
+    harmonics_ = analysis::analyseHarmonics(spectrum_, usedHz_);
     view_->setSpectrum(spectrum_, unit, harmonics_);
     summary_->setText(summaryText());
 }
@@ -273,6 +274,7 @@ QString SpectrumPanel::summaryText() const
     if (spectrum_.amplitude.empty()) return tr("No sweep on this channel.");
     if (!harmonics_.valid) return QString::fromStdString(harmonics_.reason);
     QString t = tr("Fundamental %1\n").arg(figure(harmonics_.fundamentalHz, "Hz"));
+    if (usedHz_ > 0) t += tr("electrical frequency %1\n").arg(figure(usedHz_, "Hz"));
     t += tr("THD %1 % (%2 dB)\n")
              .arg(QString::fromStdString(formatFixed(harmonics_.thdPercent(), 2)),
                   QString::fromStdString(formatFixed(harmonics_.thdDb(), 1)));
@@ -473,6 +475,7 @@ void LevelCursorDialog::push()
 {
     chart_.setLevelCursors(channel_->currentText().toStdString(), {on_->isChecked(), a_->value(), b_->value()});
     delta_->setText(deltaText());
+    emit changed();
 }
 
 // ---------------------------------------------------------------- AnalysisTools
@@ -537,6 +540,8 @@ void AnalysisTools::install(QWidget* view, QHBoxLayout* toolRow)
         const int m = i - kChannels;
         return math_.on(m) ? &math_.channel(m) : nullptr;
     });
+    panel_->setCoilCurrent([this](int i) { return i < kChannels && core_.source(i) == Source::Current; });
+    panel_->setExpectedHz(electricalHz_);
     dock_ = new QDockWidget(tr("Spectrum"));
     dock_->setObjectName(QStringLiteral("spectrumDock"));
     dock_->setWidget(panel_);
@@ -579,6 +584,9 @@ LevelCursorDialog* AnalysisTools::cursorDialog()
                 return keys;
             },
             view_ ? view_->window() : nullptr);
+        connect(cursorDialog_, &LevelCursorDialog::changed, this, [this] {
+            if (view_) view_->update();
+        });
     }
     return cursorDialog_;
 }
@@ -608,6 +616,8 @@ void AnalysisTools::syncTraces()
     }
     chart_.traceSetChanged();
     if (cursorDialog_) cursorDialog_->reload();
+    if (view_) view_->update();
+    emit mathChanged();
 }
 
 void AnalysisTools::setSpectrumShown(bool shown)
@@ -626,12 +636,20 @@ void AnalysisTools::setSpectrumShown(bool shown)
 
 void AnalysisTools::setElectricalHz(double hz)
 {
+    electricalHz_ = hz;
     if (panel_) panel_->setExpectedHz(hz);
 }
 
-void AnalysisTools::refresh()
+void AnalysisTools::refresh(bool fresh)
 {
-    if (dock_ && dock_->isVisible() && panel_) panel_->refresh();
+    // The panel's own choices redraw it at once; a new expected frequency
+    // (the clock or the mode changed) shows with the next refresh.
+    const bool newHz = panel_ && panel_->expectedHz() != shownHz_;
+    if (dock_ && dock_->isVisible() && panel_ && (fresh || newHz)) {
+        panel_->refresh();
+        shownHz_ = panel_->expectedHz();
+    }
+    if (!fresh) return;
     if (cursorDialog_ && cursorDialog_->isVisible()) cursorDialog_->reload();
     if (!figures_) return;
     QStringList parts;

@@ -73,6 +73,10 @@ public:
     void refresh();
     // The coil currents' electrical frequency (0: the strongest tone).
     void setExpectedHz(double hz) { expectedHz_ = hz; }
+    double expectedHz() const { return expectedHz_; }
+    // Whether entry i (as for `channel`) measures a coil current, whose
+    // fundamental is the electrical frequency; without it, any channel in A.
+    void setCoilCurrent(std::function<bool(int)> coil) { coil_ = std::move(coil); }
     void setChannel(int index);
     void setWindow(analysis::Window w);
     SpectrumView* view() const { return view_; }
@@ -81,11 +85,13 @@ public:
 
 private:
     std::function<const ScopeChannel*(int)> channel_;
+    std::function<bool(int)> coil_;
     analysis::SpectrumAnalyser analyser_;
     analysis::Spectrum spectrum_;
     analysis::Harmonics harmonics_;
     std::vector<double> values_;
     double expectedHz_ = 0.0;
+    double usedHz_ = 0.0; // the expected frequency the last refresh looked at
     QPointer<QComboBox> channelCombo_, windowCombo_;
     QPointer<QCheckBox> dbBox_;
     QPointer<SpectrumView> view_;
@@ -134,6 +140,10 @@ public:
     QString deltaText() const;
     void reload();
 
+signals:
+    // The levels or their channel changed: the chart needs drawing.
+    void changed();
+
 private:
     void push();
     CLineChart& chart_;
@@ -155,8 +165,9 @@ public:
     // dock into the main window of `view` (floating at first), the math
     // channels' figures into its status bar.
     void install(QWidget* view, QHBoxLayout* toolRow);
-    // With the chart's refresh: the spectrum, the math figures.
-    void refresh();
+    // With the chart's refresh: the spectrum, the math figures. `fresh`: a
+    // sweep came in since the last one (otherwise nothing has changed).
+    void refresh(bool fresh = true);
     // Math setups from a file (after a settings file was loaded) and for one.
     void applySetups(const analysis::MathSetups& setups);
     void setSpectrumShown(bool shown);
@@ -166,6 +177,10 @@ public:
     MathDialog* mathDialog();
     LevelCursorDialog* cursorDialog();
     QLabel* mathFigures() const { return figures_; }
+
+signals:
+    // A math channel was set up, changed or turned off.
+    void mathChanged();
 
 private:
     void syncTraces();
@@ -180,6 +195,8 @@ private:
     QPointer<LevelCursorDialog> cursorDialog_;
     QPointer<QAction> spectrumAction_;
     bool placed_ = false;
+    double electricalHz_ = 0.0; // kept for a panel made later
+    double shownHz_ = 0.0;      // the expected frequency the panel last showed
     QPointer<QLabel> figures_;
 };
 

@@ -1,7 +1,8 @@
 #include "scope/ui/channel_dlg.h"
 
 #include <QButtonGroup>
-#include <QDoubleValidator>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,8 +13,11 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
+#include "common/number_text.h"
 #include "widgets/colour_picker.h"
 
 namespace zelbo::scope {
@@ -56,10 +60,10 @@ CChannelDlg::CChannelDlg(int channel, QWidget* parent) : QDialog(parent, Qt::Too
     divRow->addStretch();
     div_ = new QLineEdit(positionText(0));
     div_->setMaximumWidth(56);
-    auto* validator = new QDoubleValidator(-5.0, 5.0, 1, div_);
-    validator->setNotation(QDoubleValidator::StandardNotation);
-    validator->setLocale(QLocale::c());
-    div_->setValidator(validator);
+    // A sign, digits and one decimal point or comma ("1,5" as German users
+    // type it); the value is read by the shared number parser on entry.
+    div_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("\\s*[-+]?\\d{0,2}([.,]\\d{0,3})?\\s*")), div_));
     divRow->addWidget(div_);
     divRow->addWidget(new QLabel(QStringLiteral("div")));
     divRow->addStretch();
@@ -69,9 +73,9 @@ CChannelDlg::CChannelDlg(int channel, QWidget* parent) : QDialog(parent, Qt::Too
     auto* srcBox = new QGroupBox(tr("Source"));
     auto* srcLayout = new QHBoxLayout(srcBox);
     sources_ = new QButtonGroup(this);
-    const char* names[] = {"Voltage", "Current", "ICC"};
+    const QString names[] = {tr("Voltage"), tr("Current"), tr("ICC")};
     for (int i = 0; i < 3; ++i) {
-        auto* rb = new QRadioButton(QString::fromLatin1(names[i]));
+        auto* rb = new QRadioButton(names[i]);
         sources_->addButton(rb, i);
         srcLayout->addWidget(rb);
     }
@@ -133,9 +137,9 @@ void CChannelDlg::setSource(int source)
 
 void CChannelDlg::onDivEdited()
 {
-    bool ok = false;
-    const double v = QLocale::c().toDouble(div_->text().trimmed(), &ok);
-    if (!ok || !std::isfinite(v)) {
+    const std::optional<double> read = readNumber(div_->text().toStdString(), false);
+    const double v = read.value_or(0.0);
+    if (!read || !std::isfinite(v)) {
         div_->setText(positionText(slider_->value()));
         return;
     }

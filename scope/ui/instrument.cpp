@@ -107,6 +107,8 @@ ScopeInstrument::ScopeInstrument(ScopeCore& core, CLineChart& chart, MessageServ
     : QObject(parent), core_(core), chart_(chart), messages_(messages)
 {
     analysis_ = std::make_unique<AnalysisTools>(core, chart);
+    // A math channel set up, changed or turned off: its row at once.
+    connect(analysis_.get(), &AnalysisTools::mathChanged, this, [this] { updateStrip(); });
     fanOut_.add(&analysis_->math());
     fanOut_.add(&measurer_);
     fanOut_.add(&recorder_);
@@ -226,9 +228,12 @@ void ScopeInstrument::buildStrip(QWidget* parent)
         titles_[static_cast<std::size_t>(c)] = title;
         grid->addWidget(title, 0, c + 1);
     }
-    for (int n = 0; n < kChannels; ++n) {
-        auto* box = new QCheckBox(QString::fromStdString(channelKey(n)), strip_);
-        box->setObjectName(QStringLiteral("measure%1").arg(n + 1));
+    for (int n = 0; n < kRows; ++n) {
+        const bool math = n >= kChannels;
+        const std::string key = math ? analysis::mathKey(n - kChannels) : channelKey(n);
+        auto* box = new QCheckBox(QString::fromStdString(key), strip_);
+        box->setObjectName(math ? QStringLiteral("measureM%1").arg(n - kChannels + 1)
+                                : QStringLiteral("measure%1").arg(n + 1));
         box->setChecked(true);
         connect(box, &QCheckBox::toggled, this, [this, n](bool on) { setMeasurementShown(n, on); });
         rowBox_[static_cast<std::size_t>(n)] = box;
@@ -238,7 +243,9 @@ void ScopeInstrument::buildStrip(QWidget* parent)
             cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             cells_[static_cast<std::size_t>(n)][static_cast<std::size_t>(c)] = cell;
             grid->addWidget(cell, n + 1, c + 1);
+            if (math) cell->hide();
         }
+        if (math) box->hide();
     }
     strip_->installEventFilter(this);
     fitStrip();
@@ -255,12 +262,24 @@ bool ScopeInstrument::eventFilter(QObject* watched, QEvent* event)
 void ScopeInstrument::fitStrip()
 {
     if (!strip_) return;
-    const QFontMetrics fm(strip_->font());
-    QFont bold = strip_->font();
+    // The fonts the cells and titles are drawn in: an application style
+    // sheet can give them another than the strip's own.
+    QLabel* sample = cells_[0][0].data();
+    QLabel* firstTitle = titles_[0].data();
+    if (sample) sample->ensurePolished();
+    if (firstTitle) firstTitle->ensurePolished();
+    const QFontMetrics fm(sample ? sample->font() : strip_->font());
+    QFont bold = firstTitle ? firstTitle->font() : strip_->font();
     bold.setBold(true);
     const QFontMetrics fmBold(bold);
     const int gap = fm.horizontalAdvance(QLatin1Char(' ')) + 4;
-    const int channel = widestFigure(fm, {QStringLiteral("V"), QStringLiteral("A")});
+    // The channels' units, and the math channels' while they are on.
+    QStringList units{QStringLiteral("V"), QStringLiteral("A")};
+    for (int n = kChannels; n < kRows; ++n)
+        if (rowShown(n)) units << QString::fromStdString(rowUnit(n));
+    units.removeDuplicates();
+    unitsShown_ = units;
+    const int channel = widestFigure(fm, units);
     std::array<int, Columns> width{};
     for (int c = 0; c < Columns; ++c) {
         int value = channel;
@@ -272,9 +291,17 @@ void ScopeInstrument::fitStrip()
         const int head = fmBold.horizontalAdvance(title ? title->text() : QString());
         width[static_cast<std::size_t>(c)] = gap + std::max(value, head);
     }
+    // The row heads are drawn bold in the channel's colour (a style sheet set
+    // with the first figures, after which no resize comes): sized for bold
+    // whatever they show now, or the columns after them would be squeezed
+    // into each other.
     int rowHead = 0;
     for (const auto& box : rowBox_)
-        if (box) rowHead = std::max(rowHead, box->sizeHint().width());
+        if (box) {
+            const QString t = box->text();
+            const int plain = box->fontMetrics().horizontalAdvance(t);
+            rowHead = std::max(rowHead, box->sizeHint().width() - plain + std::max(plain, fmBold.horizontalAdvance(t)));
+        }
     const QMargins m = strip_->layout() ? strip_->layout()->contentsMargins() : QMargins();
     const int room = strip_->contentsRect().width() - m.left() - m.right() - rowHead;
 
@@ -289,22 +316,24 @@ void ScopeInstrument::fitStrip()
     }
     for (int c = 0; c < Columns; ++c) {
         const auto i = static_cast<std::size_t>(c);
-        auto place = [&](QLabel* label) {
+        auto place = [&](QLabel* label, bool rowOn) {
             if (!label) return;
-            label->setMinimumWidth(width[i]);
-            label->setVisible(shown[i]);
+            if (label->minimumWidth() != width[i]) label->setMinimumWidth(width[i]);
+            if (label->isVisibleTo(strip_) != (shown[i] && rowOn)) label->setVisible(shown[i] && rowOn);
         };
-        place(titles_[i].data());
-        for (auto& row : cells_) place(row[i].data());
+        place(titles_[i].data(), true);
+        for (int n = 0; n < kRows; ++n) place(cells_[static_cast<std::size_t>(n)][i].data(), rowShown(n));
     }
     columnShown_ = shown;
 }
 
-void ScopeInstrument::setDrive(double ioAmps, Excitation excitation)
+void ScopeInstrument::setDrive(double ioAmps, Excitation excitation, double stepClockHz)
 {
     ioAmps_ = ioAmps;
     excitation_ = excitation;
+    stepClockHz_ = stepClockHz > 0 && std::isfinite(stepClockHz) ? stepClockHz : 0.0;
     measurer_.setDrive(ioAmps, excitation);
+    analysis_->setElectricalHz(stepClockHz_ > 0 ? analysis::electricalHz(stepClockHz_, excitation) : 0.0);
 }
 
 void ScopeInstrument::setMeasurementShown(int n, bool shown)
@@ -363,10 +392,22 @@ std::vector<double> ScopeInstrument::levelValues() const
 
 void ScopeInstrument::refresh()
 {
-    updateStrip();
-    analysis_->refresh();
-    if (xy_ && xyMode_) xy_->update();
-    if (overlay_ && levels_) overlay_->update();
+    // Nothing new to show while no sweep comes in and the view stays (as the
+    // chart: ScopeBinder::chartRefresh), so an idle program does no work
+    // here. The tick after a sweep counts too: the math channels follow it.
+    const std::uint64_t sweeps = core_.sweepsConverted();
+    const std::array<double, 3> shownPart{chart_.zoomed() ? 1.0 : 0.0, chart_.xStart(), chart_.xEnd()};
+    if (sweeps != refreshedSweeps_ || shownPart != refreshedPart_) quietTicks_ = 0;
+    refreshedSweeps_ = sweeps;
+    refreshedPart_ = shownPart;
+    const bool fresh = quietTicks_ < 2;
+    if (fresh) {
+        ++quietTicks_;
+        updateStrip();
+        if (xy_ && xyMode_) xy_->update();
+        if (overlay_ && levels_) overlay_->update();
+    }
+    analysis_->refresh(fresh);
     if (recording_) {
         const RecordStatus st = recorder_.poll();
         if (status_) status_->setText(recordingStatusText());
@@ -374,34 +415,62 @@ void ScopeInstrument::refresh()
     }
 }
 
+bool ScopeInstrument::rowShown(int n) const
+{
+    if (n < kChannels) return true;
+    return analysis_->math().on(n - kChannels);
+}
+
+const ScopeChannel* ScopeInstrument::rowChannel(int n) const
+{
+    if (n < kChannels) return &core_.channel(n);
+    return &analysis_->math().channel(n - kChannels);
+}
+
+std::string ScopeInstrument::rowUnit(int n) const { return rowChannel(n)->unit; }
+
 void ScopeInstrument::updateStrip()
 {
     const auto latest = measurer_.latest();
     const bool zoomed = chart_.zoomed();
-    for (int n = 0; n < kChannels; ++n) {
+    // A math channel turned on or off, or its unit changed: rows and widths.
+    bool refit = false;
+    for (int n = kChannels; n < kRows; ++n) {
+        auto* b = rowBox_[static_cast<std::size_t>(n)].data();
+        if (b && b->isVisibleTo(strip_) != rowShown(n)) refit = true;
+        if (rowShown(n) && !unitsShown_.contains(QString::fromStdString(rowUnit(n)))) refit = true;
+    }
+    if (refit && strip_) {
+        for (int n = kChannels; n < kRows; ++n)
+            if (auto* b = rowBox_[static_cast<std::size_t>(n)].data()) b->setVisible(rowShown(n));
+        fitStrip();
+    }
+    for (int n = 0; n < kRows; ++n) {
         const auto i = static_cast<std::size_t>(n);
+        const bool math = n >= kChannels;
         Measurement m;
-        if (measure_[i] && core_.channelOn(n)) {
+        const bool on = math ? rowShown(n) : core_.channelOn(n);
+        if (measure_[i] && on) {
             if (zoomed) {
                 // The visible part only: measured here, from the trace on screen.
-                const ScopeChannel& c = core_.channel(n);
-                const MeasureSetup setup = measurer_.setupFor(core_.source(n));
+                const ScopeChannel& c = *rowChannel(n);
+                const MeasureSetup setup = math ? MeasureSetup{} : measurer_.setupFor(core_.source(n));
                 std::lock_guard lk(c.traceMutex);
                 const TraceWindow w = traceWindow(c.trace, chart_.xStart(), chart_.xEnd());
                 m = measure(w.first, w.second, setup);
             } else {
-                m = latest.channels[i];
+                m = math ? analysis_->math().latest(n - kChannels) : latest.channels[i];
             }
         }
         shown_[i] = m;
-        if (!strip_) continue;
+        if (!strip_ || !rowShown(n)) continue;
         for (int col = 0; col < Columns; ++col)
             if (auto* cell = cells_[i][static_cast<std::size_t>(col)].data()) {
                 const QString t = figureText(n, col);
                 if (cell->text() != t) cell->setText(t);
             }
         if (auto* b = rowBox_[i].data()) {
-            const QColor colour = QColor::fromRgba(core_.channel(n).colour);
+            const QColor colour = QColor::fromRgba(rowChannel(n)->colour);
             const QString style = QStringLiteral("QCheckBox { color: %1; font-weight: bold; }").arg(colour.name());
             if (b->styleSheet() != style) b->setStyleSheet(style);
         }
@@ -412,7 +481,7 @@ QString ScopeInstrument::figureText(int n, int column) const
 {
     const Measurement& m = shown_.at(static_cast<std::size_t>(n));
     if (m.samples == 0) return QStringLiteral("---");
-    const std::string unit = core_.channel(n).unit;
+    const std::string unit = rowUnit(n);
     auto fig = [&](double v, const std::string& u) { return QString::fromStdString(formatFigure(v, u)); };
     switch (column) {
     case Min: return fig(m.min, unit);
@@ -491,6 +560,24 @@ bool ScopeInstrument::saveDataTo(const QString& path)
         }
         s.channels.push_back(std::move(e));
     }
+    // The math channels that are on, after the channels they are made of.
+    for (int m = 0; m < analysis::kMathChannels; ++m) {
+        auto& math = analysis_->math();
+        if (!math.on(m)) continue;
+        const ScopeChannel& c = math.channel(m);
+        ExportChannel e;
+        e.key = math.key(m);
+        e.label = c.label;
+        e.unit = c.unit;
+        e.source = "math";
+        e.expression = math.setup(m).expression;
+        e.valuePerDiv = c.valuePerDivText;
+        {
+            std::lock_guard lk(c.traceMutex);
+            e.points.assign(c.trace.begin(), c.trace.end());
+        }
+        if (!e.points.empty()) s.channels.push_back(std::move(e));
+    }
     const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
     std::string error;
     const bool ok = writeFileAtomically(path.toStdString(), json ? sweepJson(s) : sweepCsv(s), &error);
@@ -527,8 +614,14 @@ void ScopeInstrument::toggleRecording(bool on)
 bool ScopeInstrument::startRecordingTo(const QString& path, double maxSeconds, std::uint64_t maxBytes)
 {
     if (recording_) return false;
-    const recording::HeaderInfo h =
+    recording::HeaderInfo h =
         recordingHeader(core_, QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString());
+    // The math channels go into the header as expressions (see recording_format.h).
+    for (int m = 0; m < analysis::kMathChannels; ++m) {
+        auto& math = analysis_->math();
+        if (math.on(m))
+            h.math.push_back({math.key(m), math.channel(m).label, math.channel(m).unit, math.setup(m).expression});
+    }
     std::string error;
     auto sink = h.mask ? openFileSink(path.toStdString(), &error) : nullptr;
     if (!h.mask) error = "no channel is shown";

@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 
+#include "scope/analysis/math_file.h"
 #include "scope/measure/sweep_measurer.h"
 #include "scope/record/sweep_recorder.h"
 #include "scope/ui/chart_view.h"
@@ -44,8 +45,10 @@ public:
     // receives the recording's progress label.
     void install(ChartView* view, QWidget* statusBar = nullptr);
 
-    // The drive's set coil current and excitation mode.
-    void setDrive(double ioAmps, Excitation excitation);
+    // The drive's set coil current and excitation mode, and the step clock
+    // while it runs (0 when stopped): the spectrum looks for the coil
+    // currents' fundamental at the electrical frequency they give.
+    void setDrive(double ioAmps, Excitation excitation, double stepClockHz = 0.0);
     // Every 100 ms: the strip, the XY view, the overlay, the recording status.
     void refresh();
 
@@ -69,8 +72,13 @@ public:
     // Math channels, spectrum and amplitude cursors.
     AnalysisTools& analysis() { return *analysis_; }
     SweepRecorder& recorder() { return recorder_; }
-    // The figures shown for channel n (the zoomed part of the sweep when zoomed).
+    // The strip's rows: CH1..CH4, then M1 and M2 (shown while the math
+    // channel is on).
+    static constexpr int kRows = kChannels + analysis::kMathChannels;
+    // The figures shown for row n (the zoomed part of the sweep when zoomed).
     Measurement shownMeasurement(int n) const { return shown_.at(static_cast<std::size_t>(n)); }
+    // Whether row n is in the strip now (a math row only while its channel is on).
+    bool rowShown(int n) const;
     QString figureText(int n, int column) const;
     QString recordingStatusText() const;
 
@@ -122,17 +130,24 @@ private:
     QPointer<QCheckBox> levelsBox_, xyBox_;
     QPointer<QComboBox> xCombo_, yCombo_;
     QPointer<QSpinBox> minutes_, megabytes_;
-    std::array<QPointer<QCheckBox>, kChannels> rowBox_{};
-    std::array<std::array<QPointer<QLabel>, Columns>, kChannels> cells_{};
+    std::array<QPointer<QCheckBox>, kRows> rowBox_{};
+    std::array<std::array<QPointer<QLabel>, Columns>, kRows> cells_{};
     std::array<QPointer<QLabel>, Columns> titles_{};
     std::array<bool, Columns> columnShown_{};
-    std::array<Measurement, kChannels> shown_{};
-    std::array<bool, kChannels> measure_{true, true, true, true};
+    std::array<Measurement, kRows> shown_{};
+    std::array<bool, kRows> measure_{true, true, true, true, true, true};
+    std::string rowUnit(int n) const;
+    const ScopeChannel* rowChannel(int n) const;
+    QStringList unitsShown_; // the units the strip's columns are sized for
+    std::uint64_t refreshedSweeps_ = 0;     // sweeps converted at the last refresh
+    std::array<double, 3> refreshedPart_{}; // zoomed, start, end of the chart then
+    int quietTicks_ = 0;                    // refreshes since then
     bool levels_ = false;
     bool xyMode_ = false;
     bool xyChosen_ = false; // the user picked the XY pair
     bool recording_ = false;
     double ioAmps_ = 0.0;
+    double stepClockHz_ = 0.0;
     Excitation excitation_ = Excitation::QuarterStep;
     QString recordPath_;
 };

@@ -130,7 +130,7 @@ void ScopeBinder::bind()
         if (auto* c = qobject_cast<QComboBox*>(w(ids_.sourceCombo[i]))) {
             const QSignalBlocker bl(c);
             c->clear();
-            c->addItems({QStringLiteral("Voltage"), QStringLiteral("Current"), QStringLiteral("ICC")});
+            c->addItems({tr("Voltage"), tr("Current"), tr("ICC")});
             connect(c, &QComboBox::currentIndexChanged, this, [this, n](int idx) { onSource(n, idx); });
         }
         if (auto* c = qobject_cast<QComboBox*>(w(ids_.outputCombo[i]))) {
@@ -543,8 +543,20 @@ void ScopeBinder::reapplySourceChoices()
 
 void ScopeBinder::chartRefresh()
 {
-    if (view_)
-        view_->update();
+    // The picture changes by itself only when a sweep comes in; every control
+    // and mouse action that changes it repaints at once. So while nothing is
+    // acquired (stopped, powered off, waiting for a trigger) the periodic
+    // repaint is left out and an idle program costs next to nothing. The
+    // tick after a sweep repaints once more: the math channels are computed
+    // just after the sweep is counted.
+    const std::uint64_t sweeps = core_.sweepsConverted();
+    if (sweeps != paintedSweeps_) quietTicks_ = 0;
+    paintedSweeps_ = sweeps;
+    if (quietTicks_ < 2) {
+        ++quietTicks_;
+        if (view_)
+            view_->update();
+    }
     // A Single sweep stops the acquisition on the reader thread: Run follows.
     if (auto* b = qobject_cast<QAbstractButton*>(w(ids_.runButton)); b && b->isChecked() && !core_.running()) {
         setChecked(b, false);

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 
 #include "scope/ui/channel_dlg.h"
@@ -98,8 +99,9 @@ public:
     // Shows each channel's source choice again, e.g. after enabling a group
     // re-enabled the OUTPUT combos of voltage channels.
     void reapplySourceChoices();
-    // The 100 ms refresh: repaints the chart view, shows the trigger state and
-    // releases Run when a Single sweep has stopped the acquisition.
+    // The 100 ms refresh: repaints the chart view after a new sweep, shows
+    // the trigger state and releases Run when a Single sweep has stopped the
+    // acquisition.
     void chartRefresh();
     // Channel pop-ups: keep the visible ones beside their ">" buttons (the
     // window moved), hide them all (the window got the focus), or hide the
@@ -158,6 +160,8 @@ private:
     MessageService* messages_ = nullptr;
     std::array<CChannelDlg*, 4> dialogs_{};
     QTimer levelTimer_; // applies a slider's trigger level 10 ms after the move
+    std::uint64_t paintedSweeps_ = 0; // sweeps converted at the last refresh
+    int quietTicks_ = 0;              // refreshes since a sweep came in
 };
 
 } // namespace zelbo::scope

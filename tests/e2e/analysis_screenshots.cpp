@@ -109,6 +109,9 @@ int main(int argc, char** argv)
     dlg->show();
     dlg->adjustSize();
     dlg->move(window.geometry().right() - dlg->width() - 40, window.geometry().top() + 140);
+    // The math channel's figures in the strip come with the next sweeps.
+    const auto before = window.features()->scopeCore().sweepsConverted();
+    e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > before + 2; }, 3000);
     window.hooks().chartRefresh();
     if (!grab(out + "/scope_math_" + suffix + ".png")) return 1;
     dlg->hide();
@@ -121,5 +124,15 @@ int main(int argc, char** argv)
     levels->adjustSize();
     levels->move(window.geometry().right() - levels->width() - 40, window.geometry().top() + 140);
     window.hooks().chartRefresh();
-    return grab(out + "/scope_amplitude_cursors_" + suffix + ".png") ? 0 : 1;
+    if (!grab(out + "/scope_amplitude_cursors_" + suffix + ".png")) return 1;
+    levels->setLevels("CH2", false, -0.8, 0.8);
+    levels->hide();
+    tools.applySetups({});
+
+    // 10 ms/div: one sweep fills a quarter of the screen, the rest is marked.
+    if (auto* secDiv = window.control<QAbstractSlider>(1089)) secDiv->setValue(13);
+    const auto shown = window.features()->scopeCore().sweepsConverted();
+    e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > shown + 2; }, 5000);
+    window.hooks().chartRefresh();
+    return grab(out + "/scope_not_acquired_" + suffix + ".png") ? 0 : 1;
 }

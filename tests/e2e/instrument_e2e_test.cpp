@@ -12,7 +12,9 @@
 #include <sstream>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -26,6 +28,7 @@
 #include "scope/chart/line_chart.h"
 #include "scope/record/recording_format.h"
 #include "scope/scope_core.h"
+#include "scope/ui/analysis_tools.h"
 #include "scope/ui/instrument.h"
 #include "scope/ui/scope_binder.h"
 #include "scope/ui/xy_view.h"
@@ -120,6 +123,25 @@ protected:
         window.reset();
         return shown;
     }
+
+    // Run off (the traces stay), Save Data to `name`: its header line and rows.
+    std::vector<std::vector<double>> stopAndSaveCsv(const QString& name, std::string& header)
+    {
+        window->control<QAbstractButton>(1026)->click();
+        EXPECT_TRUE(waitUntil([&] { return !scope().running(); }));
+        const QString csv = path(name);
+        EXPECT_TRUE(instrument().saveDataTo(csv));
+        std::ifstream in(csv.toStdString());
+        std::getline(in, header);
+        std::vector<std::vector<double>> rows;
+        for (std::string line; std::getline(in, line);) {
+            std::vector<double> r;
+            std::stringstream ss(line);
+            for (std::string f; std::getline(ss, f, ',');) r.push_back(f.empty() ? NAN : std::stod(f));
+            rows.push_back(r);
+        }
+        return rows;
+    }
 };
 
 } // namespace
@@ -156,6 +178,23 @@ TEST_F(Instrument, StripNeverCutsAFigure)
                 }
         }
         EXPECT_GT(negative, 0) << "the coil currents' minima are negative";
+        // Between the texts of neighbouring cells of a row (right-aligned)
+        // there is at least a space: "2.019 A" and "-202.3 mA" never read as one.
+        const auto* grid = qobject_cast<QGridLayout*>(strip->layout());
+        for (int row = 1; grid && row < grid->rowCount(); ++row) {
+            const QLabel* left = nullptr;
+            for (int col = 1; col < grid->columnCount(); ++col) {
+                auto* item = grid->itemAtPosition(row, col);
+                auto* cell = item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+                if (!cell || !cell->isVisibleTo(strip)) continue;
+                if (left) {
+                    const int textLeft = cell->geometry().right() - cell->fontMetrics().horizontalAdvance(cell->text());
+                    EXPECT_GE(textLeft - left->geometry().right(), cell->fontMetrics().horizontalAdvance(QLatin1Char(' ')))
+                        << left->text().toStdString() << " | " << cell->text().toStdString();
+                }
+                left = cell;
+            }
+        }
         return shown;
     };
     window->resize(1280, 800);
@@ -164,6 +203,15 @@ TEST_F(Instrument, StripNeverCutsAFigure)
     const int at1366 = check("1366x768");
     std::printf("strip columns shown: %d at 1280x800, %d at 1366x768, strip %d px\n", at1280, at1366,
                 strip->width());
+
+    // A style sheet that gives the cells a larger font than the strip's own
+    // (as an application style can): the columns are sized for what is drawn.
+    const QString sheet = strip->styleSheet();
+    strip->setStyleSheet(sheet + QStringLiteral(" QLabel { font-size: 15px; }"));
+    QCoreApplication::processEvents();
+    window->resize(1280, 800);
+    check("style sheet font, 1280x800");
+    strip->setStyleSheet(sheet);
 
     // Twice the font: whole columns go, the period first, Min and Max last.
     QFont big = strip->font();
@@ -363,22 +411,9 @@ TEST_F(Instrument, SaveDataWritesTheTraceAsItIs)
 {
     quarterStepCoils();
     if (HasFatalFailure()) return;
-    window->control<QAbstractButton>(1026)->click(); // Run off: the trace stays
-    ASSERT_TRUE(waitUntil([&] { return !scope().running(); }));
-    const QString csv = path("sweep.csv");
-    ASSERT_TRUE(instrument().saveDataTo(csv));
-    std::ifstream in(csv.toStdString());
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A)"); // labels default to the outputs
-    std::vector<std::vector<double>> rows;
-    while (std::getline(in, line)) {
-        std::vector<double> r;
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, ',')) r.push_back(std::stod(f));
-        rows.push_back(r);
-    }
+    std::string header;
+    const auto rows = stopAndSaveCsv("sweep.csv", header);
+    EXPECT_EQ(header, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A)"); // labels default to the outputs
     ASSERT_EQ(rows.size(), 4096u);
     for (int n = 0; n < 4; ++n) {
         const auto& c = scope().channel(n);
@@ -392,6 +427,97 @@ TEST_F(Instrument, SaveDataWritesTheTraceAsItIs)
     EXPECT_FALSE(instrument().saveDataTo(path("missing/folder/sweep.csv")));
     ASSERT_FALSE(messages.shown().empty());
     EXPECT_NE(messages.shown().back().text.find("could not be saved"), std::string::npos);
+}
+
+// A math channel measured like a channel in a row of its own, sized for its
+// unit, and written by Save Data after the channels it is made of.
+TEST_F(Instrument, MathChannelsHaveStripRowsAndGoIntoSaveData)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    auto& tools = instrument().analysis();
+    zelbo::scope::analysis::MathSetups setups{};
+    setups[0].on = true;
+    setups[0].expression = "CH1 * CH2"; // OUT1A volts times coil current: W
+    setups[0].valuePerDiv = 5.0;
+    tools.applySetups(setups);
+    ASSERT_TRUE(tools.math().on(0));
+    EXPECT_TRUE(instrument().rowShown(ScopeInstrument::kRows - 2));
+    EXPECT_FALSE(instrument().rowShown(ScopeInstrument::kRows - 1)) << "M2 is off: no row";
+    freshSweeps(2);
+    freshSweeps(1); // the math channel follows its sweep
+    const int m1 = zelbo::scope::kChannels;
+    const auto figures = instrument().shownMeasurement(m1);
+    EXPECT_GT(figures.samples, 0u);
+    EXPECT_TRUE(instrument().figureText(m1, ScopeInstrument::Max).endsWith(QStringLiteral("W")))
+        << instrument().figureText(m1, ScopeInstrument::Max).toStdString();
+    EXPECT_EQ(instrument().figureText(m1, ScopeInstrument::StepError), "---");
+    auto* box = instrument().strip()->findChild<QCheckBox*>(QStringLiteral("measureM1"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisibleTo(instrument().strip()));
+    EXPECT_FALSE(instrument().strip()->findChild<QCheckBox*>(QStringLiteral("measureM2"))->isVisibleTo(instrument().strip()));
+    // Every shown cell, the math row's included, holds its whole text.
+    window->resize(1280, 800);
+    QCoreApplication::processEvents();
+    for (QLabel* cell : instrument().strip()->findChildren<QLabel*>())
+        if (cell->isVisibleTo(instrument().strip())) {
+            EXPECT_LE(cell->fontMetrics().horizontalAdvance(cell->text()), cell->contentsRect().width())
+                << cell->text().toStdString();
+        }
+
+    std::string header;
+    const auto rows = stopAndSaveCsv("math.csv", header);
+    EXPECT_EQ(header, "Time (ms),CH1 OUT1A (V),CH2 OUT1B (A),CH3 OUT2A (V),CH4 OUT2B (A),M1 (W)");
+    ASSERT_EQ(rows.size(), 4096u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 6u) << "row " << i;
+        ASSERT_DOUBLE_EQ(rows[i][5], rows[i][1] * rows[i][2]) << "row " << i;
+    }
+
+    tools.applySetups({}); // off: the row goes
+    EXPECT_FALSE(box->isVisibleTo(instrument().strip()));
+}
+
+// The spectrum dock looks for a coil current's fundamental at the step
+// clock's electrical frequency (clock / 16 in quarter step), and follows a
+// new clock and a new mode.
+TEST_F(Instrument, SpectrumDockShowsTheThdAtTheRunningClocksElectricalFrequency)
+{
+    quarterStepCoils();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(drive().core().clockRunning());
+    auto& tools = instrument().analysis();
+    tools.setSpectrumShown(true);
+    auto* panel = tools.spectrumPanel();
+    ASSERT_NE(panel, nullptr);
+    panel->setChannel(1); // CH2: coil current
+    auto thdAt = [&](double hz) {
+        SCOPED_TRACE(hz);
+        EXPECT_DOUBLE_EQ(panel->expectedHz(), hz);
+        freshSweeps(2);
+        const auto& h = panel->harmonics();
+        EXPECT_TRUE(h.valid) << h.reason;
+        EXPECT_NEAR(h.fundamentalHz, hz, 0.03 * hz);
+        EXPECT_TRUE(panel->summaryText().contains(QStringLiteral("THD"))) << panel->summaryText().toStdString();
+        return h.thdDb();
+    };
+    // Enough electrical cycles in a sweep for the harmonics: 625 Hz.
+    type(1070, "10k");
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    // The ideal quarter-step staircase: -20 dB.
+    EXPECT_NEAR(thdAt(625.0), -20.1, 3.0);
+    type(1070, "20k");
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    thdAt(1250.0);
+    // Full step: four clock edges a cycle, a square wave's distortion.
+    pin(Pin::Mode0, false);
+    pin(Pin::Mode1, false);
+    ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
+    EXPECT_GT(thdAt(5000.0), -10.0);
+    // The voltage channels are not coil currents: the strongest tone.
+    panel->setChannel(0);
+    window->hooks().chartRefresh();
+    EXPECT_FALSE(panel->summaryText().contains(QStringLiteral("electrical")));
 }
 
 #define RECORDING_SUITE Instrument

@@ -269,6 +269,36 @@ TEST_F(ChartTest, DrawsTracesWhereTheScaleSaysAndExportsAJpeg)
     EXPECT_FALSE(chart.saveJpeg(dir.filePath("missing/folder/x.jpeg")));
 }
 
+// A time base longer than one sweep: the part the sweep does not reach is
+// hatched and says so, the rest is drawn as ever; a sweep that fills the
+// screen leaves no such mark.
+TEST_F(ChartTest, TheTimeBeyondTheSweepIsMarkedNotYetAcquired)
+{
+    const QRect plot = chart.plotRect();
+    auto background = [&](const QImage& img, int x) {
+        int plain = 0;
+        for (int y = plot.top() + 3; y < plot.bottom() - 3; ++y)
+            plain += qGray(img.pixel(x, y)) > 242 ? 1 : 0; // the plot's near-white ground
+        return plain;
+    };
+    fill(ch1, 6.25, [](double) { return 0.0; }); // 25.6 ms
+    EXPECT_DOUBLE_EQ(chart.acquiredUntilUs(), 4096 * 6.25);
+    const QImage full = chart.redraw(true).copy();
+    const int lateX = plot.left() + plot.width() * 9 / 10 + 3; // between grid lines
+    EXPECT_GT(background(full, lateX), plot.height() / 2) << "a whole screen of sweep: nothing marked";
+
+    chart.setTimePerDiv(10000, "10 ms"); // 100 ms: a quarter of the screen holds the sweep
+    const QImage& img = chart.redraw(true);
+    EXPECT_LT(background(img, lateX), plot.height() / 4) << "hatched";
+    const int earlyX = plot.left() + plot.width() / 10 - 3;
+    EXPECT_GT(background(img, earlyX), plot.height() / 2) << "the acquired part is as before";
+    EXPECT_FALSE(CLineChart::notAcquiredText().isEmpty());
+
+    ch1.trace.clear(); // nothing acquired at all: nothing to mark either
+    EXPECT_EQ(chart.acquiredUntilUs(), 0.0);
+    EXPECT_GT(background(chart.redraw(true), lateX), plot.height() / 2);
+}
+
 TEST(ChartWithCoreTest, DrawsWhileTheReaderSwapsSweepsIn)
 {
     app();

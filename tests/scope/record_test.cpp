@@ -200,6 +200,7 @@ TEST(Recording, ConvertsToCsvReadsFromARecordOnAndKeepsAnEarlierCsvWhenItCannot)
     auto h0 = header(0x06);
     h0.channels[2].label = "coil, B";
     h0.channels[2].unit = "A";
+    h0.math.push_back({"M1", "P \"coil\"", "W", "CH2 * CH3"});
     ASSERT_TRUE(rec.start(openFileSink(path, &error), h0, {}, &error)) << error;
     for (int s = 0; s < 3; ++s) {
         feed.sweep(s);
@@ -220,6 +221,14 @@ TEST(Recording, ConvertsToCsvReadsFromARecordOnAndKeepsAnEarlierCsvWhenItCannot)
     EXPECT_EQ(info.channels[2].unit, "A");
     EXPECT_EQ(info.timeBase, "2.5 ms");
     EXPECT_EQ(info.started, "2026-12-07T12:00:00Z");
+    // A math channel is named in the header by its expression, beside the
+    // records, which stay as they are.
+    ASSERT_EQ(info.math.size(), 1u);
+    EXPECT_EQ(info.math[0].key, "M1");
+    EXPECT_EQ(info.math[0].label, "P \"coil\"");
+    EXPECT_EQ(info.math[0].unit, "W");
+    EXPECT_EQ(info.math[0].expression, "CH2 * CH3");
+    EXPECT_EQ(h.recordBytes, recording::recordBytes(0x06));
 
     const fs::path csv = dir.path / "run.csv";
     const auto r = recording::convertToCsv(path, csv);
@@ -255,6 +264,13 @@ TEST(Recording, ConvertsToCsvReadsFromARecordOnAndKeepsAnEarlierCsvWhenItCannot)
     const auto fallback = recording::headerInfo(broken);
     EXPECT_EQ(fallback.channels[1].key, "CH2");
     EXPECT_EQ(fallback.channels[1].unit, "");
+    EXPECT_TRUE(fallback.math.empty());
+    // Math entries without an expression, or not objects, are left out; a
+    // flood of them is bounded.
+    std::string many = "{\"math\":[7,{\"key\":\"M1\"}";
+    for (int i = 0; i < 50; ++i) many += ",{\"expression\":\"CH1\"}";
+    broken.json = many + "]}";
+    EXPECT_EQ(recording::headerInfo(broken).math.size(), recording::kMaxMathInfo);
 }
 
 TEST(Recording, TruncatedOrForeignFilesAreRejectedOrCutAtTheLastWholeRecord)
@@ -407,15 +423,16 @@ TEST(Export, CsvHasTimeInTheTimeBaseUnitAndValuesThatReadBackExactly)
     ExportSweep s;
     s.timeBase = "2.5 ms";
     s.samplePeriodUs = 6.25;
-    s.channels.push_back({"CH1", "", "V", "Voltage", "OUT1A", "20 V", {{0, 0.1}, {6.25, -1.0 / 3}}});
-    s.channels.push_back({"CH2", "coil,1", "A", "Current", "OUT1B", "1 A", {{0, 0.7071067811865476}, {6.25, 2}}});
+    s.channels.push_back({"CH1", "", "V", "Voltage", "OUT1A", "20 V", {{0, 0.1}, {6.25, -1.0 / 3}}, ""});
+    s.channels.push_back({"CH2", "coil,1", "A", "Current", "OUT1B", "1 A", {{0, 0.7071067811865476}, {6.25, 2}}, ""});
+    s.channels.push_back({"M1", "", "W", "math", "", "1 W", {{0, 0.0707}, {6.25, -2.0 / 3}}, "CH1 * CH2"});
     const std::string csv = sweepCsv(s);
     std::istringstream in(csv);
     std::string line;
     std::getline(in, line);
-    EXPECT_EQ(line, "Time (ms),CH1 (V),\"CH2 coil,1 (A)\"");
+    EXPECT_EQ(line, "Time (ms),CH1 (V),\"CH2 coil,1 (A)\",M1 (W)");
     std::getline(in, line);
-    EXPECT_EQ(line, "0,0.1,0.7071067811865476");
+    EXPECT_EQ(line, "0,0.1,0.7071067811865476,0.0707");
     std::getline(in, line);
     const auto comma = line.find(',');
     EXPECT_EQ(line.substr(0, comma), "0.00625");
@@ -429,6 +446,8 @@ TEST(Export, CsvHasTimeInTheTimeBaseUnitAndValuesThatReadBackExactly)
     EXPECT_NE(json.find("\"timeUnit\": \"ms\""), std::string::npos);
     EXPECT_NE(json.find("\"samples\": [0.7071067811865476,2]"), std::string::npos) << json;
     EXPECT_NE(json.find("\"label\": \"coil,1\""), std::string::npos);
+    EXPECT_NE(json.find("\"expression\": \"CH1 * CH2\""), std::string::npos) << json;
+    EXPECT_EQ(json.find("\"expression\""), json.rfind("\"expression\"")) << "channels carry none";
 }
 
 TEST(Export, SaveReplacesTheFileWholeAndAFailedOneSaysSo)

@@ -406,6 +406,20 @@ TEST(ChannelDlgTest, PositionTextsAndNameLimit)
     dlg.setPosition(3); // programmatic: no report
     EXPECT_EQ(got.size(), 2u);
     EXPECT_EQ(dlg.divEdit()->text(), "1.5");
+
+    // A decimal comma, typed as German users do, reads as a point; text that
+    // holds no number keeps the position it had.
+    dlg.divEdit()->clear();
+    QTest::keyClicks(dlg.divEdit(), "-1,5");
+    EXPECT_EQ(dlg.divEdit()->text(), "-1,5") << "the field takes the comma";
+    emit dlg.divEdit()->editingFinished();
+    EXPECT_EQ(dlg.positionSlider()->value(), 3);
+    EXPECT_EQ(got.back().position, -3);
+    EXPECT_EQ(dlg.divEdit()->text(), "-1.5");
+    dlg.divEdit()->setText("abc");
+    emit dlg.divEdit()->editingFinished();
+    EXPECT_EQ(dlg.positionSlider()->value(), 3);
+    EXPECT_EQ(dlg.divEdit()->text(), "-1.5");
 }
 
 namespace {
