@@ -183,8 +183,8 @@ TEST_F(SetUpOnBoard, UnusableLinesAreNamedAndAStaleNoteIsCleared)
     {
         zelbo::files::SettingsValues v = settings().core().collect();
         ASSERT_TRUE(zelbo::files::writeSettingsFile(cleanPath.toStdString(), v, nullptr));
-        v.vref = "99";
-        v.timeBase = "7 parsecs";
+        v[zelbo::files::kLineVref] = "99";
+        v[zelbo::files::kLineTimeBase] = "7 parsecs";
         ASSERT_TRUE(zelbo::files::writeSettingsFile(badPath.toStdString(), v, nullptr));
     }
     settings().load(badPath);
