@@ -130,6 +130,15 @@ template <class W, class... Args> W* make(ControlSite& site, int id, Args&&... a
     return w;
 }
 
+// A number the user does not type: a spin button or a core sets it.
+QLineEdit* shownNumber(ControlSite& site, int id, int width, QWidget* parent)
+{
+    auto* e = make<QLineEdit>(site, id, parent);
+    e->setReadOnly(true);
+    numeric(e, width);
+    return e;
+}
+
 using Window = CTQ5170xHWPDlg;
 
 } // namespace
@@ -200,9 +209,7 @@ ReferencesPanel::ReferencesPanel(ControlSite& site)
 
     auto* sub = new QGridLayout;
     sub->setHorizontalSpacing(6);
-    io = make<QLineEdit>(site, ctl::kIo, box);
-    io->setReadOnly(true);
-    numeric(io, 78);
+    io = shownNumber(site, ctl::kIo, 78, box);
     sub->addWidget(caption(tr("Io:"), box), 0, 0);
     sub->addWidget(io, 0, 1);
     sub->addWidget(unit(tr("A"), box), 0, 2);
@@ -214,9 +221,7 @@ ReferencesPanel::ReferencesPanel(ControlSite& site)
     sub->addWidget(rnf, 1, 1);
     sub->addWidget(unit(tr("Ω"), box), 1, 2);
 
-    rate = make<QLineEdit>(site, ctl::kRnfRate, box);
-    rate->setReadOnly(true);
-    numeric(rate, 78);
+    rate = shownNumber(site, ctl::kRnfRate, 78, box);
     rateSpin = make<SpinButton>(site, ctl::kRnfRateSpin, box);
     sub->addWidget(caption(tr("RNF Exchange Rate:"), box), 2, 0);
     sub->addWidget(rate, 2, 1);
@@ -341,9 +346,7 @@ ChannelsPanel::ChannelsPanel(ControlSite& site)
         const QString out = ch < 2 ? QStringLiteral("OUT1") : QStringLiteral("OUT2");
         output[n]->addItems({out + 'A', out + 'B'});
         output[n]->setCurrentIndex(ch % 2);
-        valuePerDiv[n] = make<QLineEdit>(site, ctl::valuePerDiv(ch), this);
-        valuePerDiv[n]->setReadOnly(true);
-        numeric(valuePerDiv[n], 76);
+        valuePerDiv[n] = shownNumber(site, ctl::valuePerDiv(ch), 76, this);
         valuePerDivSpin[n] = make<SpinButton>(site, ctl::valuePerDivSpin(ch), this);
 
         grid->addWidget(t, ch + 1, 0);
@@ -367,9 +370,7 @@ TimeBasePanel::TimeBasePanel(ControlSite& site)
     auto* grid = openPanel(this, tr("TIME BASE"), "timeBaseGroup");
     grid->setVerticalSpacing(4);
 
-    secPerDiv = make<QLineEdit>(site, ctl::kSecPerDiv, this);
-    secPerDiv->setReadOnly(true);
-    numeric(secPerDiv, 80);
+    secPerDiv = shownNumber(site, ctl::kSecPerDiv, 80, this);
     secPerDivSpin = make<SpinButton>(site, ctl::kSecPerDivSpin, this);
     grid->addWidget(caption(tr("SEC/DIV"), this), 0, 0);
     grid->addWidget(secPerDiv, 0, 1);
