@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSlider>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -22,6 +24,7 @@
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
+#include "widgets/spin_button.h"
 #include "app/main_tooltips.h"
 #include "app/calibration_feature.h"
 #include "app/dynamic_feature.h"
@@ -65,11 +68,17 @@ struct Window : ::testing::Test {
 
 // The groups of enableGroups(), bit by bit (ids that exist in this window).
 const std::map<int, std::vector<int>> kGroups = {
-    {0x01, {ctl::channelToggle(0), ctl::channelToggle(1), ctl::channelToggle(2), ctl::channelToggle(3), ctl::channelPopup(0), ctl::channelPopup(1), ctl::channelPopup(2), ctl::channelPopup(3), ctl::channelOutput(0), ctl::channelOutput(1), ctl::channelOutput(2), ctl::channelOutput(3)}},
-    {0x02, {ctl::valuePerDiv(0), ctl::valuePerDiv(1), ctl::valuePerDiv(2), ctl::valuePerDiv(3), ctl::kSecPerDiv, ctl::valuePerDivSpin(0), ctl::valuePerDivSpin(1), ctl::valuePerDivSpin(2), ctl::valuePerDivSpin(3), ctl::kSecPerDivSpin, ctl::channelSource(0), ctl::channelSource(1), ctl::channelSource(2), ctl::channelSource(3), ctl::kTriggerOn, ctl::kSavePicture, ctl::kRun,
-            ctl::kCurrentLevelEdit, ctl::kCurrentLevelSlider, ctl::kCalibrate}},
-    {0x04, {ctl::kVrefSlider, ctl::kMthSlider, ctl::kClkSlider, ctl::kDutySlider, ctl::kPsSlider, ctl::kMthEdit, ctl::kVrefEdit, ctl::kClkEdit, ctl::kIo, ctl::kVrefMax, ctl::kVrefMin, ctl::kVrefStep, ctl::kMthMax, ctl::kMthMin, ctl::kMthStep, ctl::kClkMax, ctl::kClkMin,
-            ctl::kClkStep}},
+    {0x01, {ctl::channelToggle(0), ctl::channelToggle(1), ctl::channelToggle(2), ctl::channelToggle(3),
+            ctl::channelPopup(0), ctl::channelPopup(1), ctl::channelPopup(2), ctl::channelPopup(3),
+            ctl::channelOutput(0), ctl::channelOutput(1), ctl::channelOutput(2), ctl::channelOutput(3)}},
+    {0x02, {ctl::valuePerDiv(0), ctl::valuePerDiv(1), ctl::valuePerDiv(2), ctl::valuePerDiv(3), ctl::kSecPerDiv,
+            ctl::valuePerDivSpin(0), ctl::valuePerDivSpin(1), ctl::valuePerDivSpin(2), ctl::valuePerDivSpin(3),
+            ctl::kSecPerDivSpin, ctl::channelSource(0), ctl::channelSource(1), ctl::channelSource(2),
+            ctl::channelSource(3), ctl::kTriggerOn, ctl::kSavePicture, ctl::kRun, ctl::kCurrentLevelEdit,
+            ctl::kCurrentLevelSlider, ctl::kCalibrate}},
+    {0x04, {ctl::kVrefSlider, ctl::kMthSlider, ctl::kClkSlider, ctl::kDutySlider, ctl::kPsSlider, ctl::kMthEdit,
+            ctl::kVrefEdit, ctl::kClkEdit, ctl::kIo, ctl::kVrefMax, ctl::kVrefMin, ctl::kVrefStep, ctl::kMthMax,
+            ctl::kMthMin, ctl::kMthStep, ctl::kClkMax, ctl::kClkMin, ctl::kClkStep}},
     {0x08, {ctl::kModeName, ctl::kModeChange}},
     {0x10, {ctl::kRnfRate, ctl::kRnfEdit, ctl::kRnfRateSpin}},
     {0x20, {ctl::kClkStart, ctl::kClkGroup, ctl::kContinuous, ctl::kManual, ctl::kDutyEdit}},
@@ -95,8 +104,13 @@ TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
 
 TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
 {
-    std::vector<int> ids = {ctl::kPower, ctl::kSwitchLabel, ctl::kModeLabel, ctl::kModeName, ctl::kModeChange, ctl::kPinTable, ctl::kPsLow, ctl::kPsHigh, ctl::kStepsLabel, ctl::kStepsEdit, ctl::kStopLabel, ctl::kStopLevel, ctl::kDutySet, ctl::kSweepStart,
-                            ctl::kSweepDown, ctl::kSweepUp, ctl::kChart, ctl::kSamplingRate, ctl::kAutoRate, ctl::kTriggerSlope, ctl::kVoltageLevelSlider, ctl::kVoltageLevelEdit, ctl::triggerChannel(0), ctl::triggerChannel(1), ctl::triggerChannel(2), ctl::triggerChannel(3), ctl::kThermometerGroup, ctl::kThermometer};
+    std::vector<int> ids = {ctl::kPower, ctl::kSwitchLabel, ctl::kModeLabel, ctl::kModeName, ctl::kModeChange,
+                            ctl::kPinTable, ctl::kPsLow, ctl::kPsHigh, ctl::kStepsLabel, ctl::kStepsEdit,
+                            ctl::kStopLabel, ctl::kStopLevel, ctl::kDutySet, ctl::kSweepStart, ctl::kSweepDown,
+                            ctl::kSweepUp, ctl::kChart, ctl::kSamplingRate, ctl::kAutoRate, ctl::kTriggerSlope,
+                            ctl::kVoltageLevelSlider, ctl::kVoltageLevelEdit, ctl::triggerChannel(0),
+                            ctl::triggerChannel(1), ctl::triggerChannel(2), ctl::triggerChannel(3),
+                            ctl::kThermometerGroup, ctl::kThermometer};
     for (const auto& [bit, group] : kGroups) ids.insert(ids.end(), group.begin(), group.end());
     for (int id : ids) {
         QWidget* c = w->control(id);
@@ -104,6 +118,28 @@ TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
         EXPECT_EQ(c->objectName(), QStringLiteral("id%1").arg(id));
     }
     EXPECT_EQ(w->control(9999), nullptr);
+
+    // What the window reaches as a panel's member is what the binders find
+    // under the id: a member enrolled under another control's id would bind
+    // the field to the wrong board setting.
+    const zelbo::app::MainPanels& p = w->panels();
+    const std::vector<std::pair<QWidget*, int>> members = {
+        {p.power->power, ctl::kPower}, {p.power->switchLabel, ctl::kSwitchLabel}, {p.power->change, ctl::kModeChange},
+        {p.references->edit[0], ctl::kVrefEdit}, {p.references->edit[1], ctl::kMthEdit},
+        {p.references->edit[2], ctl::kClkEdit}, {p.references->slider[1], ctl::kMthSlider},
+        {p.references->rnf, ctl::kRnfEdit}, {p.references->rateSpin, ctl::kRnfRateSpin},
+        {p.sweep->limit[0][0], ctl::kVrefMax}, {p.sweep->limit[1][2], ctl::kMthStep},
+        {p.sweep->limit[2][1], ctl::kClkMin}, {p.sweep->start, ctl::kSweepStart},
+        {p.clock, ctl::kClkGroup}, {p.clock->start, ctl::kClkStart}, {p.clock->manual, ctl::kManual},
+        {p.clock->steps, ctl::kStepsEdit}, {p.clock->stopLevel, ctl::kStopLevel}, {p.clock->duty, ctl::kDutyEdit},
+        {p.channels->source[2], ctl::channelSource(2)}, {p.channels->valuePerDivSpin[3], ctl::valuePerDivSpin(3)},
+        {p.timeBase->secPerDiv, ctl::kSecPerDiv}, {p.timeBase->samplingRate, ctl::kSamplingRate},
+        {p.trigger->channel[3], ctl::triggerChannel(3)}, {p.trigger->currentLevel, ctl::kCurrentLevelEdit},
+        {p.trigger->holdoff, ctl::kHoldoff}, {p.acquisition->run, ctl::kRun},
+        {p.acquisition->calibrate, ctl::kCalibrate}, {p.pins->table, ctl::kPinTable}, {p.pins->psHigh, ctl::kPsHigh},
+        {p.thermometer, ctl::kThermometerGroup},
+    };
+    for (const auto& [member, id] : members) EXPECT_EQ(member, w->control(id)) << id;
 }
 
 TEST_F(Window, EnableGroupsSwitchesExactlyTheGroupsOfItsMask)
