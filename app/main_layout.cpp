@@ -139,6 +139,15 @@ QLineEdit* shownNumber(ControlSite& site, int id, int width, QWidget* parent)
     return e;
 }
 
+// One of the window's three columns: its panels one below the other.
+QVBoxLayout* stackOf(QWidget* column)
+{
+    auto* box = new QVBoxLayout(column);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(6);
+    return box;
+}
+
 using Window = CTQ5170xHWPDlg;
 
 } // namespace
@@ -550,20 +559,12 @@ void CTQ5170xHWPDlg::buildControls()
     // Left: the drive. Middle: the chart with its channel and time-base
     // controls. Right: trigger, acquisition, pins and thermometer.
     auto* left = new QWidget(central);
-    auto* leftBox = new QVBoxLayout(left);
-    leftBox->setContentsMargins(0, 0, 0, 0);
-    leftBox->setSpacing(6);
+    QVBoxLayout* leftBox = stackOf(left);
     left->setFixedWidth(340);
-
     auto* middle = new QWidget(central);
-    auto* middleBox = new QVBoxLayout(middle);
-    middleBox->setContentsMargins(0, 0, 0, 0);
-    middleBox->setSpacing(6);
-
+    QVBoxLayout* middleBox = stackOf(middle);
     auto* right = new QWidget(central);
-    auto* rightBox = new QVBoxLayout(right);
-    rightBox->setContentsMargins(0, 0, 0, 0);
-    rightBox->setSpacing(6);
+    QVBoxLayout* rightBox = stackOf(right);
     right->setFixedWidth(262);
 
     // The chart first: the largest area of the window.
