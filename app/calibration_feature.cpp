@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QtGlobal>
 
 #include "app/main_window.h"
@@ -76,7 +77,7 @@ void CalibrationFeature::start()
     }
     // The refusal's text is fixed and names "Run/Stop"; the button says
     // what it is called now.
-    if (auto* run = window_.control<QAbstractButton>(1026); run && run->isChecked())
+    if (auto* run = window_.panels().acquisition->run; run && run->isChecked())
         window_.setStatusPaneText(
             0, tr("Calibration needs the oscilloscope stopped: press \"%1\" first.").arg(run->text()));
 }

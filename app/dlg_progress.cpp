@@ -1,4 +1,5 @@
 #include "app/dlg_progress.h"
+#include "widgets/control_ids.h"
 
 #include <algorithm>
 
@@ -20,14 +21,14 @@ CDlgProgress::CDlgProgress(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::W
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
     bar_ = new QProgressBar(this);
-    bar_->setObjectName("id1189");
+    bar_->setObjectName(QStringLiteral("id%1").arg(zelbo::ctl::kProgressBar));
     bar_->setRange(0, 100);
     bar_->setValue(0);
     bar_->setTextVisible(true);
     bar_->setMinimumHeight(26);
 
     text_ = new QLabel(this);
-    text_->setObjectName("id1206");
+    text_->setObjectName(QStringLiteral("id%1").arg(zelbo::ctl::kProgressText));
     text_->setMinimumWidth(380);
 
     auto* box = new QVBoxLayout(this);

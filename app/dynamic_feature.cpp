@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 
 #include "app/main_window.h"
@@ -11,17 +12,13 @@
 
 namespace zelbo::app {
 
-namespace {
-constexpr int kScopeRunButton = 1026;
-} // namespace
-
 DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& drive,
                                std::function<std::uint8_t()> scopeControl)
     : QObject(nullptr), window_(window), drive_(drive)
 {
     drive::sequence::HostHooks hh = window_.engine().sequenceLinkHooks();
     hh.scopeRunValue = [this, scopeControl]() -> std::optional<std::uint8_t> {
-        auto* run = window_.control<QAbstractButton>(kScopeRunButton);
+        auto* run = window_.panels().acquisition->run;
         if (run && run->isChecked() && scopeControl) return scopeControl();
         return std::nullopt;
     };

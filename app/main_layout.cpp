@@ -25,7 +25,10 @@
 
 #include "app/main_window.h"
 #include "app/style.h"
+#include "app/main_panels.h"
 #include "widgets/spin_button.h"
+
+namespace zelbo::app {
 
 namespace {
 
@@ -79,10 +82,12 @@ QLabel* unit(const QString& text, QWidget* parent)
     return l;
 }
 
-QGroupBox* group(const QString& title, QWidget* parent)
+// A panel's title, object name and grid.
+QGridLayout* openPanel(QGroupBox* box, const QString& title, const char* objectName)
 {
-    auto* g = new QGroupBox(title, parent);
-    return g;
+    box->setTitle(title);
+    box->setObjectName(QString::fromLatin1(objectName));
+    return new QGridLayout(box);
 }
 
 void numeric(QLineEdit* e, int width = 64)
@@ -117,118 +122,72 @@ private:
 // Channel colours of the traces until the oscilloscope shows its own.
 const char* kChannelColour[4] = {"#ff7f00", "#00ccff", "#ff00ff", "#662900"};
 
-} // namespace
-
-template <class W, class... Args> W* CTQ5170xHWPDlg::make(int id, Args&&... args)
+// A control enrolled under its id.
+template <class W, class... Args> W* make(ControlSite& site, int id, Args&&... args)
 {
     W* w = new W(std::forward<Args>(args)...);
-    w->setObjectName(QStringLiteral("id%1").arg(id));
-    controls_.insert(id, w);
+    site.enrol(id, w);
     return w;
 }
 
-void CTQ5170xHWPDlg::buildControls()
+// A number the user does not type: a spin button or a core sets it.
+QLineEdit* shownNumber(ControlSite& site, int id, int width, QWidget* parent)
 {
-    auto* central = new QWidget(this);
-    central->setObjectName("client");
-    setCentralWidget(central);
-
-    // Left: the drive. Middle: the chart with its channel and time-base
-    // controls. Right: trigger, acquisition, pins and thermometer.
-    auto* left = new QWidget(central);
-    auto* leftBox = new QVBoxLayout(left);
-    leftBox->setContentsMargins(0, 0, 0, 0);
-    leftBox->setSpacing(6);
-    left->setFixedWidth(340);
-
-    auto* middle = new QWidget(central);
-    auto* middleBox = new QVBoxLayout(middle);
-    middleBox->setContentsMargins(0, 0, 0, 0);
-    middleBox->setSpacing(6);
-
-    auto* right = new QWidget(central);
-    auto* rightBox = new QVBoxLayout(right);
-    rightBox->setContentsMargins(0, 0, 0, 0);
-    rightBox->setSpacing(6);
-    right->setFixedWidth(262);
-
-    // The chart first: the largest area of the window.
-    auto* chartFrame = new QFrame(middle);
-    chartFrame->setObjectName("chartFrame");
-    chartFrame->setFrameShape(QFrame::StyledPanel);
-    auto* chartBox = new QVBoxLayout(chartFrame);
-    chartBox->setContentsMargins(1, 1, 1, 1);
-    QWidget* chart = make<ChartPlaceholder>(1042, chartFrame);
-    chartBox->addWidget(chart);
-    middleBox->addWidget(chartFrame, 1);
-
-    auto* scopeRow = new QHBoxLayout;
-    scopeRow->setSpacing(6);
-    scopeRow->addWidget(makeScopeChannelsPanel(), 1);
-    scopeRow->addWidget(makeTimeBasePanel());
-    middleBox->addLayout(scopeRow);
-
-    leftBox->addWidget(makePowerPanel());
-    leftBox->addWidget(makeReferencesPanel(), 1);
-    leftBox->addWidget(makeSweepPanel());
-    leftBox->addWidget(makeClockPanel());
-
-    rightBox->addWidget(makeTriggerPanel());
-    rightBox->addWidget(makeAcquisitionPanel());
-    auto* pins = group(tr("PINS"), right);
-    pins->setObjectName("pinsGroup");
-    rightBox->addWidget(pins, 1);
-    rightBox->addWidget(makeThermometerPanel());
-
-    auto* columns = new QHBoxLayout(central);
-    columns->setContentsMargins(8, 8, 8, 4);
-    columns->setSpacing(8);
-    columns->addWidget(left);
-    columns->addWidget(middle, 1);
-    columns->addWidget(right);
+    auto* e = make<QLineEdit>(site, id, parent);
+    e->setReadOnly(true);
+    numeric(e, width);
+    return e;
 }
 
-QWidget* CTQ5170xHWPDlg::makePowerPanel()
+// One of the window's three columns: its panels one below the other.
+QVBoxLayout* stackOf(QWidget* column)
 {
-    auto* box = group(tr("POWER"), nullptr);
-    box->setObjectName("powerGroup");
-    auto* grid = new QGridLayout(box);
+    auto* box = new QVBoxLayout(column);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(6);
+    return box;
+}
+
+using Window = CTQ5170xHWPDlg;
+
+} // namespace
+
+PowerPanel::PowerPanel(ControlSite& site)
+{
+    auto* box = this;
+    auto* grid = openPanel(this, tr("POWER"), "powerGroup");
     grid->setHorizontalSpacing(8);
 
-    auto* sw = make<QLabel>(1109, tr("Switch:"), box);
-    power_ = make<QPushButton>(1025, tr("ON"), box);
-    power_->setCheckable(true);
-    power_->setMinimumSize(96, 40);
-    power_->setAutoDefault(false);
-    connect(power_, &QPushButton::clicked, this, &CTQ5170xHWPDlg::powerButtonClicked);
+    switchLabel = make<QLabel>(site, ctl::kSwitchLabel, tr("Switch:"), box);
+    power = make<QPushButton>(site, ctl::kPower, tr("ON"), box);
+    power->setCheckable(true);
+    power->setMinimumSize(96, 40);
+    power->setAutoDefault(false);
 
-    auto* modeLabel = make<QLabel>(1074, tr("Mode:"), box);
-    auto* modeName = make<QLabel>(1028, tr("Stepping Clk-In"), box);
+    modeLabel = make<QLabel>(site, ctl::kModeLabel, tr("Mode:"), box);
+    modeName = make<QLabel>(site, ctl::kModeName, tr("Stepping Clk-In"), box);
     modeName->setFrameShape(QFrame::StyledPanel);
     modeName->setFrameShadow(QFrame::Sunken);
     modeName->setMinimumWidth(120);
     modeName->setContentsMargins(4, 2, 4, 2);
-    auto* change = make<QPushButton>(1043, tr("Change"), box);
+    change = make<QPushButton>(site, ctl::kModeChange, tr("Change"), box);
     change->setAutoDefault(false);
-    connect(change, &QPushButton::clicked, this, [this] { changeMode(); });
 
-    grid->addWidget(sw, 0, 0);
-    grid->addWidget(power_, 0, 1, 1, 2, Qt::AlignLeft);
+    grid->addWidget(switchLabel, 0, 0);
+    grid->addWidget(power, 0, 1, 1, 2, Qt::AlignLeft);
     grid->addWidget(modeLabel, 1, 0);
     grid->addWidget(modeName, 1, 1);
     grid->addWidget(change, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    addGroupMember(GroupMode, 1028);
-    addGroupMember(GroupMode, 1043);
-    return box;
+    site.addGroupMember(Window::GroupMode, ctl::kModeName);
+    site.addGroupMember(Window::GroupMode, ctl::kModeChange);
 }
 
-QWidget* CTQ5170xHWPDlg::makeReferencesPanel()
+ReferencesPanel::ReferencesPanel(ControlSite& site)
 {
-    auto* box = group(tr("REFERENCES"), nullptr);
-    box->setObjectName("referencesGroup");
-    auto* grid = new QGridLayout(box);
+    auto* box = this;
+    auto* grid = openPanel(this, tr("REFERENCES"), "referencesGroup");
     grid->setVerticalSpacing(4);
 
     struct Column {
@@ -236,232 +195,219 @@ QWidget* CTQ5170xHWPDlg::makeReferencesPanel()
         int slider;
         int edit;
     };
-    const Column cols[] = {{"VREF [V]", 1005, 1069}, {"MTH [V]", 1006, 1068}, {"CLK [Hz]", 1007, 1070}};
+    const Column cols[] = {{"VREF [V]", ctl::kVrefSlider, ctl::kVrefEdit},
+                           {"MTH [V]", ctl::kMthSlider, ctl::kMthEdit},
+                           {"CLK [Hz]", ctl::kClkSlider, ctl::kClkEdit}};
     for (int c = 0; c < 3; ++c) {
         const Column& col = cols[c];
         auto* title = caption(tr(col.title), box, Qt::AlignCenter);
         title->setObjectName("columnTitle");
-        auto* slider = make<QSlider>(col.slider, Qt::Vertical, box);
-        slider->setMinimumHeight(60); // grows with the window; short enough for a 768-line screen
-        slider->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-        slider->setTickPosition(QSlider::TicksBothSides);
-        auto* edit = make<QLineEdit>(col.edit, box);
-        numeric(edit, 78);
+        QSlider* s = slider[c] = make<QSlider>(site, col.slider, Qt::Vertical, box);
+        s->setMinimumHeight(60); // grows with the window; short enough for a 768-line screen
+        s->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        s->setTickPosition(QSlider::TicksBothSides);
+        QLineEdit* e = edit[c] = make<QLineEdit>(site, col.edit, box);
+        numeric(e, 78);
         grid->addWidget(title, 0, c, Qt::AlignHCenter);
-        grid->addWidget(slider, 1, c, Qt::AlignHCenter);
+        grid->addWidget(s, 1, c, Qt::AlignHCenter);
         grid->setRowStretch(1, 1);
-        grid->addWidget(edit, 2, c, Qt::AlignHCenter);
-        addGroupMember(GroupReferences, col.slider);
-        addGroupMember(GroupReferences, col.edit);
+        grid->addWidget(e, 2, c, Qt::AlignHCenter);
+        site.addGroupMember(Window::GroupReferences, col.slider);
+        site.addGroupMember(Window::GroupReferences, col.edit);
     }
 
     auto* sub = new QGridLayout;
     sub->setHorizontalSpacing(6);
-    auto* io = make<QLineEdit>(1071, box);
-    io->setReadOnly(true);
-    numeric(io, 78);
+    io = shownNumber(site, ctl::kIo, 78, box);
     sub->addWidget(caption(tr("Io:"), box), 0, 0);
     sub->addWidget(io, 0, 1);
     sub->addWidget(unit(tr("A"), box), 0, 2);
-    addGroupMember(GroupReferences, 1071);
+    site.addGroupMember(Window::GroupReferences, ctl::kIo);
 
-    auto* rnf = make<QLineEdit>(1097, box);
+    rnf = make<QLineEdit>(site, ctl::kRnfEdit, box);
     numeric(rnf, 78);
     sub->addWidget(caption(tr("RNF Value:"), box), 1, 0);
     sub->addWidget(rnf, 1, 1);
     sub->addWidget(unit(tr("Ω"), box), 1, 2);
 
-    auto* rate = make<QLineEdit>(1096, box);
-    rate->setReadOnly(true);
-    numeric(rate, 78);
-    auto* rateSpin = make<SpinButton>(1090, box);
+    rate = shownNumber(site, ctl::kRnfRate, 78, box);
+    rateSpin = make<SpinButton>(site, ctl::kRnfRateSpin, box);
     sub->addWidget(caption(tr("RNF Exchange Rate:"), box), 2, 0);
     sub->addWidget(rate, 2, 1);
     sub->addWidget(rateSpin, 2, 2);
     sub->setColumnStretch(3, 1);
     grid->addLayout(sub, 3, 0, 1, 3);
-    for (int id : {1096, 1097, 1090}) addGroupMember(GroupSenseResistor, id);
-    addGroupMember(GroupReferences, 1008); // duty slider (CLK group)
-    addGroupMember(GroupReferences, 1009); // PS indicator slider (pin table)
-    return box;
+    site.addGroupMembers(Window::GroupSenseResistor, {ctl::kRnfRate, ctl::kRnfEdit, ctl::kRnfRateSpin});
+    // The duty slider (CLK panel) and the PS indicator slider (pins) go with
+    // the references.
+    site.addGroupMember(Window::GroupReferences, ctl::kDutySlider);
+    site.addGroupMember(Window::GroupReferences, ctl::kPsSlider);
 }
 
-QWidget* CTQ5170xHWPDlg::makeSweepPanel()
+SweepPanel::SweepPanel(ControlSite& site)
 {
-    auto* box = group(tr("SWEEP"), nullptr);
-    box->setObjectName("sweepGroup");
-    auto* grid = new QGridLayout(box);
+    auto* grid = openPanel(this, tr("SWEEP"), "sweepGroup");
     grid->setVerticalSpacing(4);
     const char* colTitle[] = {"VREF", "MTH", "CLK"};
     const char* rowTitle[] = {"MAX", "MIN", "STEP"};
-    for (int c = 0; c < 3; ++c) grid->addWidget(caption(tr(colTitle[c]), box, Qt::AlignCenter), 0, c + 1);
+    for (int c = 0; c < 3; ++c) grid->addWidget(caption(tr(colTitle[c]), this, Qt::AlignCenter), 0, c + 1);
     for (int r = 0; r < 3; ++r) {
-        grid->addWidget(caption(tr(rowTitle[r]), box), r + 1, 0);
+        grid->addWidget(caption(tr(rowTitle[r]), this), r + 1, 0);
         for (int c = 0; c < 3; ++c) {
-            const int id = 1159 + c * 3 + r;
-            auto* e = make<QLineEdit>(id, box);
+            const int id = ctl::sweepLimit(c, static_cast<ctl::LimitRow>(r));
+            QLineEdit* e = limit[c][r] = make<QLineEdit>(site, id, this);
             numeric(e, 78);
             grid->addWidget(e, r + 1, c + 1, Qt::AlignHCenter);
-            addGroupMember(GroupReferences, id);
+            site.addGroupMember(Window::GroupReferences, id);
         }
     }
     auto* buttons = new QHBoxLayout;
-    auto* prev = make<QPushButton>(1143, tr("<"), box);
-    auto* start = make<QPushButton>(1104, tr("Start"), box);
-    auto* next = make<QPushButton>(1144, tr(">"), box);
-    for (int id : {1143, 1104, 1144}) addGroupMember(GroupSweep, id);
+    down = make<QPushButton>(site, ctl::kSweepDown, tr("<"), this);
+    start = make<QPushButton>(site, ctl::kSweepStart, tr("Start"), this);
+    up = make<QPushButton>(site, ctl::kSweepUp, tr(">"), this);
+    site.addGroupMembers(Window::GroupSweep, {ctl::kSweepDown, ctl::kSweepStart, ctl::kSweepUp});
     start->setCheckable(true);
-    for (auto* b : {prev, start, next}) b->setAutoDefault(false);
-    prev->setFixedWidth(36);
-    next->setFixedWidth(36);
-    buttons->addWidget(prev);
+    for (auto* b : {down, start, up}) b->setAutoDefault(false);
+    down->setFixedWidth(36);
+    up->setFixedWidth(36);
+    buttons->addWidget(down);
     buttons->addWidget(start, 1);
-    buttons->addWidget(next);
+    buttons->addWidget(up);
     grid->addLayout(buttons, 4, 0, 1, 4);
-    return box;
 }
 
-QWidget* CTQ5170xHWPDlg::makeClockPanel()
+ClockPanel::ClockPanel(ControlSite& site)
 {
-    auto* box = make<QGroupBox>(1126, tr("CLK"), nullptr);
-    auto* grid = new QGridLayout(box);
+    setTitle(tr("CLK"));
+    site.enrol(ctl::kClkGroup, this);
+    auto* grid = new QGridLayout(this);
     grid->setVerticalSpacing(4);
 
-    auto* cont = make<QRadioButton>(1127, tr("Continuous"), box);
-    auto* manual = make<QRadioButton>(1128, tr("Manual"), box);
-    cont->setChecked(true);
-    auto* steps = make<QLabel>(1129, tr("Steps:"), box);
-    auto* stepsEdit = make<QLineEdit>(1130, box);
-    numeric(stepsEdit, 70);
-    auto* stop = make<QLabel>(1131, tr("Stop:"), box);
-    auto* level = make<QPushButton>(1132, tr("H"), box);
-    level->setCheckable(true);
-    level->setFixedWidth(32);
-    level->setAutoDefault(false);
-    auto* start = make<QPushButton>(1045, tr("Start"), box);
+    continuous = make<QRadioButton>(site, ctl::kContinuous, tr("Continuous"), this);
+    manual = make<QRadioButton>(site, ctl::kManual, tr("Manual"), this);
+    continuous->setChecked(true);
+    stepsLabel = make<QLabel>(site, ctl::kStepsLabel, tr("Steps:"), this);
+    steps = make<QLineEdit>(site, ctl::kStepsEdit, this);
+    numeric(steps, 70);
+    stopLabel = make<QLabel>(site, ctl::kStopLabel, tr("Stop:"), this);
+    stopLevel = make<QPushButton>(site, ctl::kStopLevel, tr("H"), this);
+    stopLevel->setCheckable(true);
+    stopLevel->setFixedWidth(32);
+    stopLevel->setAutoDefault(false);
+    start = make<QPushButton>(site, ctl::kClkStart, tr("Start"), this);
     start->setCheckable(true);
     start->setAutoDefault(false);
     start->setMinimumWidth(72);
 
-    auto* duty = caption(tr("Duty"), box);
-    auto* dutyEdit = make<QLineEdit>(1152, box);
-    numeric(dutyEdit, 56);
-    auto* set = make<QPushButton>(1046, tr("Set"), box);
-    set->setAutoDefault(false);
-    // The duty slider; Clk-In mode sets the duty in the field only.
-    auto* dutySlider = make<QSlider>(1008, Qt::Horizontal, box);
+    auto* dutyCaption = caption(tr("Duty"), this);
+    duty = make<QLineEdit>(site, ctl::kDutyEdit, this);
+    numeric(duty, 56);
+    dutySet = make<QPushButton>(site, ctl::kDutySet, tr("Set"), this);
+    dutySet->setAutoDefault(false);
+    dutySlider = make<QSlider>(site, ctl::kDutySlider, Qt::Horizontal, this);
     dutySlider->hide();
 
-    grid->addWidget(cont, 0, 0, 1, 2);
+    grid->addWidget(continuous, 0, 0, 1, 2);
     grid->addWidget(manual, 0, 2, 1, 2);
     grid->addWidget(start, 0, 4);
-    grid->addWidget(steps, 1, 0);
-    grid->addWidget(stepsEdit, 1, 1);
-    grid->addWidget(stop, 1, 2, Qt::AlignRight);
-    grid->addWidget(level, 1, 3);
-    grid->addWidget(duty, 2, 0);
+    grid->addWidget(stepsLabel, 1, 0);
+    grid->addWidget(steps, 1, 1);
+    grid->addWidget(stopLabel, 1, 2, Qt::AlignRight);
+    grid->addWidget(stopLevel, 1, 3);
+    grid->addWidget(dutyCaption, 2, 0);
     auto* dutyRow = new QHBoxLayout;
-    dutyRow->addWidget(dutyEdit);
-    QWidget* percent = unit(tr("%"), box);
+    dutyRow->addWidget(duty);
+    QWidget* percent = unit(tr("%"), this);
     dutyRow->addWidget(percent);
     // Clk-In mode hides the duty field; its caption and unit go with it.
-    new FollowVisibility(dutyEdit, {duty, percent});
+    new FollowVisibility(duty, {dutyCaption, percent});
     dutyRow->addStretch(1);
     grid->addLayout(dutyRow, 2, 1, 1, 3);
-    grid->addWidget(set, 2, 4);
+    grid->addWidget(dutySet, 2, 4);
     grid->addWidget(dutySlider, 3, 0, 1, 5);
     grid->setColumnStretch(1, 1);
 
-    for (int id : {1045, 1126, 1127, 1128, 1152}) addGroupMember(GroupClockInput, id);
-    return box;
+    site.addGroupMembers(Window::GroupClockInput,
+        {ctl::kClkStart, ctl::kClkGroup, ctl::kContinuous, ctl::kManual, ctl::kDutyEdit});
 }
 
-QWidget* CTQ5170xHWPDlg::makeScopeChannelsPanel()
+ChannelsPanel::ChannelsPanel(ControlSite& site)
 {
-    auto* box = group(tr("CHANNELS"), nullptr);
-    box->setObjectName("channelsGroup");
-    auto* grid = new QGridLayout(box);
+    auto* grid = openPanel(this, tr("CHANNELS"), "channelsGroup");
     grid->setVerticalSpacing(3);
     grid->setHorizontalSpacing(6);
-    grid->addWidget(caption(tr("SOURCE"), box), 0, 2);
-    grid->addWidget(caption(tr("OUTPUT"), box), 0, 3);
-    grid->addWidget(caption(tr("VALUE/DIV"), box), 0, 4, 1, 2);
+    grid->addWidget(caption(tr("SOURCE"), this), 0, 2);
+    grid->addWidget(caption(tr("OUTPUT"), this), 0, 3);
+    grid->addWidget(caption(tr("VALUE/DIV"), this), 0, 4, 1, 2);
     for (int ch = 0; ch < 4; ++ch) {
-        auto* toggle = make<QPushButton>(1014 + ch, QStringLiteral(" CH%1").arg(ch + 1), box);
-        toggle->setCheckable(true);
-        toggle->setChecked(true);
-        toggle->setAutoDefault(false);
-        toggle->setMinimumWidth(64);
-        toggle->setIcon(colourSwatch(QColor(QString::fromLatin1(kChannelColour[ch]))));
-        auto* popup = make<QToolButton>(1018 + ch, box);
-        popup->setText(tr(">"));
-        auto* source = make<QComboBox>(1168 + ch, box);
-        source->addItems({tr("Voltage"), tr("Current"), tr("ICC")});
-        auto* output = make<QComboBox>(1172 + ch, box);
+        const auto n = static_cast<std::size_t>(ch);
+        QPushButton* t = toggle[n] = make<QPushButton>(site, ctl::channelToggle(ch), QStringLiteral(" CH%1").arg(ch + 1), this);
+        t->setCheckable(true);
+        t->setChecked(true);
+        t->setAutoDefault(false);
+        t->setMinimumWidth(64);
+        t->setIcon(colourSwatch(QColor(QString::fromLatin1(kChannelColour[ch]))));
+        popup[n] = make<QToolButton>(site, ctl::channelPopup(ch), this);
+        popup[n]->setText(tr(">"));
+        source[n] = make<QComboBox>(site, ctl::channelSource(ch), this);
+        source[n]->addItems({tr("Voltage"), tr("Current"), tr("ICC")});
+        output[n] = make<QComboBox>(site, ctl::channelOutput(ch), this);
         const QString out = ch < 2 ? QStringLiteral("OUT1") : QStringLiteral("OUT2");
-        output->addItems({out + 'A', out + 'B'});
-        output->setCurrentIndex(ch % 2);
-        auto* scale = make<QLineEdit>(1080 + ch, box);
-        scale->setReadOnly(true);
-        numeric(scale, 76);
-        auto* spin = make<SpinButton>(1085 + ch, box);
+        output[n]->addItems({out + 'A', out + 'B'});
+        output[n]->setCurrentIndex(ch % 2);
+        valuePerDiv[n] = shownNumber(site, ctl::valuePerDiv(ch), 76, this);
+        valuePerDivSpin[n] = make<SpinButton>(site, ctl::valuePerDivSpin(ch), this);
 
-        grid->addWidget(toggle, ch + 1, 0);
-        grid->addWidget(popup, ch + 1, 1);
-        grid->addWidget(source, ch + 1, 2);
-        grid->addWidget(output, ch + 1, 3);
-        grid->addWidget(scale, ch + 1, 4);
-        grid->addWidget(spin, ch + 1, 5);
+        grid->addWidget(t, ch + 1, 0);
+        grid->addWidget(popup[n], ch + 1, 1);
+        grid->addWidget(source[n], ch + 1, 2);
+        grid->addWidget(output[n], ch + 1, 3);
+        grid->addWidget(valuePerDiv[n], ch + 1, 4);
+        grid->addWidget(valuePerDivSpin[n], ch + 1, 5);
 
-        for (int id : {1014 + ch, 1018 + ch, 1172 + ch}) addGroupMember(GroupScopeChannels, id);
-        for (int id : {1168 + ch, 1080 + ch, 1085 + ch}) addGroupMember(GroupScopeSettings, id);
+        site.addGroupMembers(Window::GroupScopeChannels,
+            {ctl::channelToggle(ch), ctl::channelPopup(ch), ctl::channelOutput(ch)});
+        site.addGroupMembers(Window::GroupScopeSettings,
+            {ctl::channelSource(ch), ctl::valuePerDiv(ch), ctl::valuePerDivSpin(ch)});
     }
     grid->setColumnStretch(2, 1);
     grid->setColumnStretch(3, 1);
-    return box;
 }
 
-QWidget* CTQ5170xHWPDlg::makeTimeBasePanel()
+TimeBasePanel::TimeBasePanel(ControlSite& site)
 {
-    auto* box = group(tr("TIME BASE"), nullptr);
-    box->setObjectName("timeBaseGroup");
-    auto* grid = new QGridLayout(box);
+    auto* grid = openPanel(this, tr("TIME BASE"), "timeBaseGroup");
     grid->setVerticalSpacing(4);
 
-    auto* secEdit = make<QLineEdit>(1084, box);
-    secEdit->setReadOnly(true);
-    numeric(secEdit, 80);
-    auto* secSpin = make<SpinButton>(1089, box);
-    grid->addWidget(caption(tr("SEC/DIV"), box), 0, 0);
-    grid->addWidget(secEdit, 0, 1);
-    grid->addWidget(secSpin, 0, 2);
+    secPerDiv = shownNumber(site, ctl::kSecPerDiv, 80, this);
+    secPerDivSpin = make<SpinButton>(site, ctl::kSecPerDivSpin, this);
+    grid->addWidget(caption(tr("SEC/DIV"), this), 0, 0);
+    grid->addWidget(secPerDiv, 0, 1);
+    grid->addWidget(secPerDivSpin, 0, 2);
 
-    grid->addWidget(caption(tr("SAMPLING RATE"), box), 1, 0, 1, 3);
-    auto* rate = make<QSlider>(1013, Qt::Horizontal, box);
-    rate->setRange(0, 15);
-    rate->setTickPosition(QSlider::TicksBelow);
-    rate->setPageStep(1);
-    grid->addWidget(rate, 2, 0, 1, 3);
+    grid->addWidget(caption(tr("SAMPLING RATE"), this), 1, 0, 1, 3);
+    samplingRate = make<QSlider>(site, ctl::kSamplingRate, Qt::Horizontal, this);
+    samplingRate->setRange(0, 15);
+    samplingRate->setTickPosition(QSlider::TicksBelow);
+    samplingRate->setPageStep(1);
+    grid->addWidget(samplingRate, 2, 0, 1, 3);
 
-    auto* autoLink = make<QCheckBox>(1190, tr("Auto"), box);
-    grid->addWidget(autoLink, 3, 0, 1, 3);
+    autoRate = make<QCheckBox>(site, ctl::kAutoRate, tr("Auto"), this);
+    grid->addWidget(autoRate, 3, 0, 1, 3);
     grid->setRowStretch(4, 1);
 
-    for (int id : {1084, 1089}) addGroupMember(GroupScopeSettings, id);
-    return box;
+    site.addGroupMembers(Window::GroupScopeSettings, {ctl::kSecPerDiv, ctl::kSecPerDivSpin});
 }
 
-QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
+TriggerPanel::TriggerPanel(ControlSite& site)
 {
-    auto* box = group(tr("TRIGGER"), nullptr);
-    box->setObjectName("triggerGroup");
-    auto* grid = new QGridLayout(box);
+    auto* grid = openPanel(this, tr("TRIGGER"), "triggerGroup");
     grid->setVerticalSpacing(4);
 
-    auto* on = make<QPushButton>(1024, tr("ON"), box);
+    on = make<QPushButton>(site, ctl::kTriggerOn, tr("ON"), this);
     on->setCheckable(true);
     on->setAutoDefault(false);
-    auto* slope = make<QPushButton>(1027, tr("+"), box);
+    slope = make<QPushButton>(site, ctl::kTriggerSlope, tr("+"), this);
     slope->setFixedWidth(32);
     slope->setAutoDefault(false);
     grid->addWidget(on, 0, 0, 1, 3);
@@ -469,7 +415,8 @@ QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
 
     auto* chans = new QHBoxLayout;
     for (int ch = 0; ch < 4; ++ch) {
-        auto* r = make<QRadioButton>(1105 + ch, QStringLiteral("CH%1").arg(ch + 1), box);
+        QRadioButton* r = channel[static_cast<std::size_t>(ch)] =
+            make<QRadioButton>(site, ctl::triggerChannel(ch), QStringLiteral("CH%1").arg(ch + 1), this);
         if (ch == 0) r->setChecked(true);
         chans->addWidget(r);
     }
@@ -479,35 +426,39 @@ QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
     // a current source; only the pair of the trigger channel's source is live.
     auto* levels = new QGridLayout;
     levels->setHorizontalSpacing(10);
+    voltageLevelSlider = make<QSlider>(site, ctl::kVoltageLevelSlider, Qt::Vertical, this);
+    voltageLevel = make<QLineEdit>(site, ctl::kVoltageLevelEdit, this);
+    currentLevelSlider = make<QSlider>(site, ctl::kCurrentLevelSlider, Qt::Vertical, this);
+    currentLevel = make<QLineEdit>(site, ctl::kCurrentLevelEdit, this);
     struct Pair {
-        int slider, edit;
+        QSlider* slider;
+        QLineEdit* edit;
         const char* unitText;
     };
-    const Pair pairs[] = {{1072, 1073, "V"}, {1092, 1091, "A"}};
+    const Pair pairs[] = {{voltageLevelSlider, voltageLevel, "V"}, {currentLevelSlider, currentLevel, "A"}};
     for (int i = 0; i < 2; ++i) {
-        auto* slider = make<QSlider>(pairs[i].slider, Qt::Vertical, box);
-        slider->setMinimumHeight(70);
-        auto* edit = make<QLineEdit>(pairs[i].edit, box);
-        numeric(edit, 70);
-        slider->setEnabled(false);
-        edit->setEnabled(false);
-        levels->addWidget(caption(tr("Level [%1]").arg(tr(pairs[i].unitText)), box, Qt::AlignCenter), 0, i);
-        levels->addWidget(slider, 1, i, Qt::AlignHCenter);
-        levels->addWidget(edit, 2, i, Qt::AlignHCenter);
+        const Pair& p = pairs[i];
+        p.slider->setMinimumHeight(70);
+        numeric(p.edit, 70);
+        p.slider->setEnabled(false);
+        p.edit->setEnabled(false);
+        levels->addWidget(caption(tr("Level [%1]").arg(tr(p.unitText)), this, Qt::AlignCenter), 0, i);
+        levels->addWidget(p.slider, 1, i, Qt::AlignHCenter);
+        levels->addWidget(p.edit, 2, i, Qt::AlignHCenter);
     }
     // Mode and state as on a bench scope, and the holdoff after each sweep:
     // a third column beside the two levels, so the panel grows no taller.
-    auto* mode = make<QComboBox>(1240, box);
+    mode = make<QComboBox>(site, ctl::kTriggerMode, this);
     mode->setAccessibleName(tr("Trigger mode"));
     mode->setToolTip(tr("Trigger mode"));
-    auto* state = make<QLabel>(1241, tr("Stop"), box);
+    state = make<QLabel>(site, ctl::kTriggerState, tr("Stop"), this);
     state->setAlignment(Qt::AlignCenter);
     state->setFrameShape(QFrame::Panel);
     state->setFrameShadow(QFrame::Sunken);
     state->setAccessibleName(tr("Trigger state"));
     state->setToolTip(tr("Trigger state"));
     state->setMinimumWidth(state->fontMetrics().horizontalAdvance(QStringLiteral("Trig'd")) + 12);
-    auto* holdoff = make<QDoubleSpinBox>(1242, box);
+    holdoff = make<QDoubleSpinBox>(site, ctl::kHoldoff, this);
     holdoff->setAccessibleName(tr("Holdoff"));
     holdoff->setToolTip(tr("Time after each sweep before the trigger is armed again"));
     levels->addWidget(mode, 0, 2);
@@ -516,46 +467,48 @@ QWidget* CTQ5170xHWPDlg::makeTriggerPanel()
     grid->addLayout(levels, 2, 0, 1, 4);
     grid->setColumnStretch(1, 1);
 
-    for (int id : {1024, 1091, 1092, 1240, 1242}) addGroupMember(GroupScopeSettings, id);
-    return box;
+    site.addGroupMembers(Window::GroupScopeSettings,
+        {ctl::kTriggerOn, ctl::kCurrentLevelEdit, ctl::kCurrentLevelSlider, ctl::kTriggerMode, ctl::kHoldoff});
 }
 
-QWidget* CTQ5170xHWPDlg::makeAcquisitionPanel()
+AcquisitionPanel::AcquisitionPanel(ControlSite& site)
 {
-    auto* box = group(tr("ACQUISITION"), nullptr);
-    box->setObjectName("acquisitionGroup");
-    auto* grid = new QGridLayout(box);
-    auto* run = make<QPushButton>(1026, tr("Run"), box);
+    auto* grid = openPanel(this, tr("ACQUISITION"), "acquisitionGroup");
+    run = make<QPushButton>(site, ctl::kRun, tr("Run"), this);
     run->setCheckable(true);
     run->setMinimumHeight(32);
-    auto* calibrate = make<QPushButton>(1156, tr("CALIBRATE"), box);
-    auto* save = make<QPushButton>(1023, tr("Save Picture"), box);
-    for (auto* b : {run, calibrate, save}) b->setAutoDefault(false);
+    calibrate = make<QPushButton>(site, ctl::kCalibrate, tr("CALIBRATE"), this);
+    savePicture = make<QPushButton>(site, ctl::kSavePicture, tr("Save Picture"), this);
+    for (auto* b : {run, calibrate, savePicture}) b->setAutoDefault(false);
     grid->addWidget(run, 0, 0, 1, 2);
     grid->addWidget(calibrate, 1, 0);
-    grid->addWidget(save, 1, 1);
-    for (int id : {1026, 1156, 1023}) addGroupMember(GroupScopeSettings, id);
-    return box;
+    grid->addWidget(savePicture, 1, 1);
+    site.addGroupMembers(Window::GroupScopeSettings, {ctl::kRun, ctl::kCalibrate, ctl::kSavePicture});
 }
 
-QWidget* CTQ5170xHWPDlg::makeThermometerPanel()
+ThermometerPanel::ThermometerPanel(ControlSite& site)
 {
-    auto* box = make<QGroupBox>(1234, tr("THERMOMETER"), nullptr);
-    auto* v = new QVBoxLayout(box);
-    auto* gauge = make<QLabel>(1032, tr("--.- °C"), box);
+    setTitle(tr("THERMOMETER"));
+    site.enrol(ctl::kThermometerGroup, this);
+    auto* v = new QVBoxLayout(this);
+    // A placeholder until the thermometer's own gauge takes its place.
+    auto* gauge = make<QLabel>(site, ctl::kThermometer, tr("--.- °C"), this);
     gauge->setAccessibleName(tr("THERMOMETER"));
     gauge->setAlignment(Qt::AlignCenter);
     gauge->setMinimumHeight(56);
-    gauge->setObjectName("id1032");
     v->addWidget(gauge);
-    return box;
 }
 
-void CTQ5170xHWPDlg::buildPinTable()
+PinsPanel::PinsPanel()
 {
-    auto* pins = centralWidget()->findChild<QGroupBox*>("pinsGroup");
-    auto* v = new QVBoxLayout(pins);
-    auto* table = make<QTableWidget>(1051, 5, 2, pins);
+    setTitle(tr("PINS"));
+    setObjectName("pinsGroup");
+}
+
+void PinsPanel::fill(ControlSite& site)
+{
+    auto* v = new QVBoxLayout(this);
+    table = make<QTableWidget>(site, ctl::kPinTable, 5, 2, this);
     table->setAccessibleName(QStringLiteral("TABLE"));
     table->setHorizontalHeaderLabels({tr("Pin"), tr("Level")});
     const char* names[] = {"PS", "ENABLE", "MODE0", "MODE1", "CW/CCW"};
@@ -576,19 +529,92 @@ void CTQ5170xHWPDlg::buildPinTable()
     table->setMinimumHeight(140);
     v->addWidget(table);
     // The pin panel: the radios, sliders, chip name and excitation mode.
-    auto* open = new QPushButton(tr("Set Pins..."), pins);
-    open->setObjectName("pinPanelButton");
-    open->setAutoDefault(false);
-    connect(open, &QPushButton::clicked, this, &CTQ5170xHWPDlg::showPinPanel);
-    v->addWidget(open);
+    setPins = new QPushButton(tr("Set Pins..."), this);
+    setPins->setObjectName("pinPanelButton");
+    setPins->setAutoDefault(false);
+    v->addWidget(setPins);
 
     // The PS indicator's Low/High pair, kept out of sight.
-    auto* low = make<QRadioButton>(1176, tr("Low"), pins);
-    auto* high = make<QRadioButton>(1177, tr("High"), pins);
-    auto* psSlider = make<QSlider>(1009, Qt::Horizontal, pins);
+    psLow = make<QRadioButton>(site, ctl::kPsLow, tr("Low"), this);
+    psHigh = make<QRadioButton>(site, ctl::kPsHigh, tr("High"), this);
+    psSlider = make<QSlider>(site, ctl::kPsSlider, Qt::Horizontal, this);
     psSlider->setRange(0, 1);
-    low->setChecked(true);
-    low->hide();
-    high->hide();
+    psLow->setChecked(true);
+    psLow->hide();
+    psHigh->hide();
     psSlider->hide();
+}
+
+} // namespace zelbo::app
+
+// ---- the window's side -------------------------------------------------------
+
+void CTQ5170xHWPDlg::buildControls()
+{
+    using namespace zelbo::app;
+    auto* central = new QWidget(this);
+    central->setObjectName("client");
+    setCentralWidget(central);
+
+    // Left: the drive. Middle: the chart with its channel and time-base
+    // controls. Right: trigger, acquisition, pins and thermometer.
+    auto* left = new QWidget(central);
+    QVBoxLayout* leftBox = stackOf(left);
+    left->setFixedWidth(340);
+    auto* middle = new QWidget(central);
+    QVBoxLayout* middleBox = stackOf(middle);
+    auto* right = new QWidget(central);
+    QVBoxLayout* rightBox = stackOf(right);
+    right->setFixedWidth(262);
+
+    // The chart first: the largest area of the window.
+    auto* chartFrame = new QFrame(middle);
+    chartFrame->setObjectName("chartFrame");
+    chartFrame->setFrameShape(QFrame::StyledPanel);
+    auto* chartBox = new QVBoxLayout(chartFrame);
+    chartBox->setContentsMargins(1, 1, 1, 1);
+    ControlSite& site = *this;
+    QWidget* chart = make<ChartPlaceholder>(site, ctl::kChart, chartFrame);
+    chartBox->addWidget(chart);
+    middleBox->addWidget(chartFrame, 1);
+
+    auto* scopeRow = new QHBoxLayout;
+    scopeRow->setSpacing(6);
+    scopeRow->addWidget(panels_.channels = new ChannelsPanel(site), 1);
+    scopeRow->addWidget(panels_.timeBase = new TimeBasePanel(site));
+    middleBox->addLayout(scopeRow);
+
+    leftBox->addWidget(panels_.power = new PowerPanel(site));
+    leftBox->addWidget(panels_.references = new ReferencesPanel(site), 1);
+    leftBox->addWidget(panels_.sweep = new SweepPanel(site));
+    leftBox->addWidget(panels_.clock = new ClockPanel(site));
+
+    rightBox->addWidget(panels_.trigger = new TriggerPanel(site));
+    rightBox->addWidget(panels_.acquisition = new AcquisitionPanel(site));
+    rightBox->addWidget(panels_.pins = new PinsPanel, 1);
+    rightBox->addWidget(panels_.thermometer = new ThermometerPanel(site));
+
+    power_ = panels_.power->power;
+    connect(power_, &QPushButton::clicked, this, &CTQ5170xHWPDlg::powerButtonClicked);
+    connect(panels_.power->change, &QPushButton::clicked, this, [this] { changeMode(); });
+
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(8, 8, 8, 4);
+    columns->setSpacing(8);
+    columns->addWidget(left);
+    columns->addWidget(middle, 1);
+    columns->addWidget(right);
+}
+
+
+void CTQ5170xHWPDlg::enrol(int id, QWidget* control)
+{
+    control->setObjectName(QStringLiteral("id%1").arg(id));
+    controls_.insert(id, control);
+}
+
+void CTQ5170xHWPDlg::buildPinTable()
+{
+    panels_.pins->fill(*this);
+    connect(panels_.pins->setPins, &QPushButton::clicked, this, &CTQ5170xHWPDlg::showPinPanel);
 }

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -50,17 +51,6 @@ void setCheckedQuietly(QWidget* w, bool checked)
         const QSignalBlocker block(b);
         b->setChecked(checked);
     }
-}
-
-void setCaption(QWidget* w, const QString& text)
-{
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
-}
-
-bool isChecked(const QWidget* w)
-{
-    auto* b = qobject_cast<const QAbstractButton*>(w);
-    return b && b->isChecked();
 }
 
 } // namespace
@@ -154,15 +144,13 @@ void CTQ5170xHWPDlg::initialise()
     // Chart refresh.
     connect(&chartTimer_, &QTimer::timeout, this, [this] {
         if (hooks_.chartRefresh) hooks_.chartRefresh();
-        else if (QWidget* chart = control(1042)) chart->update();
+        else if (QWidget* chart = control(ctl::kChart)) chart->update();
     });
     chartTimer_.start(kChartRefreshMs);
 
     // Duty field.
-    if (auto* duty = control<QLineEdit>(1152)) {
-        duty->setMaxLength(5);
-        duty->setText(QStringLiteral("50.0"));
-    }
+    panels_.clock->duty->setMaxLength(5);
+    panels_.clock->duty->setText(QStringLiteral("50.0"));
     // The drive core keeps the field's text; it redraws the field from it.
     if (features_) features_->setDutyText(QStringLiteral("50.0"));
 
@@ -199,7 +187,7 @@ void CTQ5170xHWPDlg::initialise()
     engine_->setThermometerDispatch([this](std::function<void()> tick) {
         QMetaObject::invokeMethod(this, std::move(tick), Qt::QueuedConnection);
     });
-    engine_->setThermometerReadsClock([this] { return isChecked(control(1128)); });
+    engine_->setThermometerReadsClock([this] { return panels_.clock->manual->isChecked(); });
     engine_->setThermometerTick([this] { temperatureTick(); });
 }
 
@@ -281,7 +269,7 @@ QString CTQ5170xHWPDlg::dataFolderNote() const { return dataFolderNote_ ? dataFo
 void CTQ5170xHWPDlg::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
-    bar->setObjectName("id59393"); // 0xE801
+    bar->setObjectName("id59393");
     bar->setSizeGripEnabled(true);
     for (int i = 0; i < 3; ++i) {
         pane_[i] = new QLabel(bar);
@@ -393,8 +381,8 @@ void CTQ5170xHWPDlg::applyGroups()
 
 void CTQ5170xHWPDlg::enableGroups(int mask, bool enable)
 {
-    if ((mask & GroupScopeChannels) && !enable && isChecked(control(1026))) {
-        setCheckedQuietly(control(1026), false);
+    if ((mask & GroupScopeChannels) && !enable && panels_.acquisition->run->isChecked()) {
+        setCheckedQuietly(panels_.acquisition->run, false);
         if (hooks_.stopScope) hooks_.stopScope();
     }
     for (int bit = 0x01; bit <= 0x40; bit <<= 1) {
@@ -460,8 +448,8 @@ void CTQ5170xHWPDlg::helpCalibrate()
         messages_->show(*why, caption(), MsgIcon::Information);
         return;
     }
-    if (isChecked(control(1026))) {
-        setCheckedQuietly(control(1026), false);
+    if (panels_.acquisition->run->isChecked()) {
+        setCheckedQuietly(panels_.acquisition->run, false);
         if (hooks_.stopScope) hooks_.stopScope();
     }
     sleepMs(500);
@@ -507,7 +495,7 @@ void CTQ5170xHWPDlg::powerButtonClicked(bool checked)
 {
     // Lock-out: the button cannot be pressed again for 1.5 s.
     power_->setEnabled(false);
-    if (QWidget* label = control(1109)) label->setEnabled(false);
+    panels_.power->switchLabel->setEnabled(false);
     lockout_.start(kPowerLockoutMs);
 
     // onwards: the engine's sequence, with the window's steps, which
@@ -532,7 +520,7 @@ void CTQ5170xHWPDlg::applySupplyAndPins()
 
 void CTQ5170xHWPDlg::startScope()
 {
-    setCheckedQuietly(control(1026), true);
+    setCheckedQuietly(panels_.acquisition->run, true);
     if (hooks_.startScope) hooks_.startScope();
     if (hooks_.applyTriggerState) hooks_.applyTriggerState();
 }
@@ -541,13 +529,13 @@ bool CTQ5170xHWPDlg::psLow() const { return hooks_.psLowSelected && hooks_.psLow
 
 void CTQ5170xHWPDlg::startClock()
 {
-    setCheckedQuietly(control(1045), true);
+    setCheckedQuietly(panels_.clock->start, true);
     if (hooks_.startClock) hooks_.startClock();
 }
 
 void CTQ5170xHWPDlg::stopClock()
 {
-    setCheckedQuietly(control(1045), false);
+    setCheckedQuietly(panels_.clock->start, false);
     if (hooks_.stopClock) hooks_.stopClock();
 }
 
@@ -568,7 +556,7 @@ void CTQ5170xHWPDlg::lockoutExpired()
 {
     lockout_.stop();
     power_->setEnabled(true);
-    if (QWidget* label = control(1109)) label->setEnabled(true);
+    panels_.power->switchLabel->setEnabled(true);
 }
 
 void CTQ5170xHWPDlg::temperatureTick()
@@ -591,13 +579,14 @@ void CTQ5170xHWPDlg::clockRunEnded()
         features_->drive().clockControlRead(0);
         return;
     }
-    setCheckedQuietly(control(1045), false);
-    setCaption(control(1045), tr("Start"));
-    for (int id : {1127, 1128})
-        if (QWidget* w = control(id)) w->setEnabled(true);
-    if (isChecked(control(1128))) {
-        for (int id : {1130, 1132})
-            if (QWidget* w = control(id)) w->setEnabled(true);
+    setCheckedQuietly(panels_.clock->start, false);
+    panels_.clock->start->setText(tr("Start"));
+    const zelbo::app::ClockPanel& clock = *panels_.clock;
+    clock.continuous->setEnabled(true);
+    clock.manual->setEnabled(true);
+    if (clock.manual->isChecked()) {
+        clock.steps->setEnabled(true);
+        clock.stopLevel->setEnabled(true);
     }
 }
 
@@ -613,8 +602,8 @@ void CTQ5170xHWPDlg::patternStopped()
         features_->drive().secondRunEnded();
         return;
     }
-    setCheckedQuietly(control(1104), false);
-    setCaption(control(1104), tr("Start"));
+    setCheckedQuietly(panels_.sweep->start, false);
+    panels_.sweep->start->setText(tr("Start"));
 }
 
 // ---------------------------------------------------------------- status bar

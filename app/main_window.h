@@ -24,10 +24,12 @@
 
 #include "app/dlg_progress.h"
 #include "app/feature_hooks.h"
+#include "app/main_panels.h"
 #include "files/chip_list.h"
 #include "engine/engine.h"
 #include "link/bring_up.h"
 #include "link/fpga_link.h"
+#include "widgets/control_ids.h"
 
 class QAction;
 class QActionGroup;
@@ -36,6 +38,8 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class CAboutDlg;
+
+namespace ctl = zelbo::ctl;
 
 namespace zelbo::app {
 class LanguageSelector;
@@ -58,7 +62,8 @@ struct MainWindowSetup {
 class CTQ5170xHWPDlg : public QMainWindow,
                        private zelbo::link::BringUpObserver,
                        private zelbo::link::LinkObserver,
-                       private zelbo::engine::PowerSteps {
+                       private zelbo::engine::PowerSteps,
+                       private zelbo::app::ControlSite {
     Q_OBJECT
 public:
     // Command ids of the menu.
@@ -97,6 +102,10 @@ public:
     bool initialised() const { return initialised_; }
 
     // ---- for the features that bind to the window -------------------------
+    // The panels and their controls (null before initialisation built them).
+    const zelbo::app::MainPanels& panels() const { return panels_; }
+    // A control by its id (widgets/control_ids.h); the chart and the gauge
+    // are found so once the features have put theirs in place.
     QWidget* control(int id) const;
     template <class W> W* control(int id) const { return qobject_cast<W*>(control(id)); }
     // Puts `replacement` where control `id` stands (same layout cell, same
@@ -170,17 +179,9 @@ private:
     void buildChart();
     void buildControls();
     void buildPinTable();
-    QWidget* makePowerPanel();
-    QWidget* makeReferencesPanel();
-    QWidget* makeSweepPanel();
-    QWidget* makeClockPanel();
-    QWidget* makeScopeChannelsPanel();
-    QWidget* makeTimeBasePanel();
-    QWidget* makeTriggerPanel();
-    QWidget* makeAcquisitionPanel();
-    QWidget* makeThermometerPanel();
-    template <class W, class... Args> W* make(int id, Args&&... args);
-    void addGroupMember(int group, int id);
+    // Where the panels enrol their controls.
+    void enrol(int id, QWidget* control) override;
+    void addGroupMember(int group, int id) override;
 
     // Commands.
     void powerButtonClicked(bool checked);
@@ -224,6 +225,7 @@ private:
     QLabel* dataFolderNote_ = nullptr;
     zelbo::app::FeatureHooks hooks_;
 
+    zelbo::app::MainPanels panels_;
     QHash<int, QWidget*> controls_;
     QHash<int, QList<int>> groups_;
     QHash<int, QAction*> actions_;
@@ -231,8 +233,8 @@ private:
     QLabel* pane_[3] = {nullptr, nullptr, nullptr};
     QProgressBar* downloadBar_ = nullptr;
     QPushButton* power_ = nullptr;
-    QTimer lockout_;      // 3910
-    QTimer chartTimer_;   // 0x81FF
+    QTimer lockout_;      // the power button's 1.5 s lock-out
+    QTimer chartTimer_;   // the chart's 100 ms refresh
     QPointer<CAboutDlg> about_;
 
     int mode_ = 0;

@@ -84,7 +84,7 @@ void ProgramFeatures::wireScope()
     scopeBinder_->setMessageService(&window_.messages());
     auto* view = new scope::ChartView(*chart_);
     view->setObjectName(QStringLiteral("chartView"));
-    if (window_.replaceControl(1042, view)) {
+    if (window_.replaceControl(ctl::kChart, view)) {
         view_ = view;
         scopeBinder_->setChartView(view);
     } else {
@@ -332,7 +332,7 @@ void ProgramFeatures::wireThermal()
 
     auto* gauge = new CMeterWnd;
     gauge->setAccessibleName(tr("THERMOMETER"));
-    if (window_.replaceControl(1032, gauge)) thermal_->setGauge(gauge);
+    if (window_.replaceControl(ctl::kThermometer, gauge)) thermal_->setGauge(gauge);
     else delete gauge;
 
     // Reader thread: a whole diode code.

@@ -18,13 +18,6 @@
 #include "files/settings_file.h"
 #include "common/command_port.h"
 
-namespace zelbo::drive {
-class DriveCore;
-}
-namespace zelbo::scope {
-class ScopeCore;
-}
-
 namespace zelbo::files {
 
 struct SettingsHooks {
@@ -47,8 +40,10 @@ struct SettingsLoadResult {
 
 class SettingsCore {
 public:
+    // `table` says which line holds what (the program's own by default); it
+    // must outlive the core.
     SettingsCore(drive::DriveCore& drive, scope::ScopeCore& scope, link::CommandPort& port,
-                 SettingsHooks hooks = {});
+                 SettingsHooks hooks = {}, const SettingsTable& table = settingsTable());
     // The front end's hooks, set once before the first load.
     void setHooks(SettingsHooks hooks) { hooks_ = std::move(hooks); }
 
@@ -81,6 +76,8 @@ public:
 
 private:
     bool stage1(SettingsLoadResult& r);
+    bool present(const SettingsRow& row) const; // the file has the row's line
+    bool needed(const SettingsRow& row) const;  // the row counts for a file of this length
     void stage2();
     const std::string& value(int line) const { return lines_[static_cast<std::size_t>(line - 1)].value; }
 
@@ -88,6 +85,7 @@ private:
     scope::ScopeCore& scope_;
     link::CommandPort& port_;
     SettingsHooks hooks_;
+    const SettingsTable& table_;
     std::vector<SettingsLine> lines_;
 };
 

@@ -13,44 +13,6 @@ namespace zelbo::files {
 
 namespace {
 
-// The value lines' separators and comments, in file order.
-constexpr std::array<const char*, kSettingsValueLines> kComments{{
-    "\t :: Mode (0: Clk-In, 1: Para-In, 2: H-Bridge)",
-    "\t :: VCC",
-    "\t :: VREF",
-    "\t :: RNF Value",
-    "\t :: RNF Exchange Rate",
-    "\t :: MTH",
-    "\t:: Sampling Rate",
-    "\t :: Trigger State (0: Off, 1: On)",
-    "\t :: Trigger Level (Voltage)",
-    "\t :: Trigger Level (Current)",
-    "\t :: Triggered Channel",
-    "\t :: Clk-In Frequency",
-    "\t :: Clk-In Mode (0: Continuous, 1: Manual)",
-    "\t :: Clk-In Steps",
-    "\t :: Stop@ (0: L, 1: H)",
-    "\t :: [PS][Enable][Mode0][Mode1][CW/CCW] (0: L, 1: H)",
-    "\t :: CH1 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
-    "\t :: CH2 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
-    "\t :: CH3 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
-    "\t :: CH4 Source (0: Voltage, 1: Current, 2: ICC; A:OUTxA, B: OUTxB)",
-    "\t\t:: Sec/Div",
-    "\t\t:: CH1 Value/Div",
-    "\t\t:: CH2 Value/Div",
-    "\t\t:: CH3 Value/Div",
-    "\t\t:: CH4 Value/Div",
-    "\t\t:: Max VREF Value",
-    "\t\t:: Step VREF Value",
-    "\t\t:: Min VREF Value",
-    "\t\t:: Max MTH Value",
-    "\t\t:: Step MTH Value",
-    "\t\t:: Min MTH Value",
-    "\t\t:: Max CLK Value",
-    "\t\t:: Step CLK Value",
-    "\t\t:: Min CLK Value",
-}};
-
 std::string_view trimEnd(std::string_view s)
 {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
@@ -130,37 +92,12 @@ std::string valueForFile(std::string_view text)
     return out;
 }
 
-std::string formatSettings(const SettingsValues& v)
+std::string formatSettings(const SettingsValues& v, const SettingsTable& table)
 {
-    std::array<std::string, kSettingsValueLines> values;
-    std::size_t i = 0;
-    values[i++] = std::to_string(v.mode);
-    values[i++] = v.vcc33 ? "3.3" : "5.0";
-    values[i++] = v.vref;
-    values[i++] = v.rnf;
-    values[i++] = v.rnfRate;
-    values[i++] = v.mth;
-    values[i++] = v.samplingRate;
-    values[i++] = std::to_string(v.triggerOn);
-    values[i++] = v.voltageLevel;
-    values[i++] = v.currentLevel;
-    values[i++] = std::to_string(v.triggerChannel);
-    values[i++] = v.clk;
-    values[i++] = std::to_string(v.clockManual);
-    values[i++] = v.steps;
-    values[i++] = std::to_string(v.stopHigh);
-    values[i++] = v.pins;
-    for (const ChannelSetting& c : v.channels)
-        values[i++] = std::to_string(c.source) + " - " + (c.outputB ? "B" : "A");
-    values[i++] = v.timeBase;
-    for (const std::string& t : v.valuePerDiv) values[i++] = t;
-    for (const auto& column : v.sweep)
-        for (const std::string& t : column) values[i++] = t;
-
     std::string out = kSettingsHeader;
-    for (std::size_t n = 0; n < values.size(); ++n) {
-        out += valueForFile(values[n]);
-        out += kComments[n];
+    for (const SettingsRow& row : table) {
+        out += valueForFile(v[row.line]);
+        out += row.comment;
         out += '\n';
     }
     return out;
@@ -191,9 +128,10 @@ std::vector<SettingsLine> parseSettings(std::string_view bytes)
     return lines;
 }
 
-bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error)
+bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error,
+                       const SettingsTable& table)
 {
-    return writeFileAtomically(path, formatSettings(v), error);
+    return writeFileAtomically(path, formatSettings(v, table), error);
 }
 
 bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLine>& lines)
@@ -206,30 +144,10 @@ bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLin
     return true;
 }
 
-SettingsValues defaultSettings()
+SettingsValues defaultSettings(const SettingsTable& table)
 {
     SettingsValues v;
-    v.mode = 0;
-    v.vcc33 = false;
-    v.vref = "1.00";
-    v.rnf = "0.20";
-    v.rnfRate = "1 / 5";
-    v.mth = "0.50";
-    v.samplingRate = "150 kHz";
-    v.triggerOn = 0;
-    v.voltageLevel = "0.000";
-    v.currentLevel = "0.000";
-    v.triggerChannel = 1;
-    v.clk = "2.00 k";
-    v.clockManual = 0;
-    v.steps = "1";
-    v.stopHigh = 0;
-    v.pins = "01111"; // ENABLE, MODE0, MODE1 (quarter step), CW; PS follows the power button
-    // The two winding currents on CH1 and CH3, the chopped B outputs on CH2 and CH4.
-    v.channels = {{{1, false}, {0, true}, {1, false}, {0, true}}};
-    v.timeBase = "2.5 ms";
-    v.valuePerDiv = {"500 mA", "10 V", "500 mA", "10 V"};
-    v.sweep = {{{"3.00", "0.01", "0.00"}, {"3.50", "0.01", "0.00"}, {"5.00 k", "10", "0"}}};
+    for (const SettingsRow& row : table) v[row.line] = row.firstRun;
     return v;
 }
 

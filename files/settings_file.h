@@ -12,43 +12,38 @@
 #include <string_view>
 #include <vector>
 
+#include "files/settings_lines.h"
+
 namespace zelbo::files {
 
-inline constexpr int kSettingsValueLines = 34;
+inline constexpr int kSettingsValueLines = kLineLast;
 // Lines 1..25 are the set-up proper; 26..34 the sweep limits, which are used
-// only when the file holds more than 31 value lines.
-inline constexpr int kSettingsCoreLines = 25;
+// only when the file holds more than 31 value lines (settings_lines.h).
+inline constexpr int kSettingsCoreLines = kLineSweep - 1;
 inline constexpr int kSettingsSweepThreshold = 31;
 
 inline constexpr const char* kSettingsHeader = "TQ5170x Evaluation Software\nEvaluation Settings\n-----\n";
 inline constexpr const char* kSettingsSaveFailed = "Failed to create .set file. Settings can't be saved.";
 inline constexpr const char* kSettingsOpenFailed = "Failed to open .set file";
 
-// One channel line: source list index (0 voltage, 1 current, 2 ICC) and
-// whether the output list shows the "B" output.
-struct ChannelSetting {
-    int source = 0;
-    bool outputB = false;
-};
+// A set-up as the file holds it: the value text of each line, by position
+// (from 1; see settings_lines.h). A line never set reads as "".
+class SettingsValues {
+public:
+    std::string& operator[](int line)
+    {
+        if (line > static_cast<int>(texts_.size())) texts_.resize(static_cast<std::size_t>(line));
+        return texts_[static_cast<std::size_t>(line - 1)];
+    }
+    const std::string& operator[](int line) const
+    {
+        static const std::string none;
+        return line >= 1 && line <= static_cast<int>(texts_.size()) ? texts_[static_cast<std::size_t>(line - 1)] : none;
+    }
+    bool operator==(const SettingsValues&) const = default;
 
-// Everything a settings file stores, as the window shows it.
-struct SettingsValues {
-    int mode = 0;
-    bool vcc33 = false;            // "3.3 V" checked; otherwise 5.0 V
-    std::string vref, rnf, rnfRate, mth, samplingRate;
-    int triggerOn = 0;             // the trigger toggle's check state
-    std::string voltageLevel, currentLevel;
-    int triggerChannel = 1;        // 1..4
-    std::string clk;
-    int clockManual = 0;           // 0 "Continuous", 1 "Manual"
-    std::string steps;
-    int stopHigh = 0;              // 0 L, 1 H
-    std::string pins;              // "01011": PS, ENABLE, MODE0, MODE1, CW/CCW
-    std::array<ChannelSetting, 4> channels{};
-    std::string timeBase;
-    std::array<std::string, 4> valuePerDiv;
-    // VREF, MTH, CLK columns; each MAX, STEP, MIN.
-    std::array<std::array<std::string, 3>, 3> sweep;
+private:
+    std::vector<std::string> texts_;
 };
 
 // One value line as read: the text up to the tab and the rest of the line.
@@ -57,10 +52,11 @@ struct SettingsLine {
     std::string comment;
 };
 
-// The file's bytes, "\n" line ends, numbers independent of the locale. The
-// micro sign of a time base ("500 µs") is written as the Windows code page's
-// byte 0xB5, as the settings files of the Windows program carry it.
-std::string formatSettings(const SettingsValues& v);
+// The file's bytes: the header, then one line per row of the table (value
+// and comment), "\n" line ends. The micro sign of a time base ("500 µs") is
+// written as the Windows code page's byte 0xB5, as the settings files of the
+// Windows program carry it.
+std::string formatSettings(const SettingsValues& v, const SettingsTable& table = settingsTable());
 
 // One value text as read from a file: UTF-8 as it is, and a byte 0xB5 that
 // is not part of a UTF-8 sequence taken as the Windows code page's micro
@@ -84,12 +80,13 @@ std::vector<SettingsLine> parseSettings(std::string_view bytes);
 // read: false when the file cannot be opened or read, is not a plain file, or
 // is larger than kSettingsMaxBytes.
 inline constexpr std::size_t kSettingsMaxBytes = 4u << 20;
-bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error = nullptr);
+bool writeSettingsFile(const std::filesystem::path& path, const SettingsValues& v, std::string* error = nullptr,
+                       const SettingsTable& table = settingsTable());
 bool readSettingsFile(const std::filesystem::path& path, std::vector<SettingsLine>& lines);
 
 // The first-run settings: a quarter-step drive that moves on all four
 // channels as soon as the power is switched on.
-SettingsValues defaultSettings();
+SettingsValues defaultSettings(const SettingsTable& table = settingsTable());
 
 
 } // namespace zelbo::files

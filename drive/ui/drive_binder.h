@@ -18,6 +18,7 @@
 #include <boost/signals2/connection.hpp>
 
 #include "drive/drive_core.h"
+#include "widgets/control_ids.h"
 
 class QWidget;
 
@@ -25,30 +26,30 @@ namespace zelbo::drive {
 
 // The control ids the binder looks up. Limit rows are MAX, MIN, STEP.
 struct DriveControlIds {
-    int slider[3] = {1005, 1006, 1007};    // VREF, MTH, CLK (vertical)
-    int valueEdit[3] = {1069, 1068, 1070}; // VREF, MTH, CLK
-    int limitEdit[3][3] = {{1159, 1160, 1161}, {1162, 1163, 1164}, {1165, 1166, 1167}};
-    int io = 1071;
-    int rnfEdit = 1097;
-    int rateField = 1096;
-    int rateSpin = 1090;       // QSpinBox or any QAbstractSlider (SpinButton), range 0..9
-    int clkGroup = 1126;
-    int continuous = 1127;
-    int manual = 1128;
-    int stepsLabel = 1129;
-    int stepsEdit = 1130;
-    int stopLabel = 1131;
-    int stopToggle = 1132;
-    int clkStart = 1045;
-    int duty = 1152;
-    int dutySet = 1046;
-    int dutySlider = 1008;     // the fourth slider, hidden in Clk-In mode
-    int secondStart = 1104;    // the other "Start" toggle (register 160)
-    int modeName = 1028;
-    int psLow = 1176;          // PS indicator: radio pair and
-    int psHigh = 1177;
-    int psSlider = 1009;       // two-position slider (0 Low, 1 High)
-    int pinTable = 1051;       // QTableWidget: pin names, levels in column 1
+    int slider[3] = {ctl::kVrefSlider, ctl::kMthSlider, ctl::kClkSlider};    // VREF, MTH, CLK (vertical)
+    int valueEdit[3] = {ctl::kVrefEdit, ctl::kMthEdit, ctl::kClkEdit}; // VREF, MTH, CLK
+    int limitEdit[3][3] = {{ctl::kVrefMax, ctl::kVrefMin, ctl::kVrefStep}, {ctl::kMthMax, ctl::kMthMin, ctl::kMthStep}, {ctl::kClkMax, ctl::kClkMin, ctl::kClkStep}};
+    int io = ctl::kIo;
+    int rnfEdit = ctl::kRnfEdit;
+    int rateField = ctl::kRnfRate;
+    int rateSpin = ctl::kRnfRateSpin;       // QSpinBox or any QAbstractSlider (SpinButton), range 0..9
+    int clkGroup = ctl::kClkGroup;
+    int continuous = ctl::kContinuous;
+    int manual = ctl::kManual;
+    int stepsLabel = ctl::kStepsLabel;
+    int stepsEdit = ctl::kStepsEdit;
+    int stopLabel = ctl::kStopLabel;
+    int stopToggle = ctl::kStopLevel;
+    int clkStart = ctl::kClkStart;
+    int duty = ctl::kDutyEdit;
+    int dutySet = ctl::kDutySet;
+    int dutySlider = ctl::kDutySlider;     // the fourth slider, hidden in Clk-In mode
+    int secondStart = ctl::kSweepStart;    // the other "Start" toggle (register 160)
+    int modeName = ctl::kModeName;
+    int psLow = ctl::kPsLow;          // PS indicator: radio pair and
+    int psHigh = ctl::kPsHigh;
+    int psSlider = ctl::kPsSlider;       // two-position slider (0 Low, 1 High)
+    int pinTable = ctl::kPinTable;       // QTableWidget: pin names, levels in column 1
 };
 
 class DriveBinder : public QObject {

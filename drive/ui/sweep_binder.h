@@ -14,6 +14,7 @@
 #include <boost/signals2/connection.hpp>
 
 #include "drive/sweep.h"
+#include "widgets/control_ids.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -22,9 +23,9 @@
 namespace zelbo::drive {
 
 struct SweepControlIds {
-    int down = 1143;  // "<"
-    int start = 1104; // "Start" (the other run toggle)
-    int up = 1144;    // ">"
+    int down = ctl::kSweepDown;  // "<"
+    int start = ctl::kSweepStart; // "Start" (the other run toggle)
+    int up = ctl::kSweepUp;    // ">"
 };
 
 class SweepBinder : public QObject {

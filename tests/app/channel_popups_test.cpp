@@ -44,7 +44,7 @@ struct Popups : ::testing::Test {
         w->close();
         w.reset();
     }
-    QAbstractButton* button(int n) { return w->control<QAbstractButton>(1018 + n); }
+    QAbstractButton* button(int n) { return w->control<QAbstractButton>(ctl::channelPopup(0) + n); }
     QWidget* popup(int n) { return w->features()->scopeBinder().channelDialog(n); }
     // Beside the button, pulled back onto the screen where it would leave it.
     QPoint besideButton(int n)

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSlider>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -22,6 +24,7 @@
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
+#include "widgets/spin_button.h"
 #include "app/main_tooltips.h"
 #include "app/calibration_feature.h"
 #include "app/dynamic_feature.h"
@@ -65,14 +68,20 @@ struct Window : ::testing::Test {
 
 // The groups of enableGroups(), bit by bit (ids that exist in this window).
 const std::map<int, std::vector<int>> kGroups = {
-    {0x01, {1014, 1015, 1016, 1017, 1018, 1019, 1020, 1021, 1172, 1173, 1174, 1175}},
-    {0x02, {1080, 1081, 1082, 1083, 1084, 1085, 1086, 1087, 1088, 1089, 1168, 1169, 1170, 1171, 1024, 1023, 1026,
-            1091, 1092, 1156}},
-    {0x04, {1005, 1006, 1007, 1008, 1009, 1068, 1069, 1070, 1071, 1159, 1160, 1161, 1162, 1163, 1164, 1165, 1166,
-            1167}},
-    {0x08, {1028, 1043}},
-    {0x10, {1096, 1097, 1090}},
-    {0x20, {1045, 1126, 1127, 1128, 1152}},
+    {0x01, {ctl::channelToggle(0), ctl::channelToggle(1), ctl::channelToggle(2), ctl::channelToggle(3),
+            ctl::channelPopup(0), ctl::channelPopup(1), ctl::channelPopup(2), ctl::channelPopup(3),
+            ctl::channelOutput(0), ctl::channelOutput(1), ctl::channelOutput(2), ctl::channelOutput(3)}},
+    {0x02, {ctl::valuePerDiv(0), ctl::valuePerDiv(1), ctl::valuePerDiv(2), ctl::valuePerDiv(3), ctl::kSecPerDiv,
+            ctl::valuePerDivSpin(0), ctl::valuePerDivSpin(1), ctl::valuePerDivSpin(2), ctl::valuePerDivSpin(3),
+            ctl::kSecPerDivSpin, ctl::channelSource(0), ctl::channelSource(1), ctl::channelSource(2),
+            ctl::channelSource(3), ctl::kTriggerOn, ctl::kSavePicture, ctl::kRun, ctl::kCurrentLevelEdit,
+            ctl::kCurrentLevelSlider, ctl::kCalibrate}},
+    {0x04, {ctl::kVrefSlider, ctl::kMthSlider, ctl::kClkSlider, ctl::kDutySlider, ctl::kPsSlider, ctl::kMthEdit,
+            ctl::kVrefEdit, ctl::kClkEdit, ctl::kIo, ctl::kVrefMax, ctl::kVrefMin, ctl::kVrefStep, ctl::kMthMax,
+            ctl::kMthMin, ctl::kMthStep, ctl::kClkMax, ctl::kClkMin, ctl::kClkStep}},
+    {0x08, {ctl::kModeName, ctl::kModeChange}},
+    {0x10, {ctl::kRnfRate, ctl::kRnfEdit, ctl::kRnfRateSpin}},
+    {0x20, {ctl::kClkStart, ctl::kClkGroup, ctl::kContinuous, ctl::kManual, ctl::kDutyEdit}},
 };
 
 } // namespace
@@ -83,11 +92,11 @@ TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
     EXPECT_EQ(w->windowTitle(), "Zelbo Evaluation Software");
     EXPECT_EQ(progress.statusText(), "Setting Default Values...");
     EXPECT_EQ(progress.position(), 80); // step 4 of 5
-    EXPECT_FALSE(w->control(1025)->isEnabled());
+    EXPECT_FALSE(w->control(ctl::kPower)->isEnabled());
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_EQ(w->control<QLineEdit>(1152)->text(), "50.0");
-    EXPECT_EQ(w->control<QLineEdit>(1152)->maxLength(), 5);
+    EXPECT_EQ(w->control<QLineEdit>(ctl::kDutyEdit)->text(), "50.0");
+    EXPECT_EQ(w->control<QLineEdit>(ctl::kDutyEdit)->maxLength(), 5);
     QString chip;
     EXPECT_EQ(w->requestChipName(&chip), 0);
     EXPECT_EQ(chip, "C1"); // the first chip of mode 0
@@ -95,8 +104,13 @@ TEST_F(Window, InitialisesInOrderWithItsFiveStepsAndWaitsForPowerOn)
 
 TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
 {
-    std::vector<int> ids = {1025, 1109, 1074, 1028, 1043, 1051, 1176, 1177, 1129, 1130, 1131, 1132, 1046, 1104,
-                            1143, 1144, 1042, 1013, 1190, 1027, 1072, 1073, 1105, 1106, 1107, 1108, 1234, 1032};
+    std::vector<int> ids = {ctl::kPower, ctl::kSwitchLabel, ctl::kModeLabel, ctl::kModeName, ctl::kModeChange,
+                            ctl::kPinTable, ctl::kPsLow, ctl::kPsHigh, ctl::kStepsLabel, ctl::kStepsEdit,
+                            ctl::kStopLabel, ctl::kStopLevel, ctl::kDutySet, ctl::kSweepStart, ctl::kSweepDown,
+                            ctl::kSweepUp, ctl::kChart, ctl::kSamplingRate, ctl::kAutoRate, ctl::kTriggerSlope,
+                            ctl::kVoltageLevelSlider, ctl::kVoltageLevelEdit, ctl::triggerChannel(0),
+                            ctl::triggerChannel(1), ctl::triggerChannel(2), ctl::triggerChannel(3),
+                            ctl::kThermometerGroup, ctl::kThermometer};
     for (const auto& [bit, group] : kGroups) ids.insert(ids.end(), group.begin(), group.end());
     for (int id : ids) {
         QWidget* c = w->control(id);
@@ -104,6 +118,28 @@ TEST_F(Window, EveryControlOfTheLayoutIsThereUnderItsId)
         EXPECT_EQ(c->objectName(), QStringLiteral("id%1").arg(id));
     }
     EXPECT_EQ(w->control(9999), nullptr);
+
+    // What the window reaches as a panel's member is what the binders find
+    // under the id: a member enrolled under another control's id would bind
+    // the field to the wrong board setting.
+    const zelbo::app::MainPanels& p = w->panels();
+    const std::vector<std::pair<QWidget*, int>> members = {
+        {p.power->power, ctl::kPower}, {p.power->switchLabel, ctl::kSwitchLabel}, {p.power->change, ctl::kModeChange},
+        {p.references->edit[0], ctl::kVrefEdit}, {p.references->edit[1], ctl::kMthEdit},
+        {p.references->edit[2], ctl::kClkEdit}, {p.references->slider[1], ctl::kMthSlider},
+        {p.references->rnf, ctl::kRnfEdit}, {p.references->rateSpin, ctl::kRnfRateSpin},
+        {p.sweep->limit[0][0], ctl::kVrefMax}, {p.sweep->limit[1][2], ctl::kMthStep},
+        {p.sweep->limit[2][1], ctl::kClkMin}, {p.sweep->start, ctl::kSweepStart},
+        {p.clock, ctl::kClkGroup}, {p.clock->start, ctl::kClkStart}, {p.clock->manual, ctl::kManual},
+        {p.clock->steps, ctl::kStepsEdit}, {p.clock->stopLevel, ctl::kStopLevel}, {p.clock->duty, ctl::kDutyEdit},
+        {p.channels->source[2], ctl::channelSource(2)}, {p.channels->valuePerDivSpin[3], ctl::valuePerDivSpin(3)},
+        {p.timeBase->secPerDiv, ctl::kSecPerDiv}, {p.timeBase->samplingRate, ctl::kSamplingRate},
+        {p.trigger->channel[3], ctl::triggerChannel(3)}, {p.trigger->currentLevel, ctl::kCurrentLevelEdit},
+        {p.trigger->holdoff, ctl::kHoldoff}, {p.acquisition->run, ctl::kRun},
+        {p.acquisition->calibrate, ctl::kCalibrate}, {p.pins->table, ctl::kPinTable}, {p.pins->psHigh, ctl::kPsHigh},
+        {p.thermometer, ctl::kThermometerGroup},
+    };
+    for (const auto& [member, id] : members) EXPECT_EQ(member, w->control(id)) << id;
 }
 
 TEST_F(Window, EnableGroupsSwitchesExactlyTheGroupsOfItsMask)
@@ -126,12 +162,12 @@ TEST_F(Window, DisablingTheChannelsStopsARunningScopeAndEnablingSettingsReapplie
     w->hooks().reapplySourceChoices = [&] { ++reapplied; };
     w->enableGroups(0x3F, true);
     EXPECT_EQ(reapplied, 1);
-    w->control<QAbstractButton>(1026)->setChecked(true);
+    w->control<QAbstractButton>(ctl::kRun)->setChecked(true);
     w->enableGroups(0x02, false); // settings only: Run stays
-    EXPECT_TRUE(w->control<QAbstractButton>(1026)->isChecked());
+    EXPECT_TRUE(w->control<QAbstractButton>(ctl::kRun)->isChecked());
     EXPECT_EQ(stopped, 0);
     w->enableGroups(0x01, false);
-    EXPECT_FALSE(w->control<QAbstractButton>(1026)->isChecked());
+    EXPECT_FALSE(w->control<QAbstractButton>(ctl::kRun)->isChecked());
     EXPECT_EQ(stopped, 1);
     w->enableGroups(0x01, false); // not running any more
     EXPECT_EQ(stopped, 1);
@@ -142,12 +178,12 @@ TEST_F(Window, AChartSwapsInWhereThePlaceholderStood)
     w->resize(1280, 800);
     w->show();
     QApplication::processEvents();
-    QWidget* old = w->control(1042);
+    QWidget* old = w->control(ctl::kChart);
     const QRect where = old->geometry();
     auto* chart = new QWidget;
-    EXPECT_EQ(w->replaceControl(1042, chart), chart);
+    EXPECT_EQ(w->replaceControl(ctl::kChart, chart), chart);
     QApplication::processEvents();
-    EXPECT_EQ(w->control(1042), chart);
+    EXPECT_EQ(w->control(ctl::kChart), chart);
     EXPECT_EQ(chart->objectName(), "id1042");
     EXPECT_EQ(chart->geometry(), where);
     EXPECT_TRUE(chart->isVisible());
@@ -157,10 +193,10 @@ TEST_F(Window, AChartSwapsInWhereThePlaceholderStood)
 TEST_F(Window, BoardEventsAndTheGroupsThatFollowTheState)
 {
     w->calibrationEnded();
-    EXPECT_TRUE(w->control(1025)->isEnabled());
+    EXPECT_TRUE(w->control(ctl::kPower)->isEnabled());
     EXPECT_EQ(w->statusPaneText(0), "Ready...");
 
-    auto* sweep = w->control<QAbstractButton>(1104);
+    auto* sweep = w->control<QAbstractButton>(ctl::kSweepStart);
     sweep->setChecked(true);
     sweep->setText("Stop");
     w->patternStopped();
@@ -172,13 +208,13 @@ TEST_F(Window, BoardEventsAndTheGroupsThatFollowTheState)
     w->applyGroups();
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_FALSE(enabled(1104)) << "the SWEEP row writes to the board too";
+    EXPECT_FALSE(enabled(ctl::kSweepStart)) << "the SWEEP row writes to the board too";
 
     // Powered, every group comes on with the state.
     w->engine().state().setPowered(true);
     for (const auto& [bit, ids] : kGroups)
         for (int id : ids) EXPECT_TRUE(enabled(id)) << id;
-    EXPECT_TRUE(enabled(1104));
+    EXPECT_TRUE(enabled(ctl::kSweepStart));
     EXPECT_TRUE(messages.shown().empty());
 }
 
@@ -189,7 +225,7 @@ TEST_F(Window, DynamicWindowGuardChecksPowerThenMode)
 
     // Powered on (no board: the writes are dropped) in another mode.
     w->calibrationEnded();
-    QTest::mouseClick(w->control(1025), Qt::LeftButton);
+    QTest::mouseClick(w->control(ctl::kPower), Qt::LeftButton);
     ASSERT_TRUE(w->powerOn());
     w->setMode(1);
     messages.clear();
@@ -271,7 +307,7 @@ TEST_F(Window, HostsTheDriveAndTheOscilloscope)
     auto* features = w->features();
     ASSERT_NE(features, nullptr);
     // The chart view stands where the placeholder stood.
-    EXPECT_EQ(w->control(1042), features->chartView());
+    EXPECT_EQ(w->control(ctl::kChart), features->chartView());
     EXPECT_TRUE(features->chartView()->isVisible());
 
     // One chip list: the window's chip name is the pin panel's selection, of
@@ -294,7 +330,7 @@ TEST_F(Window, HostsTheDriveAndTheOscilloscope)
     QTest::mouseClick(w->findChild<QPushButton*>("pinPanelButton"), Qt::LeftButton);
     EXPECT_TRUE(panel.isVisible());
     panel.hide();
-    auto* table = w->control<QTableWidget>(1051);
+    auto* table = w->control<QTableWidget>(ctl::kPinTable);
     const QRect cell = table->visualItemRect(table->item(2, 1));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
@@ -305,7 +341,7 @@ TEST_F(Window, HostsTheDriveAndTheOscilloscope)
 
     // The channel buttons carry their traces' colours.
     for (int n = 0; n < 4; ++n) {
-        const QColor c = w->control(1014 + n)->property("traceColour").value<QColor>();
+        const QColor c = w->control(ctl::channelToggle(0) + n)->property("traceColour").value<QColor>();
         EXPECT_EQ(c.rgba(), features->scopeCore().channel(n).colour) << n;
     }
 }
@@ -370,8 +406,8 @@ TEST_F(Window, EveryControlThatWritesToTheBoardSaysWhatItSets)
         EXPECT_FALSE(c->toolTip().trimmed().isEmpty()) << id;
         EXPECT_FALSE(c->toolTip().contains("%1")) << id;
     }
-    EXPECT_TRUE(w->control(1069)->toolTip().contains("3 V"));
-    EXPECT_TRUE(w->control(1171)->toolTip().contains("CH4"));
+    EXPECT_TRUE(w->control(ctl::kVrefEdit)->toolTip().contains("3 V"));
+    EXPECT_TRUE(w->control(ctl::channelSource(3))->toolTip().contains("CH4"));
 }
 
 // Refusals of the fields and the outcome of a save reach the status bar; a
@@ -384,12 +420,12 @@ TEST_F(Window, RefusedEntriesAndSavesAreSaidOnTheStatusBar)
         emit e->editingFinished();
         return e->text();
     };
-    EXPECT_EQ(commit(1159, "abc"), "3.00");
+    EXPECT_EQ(commit(ctl::kVrefMax, "abc"), "3.00");
     EXPECT_EQ(w->statusPaneText(0), "VREF MAX: \"abc\" is not a number; kept 3.00.");
-    EXPECT_EQ(commit(1097, "zero"), "0.20");
+    EXPECT_EQ(commit(ctl::kRnfEdit, "zero"), "0.20");
     EXPECT_TRUE(w->statusPaneText(0).startsWith("RNF: \"zero\""));
-    const QString level = w->control<QLineEdit>(1073)->text();
-    EXPECT_EQ(commit(1073, "high"), level);
+    const QString level = w->control<QLineEdit>(ctl::kVoltageLevelEdit)->text();
+    EXPECT_EQ(commit(ctl::kVoltageLevelEdit, "high"), level);
     EXPECT_TRUE(w->statusPaneText(0).startsWith("Trigger level: \"high\""));
 
     QTemporaryDir dir;

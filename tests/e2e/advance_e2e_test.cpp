@@ -59,8 +59,8 @@ TEST_F(AdvanceOnBoard, EnableSliderAcrossTheThresholdSwitchesTheOutputsAndLeavin
     poweredOn();
     pin(Pin::Enable, true);
     pin(Pin::CwCcw, true);
-    window->control<QLineEdit>(1069)->setText("1.00");
-    window->control<QLineEdit>(1069)->editingFinished();
+    window->control<QLineEdit>(ctl::kVrefEdit)->setText("1.00");
+    window->control<QLineEdit>(ctl::kVrefEdit)->editingFinished();
     settle();
     ASSERT_TRUE(waitUntil([&] { return board.dut().powered; }, 2000));
     ASSERT_GT(peakOfNextSweeps(), 10.0) << "the chopped outputs at the motor supply";
@@ -163,7 +163,7 @@ TEST_F(AdvanceOnBoard, ClockSweepReachesTheGeneratorAsThreeFrequenciesInOrder)
 {
     poweredOn();
     // CLK limits 1 k .. 3 k in 1 k steps.
-    for (auto [id, text] : {std::pair{1166, "1k"}, std::pair{1165, "3k"}, std::pair{1167, "1k"}}) {
+    for (auto [id, text] : {std::pair{ctl::kClkMin, "1k"}, std::pair{ctl::kClkMax, "3k"}, std::pair{ctl::kClkStep, "1k"}}) {
         auto* e = window->control<QLineEdit>(id);
         e->setText(text);
         e->editingFinished();
@@ -176,7 +176,7 @@ TEST_F(AdvanceOnBoard, ClockSweepReachesTheGeneratorAsThreeFrequenciesInOrder)
     settle();
     board.clearLog();
 
-    QAbstractButton* start = button(1104);
+    QAbstractButton* start = button(ctl::kSweepStart);
     start->click();
     EXPECT_EQ(start->text(), "Stop");
     ASSERT_TRUE(waitUntil([&] { return !start->isChecked(); }, 5000)) << "the sweep ends by itself";
@@ -192,11 +192,11 @@ TEST_F(AdvanceOnBoard, ClockSweepReachesTheGeneratorAsThreeFrequenciesInOrder)
     EXPECT_TRUE(contains(w, {{160, 1}, {160, 0}}));
 
     // "<" and ">" one step at a time inside the limits.
-    button(1143)->click();
-    EXPECT_EQ(window->control<QLineEdit>(1070)->text(), "2.00 k");
-    button(1144)->click();
-    button(1144)->click();
-    EXPECT_EQ(window->control<QLineEdit>(1070)->text(), "3.00 k");
+    button(ctl::kSweepDown)->click();
+    EXPECT_EQ(window->control<QLineEdit>(ctl::kClkEdit)->text(), "2.00 k");
+    button(ctl::kSweepUp)->click();
+    button(ctl::kSweepUp)->click();
+    EXPECT_EQ(window->control<QLineEdit>(ctl::kClkEdit)->text(), "3.00 k");
     settle();
     EXPECT_TRUE(waitUntil([&] { return board.clockGenerator().period == 13'332u; }, 2000));
 }

@@ -75,20 +75,20 @@ int main(int argc, char** argv)
 
     // Power on; quarter step at VREF 1.00 V and a 10 kHz step clock (625 Hz
     // electrical, 16 cycles a sweep).
-    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    QTest::mouseClick(window.control(ctl::kPower), Qt::LeftButton);
     window.link().waitWriteDone(std::chrono::milliseconds(3000));
     window.showPinPanel();
     for (Pin p : {Pin::Enable, Pin::Mode0, Pin::Mode1, Pin::CwCcw}) panel.highRadio(p)->click();
-    type(window, 1069, "1.00");
-    type(window, 1068, "0.50");
-    type(window, 1165, "100k");
-    type(window, 1070, "10k");
+    type(window, ctl::kVrefEdit, "1.00");
+    type(window, ctl::kMthEdit, "0.50");
+    type(window, ctl::kClkMax, "100k");
+    type(window, ctl::kClkEdit, "10k");
     panel.hide();
     // CH1: OUT1A's voltage; CH2 and CH4: the coil currents at 500 mA/div.
-    window.control<QComboBox>(1168)->setCurrentIndex(0);
+    window.control<QComboBox>(ctl::channelSource(0))->setCurrentIndex(0);
     for (int n : {1, 3}) {
-        window.control<QComboBox>(1168 + n)->setCurrentIndex(1);
-        if (auto* s = window.control<QAbstractSlider>(1085 + n)) s->setValue(2);
+        window.control<QComboBox>(ctl::channelSource(0) + n)->setCurrentIndex(1);
+        if (auto* s = window.control<QAbstractSlider>(ctl::valuePerDivSpin(0) + n)) s->setValue(2);
     }
     e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > 3; }, 3000);
 
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     tools.applySetups({});
 
     // 10 ms/div: one sweep fills a quarter of the screen, the rest is marked.
-    if (auto* secDiv = window.control<QAbstractSlider>(1089)) secDiv->setValue(13);
+    if (auto* secDiv = window.control<QAbstractSlider>(ctl::kSecPerDivSpin)) secDiv->setValue(13);
     const auto shown = window.features()->scopeCore().sweepsConverted();
     e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > shown + 2; }, 5000);
     window.hooks().chartRefresh();

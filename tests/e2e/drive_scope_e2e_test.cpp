@@ -51,8 +51,8 @@ protected:
     // The CLK column may run up to 100 kHz, then `hz`.
     void clockAt(const QString& hz)
     {
-        type(1165, "100k");
-        type(1070, hz);
+        type(ctl::kClkMax, "100k");
+        type(ctl::kClkEdit, hz);
     }
 };
 
@@ -70,20 +70,20 @@ double parseIoAmps(const QString& text)
 TEST_F(ProgramOnBoard, TypedVrefReachesTheDacAsItsThreeWrites)
 {
     poweredOn();
-    type(1069, "1.25");
+    type(ctl::kVrefEdit, "1.25");
     ASSERT_TRUE(waitUntil([&] { return board.dacCode(133) == 1250; }, 2000));
     settle();
     EXPECT_EQ(driveWrites(), (Writes{{23, 0xE2}, {24, 0x04}, {26, 133}}));
-    EXPECT_EQ(text(1069), "1.25");
+    EXPECT_EQ(text(ctl::kVrefEdit), "1.25");
     EXPECT_NEAR(board.dut().vrefVolts, 1.25, 1e-9);
 
     // Beyond MAX: clamped and shown as the DAC gets it.
     board.clearLog();
-    type(1069, "3.456");
+    type(ctl::kVrefEdit, "3.456");
     ASSERT_TRUE(waitUntil([&] { return board.dacCode(133) == 3000; }, 2000));
     settle();
     EXPECT_EQ(driveWrites(), (Writes{{23, 0xB8}, {24, 0x0B}, {26, 133}}));
-    EXPECT_EQ(text(1069), "3.00");
+    EXPECT_EQ(text(ctl::kVrefEdit), "3.00");
 }
 
 TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
@@ -94,12 +94,12 @@ TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
     pin(Pin::Mode0, true); // half step A: 2/16 of a cycle per edge
     pin(Pin::Mode1, false); // (the first-run settings start in quarter step)
     clockAt("2k");
-    button(1045)->click(); // stop the continuous clock of power on
-    ASSERT_FALSE(button(1045)->isChecked());
-    button(1128)->click(); // Manual
-    type(1130, "10");
-    button(1132)->click(); // stop level H
-    EXPECT_EQ(button(1132)->text(), "H");
+    button(ctl::kClkStart)->click(); // stop the continuous clock of power on
+    ASSERT_FALSE(button(ctl::kClkStart)->isChecked());
+    button(ctl::kManual)->click(); // Manual
+    type(ctl::kStepsEdit, "10");
+    button(ctl::kStopLevel)->click(); // stop level H
+    EXPECT_EQ(button(ctl::kStopLevel)->text(), "H");
     settle();
     ASSERT_TRUE(waitUntil([&] { return !board.clockGenerator().running; }, 1000));
     const auto before = board.dut();
@@ -107,9 +107,9 @@ TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
     EXPECT_EQ(before.excitation, 1);
     board.clearLog();
 
-    button(1045)->click();
-    EXPECT_TRUE(button(1045)->isChecked());
-    EXPECT_EQ(button(1045)->text(), "Stop");
+    button(ctl::kClkStart)->click();
+    EXPECT_TRUE(button(ctl::kClkStart)->isChecked());
+    EXPECT_EQ(button(ctl::kClkStart)->text(), "Stop");
     settle();
     Writes clock;
     for (const Write& w : writes())
@@ -128,14 +128,14 @@ TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
     EXPECT_EQ((after.position - before.position + 160) % 16, (10 * 2) % 16);
 
     // The 1 s tick asks for 0x90; the board's answer ends the run on screen.
-    ASSERT_TRUE(waitUntil([&] { return !button(1045)->isChecked(); }, 2500));
-    EXPECT_EQ(button(1045)->text(), "Start");
+    ASSERT_TRUE(waitUntil([&] { return !button(ctl::kClkStart)->isChecked(); }, 2500));
+    EXPECT_EQ(button(ctl::kClkStart)->text(), "Start");
     EXPECT_FALSE(drive().core().clockRunning());
-    EXPECT_TRUE(button(1128)->isEnabled());
-    EXPECT_TRUE(window->control(1130)->isEnabled());
+    EXPECT_TRUE(button(ctl::kManual)->isEnabled());
+    EXPECT_TRUE(window->control(ctl::kStepsEdit)->isEnabled());
     // It can be started again at once: the core knows the run is over.
     board.clearLog();
-    button(1045)->click();
+    button(ctl::kClkStart)->click();
     settle();
     ASSERT_TRUE(waitUntil([&] { return board.clockGenerator().risingEdges >= edgesBefore + 20; }, 2000));
     EXPECT_TRUE(messages.shown().empty()) << messages.texts().front();
@@ -144,16 +144,16 @@ TEST_F(ProgramOnBoard, CountedRunMakesTenStepsAndTheToggleReturnsByItself)
 TEST_F(ProgramOnBoard, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
 {
     poweredOn();
-    type(1069, "1.50");
+    type(ctl::kVrefEdit, "1.50");
     ASSERT_TRUE(waitUntil([&] { return board.dacCode(133) == 1500; }, 2000));
     // A settings file may put the window in another mode; the dialog offers Clk-In.
     drive().core().loadMode(1);
     ASSERT_EQ(window->mode(), 1);
-    const QString modeName = text(1028);
+    const QString modeName = text(ctl::kModeName);
     settle();
     board.clearLog();
 
-    button(1043)->click(); // "Change"
+    button(ctl::kModeChange)->click(); // "Change"
     auto& dialog = drive().modeDialog();
     ASSERT_TRUE(dialog.isVisible());
     messages.queueAnswer(zelbo::MsgAnswer::Cancel);
@@ -168,14 +168,14 @@ TEST_F(ProgramOnBoard, CancellingTheModeChangeWarningLeavesEverythingAsItWas)
     EXPECT_TRUE(driveWrites().empty()) << testing::PrintToString(driveWrites());
     EXPECT_EQ(window->mode(), 1);
     EXPECT_EQ(drive().core().mode(), 1);
-    EXPECT_EQ(text(1028), modeName);
-    EXPECT_EQ(text(1069), "1.50");
+    EXPECT_EQ(text(ctl::kModeName), modeName);
+    EXPECT_EQ(text(ctl::kVrefEdit), "1.50");
     EXPECT_EQ(board.dacCode(133), 1500);
     EXPECT_EQ(board.supplyMillivolts(), 5000);
 
     // Confirmed, the change resets the drive and clears the DAC outputs.
     messages.queueAnswer(zelbo::MsgAnswer::Ok);
-    button(1043)->click();
+    button(ctl::kModeChange)->click();
     dialog.okButton()->click();
     EXPECT_EQ(window->mode(), 0);
     ASSERT_TRUE(waitUntil([&] { return board.dacCode(133) == 0; }, 2000));
@@ -206,15 +206,15 @@ TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep
     const auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_LT(took, std::chrono::milliseconds(1000))
         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
-    EXPECT_TRUE(button(1026)->isChecked());
+    EXPECT_TRUE(button(ctl::kRun)->isChecked());
 
     // CH2 and CH4 show the coil currents; the clock at 2 kHz: 16 edges a
     // cycle, about three cycles a sweep.
-    type(1069, "1.00");
-    window->control<QComboBox>(1168)->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
-    window->control<QComboBox>(1170)->setCurrentIndex(0); // settings show currents there)
-    window->control<QComboBox>(1169)->setCurrentIndex(1);
-    window->control<QComboBox>(1171)->setCurrentIndex(1);
+    type(ctl::kVrefEdit, "1.00");
+    window->control<QComboBox>(ctl::channelSource(0))->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
+    window->control<QComboBox>(ctl::channelSource(2))->setCurrentIndex(0); // settings show currents there)
+    window->control<QComboBox>(ctl::channelSource(1))->setCurrentIndex(1);
+    window->control<QComboBox>(ctl::channelSource(3))->setCurrentIndex(1);
     clockAt("2k");
     settle();
     const auto sweeps = scope().sweepsConverted();
@@ -226,7 +226,7 @@ TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep
     const double aStep = 6.22 / 511, vStep = 36.0 / 511;
     std::array<double, 5> levels{};
     for (int k = 0; k < 5; ++k) levels[static_cast<std::size_t>(k)] = std::sin(k * std::numbers::pi / 8) * dut.amplitudeAmps;
-    const double io = parseIoAmps(text(1071));
+    const double io = parseIoAmps(text(ctl::kIo));
     for (int n : {1, 3}) {
         std::lock_guard lk(scope().channel(n).traceMutex);
         const auto& trace = scope().channel(n).trace;
@@ -247,7 +247,7 @@ TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep
         // A staircase: every step of the sine table, both signs.
         EXPECT_GE(seen.size(), 8u) << "CH" << n + 1;
         EXPECT_NEAR(peak, dut.amplitudeAmps, 0.02 * dut.amplitudeAmps) << "CH" << n + 1;
-        EXPECT_NEAR(peak, io, 0.02 * io) << "CH" << n + 1 << " Io " << text(1071).toStdString();
+        EXPECT_NEAR(peak, io, 0.02 * io) << "CH" << n + 1 << " Io " << text(ctl::kIo).toStdString();
     }
     // The voltage channels: the chopped outputs, off or at the motor supply.
     for (int n : {0, 2}) {
@@ -263,9 +263,9 @@ TEST_F(ProgramOnBoard, ScopeShowsTheQuarterStepStaircaseAndStopKeepsTheLastSweep
 
     // Stop: 0x70 with the channels cleared; the traces keep the last sweep.
     board.clearLog();
-    button(1026)->click();
-    EXPECT_FALSE(button(1026)->isChecked());
-    EXPECT_EQ(button(1026)->text(), "Run");
+    button(ctl::kRun)->click();
+    EXPECT_FALSE(button(ctl::kRun)->isChecked());
+    EXPECT_EQ(button(ctl::kRun)->text(), "Run");
     ASSERT_TRUE(waitUntil([&] { return (board.registerValue(0x70) & 0x0F) == 0; }, 1000));
     bool stopWrite = false;
     for (const Write& w : writes()) stopWrite = stopWrite || (w.first == 0x70 && (w.second & 0x0F) == 0);

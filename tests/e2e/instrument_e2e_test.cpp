@@ -67,13 +67,13 @@ protected:
         pin(Pin::Mode0, true);
         pin(Pin::Mode1, true);
         clickPower();
-        type(1069, "1.00");
-        window->control<QComboBox>(1168)->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
-        window->control<QComboBox>(1170)->setCurrentIndex(0); // settings show currents there)
-        window->control<QComboBox>(1169)->setCurrentIndex(1);
-        window->control<QComboBox>(1171)->setCurrentIndex(1);
-        type(1165, "100k");
-        type(1070, "2k");
+        type(ctl::kVrefEdit, "1.00");
+        window->control<QComboBox>(ctl::channelSource(0))->setCurrentIndex(0); // CH1 and CH3 voltage (the first-run
+        window->control<QComboBox>(ctl::channelSource(2))->setCurrentIndex(0); // settings show currents there)
+        window->control<QComboBox>(ctl::channelSource(1))->setCurrentIndex(1);
+        window->control<QComboBox>(ctl::channelSource(3))->setCurrentIndex(1);
+        type(ctl::kClkMax, "100k");
+        type(ctl::kClkEdit, "2k");
         ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
         freshSweeps(3); // none begun before the last change
     }
@@ -127,7 +127,7 @@ protected:
     // Run off (the traces stay), Save Data to `name`: its header line and rows.
     std::vector<std::vector<double>> stopAndSaveCsv(const QString& name, std::string& header)
     {
-        window->control<QAbstractButton>(1026)->click();
+        window->control<QAbstractButton>(ctl::kRun)->click();
         EXPECT_TRUE(waitUntil([&] { return !scope().running(); }));
         const QString csv = path(name);
         EXPECT_TRUE(instrument().saveDataTo(csv));

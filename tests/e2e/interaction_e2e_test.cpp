@@ -99,8 +99,8 @@ const std::vector<Entry>& entries()
     static const std::vector<Entry> e = {
         {"countedRun", Activity::CountedRun,
          [](Combined& f) {
-             f.click(1045); // the clock runs continuously after power on: stop it
-             f.click(1128); // "Manual"
+             f.click(ctl::kClkStart); // the clock runs continuously after power on: stop it
+             f.click(ctl::kManual); // "Manual"
              f.drive().editSteps("255");
              using zelbo::drive::ColumnId;
              using zelbo::drive::Limit;
@@ -110,9 +110,9 @@ const std::vector<Entry>& entries()
              f.drive().commitLimit(ColumnId::Clk, Limit::Step);
              f.drive().setValueText(ColumnId::Clk, "10");
              f.drive().commitValue(ColumnId::Clk);
-             f.click(1045); // 255 steps at 10 Hz: longer than any case
+             f.click(ctl::kClkStart); // 255 steps at 10 Hz: longer than any case
          }},
-        {"sweepRun", Activity::SweepRun, [](Combined& f) { f.click(1104); }},
+        {"sweepRun", Activity::SweepRun, [](Combined& f) { f.click(ctl::kSweepStart); }},
         {"dynamicRun", Activity::Sequence,
          [](Combined& f) {
              // The rows drop ENABLE: the board must get it back at the end.
@@ -162,7 +162,7 @@ const std::vector<Event>& events()
         {"change",
          [](Combined& f) {
              f.msgs().queueAnswer(zelbo::MsgAnswer::Yes); // a dynamic window asks before it finishes
-             f.click(1043);
+             f.click(ctl::kModeChange);
          },
          modeGroupOn},
         {"close",
@@ -230,9 +230,9 @@ protected:
         const InstrumentState& s = state();
         const unsigned groups = s.enabledGroups();
         const std::pair<unsigned, int> probes[] = {
-            {group::kReferences, 1069}, {group::kMode, 1043},        {group::kSenseResistor, 1097},
-            {group::kClockInput, 1126}, {group::kSweep, 1104},       {group::kScopeChannels, 1014},
-            {group::kScopeSettings, 1156}};
+            {group::kReferences, ctl::kVrefEdit}, {group::kMode, ctl::kModeChange},        {group::kSenseResistor, ctl::kRnfEdit},
+            {group::kClockInput, ctl::kClkGroup}, {group::kSweep, ctl::kSweepStart},       {group::kScopeChannels, ctl::channelToggle(0)},
+            {group::kScopeSettings, ctl::kCalibrate}};
         for (const auto& [g, id] : probes)
             EXPECT_EQ(enabled(id), (groups & g) != 0) << "control " << id << " in state "
                                                       << zelbo::engine::activityName(s.activity());
@@ -326,7 +326,7 @@ TEST_F(Bench, CalibrateWithRunOnIsRefusedAndThePinsStayAsShown)
     powerOnSettled();
     if (HasFatalFailure()) return;
     ASSERT_TRUE(drive().pinHigh(zelbo::drive::Pin::Enable));
-    click(1156); // CALIBRATE with "Run" on
+    click(ctl::kCalibrate); // CALIBRATE with "Run" on
     ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
     ASSERT_FALSE(messages.shown().empty());
     EXPECT_TRUE(state().idle());
@@ -341,9 +341,9 @@ TEST_F(Bench, AfterACalibrationTheRunModeRadiosStayOffWhileTheClockRuns)
     messages.queueAnswer(zelbo::MsgAnswer::Ok);
     window->onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE);
     ASSERT_TRUE(waitUntil([&] { return state().idle(); }, 20000)) << "the calibration ends";
-    EXPECT_TRUE(enabled(1045)) << "the CLK group is back";
-    EXPECT_FALSE(window->control(1127)->isEnabled());
-    EXPECT_FALSE(window->control(1128)->isEnabled());
+    EXPECT_TRUE(enabled(ctl::kClkStart)) << "the CLK group is back";
+    EXPECT_FALSE(window->control(ctl::kContinuous)->isEnabled());
+    EXPECT_FALSE(window->control(ctl::kManual)->isEnabled());
 }
 
 TEST_F(Bench, FinishingADynamicRunGivesThePinsBackAndAPausedRunStaysPaused)
@@ -368,27 +368,27 @@ TEST_F(Bench, FinishingADynamicRunGivesThePinsBackAndAPausedRunStaysPaused)
     EXPECT_TRUE(state().idle());
     ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
     EXPECT_EQ(board.dacCode(129), drive().pinHighLevel()) << "ENABLE as the pin panel shows it";
-    EXPECT_TRUE(enabled(1069)) << "the drive groups are back";
+    EXPECT_TRUE(enabled(ctl::kVrefEdit)) << "the drive groups are back";
 }
 
 TEST_F(Bench, TheSweepRowIsOffWithoutPowerAndASweepEndsWithThePower)
 {
     openReady();
     if (HasFatalFailure()) return;
-    for (int id : {1143, 1104, 1144}) EXPECT_FALSE(enabled(id)) << id;
+    for (int id : {ctl::kSweepDown, ctl::kSweepStart, ctl::kSweepUp}) EXPECT_FALSE(enabled(id)) << id;
     clickPower();
     waitLockout();
     if (HasFatalFailure()) return;
-    click(1104);
+    click(ctl::kSweepStart);
     ASSERT_TRUE(state().running(Activity::SweepRun));
-    EXPECT_FALSE(enabled(1045)) << "the CLK group would start a second run";
+    EXPECT_FALSE(enabled(ctl::kClkStart)) << "the CLK group would start a second run";
     clickPower();
     ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
     board.clearLog();
     QTest::qWait(1300); // longer than a sweep step
     EXPECT_EQ(count(writes(), 26), 0u) << "no DAC load on the unpowered board";
     EXPECT_EQ(board.registerValue(160), 0);
-    EXPECT_FALSE(window->control<QAbstractButton>(1104)->isChecked());
+    EXPECT_FALSE(window->control<QAbstractButton>(ctl::kSweepStart)->isChecked());
 }
 
 TEST_F(Bench, AMonitorWindowClosedWhileRunningStopsItsRun)
@@ -401,7 +401,7 @@ TEST_F(Bench, AMonitorWindowClosedWhileRunningStopsItsRun)
     features().thermal().monitor()->close();
     EXPECT_TRUE(state().idle());
     EXPECT_FALSE(features().thermal().monitor()->running());
-    EXPECT_TRUE(enabled(1069));
+    EXPECT_TRUE(enabled(ctl::kVrefEdit));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryActivity, Interaction, ::testing::ValuesIn(allParams()),

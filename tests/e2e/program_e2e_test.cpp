@@ -30,7 +30,7 @@ TEST_F(Program, StartUpOnABareBoardReachesReadyWithThePowerButtonEnabled)
     EXPECT_EQ(progress.position(), 100);
     EXPECT_TRUE(messages.shown().empty()) << messages.texts().front();
     // Until power on, the feature groups are disabled.
-    for (int id : {1014, 1080, 1069, 1043, 1097, 1045}) EXPECT_FALSE(window->control(id)->isEnabled()) << id;
+    for (int id : {ctl::channelToggle(0), ctl::valuePerDiv(0), ctl::kVrefEdit, ctl::kModeChange, ctl::kRnfEdit, ctl::kClkStart}) EXPECT_FALSE(window->control(id)->isEnabled()) << id;
     // The chip list was seeded and loaded.
     EXPECT_TRUE(QFile::exists(data.filePath("TQ5170x.chip")));
     QString chip;
@@ -59,21 +59,21 @@ TEST_F(Program, PowerOnAndOffSendThePowerButtonSequences)
     EXPECT_EQ(board.scope().control & 0x0F, 0x0F);
     EXPECT_TRUE(board.clockGenerator().running);
     // Powered on: the groups are live, "Run" and the CLK "Start" are checked.
-    for (int id : {1014, 1080, 1069, 1043, 1097, 1045}) EXPECT_TRUE(window->control(id)->isEnabled()) << id;
-    EXPECT_TRUE(window->control<QPushButton>(1026)->isChecked());
-    EXPECT_TRUE(window->control<QPushButton>(1045)->isChecked());
-    EXPECT_EQ(window->control<QPushButton>(1045)->text(), "Stop");
-    EXPECT_EQ(window->control<QLineEdit>(1152)->text(), "50.0");
+    for (int id : {ctl::channelToggle(0), ctl::valuePerDiv(0), ctl::kVrefEdit, ctl::kModeChange, ctl::kRnfEdit, ctl::kClkStart}) EXPECT_TRUE(window->control(id)->isEnabled()) << id;
+    EXPECT_TRUE(window->control<QPushButton>(ctl::kRun)->isChecked());
+    EXPECT_TRUE(window->control<QPushButton>(ctl::kClkStart)->isChecked());
+    EXPECT_EQ(window->control<QPushButton>(ctl::kClkStart)->text(), "Stop");
+    EXPECT_EQ(window->control<QLineEdit>(ctl::kDutyEdit)->text(), "50.0");
 
     // The second click within 1.5 s is impossible.
     EXPECT_FALSE(power()->isEnabled());
-    EXPECT_FALSE(window->control(1109)->isEnabled());
+    EXPECT_FALSE(window->control(ctl::kSwitchLabel)->isEnabled());
     QTest::mouseClick(power(), Qt::LeftButton);
     EXPECT_TRUE(power()->isChecked());
     QTest::qWait(1000);
     EXPECT_FALSE(power()->isEnabled());
     waitLockout();
-    EXPECT_TRUE(window->control(1109)->isEnabled());
+    EXPECT_TRUE(window->control(ctl::kSwitchLabel)->isEnabled());
     EXPECT_EQ(count(writes(), 0x2C), 2u);
 
     ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
@@ -88,10 +88,10 @@ TEST_F(Program, PowerOnAndOffSendThePowerButtonSequences)
     EXPECT_EQ(board.supplyMillivolts(), 0);
     EXPECT_FALSE(board.clockGenerator().running);
     EXPECT_EQ(board.scope().control & 0x0F, 0);
-    EXPECT_FALSE(window->control(1014)->isEnabled());
-    EXPECT_FALSE(window->control<QPushButton>(1026)->isChecked());
-    EXPECT_FALSE(window->control<QPushButton>(1045)->isChecked());
-    EXPECT_EQ(window->control<QPushButton>(1045)->text(), "Start");
+    EXPECT_FALSE(window->control(ctl::channelToggle(0))->isEnabled());
+    EXPECT_FALSE(window->control<QPushButton>(ctl::kRun)->isChecked());
+    EXPECT_FALSE(window->control<QPushButton>(ctl::kClkStart)->isChecked());
+    EXPECT_EQ(window->control<QPushButton>(ctl::kClkStart)->text(), "Start");
 }
 
 TEST_F(Program, PowerOnDrivesPsHighWhenThePinPanelSaysHigh)

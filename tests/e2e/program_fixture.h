@@ -113,7 +113,7 @@ protected:
         ASSERT_EQ(*window->linkStartResult(), 0);
     }
 
-    QPushButton* power() const { return window->control<QPushButton>(1025); }
+    QPushButton* power() const { return window->control<QPushButton>(ctl::kPower); }
 
     // The register writes the board received (in order).
     Writes writes() const

@@ -100,19 +100,19 @@ int main(int argc, char** argv)
     auto& panel = drive.pinPanel();
 
     // Power on, then a quarter-step drive at 1.00 V and 2 kHz, clockwise.
-    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    QTest::mouseClick(window.control(ctl::kPower), Qt::LeftButton);
     window.link().waitWriteDone(std::chrono::milliseconds(3000));
     window.showPinPanel();
     for (Pin p : {Pin::Enable, Pin::Mode0, Pin::Mode1, Pin::CwCcw}) panel.highRadio(p)->click();
     if (panel.chipNameList()->count() > 1) panel.chipNameList()->setCurrentIndex(1);
-    type(window, 1069, "1.00");
-    type(window, 1068, "0.50");
-    type(window, 1165, "100k");
-    type(window, 1070, "2k");
+    type(window, ctl::kVrefEdit, "1.00");
+    type(window, ctl::kMthEdit, "0.50");
+    type(window, ctl::kClkMax, "100k");
+    type(window, ctl::kClkEdit, "2k");
     // CH2 and CH4: the coil currents at 500 mA/div.
     for (int n : {1, 3}) {
-        window.control<QComboBox>(1168 + n)->setCurrentIndex(1);
-        if (auto* s = window.control<QAbstractSlider>(1085 + n)) s->setValue(2);
+        window.control<QComboBox>(ctl::channelSource(0) + n)->setCurrentIndex(1);
+        if (auto* s = window.control<QAbstractSlider>(ctl::valuePerDivSpin(0) + n)) s->setValue(2);
     }
     if (argc > 2 && QString::fromLatin1(argv[2]) == QLatin1String("fill")) {
         // The powered window filling the screen, strip full:
@@ -120,7 +120,7 @@ int main(int argc, char** argv)
         const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
         panel.hide();
         window.setGeometry(room);
-        e2e::waitUntil([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
+        e2e::waitUntil([&] { return window.control(ctl::kPower)->isEnabled(); }, 3000); // the power button's lock-out
         QTest::qWait(2500); // a thermometer reading or two
         for (int n = 0; n < 4; ++n) window.features()->instrument().setMeasurementShown(n, true);
         e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > 6; }, 5000);
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     panel.move(window.geometry().right() - panel.width() - 290, 170);
     panel.raise();
     e2e::waitUntil([&] { return window.features()->scopeCore().sweepsConverted() > 3; }, 3000);
-    e2e::waitUntil([&] { return window.control(1025)->isEnabled(); }, 3000); // the power button's lock-out
+    e2e::waitUntil([&] { return window.control(ctl::kPower)->isEnabled(); }, 3000); // the power button's lock-out
     if (!grab(out + "/pin_panel.png")) return 1;
 
     // The oscilloscope: the panel closed, a cursor pair and a zoom.

@@ -183,8 +183,8 @@ TEST_F(SetUpOnBoard, UnusableLinesAreNamedAndAStaleNoteIsCleared)
     {
         zelbo::files::SettingsValues v = settings().core().collect();
         ASSERT_TRUE(zelbo::files::writeSettingsFile(cleanPath.toStdString(), v, nullptr));
-        v.vref = "99";
-        v.timeBase = "7 parsecs";
+        v[zelbo::files::kLineVref] = "99";
+        v[zelbo::files::kLineTimeBase] = "7 parsecs";
         ASSERT_TRUE(zelbo::files::writeSettingsFile(badPath.toStdString(), v, nullptr));
     }
     settings().load(badPath);
@@ -221,7 +221,7 @@ TEST_F(SetUpOnBoard, CalibrationCancelsTheFrontEndOffsetsAndSurvivesARestart)
     waitCalibrated();
     EXPECT_FALSE(calibration().calibrating());
     EXPECT_EQ(window->statusPaneText(0), "Ready...");
-    EXPECT_TRUE(window->control(1069)->isEnabled()) << "controls back";
+    EXPECT_TRUE(window->control(ctl::kVrefEdit)->isEnabled()) << "controls back";
 
     // The offsets are the board's own, negated: voltage to within a code
     // (the running halving follows the last samples' noise), currents and
@@ -336,11 +336,11 @@ TEST_F(SetUpOnBoard, ABoardThatStopsSweepingEndsCalibrationWithControlsBack)
     board.setVirtualTime(true); // board time stands still: no sweep completes
     window->onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE);
     EXPECT_TRUE(calibration().calibrating());
-    EXPECT_FALSE(window->control(1069)->isEnabled());
+    EXPECT_FALSE(window->control(ctl::kVrefEdit)->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return shown(zelbo::scope::kCalibrationTimedOut); }, 10000));
     board.setVirtualTime(false);
     EXPECT_FALSE(calibration().calibrating());
-    EXPECT_TRUE(window->control(1069)->isEnabled());
+    EXPECT_TRUE(window->control(ctl::kVrefEdit)->isEnabled());
     EXPECT_EQ(calibration().offsets().voltage, before.voltage);
     EXPECT_EQ(window->statusPaneText(0), "Ready...");
 }

@@ -93,7 +93,7 @@ TEST_F(Soak, FourChannelStreamingHoldsItsMemoryAndLosesNoSweep)
     const double junction = board.thermal().junctionCelsius;
 
     // Stop, then compare with what the board says it sent.
-    auto* run = window->control<QAbstractButton>(1026);
+    auto* run = window->control<QAbstractButton>(ctl::kRun);
     run->click();
     ASSERT_TRUE(window->link().waitWriteDone(std::chrono::milliseconds(3000)));
     waitUntil([] { return false; }, 500);

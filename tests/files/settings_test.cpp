@@ -3,6 +3,7 @@
 // the board ready).
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "files/settings_core.h"
 #include "files/settings_file.h"
+#include "common/number_text.h"
 #include "scope/scope_core.h"
 #include "tests/drive/fake_port.h"
 
@@ -140,8 +142,8 @@ TEST(SettingsFormat, WritesTheHeaderAndEveryLineExactly)
     EXPECT_EQ(lines[36], "0\t\t:: Min CLK Value");
 
     SettingsValues v = defaultSettings();
-    v.vcc33 = true;
-    v.vref = "1.00\nx\ty"; // a field text can never break the line structure
+    v[kLineVcc] = "3.3";
+    v[kLineVref] = "1.00\nx\ty"; // a field text can never break the line structure
     const auto odd = splitLines(formatSettings(v));
     ASSERT_EQ(odd.size(), 3u + kSettingsValueLines);
     EXPECT_EQ(odd[4], "3.3\t :: VCC");
@@ -205,8 +207,12 @@ TEST(SettingsCore, SavedSetUpComesBackInFreshCores)
     SettingsValues x = a.core.collect();
     const SettingsValues y = b.core.collect();
     // Value/div waits for the board: it is sent with stage 2 only.
-    EXPECT_NE(x.valuePerDiv, y.valuePerDiv);
-    x.valuePerDiv = y.valuePerDiv;
+    bool scalesDiffer = false;
+    for (int n = 0; n < scope::kChannels; ++n) {
+        scalesDiffer |= x[kLineValuePerDiv1 + n] != y[kLineValuePerDiv1 + n];
+        x[kLineValuePerDiv1 + n] = y[kLineValuePerDiv1 + n];
+    }
+    EXPECT_TRUE(scalesDiffer);
     EXPECT_EQ(formatSettings(x), formatSettings(y));
     // The state behind the texts, not only the texts.
     EXPECT_EQ(b.drive.vcc(), drive::Vcc::V3_3);
@@ -400,8 +406,8 @@ TEST(SettingsCore, StageTwoSendsTheSetUpInOrder)
     Bench b;
     b.ready = true;
     SettingsValues v = defaultSettings();
-    v.samplingRate = "1 MHz"; // divider 36
-    v.pins = "11001";
+    v[kLineSamplingRate] = "1 MHz"; // divider 36
+    v[kLinePins] = "11001";
     b.load(formatSettings(v));
     const auto& ops = b.port.ops;
     auto at = [&](const std::string& op, std::size_t from = 0) {
@@ -427,6 +433,92 @@ TEST(SettingsCore, StageTwoSendsTheSetUpInOrder)
     // Then VREF, MTH and CLK committed again, each followed by 50 ms.
     EXPECT_EQ(ops.back(), "Pause(50)");
     EXPECT_EQ(b.powerReruns, 1);
+}
+
+// ---- the table of lines ---------------------------------------------------------
+
+std::string readBytes(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(SettingsTable, EveryLineHasOneRowInFileOrderAndTheFirstRunFileIsAsCommitted)
+{
+    const SettingsTable& table = settingsTable();
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(kSettingsValueLines));
+    std::set<std::string> labels;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const SettingsRow& row = table[i];
+        EXPECT_EQ(row.line, static_cast<int>(i) + 1) << row.label;
+        EXPECT_TRUE(labels.insert(row.label).second) << "two lines named " << row.label;
+        EXPECT_TRUE(row.collect && row.apply) << row.label;
+        EXPECT_EQ(row.comment.find('\n'), std::string::npos) << row.label;
+        EXPECT_EQ(row.comment.front(), '\t') << row.label;
+        EXPECT_EQ(row.step == SettingsStep::Board, static_cast<bool>(row.check)) << row.label;
+        EXPECT_EQ(row.onlyAbove != 0, row.line > kSettingsCoreLines) << row.label;
+    }
+    // The first-run file, byte for byte as it has always been written.
+    EXPECT_EQ(formatSettings(defaultSettings()),
+              readBytes(fs::path(ZELBO_SOURCE_DIR) / "tests/files/samples/first_run.set"));
+    // And the cores, once they hold it, write it back unchanged.
+    Bench b;
+    b.ready = true;
+    b.load(formatSettings(defaultSettings()));
+    EXPECT_EQ(formatSettings(b.core.collect()), formatSettings(defaultSettings()));
+}
+
+TEST(SettingsTable, ALineAddedToTheTableIsSavedAndLoadedWithNoOtherEdit)
+{
+    // A new setting: the duty cycle, as line 35.
+    SettingsTable table = settingsTable();
+    SettingsRow duty;
+    duty.line = kSettingsValueLines + 1;
+    duty.label = "duty";
+    duty.comment = "\t\t:: Duty";
+    duty.firstRun = "50.0";
+    duty.collect = [](const SettingsSource& s) { return s.drive.dutyText(); };
+    std::vector<std::string> applied;
+    duty.apply = [&applied](SettingsTarget& t, const std::string& v) {
+        applied.push_back(v);
+        if (!readNumber(v, false)) t.note(v, "is not a number.");
+    };
+    table.push_back(duty);
+
+    const fs::path dir = fs::temp_directory_path() / ("zelbo_settings_row_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "bench.set";
+
+    Bench a;
+    changeEverything(a);
+    SettingsCore saver(a.drive, a.scope, a.port, {}, table);
+    ASSERT_TRUE(saver.save(file));
+    const std::string bytes = readBytes(file);
+    const auto lines = splitLines(bytes);
+    ASSERT_EQ(lines.size(), 3u + kSettingsValueLines + 1);
+    EXPECT_EQ(lines.back(), a.drive.dutyText() + "\t\t:: Duty");
+    // The lines before it are the program's file as it was.
+    EXPECT_EQ(bytes.substr(0, bytes.size() - lines.back().size() - 1), formatSettings(a.core.collect()));
+
+    Bench b;
+    SettingsCore loader(b.drive, b.scope, b.port, {}, table);
+    const SettingsLoadResult r = loader.load(file);
+    EXPECT_EQ(r.valueLines, kSettingsValueLines + 1);
+    EXPECT_EQ(r.missingLine, 0);
+    EXPECT_TRUE(r.notes.empty());
+    EXPECT_EQ(applied, std::vector<std::string>{a.drive.dutyText()});
+    EXPECT_EQ(b.drive.pinStateText(), "10110"); // the old lines still land where they did
+
+    // The program's own file lacks the line: named as missing, the rest applied.
+    applied.clear();
+    const SettingsLoadResult old = loader.apply(parseSettings(formatSettings(a.core.collect())));
+    EXPECT_EQ(old.missingLine, kSettingsValueLines + 1);
+    EXPECT_TRUE(applied.empty());
+    // The first-run file gets the row's first-run text.
+    EXPECT_EQ(splitLines(formatSettings(defaultSettings(table), table)).back(), "50.0\t\t:: Duty");
+    fs::remove_all(dir);
 }
 
 // ---- files as the Windows program writes them ---------------------------------
