@@ -54,7 +54,7 @@ protected:
         core = std::make_unique<DriveCore>(*link, messages);
         link->onClearDacOutputs([this](link::CommandPort& p) { core->clearDacOutputs(p); });
         link->onRegisterRead([this](std::uint8_t reg, std::uint8_t value) {
-            if (reg == clockreg::kControl) {
+            if (reg == reg::kClockControl) {
                 clockAnswer = value;
                 ++clockAnswers;
             }

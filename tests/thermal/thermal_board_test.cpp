@@ -68,8 +68,8 @@ protected:
     Reading tick()
     {
         const int before = readings.load();
-        link->queueRead(thermal::kDiodeCodeHighRegister);
-        link->queueRead(thermal::kDiodeCodeLowRegister);
+        link->queueRead(reg::kDiodeCodeHigh);
+        link->queueRead(reg::kDiodeCodeLow);
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (readings.load() == before && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
         EXPECT_GT(readings.load(), before);
