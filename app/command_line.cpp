@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/build_info.h"
+#include "common/log.h"
 
 namespace zelbo::app {
 
@@ -36,6 +37,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             cl.demo = true;
             continue;
         }
+        if (a == "--log-level") {
+            if (i + 1 >= args.size() || !log::parseLevel(args[i + 1])) {
+                cl.action = CommandLine::Action::Fail;
+                cl.error = "--log-level takes error, warning, info or debug";
+                return cl;
+            }
+            cl.logLevel = args[++i];
+            continue;
+        }
         if (a.rfind("--", 0) == 0) {
             cl.action = CommandLine::Action::Fail;
             cl.error = "unknown option '" + a + "'";
@@ -56,10 +66,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
 std::string helpText(const std::string& programName)
 {
     return "Usage: " + programName +
-           " [--demo]\n"
+           " [--demo] [--log-level LEVEL]\n"
            "Evaluation software for the TQ5170x stepping-motor driver ICs.\n"
            "\n"
            "  --demo       run on the simulated evaluation board instead of a real one\n"
+           "  --log-level LEVEL  what goes to the terminal: error, warning (the default),\n"
+           "               info or debug; the ZELBO_LOG variable does the same\n"
            "  --version    print the version and exit\n"
            "  --help       print this help and exit\n"
            "\n"

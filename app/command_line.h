@@ -11,6 +11,7 @@ struct CommandLine {
     enum class Action { Run, PrintHelp, PrintVersion, Fail };
     Action action = Action::Run;
     bool demo = false;      // --demo: the simulated board instead of a real one
+    std::string logLevel;   // --log-level: error, warning, info or debug (empty: ZELBO_LOG)
     std::string error;      // for Fail: what was wrong
 };
 

@@ -59,7 +59,7 @@ DynamicFeature::DynamicFeature(CTQ5170xHWPDlg& window, drive::DriveFeature& driv
         dialogs_[static_cast<std::size_t>(n)] = dlg;
     }
     // Reader thread: the row index, handed to the running window on the GUI thread.
-    window_.link().onDynamicIndex([this](std::int16_t index) {
+    window_.engine().answers().onDynamicIndex([this](std::int16_t index) {
         QMetaObject::invokeMethod(this, [this, index] { deliverRow(index); }, Qt::QueuedConnection);
     });
 }

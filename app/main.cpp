@@ -9,6 +9,24 @@
 #include "app/app.h"
 #include "app/command_line.h"
 #include "app/style.h"
+#include "common/log.h"
+
+namespace {
+// Qt's own messages (and the window's qWarning) join the program's log.
+void toLog(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    using zelbo::log::Level;
+    Level level = Level::Warning;
+    switch (type) {
+    case QtDebugMsg: level = Level::Debug; break;
+    case QtInfoMsg: level = Level::Info; break;
+    case QtWarningMsg: level = Level::Warning; break;
+    case QtCriticalMsg:
+    case QtFatalMsg: level = Level::Error; break;
+    }
+    if (zelbo::log::enabled(level)) zelbo::log::write(level, text.toStdString());
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -26,9 +44,11 @@ int main(int argc, char** argv)
         return 2;
     case CommandLine::Action::Run: break;
     }
+    if (!cl.logLevel.empty()) zelbo::log::useOption(cl.logLevel);
     // The bridge library reads the choice when it is loaded, at bring-up.
     if (cl.demo) ::setenv(zelbo::app::kBoardVariable, zelbo::app::kDemoBoard, 1);
 
+    qInstallMessageHandler(toLog);
     QApplication app(argc, argv);
     applyInstrumentStyle(app);
     CTQ5170xHWPApp zelbo(app);

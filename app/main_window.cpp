@@ -172,7 +172,7 @@ void CTQ5170xHWPDlg::initialise()
     zelbo::link::FpgaLink& link = engine_->link();
     link.onPatternStopped(
         [this] { QMetaObject::invokeMethod(this, [this] { patternStopped(); }, Qt::QueuedConnection); });
-    link.onClockRunEnded(
+    engine_->answers().onClockRunEnded(
         [this] { QMetaObject::invokeMethod(this, [this] { clockRunEnded(); }, Qt::QueuedConnection); });
     link.onCommunicationError([this] {
         askBeforeClosing_ = false;

@@ -336,7 +336,7 @@ void ProgramFeatures::wireThermal()
     else delete gauge;
 
     // Reader thread: a whole diode code.
-    window_.link().onTemperature([t = thermal_.data()](std::uint16_t code) { t->onDiodeCode(code); });
+    window_.engine().answers().onTemperature([t = thermal_.data()](std::uint16_t code) { t->onDiodeCode(code); });
     FeatureHooks& h = window_.hooks();
     h.showTjMonitor = [this] { thermal_->showMonitor(); };
     h.temperatureTick = [this] { thermal_->tick(); };

@@ -18,6 +18,7 @@
 #include "cli/campaign_command.h"
 #include "cli/script.h"
 #include "common/json_text.h"
+#include "common/log.h"
 #include "common/number_text.h"
 #include "engine/attached_boards.h"
 #include "engine/session.h"
@@ -399,6 +400,11 @@ int main(int argc, char** argv)
             return kOk;
         } else if (a == "--json") {
             json = true;
+        } else if (a == "--log-level") {
+            if (!zelbo::log::useOption(value("--log-level"))) {
+                std::cerr << "zelbo-cli: --log-level takes error, warning, info or debug\n";
+                return kUsage;
+            }
         } else if (a == "--board") {
             board = value("--board");
             if (board.rfind("usb:", 0) == 0 && board.size() > 4) {

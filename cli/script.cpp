@@ -466,7 +466,7 @@ CheckResult checkCommand(const Command& c)
 
 const char* usageText()
 {
-    return "Usage: zelbo-cli [--board sim|usb|usb:SERIAL] [--json] [-c COMMAND]... [-f FILE | -] [COMMAND...]\n"
+    return "Usage: zelbo-cli [--board sim|usb|usb:SERIAL] [--json] [--log-level LEVEL] [-c COMMAND]... [-f FILE | -] [COMMAND...]\n"
            "Brings the evaluation board up once and runs the commands in order.\n"
            "Commands are separated by ';' or newlines; '#' starts a comment.\n"
            "\n"
@@ -516,6 +516,8 @@ const char* usageText()
            "  --board sim|usb  the simulated board or a real one (default usb)\n"
            "  --board usb:SERIAL  the real board with this serial number or USB path (see \"list\")\n"
            "  --json           one JSON object per command on standard output\n"
+           "  --log-level LEVEL  what goes to standard error besides the commands' own\n"
+           "                   messages: error, warning (default), info or debug (or ZELBO_LOG)\n"
            "  -c COMMAND       a command (repeatable)\n"
            "  -f FILE          commands from FILE; '-' reads standard input\n"
            "  --help           this text\n"

@@ -132,7 +132,7 @@ void AdvanceCore::applyMaxForSupply()
 void AdvanceCore::setVdut(Vcc vcc)
 {
     vdut_ = vcc;
-    port_.queueWrite(kSupplyRegister, static_cast<std::uint8_t>(0xE1 | (vcc == Vcc::V5_0 ? 2 : 0)));
+    port_.queueWrite(reg::kSupply, static_cast<std::uint8_t>(0xE1 | (vcc == Vcc::V5_0 ? 2 : 0)));
     std::array<double, kPanels> before{};
     for (int k = 0; k < kPanels; ++k) before[static_cast<std::size_t>(k)] = panels_[static_cast<std::size_t>(k)].value();
     applyMaxForSupply();
@@ -147,14 +147,14 @@ void AdvanceCore::clockRequest(ClockKind kind, int level)
 {
     if (!active_) return;
     if (kind == ClockKind::Sweep) {
-        port_.queueWrite(kSweepSwitchRegister, level > 0 ? kSweepOn : 0);
+        port_.queueWrite(reg::kClockLevel, level > 0 ? kSweepOn : 0);
         port_.waitWriteDone();
         return;
     }
-    port_.queueWrite(clockreg::kControl, 0);
+    port_.queueWrite(reg::kClockControl, 0);
     port_.waitWriteDone();
-    port_.queueWrite(clockreg::kStepCount, kind == ClockKind::OneStep ? 1 : 0);
-    port_.queueWrite(clockreg::kControl, 1);
+    port_.queueWrite(reg::kClockStepCount, kind == ClockKind::OneStep ? 1 : 0);
+    port_.queueWrite(reg::kClockControl, 1);
     port_.waitWriteDone();
 }
 
@@ -209,7 +209,7 @@ void AdvanceCore::activate()
     } else {
         // Leaving gave the board back to the main window: load what the
         // window still shows.
-        port_.queueWrite(kSupplyRegister, static_cast<std::uint8_t>(0xE1 | (vdut_ == Vcc::V5_0 ? 2 : 0)));
+        port_.queueWrite(reg::kSupply, static_cast<std::uint8_t>(0xE1 | (vdut_ == Vcc::V5_0 ? 2 : 0)));
         port_.waitWriteDone();
         for (int k = 0; k < kPinCount; ++k) sendPanel(k);
     }

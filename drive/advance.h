@@ -31,7 +31,6 @@ inline constexpr const char* kAdvanceOpenQuestion =
     "Opening Advance Mode*. Continue?\n\n*Note that pin settings will be re-configured.";
 
 // The voltage-sweep switch of the clock generator.
-inline constexpr std::uint8_t kSweepSwitchRegister = reg::kClockLevel;
 inline constexpr std::uint8_t kSweepOn = 128;
 
 class AdvanceCore {
@@ -74,7 +73,7 @@ public:
 
     // ---- supply ---------------------------------------------------------------
     Vcc vdut() const { return vdut_; }
-    // "5V" / "3.3V" clicked: register 1 <- 0xE1 | (2 for 5 V). MAX of every
+    // "5V" / "3.3V" clicked: the supply register gets 0xE1 | (2 for 5 V). MAX of every
     // panel follows; a panel above the new MAX comes down and is loaded again,
     // so no pin is left above the supply.
     void setVdut(Vcc vcc);

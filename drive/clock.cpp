@@ -42,12 +42,12 @@ double generatorFrequency(double hertz)
 void writeClockRegisters(link::CommandPort& port, const ClockCounts& counts, bool running)
 {
     for (int i = 0; i < 4; ++i)
-        port.queueWrite(static_cast<std::uint8_t>(clockreg::kPeriod + i),
+        port.queueWrite(static_cast<std::uint8_t>(reg::kClockPeriod + i),
                         static_cast<std::uint8_t>(counts.period >> (8 * i)));
     for (int i = 0; i < 4; ++i)
-        port.queueWrite(static_cast<std::uint8_t>(clockreg::kHighTime + i),
+        port.queueWrite(static_cast<std::uint8_t>(reg::kClockHighTime + i),
                         static_cast<std::uint8_t>(counts.highTime >> (8 * i)));
-    port.queueWrite(clockreg::kControl,
+    port.queueWrite(reg::kClockControl,
                     running ? clockreg::kPeriodRunning : clockreg::kPeriodStopped);
 }
 

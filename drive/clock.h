@@ -10,12 +10,8 @@
 
 namespace zelbo::drive {
 
+// Values of the clock control and period registers.
 namespace clockreg {
-inline constexpr std::uint8_t kControl = reg::kClockControl;
-inline constexpr std::uint8_t kPeriod = reg::kClockPeriod;     // four bytes, LSB first
-inline constexpr std::uint8_t kHighTime = reg::kClockHighTime; // four bytes, LSB first
-inline constexpr std::uint8_t kStepCount = reg::kClockStepCount; // 0 = continuous
-inline constexpr std::uint8_t kSecondRun = reg::kSecondRun;
 inline constexpr std::uint8_t kRun = 0x01;
 inline constexpr std::uint8_t kRunStopHigh = 0x81;
 inline constexpr std::uint8_t kPeriodRunning = 7; // written with the period
@@ -50,8 +46,16 @@ inline constexpr long long kMaxCountedSteps = 1'000'000'000;
 // 0 when N would be 0 (no clock).
 double generatorFrequency(double hertz);
 
-// Writes N to 145..148, D to 149..152 and 144 <- 7 (running) or 6.
+// Writes N to the period registers, D to the high-time registers (each four
+// bytes, LSB first) and the control register 7 (running) or 6.
 void writeClockRegisters(link::CommandPort& port, const ClockCounts& counts, bool running);
+
+// Whether a register answer tells that a counted run has ended: the control
+// register read back with its run bit clear.
+inline bool clockRunEnded(std::uint8_t reg, std::uint8_t value)
+{
+    return reg == reg::kClockControl && (value & clockreg::kRun) == 0;
+}
 
 // Steps field rule: leading integer, 256 and above become 255, below 1 become 1.
 int clampSteps(int steps);

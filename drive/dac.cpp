@@ -23,7 +23,7 @@ bool loadDacChannel(link::CommandPort& port, std::uint8_t channel, std::uint16_t
     if (!regs) return false;
     port.queueWrite(regs->low, static_cast<std::uint8_t>(code & 0xFF));
     port.queueWrite(regs->high, static_cast<std::uint8_t>(code >> 8));
-    port.queueWrite(kDacStrobeRegister, channel);
+    port.queueWrite(reg::kDacStrobe, channel);
     return true;
 }
 

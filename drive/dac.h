@@ -12,8 +12,6 @@
 
 namespace zelbo::drive {
 
-inline constexpr std::uint8_t kDacStrobeRegister = reg::kDacStrobe;
-
 enum class DacChannel : std::uint8_t {
     Mode1 = 128,
     Enable = 129,

@@ -49,7 +49,7 @@ void DriveCore::loadVcc(Vcc vcc)
 
 void DriveCore::applyVccAndPins()
 {
-    port_.queueWrite(kSupplyRegister, supplyRegisterValue(vcc_));
+    port_.queueWrite(reg::kSupply, supplyRegisterValue(vcc_));
     port_.waitWriteDone();
     pinHighLevel_ = drive::pinHighLevel(vcc_);
     sendPins(std::chrono::milliseconds(50));
@@ -90,7 +90,7 @@ bool DriveCore::changeMode(int requestedMode, Vcc vcc, const ModeChangeHooks& ho
         clearDacOutputs();
         if (hooks.resetScopeOutputNames) hooks.resetScopeOutputNames();
         if (m == 0) {
-            port_.queueWrite(kModeSetupRegister, 1);
+            port_.queueWrite(reg::kModeSetup, 1);
             if (hooks.startThermometer) hooks.startThermometer();
         }
     }
@@ -110,9 +110,9 @@ void DriveCore::clearDacOutputs(link::CommandPort& port) const
                           DacChannel::Mode1, DacChannel::Mth, DacChannel::Vref})
         loadDacChannel(port, ch, 0);
     port.pause(std::chrono::milliseconds(30));
-    port.queueWrite(kModeSetupRegister, 1);
+    port.queueWrite(reg::kModeSetup, 1);
     writeClockRegisters(port, clockCounts(clockFrequency(), effectiveDuty(dutyText_)), clockRunning_);
-    port.queueWrite(clockreg::kSecondRun, 0);
+    port.queueWrite(reg::kSecondRun, 0);
     // The scope front end back to idle: stopped, full record length, every
     // channel's input at its idle set-up.
     port.queueWrite(reg::kScopeControl, 0, link::WriteClass::Scope);
@@ -450,7 +450,7 @@ void DriveCore::setStopHigh(bool high)
 
 void DriveCore::setClockRunning(bool run)
 {
-    port_.queueWrite(clockreg::kControl, 0);
+    port_.queueWrite(reg::kClockControl, 0);
     port_.waitWriteDone();
     clockRunning_ = run;
     if (run) {
@@ -458,10 +458,10 @@ void DriveCore::setClockRunning(bool run)
         // restored from a settings file is held to the same rule here rather
         // than sending only its low byte.
         const int steps = manual_ ? clampSteps(parseLeadingInt(stepsText_)) : 0;
-        port_.queueWrite(clockreg::kStepCount, static_cast<std::uint8_t>(steps));
-        port_.queueWrite(clockreg::kControl, stopHigh_ ? clockreg::kRunStopHigh : clockreg::kRun);
+        port_.queueWrite(reg::kClockStepCount, static_cast<std::uint8_t>(steps));
+        port_.queueWrite(reg::kClockControl, stopHigh_ ? clockreg::kRunStopHigh : clockreg::kRun);
     } else {
-        port_.queueWrite(clockreg::kControl, 0);
+        port_.queueWrite(reg::kClockControl, 0);
     }
     port_.waitWriteDone();
     notify(aspect::kClock);
@@ -470,7 +470,7 @@ void DriveCore::setClockRunning(bool run)
 void DriveCore::setSecondRunning(bool run)
 {
     secondRunning_ = run;
-    port_.queueWrite(clockreg::kSecondRun, run ? 1 : 0);
+    port_.queueWrite(reg::kSecondRun, run ? 1 : 0);
     notify(aspect::kClock);
 }
 
@@ -519,7 +519,7 @@ void DriveCore::sendClockRegisters()
 bool DriveCore::requestClockState()
 {
     if (!manual_) return false;
-    port_.queueRead(clockreg::kControl);
+    port_.queueRead(reg::kClockControl);
     return true;
 }
 

@@ -42,7 +42,6 @@ inline constexpr unsigned kAll = 0x3F;
 } // namespace aspect
 
 inline constexpr const char* kModeChangeWarning = "Warning: Changing modes will reset settings.";
-inline constexpr std::uint8_t kModeSetupRegister = reg::kModeSetup;
 
 // The parts of the program outside the drive that a mode change touches. Every
 // member may be left empty.
@@ -211,7 +210,8 @@ public:
     int dutySliderPosition() const { return dutyPos_; }
     int dutyPageStep() const { return 50; }
 
-    // N and D from the clock frequency and duty, to 145..152, and 144.
+    // N and D from the clock frequency and duty, to the period and high-time
+    // registers, and the control register.
     void sendClockRegisters();
     // Thermometer tick: while "Manual" is checked, ask for register 0x90.
     // Returns whether a read was queued.

@@ -25,7 +25,6 @@ enum class Vcc { V3_3, V5_0 };
 std::uint16_t pinHighLevel(Vcc vcc);
 // Supply register value: 0xE1 for 3.3 V, 0xE3 for 5.0 V.
 std::uint8_t supplyRegisterValue(Vcc vcc);
-inline constexpr std::uint8_t kSupplyRegister = reg::kSupply;
 
 // A pin DAC write asked for by the pin panel (mirror = true) or by advance
 // mode (mirror = false). Mirrored PS writes also move the main window's PS

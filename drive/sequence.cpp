@@ -227,9 +227,9 @@ void SequenceHost::start(const StartRecord& record, int window)
     running_ = window;
 
     quiesce();
-    if (scope) port_.queueWriteQuiet(kScopeRunRegister, 0, link::WriteClass::Scope);
-    port_.queueWriteQuiet(seqreg::kReset, 1);
-    port_.queueWriteQuiet(seqreg::kReset, 0);
+    if (scope) port_.queueWriteQuiet(reg::kScopeControl, 0, link::WriteClass::Scope);
+    port_.queueWriteQuiet(reg::kSeqReset, 1);
+    port_.queueWriteQuiet(reg::kSeqReset, 0);
     port_.flushCommands();
 
     if (hooks_.prepareClock) hooks_.prepareClock();
@@ -238,11 +238,11 @@ void SequenceHost::start(const StartRecord& record, int window)
     const auto delay = static_cast<std::uint16_t>(parseLong(record.repeatDelay, 0, 0xFFFF));
     const auto last = static_cast<std::uint16_t>(std::max<long>(rows - 1, 0));
     quiesce();
-    port_.queueWriteQuiet(seqreg::kCycles, static_cast<std::uint8_t>(parseLeadingInt(record.cycles) & 0xFF));
-    port_.queueWriteQuiet(seqreg::kDelay, static_cast<std::uint8_t>(delay));
-    port_.queueWriteQuiet(seqreg::kDelay + 1, static_cast<std::uint8_t>(delay >> 8));
-    port_.queueWriteQuiet(seqreg::kLastRow, static_cast<std::uint8_t>(last));
-    port_.queueWriteQuiet(seqreg::kLastRow + 1, static_cast<std::uint8_t>(last >> 8));
+    port_.queueWriteQuiet(reg::kSeqCycles, static_cast<std::uint8_t>(parseLeadingInt(record.cycles) & 0xFF));
+    port_.queueWriteQuiet(reg::kSeqDelay, static_cast<std::uint8_t>(delay));
+    port_.queueWriteQuiet(reg::kSeqDelay + 1, static_cast<std::uint8_t>(delay >> 8));
+    port_.queueWriteQuiet(reg::kSeqLastRow, static_cast<std::uint8_t>(last));
+    port_.queueWriteQuiet(reg::kSeqLastRow + 1, static_cast<std::uint8_t>(last >> 8));
     port_.flushCommands();
     port_.pause(kSettle);
 
@@ -257,28 +257,28 @@ void SequenceHost::start(const StartRecord& record, int window)
 
     port_.pause(kSettle);
     quiesce();
-    if (scope) port_.queueWriteQuiet(kScopeRunRegister, *scope, link::WriteClass::Scope);
-    port_.queueWriteQuiet(seqreg::kControl, seqreg::kRun);
+    if (scope) port_.queueWriteQuiet(reg::kScopeControl, *scope, link::WriteClass::Scope);
+    port_.queueWriteQuiet(reg::kSeqControl, seqreg::kRun);
     port_.flushCommands();
 }
 
 void SequenceHost::uploadBlock(std::uint16_t firstRow, const std::vector<std::uint8_t>& bytes)
 {
-    port_.queueBlock(kPatternTarget, firstRow, bytes.data(), bytes.size());
+    port_.queueBlock(reg::kPatternTarget, firstRow, bytes.data(), bytes.size());
     if (hooks_.waitBlockWritten) hooks_.waitBlockWritten(kWait); // on time-out the upload goes on
     port_.pause(kSettle);
 }
 
 void SequenceHost::stop(bool finished)
 {
-    if (!finished) port_.queueWrite(seqreg::kControl, seqreg::kStopped);
-    port_.queueWrite(seqreg::kReset, 1);
+    if (!finished) port_.queueWrite(reg::kSeqControl, seqreg::kStopped);
+    port_.queueWrite(reg::kSeqReset, 1);
     port_.waitWriteDone(kWait);
     port_.pause(kSettle);
-    port_.queueWrite(seqreg::kReset, 0);
+    port_.queueWrite(reg::kSeqReset, 0);
     port_.waitWriteDone(kWait);
     port_.pause(kSettle);
-    port_.queueRead(seqreg::kRow);
+    port_.queueRead(reg::kSeqRow);
     port_.waitWriteDone(kWait);
     port_.pause(kSettle);
     running_ = -1;
@@ -286,13 +286,25 @@ void SequenceHost::stop(bool finished)
 
 void SequenceHost::sendPauseState(int state)
 {
-    port_.queueWrite(seqreg::kControl, static_cast<std::uint8_t>(state));
+    port_.queueWrite(reg::kSeqControl, static_cast<std::uint8_t>(state));
 }
 
 void SequenceHost::requestRow()
 {
     port_.waitWriteDone(kWait);
-    port_.queueRead(seqreg::kRow);
+    port_.queueRead(reg::kSeqRow);
+}
+
+std::optional<std::int16_t> RowIndexAnswers::take(std::uint8_t reg, std::uint8_t value, link::CommandPort& port)
+{
+    if (reg == reg::kSeqRow) {
+        low_ = value;
+        port.queueRead(reg::kSeqRowHigh);
+        return std::nullopt;
+    }
+    if (reg != reg::kSeqRowHigh)
+        return std::nullopt;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value * 256 + low_));
 }
 
 } // namespace zelbo::drive::sequence

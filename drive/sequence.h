@@ -31,25 +31,18 @@ inline constexpr int kWindows = 3;
 
 enum Col : int { kTime, kVref, kMth, kClk, kPs, kEnable, kMode0, kMode1, kCw };
 
+// Values of the sequencer control register (reg::kSeqControl).
 namespace seqreg {
-inline constexpr std::uint8_t kControl = reg::kSeqControl; // 0x80 run, 0xC0 paused, 0 stopped
-inline constexpr std::uint8_t kCycles = reg::kSeqCycles;   // 0 = endless
-inline constexpr std::uint8_t kDelay = reg::kSeqDelay;     // two bytes: repeat delay in ms, LSB first
-inline constexpr std::uint8_t kLastRow = reg::kSeqLastRow; // two bytes: index of the last row, LSB first
-inline constexpr std::uint8_t kRow = reg::kSeqRow;         // two bytes: current row index (read back)
-inline constexpr std::uint8_t kReset = reg::kSeqReset;     // written 1 then 0
 inline constexpr std::uint8_t kRun = 0x80;
 inline constexpr std::uint8_t kPaused = 0xC0;
 inline constexpr std::uint8_t kStopped = 0x00;
 } // namespace seqreg
 
-inline constexpr std::uint8_t kPatternTarget = reg::kPatternTarget;
 inline constexpr std::size_t kRecordSize = 15;
 inline constexpr std::size_t kRecordsPerBlock = 33;
-// Scope run register, held at 0 while the pattern memory is written.
-inline constexpr std::uint8_t kScopeRunRegister = reg::kScopeControl;
 
-// Pause-button states as the window sends them: the value then written to 192.
+// Pause-button states as the window sends them: the value then written to the
+// sequencer control register.
 inline constexpr int kPauseStateRunning = 192;
 inline constexpr int kPauseStatePaused = 128;
 
@@ -128,6 +121,18 @@ struct HostHooks {
     std::function<void()> prepareClock;
 };
 
+// The row the sequencer is at, from the board's answers: the current-row
+// register's answer (its low byte) asks for the high byte, whose answer gives
+// the signed index (the end marker once the table is done). Fed every
+// register answer in arrival order from one thread at a time.
+class RowIndexAnswers {
+public:
+    std::optional<std::int16_t> take(std::uint8_t reg, std::uint8_t value, link::CommandPort& port);
+
+private:
+    std::uint8_t low_ = 0;
+};
+
 class SequenceHost {
 public:
     SequenceHost(link::CommandPort& port, HostHooks hooks);
@@ -144,7 +149,8 @@ public:
     void stop(bool finished);
     // Pause / Continue: the window's pause state written to the control register.
     void sendPauseState(int state);
-    // The 25 ms row poll: the answer comes back as a register read of 198/199.
+    // The 25 ms row poll: the answer comes back as a read of the current-row
+    // register (reg::kSeqRow, then its high byte).
     void requestRow();
 
     static constexpr auto kSettle = std::chrono::milliseconds(50);

@@ -4,7 +4,7 @@
 // board gets it at once; "Start" steps it from MIN up to MAX, one STEP per
 // tick of the window's pace timer, and stops by itself after MAX.
 //
-// The run rides on the main window's other "Start" toggle (register 160):
+// The run rides on the main window's other "Start" toggle (reg::kSecondRun):
 // starting and stopping a sweep checks and unchecks it through DriveCore, and
 // when the board ends that run the sweep ends too. GUI thread only.
 

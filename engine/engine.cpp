@@ -4,6 +4,7 @@
 #include "drive/dac.h"
 #include "drive/drive_core.h"
 #include "drive/pins.h"
+#include "engine/link_sequences.h"
 #include "files/settings_core.h"
 #include "scope/calibration_file.h"
 #include "scope/scope_core.h"
@@ -23,6 +24,7 @@ constexpr std::uint16_t kPsHighLevel = 2500; // PS pin level at power on, mV
 Engine::Engine(MessageService& messages, EngineOptions options)
     : messages_(messages), options_(std::move(options)),
       link_(std::make_unique<link::FpgaLink>(messages_, options_.link)),
+      answers_(std::make_unique<Answers>(*link_)),
       drive_(std::make_unique<drive::DriveCore>(*link_, messages_)),
       scope_(std::make_unique<scope::ScopeCore>(*link_)),
       calibration_(std::make_unique<scope::Calibration>(*link_, messages_)),
@@ -30,6 +32,7 @@ Engine::Engine(MessageService& messages, EngineOptions options)
       settings_(std::make_unique<files::SettingsCore>(*drive_, *scope_, *link_)),
       timer_(std::make_unique<ThermometerTimer>(*link_, options_.thermometerPeriod))
 {
+    link_->onReadAnswer([a = answers_.get()](std::uint8_t reg, std::uint8_t value) { a->take(reg, value); });
     // The drive mode is the drive core's; the state follows it.
     modeFollower_ = drive_->changed.connect([this](unsigned aspects) {
         if (aspects & drive::aspect::kMode) state_.setMode(drive_->mode());
@@ -118,8 +121,6 @@ void Engine::wireAcquisition()
     link.onSweepUploading([&scope] { scope.sweepUploading(); });
     link.onScopeTimer([&scope] { scope.onTimer(std::chrono::steady_clock::now()); });
     scope.setTimerRequest([&link](std::chrono::steady_clock::time_point at) { link.scheduleScopeTimer(at); });
-    // Link start: the clearing sequence through the port it passes.
-    link.onClearDacOutputs([this](link::CommandPort& port) { drive_->clearDacOutputs(port); });
 }
 
 void Engine::followClock()
@@ -165,7 +166,7 @@ int Engine::start(link::BringUpObserver& progress, link::LinkObserver& window)
 {
     // Bring-up runs on a worker; the state is the front end's thread's, so
     // the link's state is set by whoever reads the result (linkStarted()).
-    return link_->start(progress, window);
+    return startLink(*link_, progress, window, [this](CommandPort& port) { drive_->clearDacOutputs(port); });
 }
 
 void Engine::linkStarted(bool up) { state_.setLinkUp(up); }
@@ -173,7 +174,7 @@ void Engine::linkStarted(bool up) { state_.setLinkUp(up); }
 bool Engine::shutdown()
 {
     stopThermometer();
-    return link_->shutdown();
+    return shutdownLink(*link_);
 }
 
 // ---------------------------------------------------------------- power
@@ -196,7 +197,7 @@ void Engine::powerOn(PowerSteps& steps)
     state_.setPowered(true);
     steps.switchedOn();
     if (steps.mode() == 0) {
-        link_->temperatureEvent().set();
+        answers_->temperatureEvent().set();
         startThermometer();
     }
     steps.applySupplyAndPins();

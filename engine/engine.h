@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/message_service.h"
+#include "engine/answers.h"
 #include "engine/instrument_state.h"
 #include "engine/thermometer_timer.h"
 #include "link/fpga_link.h"
@@ -70,6 +71,8 @@ public:
 
     link::FpgaLink& link() { return *link_; }
     const link::FpgaLink& link() const { return *link_; }
+    // The board's answers to register reads, decoded: front ends listen here.
+    Answers& answers() { return *answers_; }
 
     // ---- the cores ------------------------------------------------------------
     // One of each, on the link's port and the engine's messages. The front
@@ -102,8 +105,7 @@ public:
     bool loadCalibrationFile(const std::filesystem::path& path);
     // The acquisition on the link's reader: the arm request, the arm (capture
     // areas cleared, the scope core's registers) and each sweep converted from
-    // a copy of the capture areas; the clearing of the DAC outputs at link
-    // start. Every front end wires it the same way.
+    // a copy of the capture areas. Every front end wires it the same way.
     void wireAcquisition();
 
     // ---- what the instrument is doing ----------------------------------------
@@ -118,8 +120,9 @@ public:
     void linkLost();
 
     // ---- link start and shutdown ------------------------------------------
-    // Bring-up and the initial writes; blocks for seconds. 0 when the board is
-    // up (the link's result codes otherwise).
+    // Bring-up and the initial writes (engine/link_sequences.h, the DAC
+    // outputs cleared by the drive core); blocks for seconds. 0 when the
+    // board is up (the link's result codes otherwise).
     int start(link::BringUpObserver& progress, link::LinkObserver& window);
     // The front end's thread, with the result of start().
     void linkStarted(bool up);
@@ -159,6 +162,7 @@ private:
     MessageService& messages_;
     EngineOptions options_;
     std::unique_ptr<link::FpgaLink> link_;
+    std::unique_ptr<Answers> answers_; // fed by the link's reader
     std::unique_ptr<drive::DriveCore> drive_;
     std::unique_ptr<scope::ScopeCore> scope_;
     std::unique_ptr<scope::Calibration> calibration_;

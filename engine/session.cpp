@@ -159,12 +159,12 @@ Session::Session(SessionOptions options) : options_(std::move(options)), message
 
     scope_->setSweepObserver(this);
     engine_->wireAcquisition();
-    link.onClockRunEnded([this] {
+    engine_->answers().onClockRunEnded([this] {
         std::lock_guard lock(mutex_);
         runEnded_ = true;
         changed_.notify_all();
     });
-    link.onTemperature([this](std::uint16_t code) {
+    engine_->answers().onTemperature([this](std::uint16_t code) {
         std::lock_guard lock(mutex_);
         diodeCode_ = code;
         changed_.notify_all();
@@ -209,7 +209,6 @@ void Session::wireCalibration()
 
 void Session::wireSequence()
 {
-    link::FpgaLink& link = engine_->link();
     drive::sequence::HostHooks hh = engine_->sequenceLinkHooks();
     hh.scopeRunValue = [this]() -> std::optional<std::uint8_t> {
         if (scope_->running()) return scope_->controlValue();
@@ -219,7 +218,7 @@ void Session::wireSequence()
     hh.prepareClock = [this] { drive_->setManual(false); };
     sequence_->setHooks(std::move(hh));
     // Reader thread: the row the sequencer is at (the end marker once done).
-    link.onDynamicIndex([this](std::int16_t index) {
+    engine_->answers().onDynamicIndex([this](std::int16_t index) {
         std::lock_guard lock(mutex_);
         seqRow_ = index;
         changed_.notify_all();

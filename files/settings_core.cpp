@@ -122,10 +122,10 @@ void SettingsCore::stage2()
     port_.pause(500ms);
 
     const auto& rate = scope::kSampleRates[static_cast<std::size_t>(scope_.samplingRateIndex())];
-    port_.queueWrite(scope::kRegDividerLow, static_cast<std::uint8_t>(rate.divider & 0xFF), link::WriteClass::Scope);
-    port_.queueWrite(scope::kRegDividerHigh, static_cast<std::uint8_t>(rate.divider >> 8), link::WriteClass::Scope);
-    port_.queueWrite(scope::kRegLengthLow, 255, link::WriteClass::Scope);
-    port_.queueWrite(scope::kRegLengthHigh, 15, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeDividerLow, static_cast<std::uint8_t>(rate.divider & 0xFF), link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeDividerHigh, static_cast<std::uint8_t>(rate.divider >> 8), link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeLengthLow, 255, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeLengthHigh, 15, link::WriteClass::Scope);
     port_.pause(50ms);
 
     drive_.sendPins(20ms);
@@ -143,7 +143,7 @@ void SettingsCore::stage2()
 
 void SettingsCore::reapplySimpleSettings()
 {
-    port_.queueWrite(drive::kModeSetupRegister, 1);
+    port_.queueWrite(reg::kModeSetup, 1);
     if (hooks_.rerunPowerAndClock) hooks_.rerunPowerAndClock();
     port_.pause(50ms);
     port_.waitWriteDone(std::chrono::milliseconds(5000));

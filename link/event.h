@@ -3,7 +3,7 @@
 //
 // Manual reset: once set, every wait succeeds until reset() is called.
 // Auto reset: a successful wait consumes the signal (exactly one waiter wakes).
-// The label names the event in logs and tests ("m_csSCRWriteDone" ...).
+// The label names the event in logs and tests ("write-done" ...).
 
 #include <chrono>
 #include <condition_variable>

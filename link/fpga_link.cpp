@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/fpga_registers.h"
+#include "common/log.h"
 
 namespace zelbo::link {
 
@@ -16,10 +16,7 @@ constexpr std::uint8_t kFrameBlock = 0x03;
 } // namespace
 
 struct FpgaLink::Handlers {
-    std::function<void(std::uint16_t)> temperature;
-    std::function<void()> clockRunEnded;
-    std::function<void(std::int16_t)> dynamicIndex;
-    std::function<void(std::uint8_t, std::uint8_t)> registerRead;
+    std::function<void(std::uint8_t, std::uint8_t)> readAnswer;
     std::function<void()> patternStopped;
     std::function<void()> scopeArm;
     std::function<void()> sweep;
@@ -27,7 +24,6 @@ struct FpgaLink::Handlers {
     std::function<void()> scopeTimer;
     std::function<bool()> calibrating;
     std::function<void()> calibrationStep;
-    std::function<void(CommandPort&)> clearDacOutputs;
     std::function<void()> communicationError;
     std::function<void()> requestClose;
 };
@@ -66,45 +62,8 @@ public:
 
     void registerRead(std::uint8_t reg, std::uint8_t value) override
     {
-        if (h_->registerRead)
-            h_->registerRead(reg, value);
-        // The diode code is asked for as 0x65 (bits 8..11) then 0x64 (bits
-        // 0..7), and answers come back in request order: a code is only
-        // whole when 0x64 directly follows 0x65. Joining a fresh high nibble
-        // with a low byte from an earlier reading would be off by 256 codes
-        // whenever the code crosses a multiple of 256.
-        const bool pairedLow = reg == reg::kDiodeCodeLow && link_.temperatureHighPending_;
-        link_.temperatureHighPending_ = false;
-        switch (reg) {
-        case reg::kDiodeCodeHigh:
-            link_.temperatureHigh_ = value & 0x0F;
-            link_.temperatureHighPending_ = true;
-            break;
-        case reg::kDiodeCodeLow:
-            if (pairedLow) {
-                const auto raw = static_cast<std::uint16_t>(link_.temperatureHigh_ * 256 + value);
-                if (h_->temperature)
-                    h_->temperature(raw);
-                link_.temperature_.set();
-            }
-            break;
-        case reg::kClockControl:
-            if ((value & 0x01) == 0 && h_->clockRunEnded)
-                h_->clockRunEnded();
-            break;
-        case reg::kSeqRow:
-            link_.dynamicIndexLow_ = value;
-            link_.queueRead(reg::kSeqRowHigh);
-            break;
-        case reg::kSeqRowHigh: {
-            const auto index = static_cast<std::int16_t>(
-                static_cast<std::uint16_t>(value * 256 + link_.dynamicIndexLow_));
-            if (h_->dynamicIndex)
-                h_->dynamicIndex(index);
-            break;
-        }
-        default: break;
-        }
+        if (h_->readAnswer)
+            h_->readAnswer(reg, value);
     }
 
     void upload(int channel, const std::uint8_t* data, std::size_t n) override
@@ -168,21 +127,9 @@ template <class F> void FpgaLink::updateHandlers(F&& change)
     handlers_ = std::move(copy);
 }
 
-void FpgaLink::onTemperature(std::function<void(std::uint16_t)> fn)
+void FpgaLink::onReadAnswer(std::function<void(std::uint8_t, std::uint8_t)> fn)
 {
-    updateHandlers([&](Handlers& h) { h.temperature = std::move(fn); });
-}
-void FpgaLink::onClockRunEnded(std::function<void()> fn)
-{
-    updateHandlers([&](Handlers& h) { h.clockRunEnded = std::move(fn); });
-}
-void FpgaLink::onDynamicIndex(std::function<void(std::int16_t)> fn)
-{
-    updateHandlers([&](Handlers& h) { h.dynamicIndex = std::move(fn); });
-}
-void FpgaLink::onRegisterRead(std::function<void(std::uint8_t, std::uint8_t)> fn)
-{
-    updateHandlers([&](Handlers& h) { h.registerRead = std::move(fn); });
+    updateHandlers([&](Handlers& h) { h.readAnswer = std::move(fn); });
 }
 void FpgaLink::onPatternStopped(std::function<void()> fn)
 {
@@ -215,10 +162,6 @@ void FpgaLink::onCalibration(std::function<bool()> calibrating, std::function<vo
         h.calibrating = std::move(calibrating);
         h.calibrationStep = std::move(step);
     });
-}
-void FpgaLink::onClearDacOutputs(std::function<void(CommandPort&)> fn)
-{
-    updateHandlers([&](Handlers& h) { h.clearDacOutputs = std::move(fn); });
 }
 void FpgaLink::onCommunicationError(std::function<void()> fn)
 {
@@ -361,14 +304,12 @@ VendorReply FpgaLink::vendorRequest(std::uint8_t request, std::uint16_t value, i
 {
     VendorReply reply;
     const int n = std::clamp(length, 0, static_cast<int>(reply.bytes.size()));
-    vendorDone_.reset();
     {
         boost::lock_guard lock(busMutex_);
         if (bridge_ && bridge_->SendVendorRequest)
             (void)bridge_->SendVendorRequest(1, request, value, kVendorIndex, reply.bytes.data(), n);
     }
     reply.ok = reply.bytes[0] != 0;
-    vendorDone_.set();
     return reply;
 }
 
@@ -494,6 +435,7 @@ void FpgaLink::communicationFailure()
     // wait for the GUI thread, which may itself be waiting on the link.
     if (failed_.exchange(true))
         return;
+    log::error("link: communication error with the FPGA; the link is closed");
     active_.store(false);
     stop_.set(); // the reader ends at its next check
     wake_.set();
@@ -614,103 +556,82 @@ void FpgaLink::readerLoop()
     readerEnded_.set();
 }
 
-// ---- start and shutdown -------------------------------------------------------
+// ---- open and shutdown ---------------------------------------------------------
 
-int FpgaLink::start(BringUpObserver& progress, LinkObserver& window)
+int FpgaLink::open(BringUpObserver& progress)
 {
     BringUp bringUpper(*this, progress, messages_);
     const int result = bringUpper.bringUp();
-    int startResult = result;
-    if (result == kBringUpReady) {
-        purgeInput();
-        if (failed_.load())
-            return -1; // reported already
-        {
-            boost::lock_guard lock(threadMutex_);
-            if (!reader_) {
-                readerRunning_.store(true);
-                readerEnded_.reset();
-                reader_ = std::make_unique<boost::thread>([this] { readerLoop(); });
-            }
-        }
-        (void)vendorRequest(0xB5, 0, 1);
-        (void)readStatus();
-        if (!readerAlive_.wait(options_.timings.readerAlive)) {
-            if (!failed_.load())
-                messages_.show(kReaderUnresponsiveText);
-            return -1;
-        }
-        if (!hardwareReady_.wait(options_.timings.hardwareReady)) {
-            if (!failed_.load())
-                messages_.show(kNoHardwareReadyText);
-            return -1;
-        }
-        active_.store(true);
-
-        if (auto h = handlers(); h->clearDacOutputs)
-            h->clearDacOutputs(*this);
-        queueWrite(reg::kSecondRun, 0);
-        pause(std::chrono::milliseconds(30));
-        const std::uint8_t zeros[3] = {0, 0, 0};
-        queueBlock(0, 0, zeros, sizeof zeros);
-        pause(std::chrono::milliseconds(100));
-        queueWrite(reg::kStartMode, 2);
-        for (std::uint8_t r = reg::kStartFirst; r <= reg::kStartLast; ++r)
-            queueWrite(r, 0);
-        pause(std::chrono::milliseconds(100));
-        queueWrite(reg::kSecondRun, 1);
-        pause(std::chrono::milliseconds(100));
-        queueWrite(reg::kSecondRun, 0);
-
-        window.linkStarted();
-        pause(std::chrono::milliseconds(50));
-        startResult = 0;
+    if (result != kBringUpReady) {
+        log::writef(log::Level::Info, "link: bring-up ended with %d", result);
+        return result;
     }
-
-    queueWrite(reg::kBoardReady, 0);
-    if (result == kBringUpReady) {
-        const VendorReply cap = vendorRequest(0xB3, 0, 1);
-        scopeAllowed_.store(cap.ok);
-        queueWrite(reg::kScopeEnable, cap.ok ? 1 : 0);
-        pause(std::chrono::milliseconds(10));
+    purgeInput();
+    if (failed_.load())
+        return -1; // reported already
+    {
+        boost::lock_guard lock(threadMutex_);
+        if (!reader_) {
+            readerRunning_.store(true);
+            readerEnded_.reset();
+            reader_ = std::make_unique<boost::thread>([this] { readerLoop(); });
+        }
     }
-    return startResult;
+    (void)vendorRequest(kReqHostReady, kHostReady, 1);
+    (void)readStatus();
+    if (!readerAlive_.wait(options_.timings.readerAlive)) {
+        log::error("link: the reader did not start");
+        if (!failed_.load())
+            messages_.show(kReaderUnresponsiveText);
+        return -1;
+    }
+    if (!hardwareReady_.wait(options_.timings.hardwareReady)) {
+        log::error("link: no Hardware Ready from the FPGA");
+        if (!failed_.load())
+            messages_.show(kNoHardwareReadyText);
+        return -1;
+    }
+    log::debug("link: open (reader running, Hardware Ready)");
+    active_.store(true);
+    return 0;
+}
+
+bool FpgaLink::queryScopeCapability()
+{
+    const VendorReply cap = vendorRequest(kReqScopeCapability, 0, 1);
+    scopeAllowed_.store(cap.ok);
+    log::writef(log::Level::Info, "link: the board %s oscilloscope commands", cap.ok ? "takes" : "does not take");
+    return cap.ok;
+}
+
+void FpgaLink::beginShutdown()
+{
+    closing_.store(true);
+}
+
+void FpgaLink::waitSent()
+{
+    if (readerRunning_.load())
+        (void)writeDone_.wait(options_.timings.doneWait);
+    else
+        (void)flushCommands();
 }
 
 bool FpgaLink::shutdown()
 {
-    closing_.store(true);
-    const auto wait = options_.timings.doneWait;
-    // Waits until the queued writes have left the host. Without a reader (it
-    // stopped after a failed write) nothing would send them: send them here.
-    auto sent = [&] {
-        if (readerRunning_.load())
-            (void)writeDone_.wait(wait);
-        else
-            (void)flushCommands();
-    };
-    if (active_.load()) {
-        sent();
-        (void)vendorRequest(0xB5, 1, 1);
-        (void)vendorDone_.wait(wait);
-        queueWrite(reg::kDacPsLow, 0);
-        queueWrite(reg::kDacPsHigh, 0);
-        queueWrite(reg::kDacStrobe, 0x88);
-        sent();
-        for (std::uint8_t v : {std::uint8_t(0xEA), std::uint8_t(0x15), std::uint8_t(0xAE),
-                               std::uint8_t(0xFF)})
-            queueWrite(reg::kShutdownKey, v);
-        sent();
-    }
+    beginShutdown();
     boost::lock_guard lock(threadMutex_);
     if (!reader_)
         return true;
     stop_.set();
     wake_.set();
-    if (!readerEnded_.wait(options_.timings.readerJoin))
+    if (!readerEnded_.wait(options_.timings.readerJoin)) {
+        log::warning("link: the reader did not stop in time");
         return false;
+    }
     reader_->join(); // it has left its loop: returns at once
     reader_.reset();
+    log::debug("link: reader stopped");
     return true;
 }
 
@@ -724,22 +645,6 @@ void FpgaLink::releaseBridge()
 }
 
 // ---- capture areas ------------------------------------------------------------
-
-void FpgaLink::copyCapture(int ch, std::uint8_t* out) const
-{
-    if (ch < 0 || ch >= kChannels || !out)
-        return;
-    boost::lock_guard lock(walkMutex_);
-    std::memcpy(out, capture_[static_cast<std::size_t>(ch)].data(), kCaptureBytes);
-}
-
-std::size_t FpgaLink::captureIndex(int ch) const
-{
-    if (ch < 0 || ch >= kChannels)
-        return 0;
-    boost::lock_guard lock(walkMutex_);
-    return captureIndex_[static_cast<std::size_t>(ch)];
-}
 
 void FpgaLink::copyCaptures(CaptureSnapshot& out) const
 {

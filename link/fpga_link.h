@@ -2,10 +2,12 @@
 // The link to the board's FPGA: the pending command buffer and the block
 // buffer, the status request that paces everything, the response-block walker
 // with its record actions, the events other code waits on, the board reader
-// thread, link start and the shutdown traffic.
+// thread, opening the link and stopping it. What the register traffic of link
+// start and shutdown is, and what a register's answer means, is the engine's
+// and the features' (engine/link_sequences.h, engine/answers.h).
 //
-// Threads. The owner (the main window) calls start() and shutdown() from one
-// thread (the program does start() on its bring-up worker, shutdown() on the
+// Threads. The owner (the engine) calls open() and shutdown() from one
+// thread (the program does open() on its bring-up worker, shutdown() on the
 // GUI thread); any thread may queue commands. The reader thread sends what is
 // queued, reads and dispatches response blocks and runs the scope and
 // calibration hooks. Every call into the bridge library is serialised by the
@@ -50,6 +52,14 @@ inline constexpr std::size_t kMaxBlockData = 503;
 inline constexpr std::size_t kCaptureBytes = 8192;
 inline constexpr int kChannels = 4;
 inline constexpr std::uint16_t kVendorIndex = 0xBEEF;
+
+// Vendor requests of link start and shutdown. Host-ready drives port A bit 7:
+// value 0 sets it (the host is there), 1 clears it. The scope capability
+// answers 1 when the board takes scope-class commands.
+inline constexpr std::uint8_t kReqHostReady = 0xB5;
+inline constexpr std::uint16_t kHostReady = 0;
+inline constexpr std::uint16_t kHostGone = 1;
+inline constexpr std::uint8_t kReqScopeCapability = 0xB3;
 
 inline constexpr const char* kCommErrorText =
     "Detected communication error with FPGA. Please restart system setup.\nSoftware is shutting "
@@ -105,7 +115,7 @@ struct LinkOptions {
     std::function<BoardProbe()> boardProbe;
 };
 
-// The window-side calls of link start.
+// The window-side call of link start (engine/link_sequences.h makes it).
 class LinkObserver {
 public:
     virtual ~LinkObserver() = default;
@@ -144,15 +154,25 @@ public:
     void quiesceTriggers();
 
     // ---- life cycle -------------------------------------------------------
-    // Link start: bring-up, reader start, Hardware Ready, initial register
-    // writes, capability query. 0 started; the bring-up result when it failed
-    // (the final writes still run, and are dropped); -1 when the reader or
-    // Hardware Ready did not come (message shown, link stays inactive).
-    int start(BringUpObserver& progress, LinkObserver& window);
-    // Shutdown traffic (only while the link is active), then stops the reader.
-    // Every wait is bounded; false when the reader did not end in time (the
-    // destructor then waits for it). A communication error found from here on
-    // ends the link without its message box: the window is closing already.
+    // Opens the link: bring-up, stale input purged, reader start, the
+    // host-ready request, the reader's first cycle and Hardware Ready. 0 open
+    // (active: writes go out); the bring-up result when it failed (no
+    // reader); -1 when the reader or Hardware Ready did not come (message
+    // shown, link stays inactive).
+    int open(BringUpObserver& progress);
+    // Asks the board whether it takes scope-class commands and lets them
+    // through (or drops them) from now on; the answer.
+    bool queryScopeCapability();
+    // From here on a communication error ends the link without its message
+    // box: the window is closing already, and may be waiting for the reader.
+    void beginShutdown();
+    // Waits (bounded) until the queued writes have left the host. Without a
+    // reader (it stopped after a failed write) nothing would send them: they
+    // are sent here.
+    void waitSent();
+    // Stops the reader (after beginShutdown(), which it implies). Bounded;
+    // false when the reader did not end in time (the destructor then waits
+    // for it).
     bool shutdown();
     // Closes the device (when bring-up opened one) and releases the library.
     void releaseBridge();
@@ -164,18 +184,16 @@ public:
     CCyUSB* bridge() const { return bridge_.get(); }
 
     // ---- events -----------------------------------------------------------
-    Event& writeDone() { return writeDone_; }                // "m_csSCRWriteDone"
-    Event& blockWriteDone() { return blockWriteDone_; }      // "m_csBuffWriteDone"
-    Event& temperatureEvent() { return temperature_; }       // "m_EventTemp"
+    Event& writeDone() { return writeDone_; }
+    Event& blockWriteDone() { return blockWriteDone_; }
     // Sets the scope-arm trigger: the reader runs the arm hook.
     void armScope();
 
     // ---- handlers ---------------------------------------------------------
-    // Register-read answers (reader thread, or the thread that flushes):
-    void onTemperature(std::function<void(std::uint16_t raw)> fn);   // 0x65 answered, then 0x64
-    void onClockRunEnded(std::function<void()> fn);                  // 0x90 with bit 0 clear
-    void onDynamicIndex(std::function<void(std::int16_t index)> fn); // 0xC6 then 0xC7
-    void onRegisterRead(std::function<void(std::uint8_t reg, std::uint8_t value)> fn); // every answer
+    // Every register-read answer, in the order they arrive (the walking
+    // thread: the reader, or whichever thread flushes; one walk at a time, so
+    // calls never overlap). What an answer means is its feature's.
+    void onReadAnswer(std::function<void(std::uint8_t reg, std::uint8_t value)> fn);
     // The board ended the run of the second "Start" toggle (PATTSTOP).
     void onPatternStopped(std::function<void()> fn);
     // Reader-thread hooks: scope arm, sweep processing, calibration.
@@ -192,9 +210,6 @@ public:
     // `calibrating` tells whether sweep-finished records count toward
     // calibration steps; every fourth one then runs `step` on the reader.
     void onCalibration(std::function<bool()> calibrating, std::function<void()> step);
-    // Link start: the sequence that clears all DAC outputs (with its scope
-    // front-end reset), written through the given port.
-    void onClearDacOutputs(std::function<void(CommandPort&)> fn);
     // A communication error (once, on the thread that found it, after the
     // message was answered): the window clears its ask-before-closing flag.
     // The close request follows at once.
@@ -207,10 +222,7 @@ public:
     // Upload records fill four 8192-byte areas, one write index each. Reads
     // copy under the walk lock, so a sweep is never seen half-written.
     using CaptureSnapshot = std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels>;
-    // Copies channel `ch`'s 8192-byte capture area to `out`.
-    void copyCapture(int ch, std::uint8_t* out) const;
     void copyCaptures(CaptureSnapshot& out) const;
-    std::size_t captureIndex(int ch) const;
     // Resets the write indices of the channels in `channelMask` (bit n = channel n).
     void resetCaptureIndices(std::uint8_t channelMask = 0x0F);
     // Zeroes all four areas and their indices (before the scope is armed).
@@ -258,9 +270,6 @@ private:
     mutable boost::recursive_mutex walkMutex_;
     std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels> capture_{};
     std::array<std::size_t, kChannels> captureIndex_{};
-    std::uint8_t temperatureHigh_ = 0;      // reader: the last 0x65 answer's nibble
-    bool temperatureHighPending_ = false;   // it still waits for its 0x64
-    std::uint8_t dynamicIndexLow_ = 0;
     int sweepCount_ = 0; // sweep-finished records counted while calibrating
     bool uploadSeen_ = false; // an upload record of this sweep arrived (walk lock)
     static constexpr std::int64_t kNoTimer = INT64_MAX;
@@ -277,10 +286,8 @@ private:
     std::atomic<bool> closing_{false}; // shutdown() has begun
     boost::once_flag readerAliveOnce_ = BOOST_ONCE_INIT;
 
-    Event writeDone_{Event::Reset::Manual, false, "m_csSCRWriteDone"};
-    Event vendorDone_{Event::Reset::Manual, false, "m_pcsVRDone"};
-    Event blockWriteDone_{Event::Reset::Manual, false, "m_csBuffWriteDone"};
-    Event temperature_{Event::Reset::Manual, false, "m_EventTemp"};
+    Event writeDone_{Event::Reset::Manual, false, "write-done"};
+    Event blockWriteDone_{Event::Reset::Manual, false, "block-write-done"};
     Event commandsPending_{Event::Reset::Auto, false, "commands-pending"};
     Event scopeArm_{Event::Reset::Auto, false, "scope-arm"};
     Event sweepDone_{Event::Reset::Auto, false, "sweep-done"};

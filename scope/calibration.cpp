@@ -47,9 +47,9 @@ std::array<double, kChannels> Calibration::measureMean(const CaptureAreas& areas
 void Calibration::writeSources(std::uint8_t config)
 {
     for (int n = 0; n < kChannels; ++n)
-        port_.queueWrite(static_cast<std::uint8_t>(kRegChannelConfig + n), config, link::WriteClass::Scope);
-    port_.queueWrite(kRegDividerLow, 0x00, link::WriteClass::Scope);
-    port_.queueWrite(kRegDividerHigh, 0x00, link::WriteClass::Scope);
+        port_.queueWrite(static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), config, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeDividerLow, 0x00, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeDividerHigh, 0x00, link::WriteClass::Scope);
 }
 
 bool Calibration::start()
@@ -77,7 +77,7 @@ bool Calibration::start()
     if (hooks_.clearCaptures) hooks_.clearCaptures();
     writeSources(kCalVoltageConfig);
     port_.waitWriteDone(5000ms);
-    port_.queueWrite(kRegControl, 0x0F, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeControl, 0x0F, link::WriteClass::Scope);
     port_.waitWriteDone(5000ms);
     std::lock_guard lk(mutex_);
     stepStarted_ = Clock::now(); // the step's sweeps start now
@@ -92,7 +92,7 @@ void Calibration::runStep(const CaptureAreas& areas)
 
     // On the reader thread: send what is queued ourselves instead of waiting
     // for the reader to do it.
-    port_.queueWrite(kRegControl, 0x00, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeControl, 0x00, link::WriteClass::Scope);
     port_.flushCommands();
     switch (s) {
     case 1: {
@@ -118,7 +118,7 @@ void Calibration::runStep(const CaptureAreas& areas)
     port_.flushCommands();
     if (hooks_.clearCaptures) hooks_.clearCaptures();
     step_.store(s + 1);
-    port_.queueWrite(kRegControl, 0x0F, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeControl, 0x0F, link::WriteClass::Scope);
     port_.flushCommands();
     stepStarted_ = Clock::now();
 }
@@ -132,7 +132,7 @@ bool Calibration::poll(Clock::time_point now)
         step_.store(0);
         result_.reset();
     }
-    port_.queueWrite(kRegControl, 0x00, link::WriteClass::Scope);
+    port_.queueWrite(reg::kScopeControl, 0x00, link::WriteClass::Scope);
     if (hooks_.restoreControls) hooks_.restoreControls();
     messages_.show(kCalibrationTimedOut, kCalibrationCaption, MsgIcon::Warning);
     if (hooks_.reapplyPins) hooks_.reapplyPins();
@@ -147,7 +147,7 @@ bool Calibration::abort(bool toBoard)
         step_.store(0);
         result_.reset();
     }
-    if (toBoard) port_.queueWrite(kRegControl, 0x00, link::WriteClass::Scope);
+    if (toBoard) port_.queueWrite(reg::kScopeControl, 0x00, link::WriteClass::Scope);
     if (hooks_.restoreControls) hooks_.restoreControls();
     return true;
 }

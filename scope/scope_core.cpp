@@ -162,7 +162,7 @@ void ScopeCore::setRunning(bool run)
                 triggerSetupLocked(true, w);
             arm = armRequest_;
         } else {
-            w.push_back({kRegControl, static_cast<std::uint8_t>(control_ & 0xF0)});
+            w.push_back({reg::kScopeControl, static_cast<std::uint8_t>(control_ & 0xF0)});
             triggerState_.store(static_cast<int>(TriggerState::Stopped));
         }
     }
@@ -189,7 +189,7 @@ void ScopeCore::setChannelOn(int n, bool on)
         if (view_)
             view_->traceSetChanged();
         if (running_.load())
-            w.push_back({kRegControl, control_});
+            w.push_back({reg::kScopeControl, control_});
     }
     send(w);
 }
@@ -224,7 +224,7 @@ void ScopeCore::setSource(int n, Source source)
                                                    kCfgAlwaysOne);
         if (cfg != st.config) {
             st.config = cfg;
-            w.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), cfg});
+            w.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), cfg});
         }
         st.source = source;
         applyValuePerDivLocked(n);
@@ -337,8 +337,8 @@ int ScopeCore::samplingRateInner(int index, bool link, Writes& out)
     index = clampIndex(index, static_cast<int>(kSampleRates.size()) - 1);
     sampleRate_ = index;
     const auto div = kSampleRates[static_cast<std::size_t>(index)].divider;
-    out.push_back({kRegDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
-    out.push_back({kRegDividerHigh, static_cast<std::uint8_t>(div >> 8)});
+    out.push_back({reg::kScopeDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
+    out.push_back({reg::kScopeDividerHigh, static_cast<std::uint8_t>(div >> 8)});
     if (auto_ && link)
         timeBaseInner(kRateToTimeBase[static_cast<std::size_t>(index)], false, out);
     inSampleRate_ = false;
@@ -444,7 +444,7 @@ void ScopeCore::triggerSetupLocked(bool armed, Writes& out)
     for (int n = 0; n < kChannels; ++n) {
         auto& cfg = state_[static_cast<std::size_t>(n)].config;
         cfg = static_cast<std::uint8_t>(armed ? (cfg | kCfgArmed) : (cfg & ~kCfgArmed));
-        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), cfg});
+        out.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), cfg});
     }
     if (!armed)
         return;
@@ -455,8 +455,8 @@ void ScopeCore::triggerSetupLocked(bool armed, Writes& out)
     channels_[tt].triggerLevel = parseLevel(currentType ? currentLevel_ : voltageLevel_);
     channels_[tt].triggerFlag = 1;
     const int code = triggerLevelCodeLocked();
-    out.push_back({kRegTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
-    out.push_back({kRegTriggerHigh,
+    out.push_back({reg::kScopeTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
+    out.push_back({reg::kScopeTriggerHigh,
                    static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
     if (view_)
         view_->setSlopeIndicator(slopeMinus_ ? 1 : 0);
@@ -495,7 +495,7 @@ void ScopeCore::setTriggerOn(bool on)
         updateTriggerControlsLocked();
         triggerSetupLocked(on, w);
         if (running_.load())
-            w.push_back({kRegControl, control_});
+            w.push_back({reg::kScopeControl, control_});
     }
     send(w);
 }
@@ -517,7 +517,7 @@ void ScopeCore::setTriggerChannel(int t)
         updateTriggerControlsLocked();
     }
     if (running_.load()) {
-        port_.queueWrite(kRegControl, control, link::WriteClass::Scope);
+        port_.queueWrite(reg::kScopeControl, control, link::WriteClass::Scope);
         port_.waitWriteDone(std::chrono::milliseconds(5000));
     }
     // Arm only when the trigger is switched on: picking a channel must not
@@ -623,7 +623,7 @@ int ScopeCore::currentSlider() const
     return currentSlider_;
 }
 
-std::uint8_t ScopeCore::controlByte() const
+std::uint8_t ScopeCore::controlValue() const
 {
     std::lock_guard lk(mutex_);
     return control_;
@@ -704,28 +704,28 @@ std::chrono::steady_clock::duration ScopeCore::autoTimeoutLocked(double periodUs
 void ScopeCore::realTriggerWritesLocked(Writes& out) const
 {
     for (int n = 0; n < kChannels; ++n)
-        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
+        out.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
     if (!(state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed))
         return;
     const int code = triggerLevelCodeLocked();
-    out.push_back({kRegTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
-    out.push_back({kRegTriggerHigh, static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
+    out.push_back({reg::kScopeTriggerLow, static_cast<std::uint8_t>(code & 0xFF)});
+    out.push_back({reg::kScopeTriggerHigh, static_cast<std::uint8_t>(((code >> 8) & 0x7F) | (slopeMinus_ ? 0x80 : 0x00))});
 }
 
 void ScopeCore::parkWritesLocked(Writes& out) const
 {
     // Rising through 0xFFF: samples reach 0x800 + 511 at most.
     for (int n = 0; n < kChannels; ++n)
-        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n),
+        out.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n),
                        static_cast<std::uint8_t>(state_[static_cast<std::size_t>(n)].config | kCfgArmed)});
-    out.push_back({kRegTriggerLow, 0xFF});
-    out.push_back({kRegTriggerHigh, 0x0F});
+    out.push_back({reg::kScopeTriggerLow, 0xFF});
+    out.push_back({reg::kScopeTriggerHigh, 0x0F});
 }
 
 void ScopeCore::forceWritesLocked(Writes& out) const
 {
     for (int n = 0; n < kChannels; ++n)
-        out.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n),
+        out.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n),
                        static_cast<std::uint8_t>(state_[static_cast<std::size_t>(n)].config & ~kCfgArmed)});
 }
 
@@ -813,13 +813,13 @@ void ScopeCore::arm()
     {
         std::lock_guard lk(mutex_);
         for (int n = 0; n < kChannels; ++n)
-            w.push_back({static_cast<std::uint8_t>(kRegChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
+            w.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
         const auto div = kSampleRates[static_cast<std::size_t>(sampleRate_)].divider;
-        w.push_back({kRegDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
-        w.push_back({kRegDividerHigh, static_cast<std::uint8_t>(div >> 8)});
-        w.push_back({kRegLengthLow, 0xFF});
-        w.push_back({kRegLengthHigh, 0x0F});
-        w.push_back({kRegControl, control_});
+        w.push_back({reg::kScopeDividerLow, static_cast<std::uint8_t>(div & 0xFF)});
+        w.push_back({reg::kScopeDividerHigh, static_cast<std::uint8_t>(div >> 8)});
+        w.push_back({reg::kScopeLengthLow, 0xFF});
+        w.push_back({reg::kScopeLengthHigh, 0x0F});
+        w.push_back({reg::kScopeControl, control_});
         parked_ = false;
         forced_ = false;
         singleTaken_ = false;
@@ -933,7 +933,7 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
                 // One sweep, then stop: no later sweep reaches the traces.
                 singleTaken_ = true;
                 running_.store(false);
-                w.push_back({kRegControl, static_cast<std::uint8_t>(control_ & 0xF0)});
+                w.push_back({reg::kScopeControl, static_cast<std::uint8_t>(control_ & 0xF0)});
                 next = TriggerState::Stopped;
             } else if (parked_) {
                 rearmAt_ = now + std::chrono::microseconds(static_cast<std::int64_t>(holdoffMs_ * 1000.0));

@@ -151,7 +151,8 @@ public:
     void applyTriggerSetup(bool armed);
     TriggerControls triggerControls() const;
 
-    std::uint8_t controlByte() const;
+    // The acquisition control register's value as last written.
+    std::uint8_t controlValue() const;
     std::uint8_t configByte(int n) const;
 
     // Trigger mode and holdoff (time after each sweep before the trigger is
@@ -178,9 +179,6 @@ public:
     // The time asked for with the timer request has come (or passed).
     void onTimer(std::chrono::steady_clock::time_point now);
     std::uint64_t sweepsConverted() const { return sweeps_.load(); }
-
-    // The acquisition control register's value as last written.
-    std::uint8_t controlValue() const { return control_; }
 
 private:
     struct Write {

@@ -18,16 +18,6 @@ inline constexpr int kChannels = 4;
 inline constexpr std::size_t kSamplesPerSweep = 4096;
 inline constexpr std::size_t kCaptureBytes = 8192; // one channel's capture block
 
-// Scope-class registers.
-inline constexpr std::uint8_t kRegControl = reg::kScopeControl;
-inline constexpr std::uint8_t kRegDividerLow = reg::kScopeDividerLow;
-inline constexpr std::uint8_t kRegDividerHigh = reg::kScopeDividerHigh;
-inline constexpr std::uint8_t kRegLengthLow = reg::kScopeLengthLow;
-inline constexpr std::uint8_t kRegLengthHigh = reg::kScopeLengthHigh;
-inline constexpr std::uint8_t kRegTriggerLow = reg::kScopeTriggerLow;
-inline constexpr std::uint8_t kRegTriggerHigh = reg::kScopeTriggerHigh;
-inline constexpr std::uint8_t kRegChannelConfig = reg::kScopeChannelConfig; // + channel 0..3
-
 // Channel configuration byte bits.
 inline constexpr std::uint8_t kCfgArmed = 0x01;
 inline constexpr std::uint8_t kCfgAlwaysOne = 0x04;

@@ -23,7 +23,7 @@ ALLOWED = {
     "board": set(),  # the far side of the wire: no host code at all
     "calora": set(),  # stands alone; other programs link it
     "common": set(),
-    "usbbridge": {"board"},  # loads the simulated board behind its exports
+    "usbbridge": {"board", "common"},  # loads the simulated board behind its exports; logs on common's channel
     "link": {"common", "usbbridge"},
     "widgets": {"common"},
     "drive": {"common", "widgets"},

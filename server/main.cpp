@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/build_info.h"
+#include "common/log.h"
 #include "engine/session.h"
 #include "server/mdns.h"
 #include "server/net_allow.h"
@@ -62,11 +63,10 @@ extern "C" void noteSignal(int sig)
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
+// The server's own log: connections, refusals, the board. Shown by default.
 void logLine(const std::string& line)
 {
-    static std::mutex m;
-    std::lock_guard lock(m);
-    std::cerr << "zelbo-server: " << line << std::endl;
+    zelbo::log::info("zelbo-server: " + line);
 }
 
 const char* kUsageText =
@@ -85,6 +85,8 @@ const char* kUsageText =
     "  --files DIR                the folder clients' file names are below\n"
     "                             (default: the working directory)\n"
     "  --no-mdns                  do not advertise _scpi-raw._tcp\n"
+    "  --log-level LEVEL          error, warning, info (default: connections\n"
+    "                             and the board) or debug; or ZELBO_LOG\n"
     "  --scpi-table               print the command tree (Markdown) and exit\n"
     "  --version, --help\n";
 
@@ -245,6 +247,7 @@ struct Args {
 int main(int argc, char** argv)
 {
     Args a;
+    zelbo::log::setDefaultLevel(zelbo::log::Level::Info);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -306,6 +309,11 @@ int main(int argc, char** argv)
             a.files = value();
         } else if (arg == "--no-mdns") {
             a.mdns = false;
+        } else if (arg == "--log-level") {
+            if (!zelbo::log::useOption(value())) {
+                std::cerr << "zelbo-server: --log-level takes error, warning, info or debug\n";
+                return kUsage;
+            }
         } else {
             std::cerr << "zelbo-server: unknown option " << arg << " (see --help)\n";
             return kUsage;

@@ -17,6 +17,19 @@ std::optional<double> junctionCelsius(double vfMillivolts, double a, double b)
     return tj;
 }
 
+std::optional<std::uint16_t> DiodeCodeAnswers::take(std::uint8_t reg, std::uint8_t value)
+{
+    const bool pairedLow = reg == reg::kDiodeCodeLow && highPending_;
+    highPending_ = false;
+    if (reg == reg::kDiodeCodeHigh) {
+        high_ = value & 0x0F;
+        highPending_ = true;
+    }
+    if (!pairedLow)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(high_ * 256 + value);
+}
+
 void Thermometer::setCoefficients(double a, double b)
 {
     std::lock_guard lock(mutex_);

@@ -14,9 +14,6 @@
 
 namespace zelbo::thermal {
 
-// Diode code registers: bits 0..7 and bits 8..11.
-inline constexpr std::uint8_t kDiodeCodeLowRegister = reg::kDiodeCodeLow;
-inline constexpr std::uint8_t kDiodeCodeHighRegister = reg::kDiodeCodeHigh;
 // The junction temperature the driver ICs are rated for; above it the gauge
 // shows an alarm.
 inline constexpr double kRatedTjMaxCelsius = 150.0;
@@ -26,6 +23,23 @@ double diodeMillivolts(std::uint16_t code);
 // Tj = (A - Vf) / B in degrees; nullopt when B is 0 or the result is not a
 // number (a chip list with a broken row).
 std::optional<double> junctionCelsius(double vfMillivolts, double a, double b);
+
+// The diode code from the board's answers. It is asked for as its high
+// nibble (reg::kDiodeCodeHigh) then its low byte (reg::kDiodeCodeLow), and
+// answers keep request order: a code is whole only when the low byte's
+// answer directly follows the high nibble's. Joining a fresh nibble with a
+// low byte from an earlier reading would be off by 256 codes whenever the
+// code crosses a multiple of 256. Fed every register answer in arrival order
+// from one thread at a time.
+class DiodeCodeAnswers {
+public:
+    // The whole code when this answer completes one.
+    std::optional<std::uint16_t> take(std::uint8_t reg, std::uint8_t value);
+
+private:
+    std::uint8_t high_ = 0;     // the last high-nibble answer
+    bool highPending_ = false;  // it still waits for its low byte
+};
 
 struct Reading {
     std::uint16_t code = 0;

@@ -1,6 +1,7 @@
 #include "usbbridge/bridge.h"
 
 #include "usbbridge/firmware.h"
+#include "common/log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -169,8 +170,9 @@ bool Bridge::firmwareIsCurrent()
     versionReported_ = true;
     char running[32] = "firmware without a version";
     if (answered) std::snprintf(running, sizeof running, "firmware %u.%u", v[0], v[1]);
-    std::fprintf(stderr, "UsbBridge: the board runs %s, this library carries %u.%u: downloading it again\n",
-                 running, want >> 8, want & 0xFF);
+    zelbo::log::writef(zelbo::log::Level::Warning,
+                       "UsbBridge: the board runs %s, this library carries %u.%u: downloading it again", running,
+                       want >> 8, want & 0xFF);
     return false;
 }
 
@@ -329,7 +331,8 @@ int Bridge::initializeUsb(const std::string& scriptPath)
     std::uint8_t cfg = 0, alt = 0;
     std::string error;
     if (!loadScriptFile(scriptPath, file, records, cfg, alt, error)) {
-        std::fprintf(stderr, "UsbBridge: InitializeUSB: \"%s\" rejected: %s\n", scriptPath.c_str(), error.c_str());
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: InitializeUSB: \"%s\" rejected: %s",
+                           scriptPath.c_str(), error.c_str());
         return 0;
     }
 

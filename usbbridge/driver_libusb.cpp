@@ -6,6 +6,7 @@
 // transfers in flight, and then waits for their completion.
 
 #include "usbbridge/driver.h"
+#include "common/log.h"
 
 #include <libusb.h>
 
@@ -22,6 +23,17 @@
 namespace usbbridge {
 
 namespace {
+
+libusb_log_level libusbLevel(zelbo::log::Level level)
+{
+    switch (level) {
+    case zelbo::log::Level::Error: return LIBUSB_LOG_LEVEL_ERROR;
+    case zelbo::log::Level::Warning: return LIBUSB_LOG_LEVEL_WARNING;
+    case zelbo::log::Level::Info: return LIBUSB_LOG_LEVEL_INFO;
+    case zelbo::log::Level::Debug: return LIBUSB_LOG_LEVEL_DEBUG;
+    }
+    return LIBUSB_LOG_LEVEL_WARNING;
+}
 
 bool isClassDevice(const libusb_device_descriptor& d)
 {
@@ -84,7 +96,7 @@ std::string serialOf(const std::string& usbPath)
     return serial;
 }
 
-// A libusb error on stderr, with libusb's own name for it and, where the user
+// A libusb error on the log (error level), with libusb's own name for it and, where the user
 // can do something about it, what. The same line is not repeated back to back
 // (the loaders open the board several times while they wait for it).
 void reportError(const char* what, unsigned bus, unsigned address, int rc)
@@ -95,14 +107,14 @@ void reportError(const char* what, unsigned bus, unsigned address, int rc)
     else if (rc == LIBUSB_ERROR_BUSY)
         hint = "; another program holds the board";
     char line[512];
-    std::snprintf(line, sizeof line, "UsbBridge: %s /dev/bus/usb/%03u/%03u: %s (%s)%s\n", what, bus, address,
+    std::snprintf(line, sizeof line, "UsbBridge: %s /dev/bus/usb/%03u/%03u: %s (%s)%s", what, bus, address,
                   libusb_error_name(rc), libusb_strerror(rc), hint);
     static std::mutex m;
     static std::string last;
     std::lock_guard<std::mutex> lock(m);
     if (last == line) return;
     last = line;
-    std::fputs(line, stderr);
+    zelbo::log::error(line);
 }
 
 class LibusbDriver;
@@ -160,8 +172,13 @@ public:
         const int rc = libusb_init(&ctx_);
         if (rc != 0) {
             ctx_ = nullptr;
-            std::fprintf(stderr, "UsbBridge: libusb could not be initialised (%s); no USB devices are available\n",
-                         libusb_error_name(rc));
+            zelbo::log::writef(zelbo::log::Level::Error,
+                        "UsbBridge: libusb could not be initialised (%s); no USB devices are available",
+                        libusb_error_name(rc));
+        } else if (zelbo::log::chosen()) {
+            // libusb's own messages follow the program's level once one was
+            // chosen (LIBUSB_DEBUG, when set, still wins inside libusb).
+            libusb_set_option(ctx_, LIBUSB_OPTION_LOG_LEVEL, libusbLevel(zelbo::log::level()));
         }
     }
     ~LibusbDriver() override

@@ -12,6 +12,7 @@
 
 #include "board/sim_board.h" // the plain types only (Setup, Result, Transfer)
 #include "board/sim_board_usb.h"
+#include "common/log.h"
 
 #include <dlfcn.h>
 
@@ -97,15 +98,15 @@ const SimBoardUsbApi* loadBoard()
         if (lib == nullptr) note();
     }
     if (lib == nullptr) {
-        std::fprintf(stderr, "UsbBridge: the simulated board was asked for (ZELBO_BOARD=sim) but %s could not be "
-                             "loaded: %s\n", kSimBoardLibrary, why.c_str());
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: the simulated board was asked for (ZELBO_BOARD=sim) but %s could not be "
+                                     "loaded: %s", kSimBoardLibrary, why.c_str());
         return nullptr;
     }
     using Entry = const SimBoardUsbApi* (*)();
     auto entry = reinterpret_cast<Entry>(::dlsym(lib, kSimBoardUsbEntry));
     const SimBoardUsbApi* api = entry != nullptr ? entry() : nullptr;
     if (api == nullptr || api->abiVersion != kSimBoardUsbAbi) {
-        std::fprintf(stderr, "UsbBridge: %s does not offer the expected board interface\n", kSimBoardLibrary);
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: %s does not offer the expected board interface", kSimBoardLibrary);
         return nullptr;
     }
     return api;

@@ -1,11 +1,12 @@
 // The twenty C exports. One Bridge (and with it the one UsbDevice) lives from
 // library load to unload. No exception leaves this file: an error of the
-// device layer becomes the export's failure result and a line on stderr.
+// device layer becomes the export's failure result and a line on the log.
 
 #include "usbbridge/usb_bridge.h"
 
 #include "usbbridge/bridge.h"
 #include "usbbridge/firmware.h"
+#include "common/log.h"
 
 #include <dlfcn.h>
 
@@ -39,9 +40,9 @@ R guarded(const char* name, R failure, F&& f)
     try {
         return f(*g_bridge);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "UsbBridge: %s: %s\n", name, e.what());
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: %s: %s", name, e.what());
     } catch (...) {
-        std::fprintf(stderr, "UsbBridge: %s: unexpected error\n", name);
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: %s: unexpected error", name);
     }
     return failure;
 }
@@ -84,7 +85,7 @@ __attribute__((constructor)) void loadLibrary()
         g_bridge = new Bridge(*g_driver);
         g_bridge->expectedFirmwareVersion = imageToDownloadVersion();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "UsbBridge: start-up: %s\n", e.what());
+        zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: start-up: %s", e.what());
         g_bridge = nullptr;
     }
 }
@@ -181,7 +182,7 @@ int download(void)
             std::vector<std::uint8_t> table;
             std::string error;
             if (!usbbridge::loadFirmwareFile(path, table, error)) {
-                std::fprintf(stderr, "UsbBridge: download: %s is not usable: %s\n", path.c_str(), error.c_str());
+                zelbo::log::writef(zelbo::log::Level::Error, "UsbBridge: download: %s is not usable: %s", path.c_str(), error.c_str());
                 return 0;
             }
             return b.download(table.data(), table.size() / usbbridge::kImageRecordSize);

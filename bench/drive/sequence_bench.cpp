@@ -16,6 +16,7 @@
 #include "drive/sequence.h"
 #include "link/fpga_link.h"
 #include "tests/common/recording_message_service.h"
+#include "engine/link_sequences.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void SequenceStart255(benchmark::State& state)
     auto link = std::make_unique<FpgaLink>(messages);
     zelbo::link::NullBringUpObserver progress;
     NoWindow window;
-    if (link->start(progress, window) != 0) {
+    if (zelbo::engine::startLink(*link, progress, window) != 0) {
         state.SkipWithError("link did not start on the simulated board");
         return;
     }
@@ -105,7 +106,7 @@ void SequenceStart255(benchmark::State& state)
     for (const auto& e : board.log())
         if (e.kind == simboard::LogEvent::Kind::BlockWrite && e.code == 5) bytes += e.count;
     state.counters["pattern_bytes_per_start"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
-    link->shutdown();
+    zelbo::engine::shutdownLink(*link);
     board.setBusTiming(false);
 }
 BENCHMARK(SequenceStart255)->Name("SequenceStart255/transfers")->Arg(0)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);

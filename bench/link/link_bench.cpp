@@ -25,6 +25,7 @@
 #include "board/sim_board_test.h"
 #include "tests/common/recording_message_service.h"
 #include "link/fpga_link.h"
+#include "engine/link_sequences.h"
 
 namespace {
 
@@ -99,9 +100,9 @@ std::unique_ptr<FpgaLink> startedLink(zelbo::MessageService& messages, LinkOptio
     auto link = std::make_unique<FpgaLink>(messages, std::move(options));
     NullBringUpObserver progress;
     NoWindow window;
-    if (link->start(progress, window) != 0)
+    if (zelbo::engine::startLink(*link, progress, window) != 0)
         return nullptr;
-    link->shutdown();
+    zelbo::engine::shutdownLink(*link);
     return link;
 }
 
@@ -204,7 +205,7 @@ void IdleReaderCpu(benchmark::State& state)
     auto link = std::make_unique<FpgaLink>(messages, o);
     NullBringUpObserver progress;
     NoWindow window;
-    if (link->start(progress, window) != 0) {
+    if (zelbo::engine::startLink(*link, progress, window) != 0) {
         state.SkipWithError("link did not start on the simulated board");
         return;
     }
@@ -220,7 +221,7 @@ void IdleReaderCpu(benchmark::State& state)
     }
     state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
     state.counters["status_polls_per_s"] = static_cast<double>(board.statusRequests() - polls0) / wall;
-    link->shutdown();
+    zelbo::engine::shutdownLink(*link);
     board.setBusTiming(false);
 }
 // The same window with the board powered and configured but no link: what the

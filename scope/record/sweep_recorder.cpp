@@ -11,7 +11,7 @@ namespace zelbo::scope {
 recording::HeaderInfo recordingHeader(const ScopeCore& core, std::string started)
 {
     recording::HeaderInfo h;
-    h.mask = static_cast<std::uint8_t>(core.controlByte() & 0x0F);
+    h.mask = static_cast<std::uint8_t>(core.controlValue() & 0x0F);
     for (int n = 0; n < kChannels; ++n) {
         if (core.channelOn(n)) h.mask = static_cast<std::uint8_t>(h.mask | (1u << n));
         const ScopeChannel& c = core.channel(n);

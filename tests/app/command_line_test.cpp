@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/dlg_progress.h"
@@ -40,13 +42,24 @@ TEST(CommandLine, HelpAndVersionWinAndTheRestIsCheckedInOrder)
     EXPECT_EQ(parseCommandLine({"zelbo", "settings.set"}).action, CommandLine::Action::Fail);
     // A trailing Qt option without its value is left for Qt to refuse.
     EXPECT_EQ(parseCommandLine({"zelbo", "-style"}).action, CommandLine::Action::Run);
+
+    const CommandLine logged = parseCommandLine({"zelbo", "--log-level", "debug", "--demo"});
+    EXPECT_EQ(logged.action, CommandLine::Action::Run);
+    EXPECT_EQ(logged.logLevel, "debug");
+    EXPECT_TRUE(logged.demo);
+    for (const auto& bad : {std::vector<std::string>{"zelbo", "--log-level"},
+                            std::vector<std::string>{"zelbo", "--log-level", "loud"}}) {
+        const CommandLine refused = parseCommandLine(bad);
+        EXPECT_EQ(refused.action, CommandLine::Action::Fail);
+        EXPECT_NE(refused.error.find("--log-level"), std::string::npos);
+    }
 }
 
 TEST(CommandLine, TextsCarryTheBuildVersionAndTheDemo)
 {
     EXPECT_EQ(zelbo::app::versionText(), std::string("zelbo ") + zelbo::build::kVersion);
     const std::string help = zelbo::app::helpText("zelbo");
-    for (const char* o : {"--demo", "--version", "--help", "60-zelbo-usbbridge.rules"})
+    for (const char* o : {"--demo", "--log-level", "--version", "--help", "60-zelbo-usbbridge.rules"})
         EXPECT_NE(help.find(o), std::string::npos) << o;
 }
 

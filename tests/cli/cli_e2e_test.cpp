@@ -48,13 +48,15 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs zelbo-cli (beside this test) with `args`, `input` on stdin.
-    // `wrapper` runs it inside another program (umockdev-run and its bus).
-    Result run(const std::string& args, const std::string& input = "", const std::string& wrapper = "")
+    // `prefix` goes before it: NAME=VALUE pairs added to the environment,
+    // or another program to run it in (umockdev-run and its bus), or both.
+    Result run(const std::string& args, const std::string& input = "", const std::string& prefix = "")
     {
         const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
         std::ofstream(in) << input;
-        const std::string cmd = "env -u ZELBO_BOARD -u ZELBO_USB_BOARD XDG_DATA_HOME=" + dir.string() + " " + wrapper +
-                                " ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
+        const std::string cmd = "env -u ZELBO_BOARD -u ZELBO_USB_BOARD -u ZELBO_LOG XDG_DATA_HOME=" + dir.string() +
+                                " " + prefix + " ./zelbo-cli " + args + " <" + in.string() + " >" + out.string() +
+                                " 2>" + err.string();
         const int status = std::system(cmd.c_str());
         Result r;
         r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -101,6 +103,29 @@ TEST_F(Cli, JsonGivesOneObjectPerCommandAndScriptsComeFromFilesAndStdin)
     EXPECT_TRUE(fs::exists(dir / "a.set"));
     r = run("--board sim \"load " + (dir / "a.set").string() + "\"");
     EXPECT_EQ(r.exit, 0) << r.err;
+}
+
+TEST_F(Cli, TheLogLevelComesFromTheOptionOrTheVariable)
+{
+    // Quiet by default: the link's progress is info and debug.
+    auto r = run("--board sim \"get vref\"");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.err.find("link: "), std::string::npos) << r.err;
+
+    r = run("--board sim \"get vref\"", "", "ZELBO_LOG=info");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.err.find("link: started"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("link: reader stopped"), std::string::npos) << r.err;
+
+    // The option wins over the variable.
+    r = run("--log-level debug --board sim \"get vref\"", "", "ZELBO_LOG=error");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.err.find("link: started"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("link: reader stopped"), std::string::npos) << r.err;
+
+    r = run("--log-level loud --board sim \"get vref\"");
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_NE(r.err.find("--log-level"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, ExitCodesTellUsageErrorsFailedCommandsAndHelpApart)

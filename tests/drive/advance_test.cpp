@@ -24,7 +24,7 @@ struct Advance : ::testing::Test {
         Writes out;
         const Writes& w = port.writes();
         for (std::size_t i = 2; i < w.size(); ++i)
-            if (w[i].first == kDacStrobeRegister) out.emplace_back(w[i].second, w[i - 2].second | w[i - 1].second << 8);
+            if (w[i].first == reg::kDacStrobe) out.emplace_back(w[i].second, w[i - 2].second | w[i - 1].second << 8);
         return out;
     }
     Writes only(std::initializer_list<int> regs) const

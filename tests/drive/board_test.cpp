@@ -11,6 +11,7 @@
 #include "drive/drive_core.h"
 #include "link/fpga_link.h"
 #include "tests/common/recording_message_service.h"
+#include "engine/link_sequences.h"
 
 using namespace std::chrono_literals;
 using namespace zelbo;
@@ -52,18 +53,19 @@ protected:
         options.timings.hardwareReady = 3000ms;
         link = std::make_unique<link::FpgaLink>(messages, options);
         core = std::make_unique<DriveCore>(*link, messages);
-        link->onClearDacOutputs([this](link::CommandPort& p) { core->clearDacOutputs(p); });
-        link->onRegisterRead([this](std::uint8_t reg, std::uint8_t value) {
-            if (reg == clockreg::kControl) {
+        link->onReadAnswer([this](std::uint8_t reg, std::uint8_t value) {
+            if (reg == reg::kClockControl) {
                 clockAnswer = value;
                 ++clockAnswers;
             }
         });
-        ASSERT_EQ(link->start(progress, window), 0) << testing::PrintToString(messages.texts());
+        ASSERT_EQ(zelbo::engine::startLink(*link, progress, window,
+                                           [this](link::CommandPort& p) { core->clearDacOutputs(p); }),
+                  0) << testing::PrintToString(messages.texts());
     }
     void TearDown() override
     {
-        if (link) link->shutdown();
+        if (link) zelbo::engine::shutdownLink(*link);
         core.reset();
         link.reset();
         board.reset();

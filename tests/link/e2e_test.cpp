@@ -7,6 +7,7 @@
 #include "board/sim_board_test.h"
 #include "tests/common/time_scale.h"
 #include "tests/link/link_fixture.h"
+#include "thermal/thermometer.h"
 
 namespace zelbo::link::test {
 namespace {
@@ -44,7 +45,7 @@ protected:
     void TearDown() override
     {
         if (link)
-            link->shutdown();
+            zelbo::engine::shutdownLink(*link);
         LinkTest::TearDown();
         board.reset();
     }
@@ -69,11 +70,11 @@ protected:
 TEST_F(EndToEnd, FullStartFromABareBoardAndShutdown)
 {
     auto& l = make();
-    l.onClearDacOutputs([](CommandPort& p) {
+    clearDac = ([](CommandPort& p) {
         p.queueWrite(0x70, 0, WriteClass::Scope); // dropped at the first start
         p.queueWrite(0x30, 0x11);
     });
-    ASSERT_EQ(l.start(observer, window), 0) << testing::PrintToString(messages.texts());
+    ASSERT_EQ(start(l), 0) << testing::PrintToString(messages.texts());
     EXPECT_TRUE(board.firmwareRunning());
     EXPECT_EQ(board.fpgaState(), simboard::FpgaState::Configured);
     std::vector<std::uint8_t> image(1025);
@@ -99,7 +100,7 @@ TEST_F(EndToEnd, FullStartFromABareBoardAndShutdown)
     EXPECT_NE(board.portA() & 0x80, 0);
 
     board.clearLog();
-    ASSERT_TRUE(l.shutdown());
+    ASSERT_TRUE(zelbo::engine::shutdownLink(l));
     EXPECT_FALSE(l.readerRunning());
     std::string traffic;
     for (const auto& e : board.log())
@@ -145,7 +146,7 @@ TEST_F(EndToEnd, BringUpFailureTable)
         observer.clear();
         c.prepare();
         auto& l = make();
-        EXPECT_EQ(l.start(observer, window), c.result);
+        EXPECT_EQ(start(l), c.result);
         if (*c.message) {
             ASSERT_EQ(messages.texts(), (std::vector<std::string>{c.message}));
             const auto m = messages.shown()[0];
@@ -164,7 +165,7 @@ TEST_F(EndToEnd, BringUpFailureTable)
         }
         EXPECT_FALSE(l.active());
         EXPECT_FALSE(l.readerRunning());
-        EXPECT_TRUE(l.shutdown());
+        EXPECT_TRUE(zelbo::engine::shutdownLink(l));
     }
 }
 
@@ -175,7 +176,7 @@ TEST_F(EndToEnd, FirmwareThatNeverIdentifiesStopsBeforeTheFpga)
     board.setDownloadTakes(false);
     writeImage(folder, 1025);
     auto& l = make();
-    EXPECT_EQ(l.start(observer, window), kBringUpNoBoard);
+    EXPECT_EQ(start(l), kBringUpNoBoard);
     EXPECT_EQ(l.deviceHandle(), 0);
     EXPECT_TRUE(observer.has("status:Failed to download firmware"));
     EXPECT_TRUE(observer.has("status:Not Ready..."));
@@ -195,7 +196,7 @@ protected:
         board.configureFpga();
         options.timings.doneWait = 1000ms;
         auto& l = make();
-        ASSERT_EQ(l.start(observer, window), 0);
+        ASSERT_EQ(start(l), 0);
         ASSERT_TRUE(l.waitWriteDone(2000ms));
         ASSERT_TRUE(eventually([&] { return board.registerValue(0xF0) == 1; }));
     }
@@ -204,12 +205,18 @@ protected:
 TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
 {
     std::atomic<int> raw{-1};
-    link->onTemperature([&](std::uint16_t r) { raw = r; });
+    thermal::DiodeCodeAnswers codes; // reader thread
+    Event whole{Event::Reset::Manual};
+    link->onReadAnswer([&](std::uint8_t reg, std::uint8_t value) {
+        if (const auto code = codes.take(reg, value)) {
+            raw = *code;
+            whole.set();
+        }
+    });
     link->queueWrite(0x10, 0x5A);
-    link->temperatureEvent().reset();
     link->queueRead(0x65);
     link->queueRead(0x64);
-    ASSERT_TRUE(link->temperatureEvent().wait(3000ms));
+    ASSERT_TRUE(whole.wait(3000ms));
     EXPECT_GE(raw.load(), 0);
     EXPECT_LE(raw.load(), 0xFFF);
     ASSERT_TRUE(link->waitWriteDone(2000ms));
@@ -255,7 +262,7 @@ TEST_F(RunningLink, BoardThatNeverAcceptsCommands)
     link->queueWrite(0x02, 1);
     EXPECT_EQ(link->pendingLength(), pending);
     EXPECT_EQ(link->flushCommands(), pending ? 1 : 0);
-    EXPECT_TRUE(link->shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(*link));
     EXPECT_EQ(messages.shown().size(), 1u);
 }
 
@@ -269,7 +276,7 @@ TEST_F(RunningLink, FailingBulkWrite)
     EXPECT_EQ(link->pendingLength(), 0u);  // the failed bytes are discarded
     EXPECT_TRUE(link->writeDone().isSet());
     // The shutdown traffic still reaches the board, sent without the reader.
-    EXPECT_TRUE(link->shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(*link));
     EXPECT_EQ(board.registerValue(0x1A), 0x88);
 }
 
@@ -284,7 +291,7 @@ TEST_F(RunningLink, BoardVanishesMidRun)
     EXPECT_EQ(commErrors.load(), 1);
     EXPECT_EQ(closeRequests.load(), 1);
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_TRUE(link->shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(*link));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
 }
 
@@ -293,10 +300,10 @@ TEST_F(EndToEnd, NoHardwareReady)
     board.setNeverSendHardwareReady(true);
     options.timings.hardwareReady = 500ms;
     auto& l = make();
-    EXPECT_EQ(l.start(observer, window), -1);
+    EXPECT_EQ(start(l), -1);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kNoHardwareReadyText}));
     EXPECT_FALSE(l.active());
-    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l));
 }
 
 // Idle, the reader asks for the board's status ever less often; whatever the
@@ -308,7 +315,7 @@ TEST_F(EndToEnd, IdleReaderBacksOffAndTheHostWakesIt)
     options.timings.doneWait = 1000ms;
     options.timings.idleBackoffAfter = 100ms;
     auto& l = make();
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
     ASSERT_TRUE(l.waitWriteDone(2000ms));
     std::this_thread::sleep_for(600ms); // 100 ms at full rate, then 2, 4 .. 50 ms waits
 
@@ -335,7 +342,7 @@ TEST_F(EndToEnd, IdleReaderBacksOffAndTheHostWakesIt)
     ASSERT_TRUE(eventually([&] { return firedAt.load() != 0; }, 2000ms));
     EXPECT_GE(firedAt.load(), due.time_since_epoch().count());
     EXPECT_LT(firedAt.load(), (due + std::chrono::milliseconds(zelbo::test::scaledMs(40))).time_since_epoch().count());
-    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l));
     EXPECT_TRUE(messages.shown().empty());
 }
 

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/common/recording_message_service.h"
+#include "engine/link_sequences.h"
 #include "link/fpga_link.h"
 #include "tests/link/fake_bridge.h"
 
@@ -107,12 +109,15 @@ protected:
     FpgaLink& startedQuiet()
     {
         auto& l = make();
-        EXPECT_EQ(l.start(observer, window), 0);
-        EXPECT_TRUE(l.shutdown());
+        EXPECT_EQ(start(l), 0);
+        EXPECT_TRUE(zelbo::engine::shutdownLink(l));
         FakeBridge::instance().clearLogs();
         return l;
     }
     FakeBridge& fake() { return FakeBridge::instance(); }
+    // Link start as the engine runs it, with `clearDac` as the clearing of the
+    // DAC outputs.
+    int start(FpgaLink& l) { return zelbo::engine::startLink(l, observer, window, clearDac); }
 
     std::filesystem::path folder;
     FakeClock clock;
@@ -121,6 +126,7 @@ protected:
     RecordingWindow window;
     LinkOptions options;
     std::unique_ptr<FpgaLink> link;
+    std::function<void(CommandPort&)> clearDac;
     std::atomic<int> closeRequests{0};
     std::atomic<int> commErrors{0};
 };

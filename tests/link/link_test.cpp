@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "engine/answers.h"
 #include "tests/link/link_fixture.h"
 
 namespace zelbo::link::test {
@@ -74,12 +75,12 @@ TEST_F(LinkTest, WritesAreGatedByLinkStateAndScopeCapability)
 
     fake().edit([](FakeScript& s) { s.scopeCapable = false; });
     int cleared = 0;
-    l.onClearDacOutputs([&](CommandPort& port) {
+    clearDac = ([&](CommandPort& port) {
         ++cleared;
         port.queueWrite(0x70, 0, WriteClass::Scope);
         port.queueWrite(0x40, 0x12);
     });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
     ASSERT_TRUE(l.waitWriteDone(2000ms));
     EXPECT_EQ(cleared, 1);
     EXPECT_FALSE(l.scopeCommandsAllowed());
@@ -108,7 +109,7 @@ TEST_F(LinkTest, BlockFramesTravelAloneWithTheirHeader)
     // The reader sends it.
     link.reset();
     make();
-    ASSERT_EQ(link->start(observer, window), 0);
+    ASSERT_EQ(start(*link), 0);
     ASSERT_TRUE(eventually([&] { return link->pendingLength() == 0 && link->writeDone().isSet(); }));
     fake().clearLogs();
     link->queueBlock(5, 0x1234, data.data(), data.size());
@@ -124,19 +125,25 @@ TEST_F(LinkTest, BlockFramesTravelAloneWithTheirHeader)
 
 // ---- record actions ---------------------------------------------------------------
 
+// Register answers reach the link's one answer handler in order; the
+// engine's decoder makes the features' readings of them.
 TEST_F(LinkTest, RegisterAnswersReachTheirHandlers)
 {
     auto& l = make();
     std::atomic<int> index{0}, raw{-1}, runEnded{0};
     std::atomic<int> answers{0};
-    l.onDynamicIndex([&](std::int16_t i) { index = i; });
-    l.onTemperature([&](std::uint16_t r) { raw = r; });
-    l.onClockRunEnded([&] { ++runEnded; });
-    l.onRegisterRead([&](std::uint8_t, std::uint8_t) { ++answers; });
+    engine::Answers decoded(l);
+    decoded.onDynamicIndex([&](std::int16_t i) { index = i; });
+    decoded.onTemperature([&](std::uint16_t r) { raw = r; });
+    decoded.onClockRunEnded([&] { ++runEnded; });
+    l.onReadAnswer([&](std::uint8_t reg, std::uint8_t value) {
+        ++answers;
+        decoded.take(reg, value);
+    });
     fake().edit([](FakeScript& s) {
         s.registers = {{0xC6, 0xFE}, {0xC7, 0xFF}, {0x64, 0x34}, {0x65, 0xF2}, {0x90, 0x02}};
     });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
 
     // 0xC6 answers queue the read of 0xC7; together they give a signed index.
     l.queueRead(0xC6);
@@ -146,10 +153,10 @@ TEST_F(LinkTest, RegisterAnswersReachTheirHandlers)
 
     // The temperature pair: the high nibble of 0x65 with the low byte of the
     // 0x64 answer that directly follows it.
-    l.temperatureEvent().reset();
+    decoded.temperatureEvent().reset();
     l.queueRead(0x65);
     l.queueRead(0x64);
-    ASSERT_TRUE(l.temperatureEvent().wait(2000ms));
+    ASSERT_TRUE(decoded.temperatureEvent().wait(2000ms));
     EXPECT_EQ(raw.load(), 0x234);
 
     l.queueRead(0x90); // bit 0 clear: the counted run has ended
@@ -161,13 +168,17 @@ TEST_F(LinkTest, DiodeCodeIsOnlyTakenFromOnePairOfAnswers)
 {
     auto& l = make();
     std::atomic<int> conversions{0}, raw{-1}, answers{0};
-    l.onTemperature([&](std::uint16_t r) {
+    engine::Answers decoded(l);
+    decoded.onTemperature([&](std::uint16_t r) {
         raw = r;
         ++conversions;
     });
-    l.onRegisterRead([&](std::uint8_t, std::uint8_t) { ++answers; });
+    l.onReadAnswer([&](std::uint8_t reg, std::uint8_t value) {
+        decoded.take(reg, value);
+        ++answers;
+    });
     fake().edit([](FakeScript& s) { s.registers = {{0x64, 0x01}, {0x65, 0x03}, {0x90, 0x00}}; });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
 
     // A low byte alone, a high nibble alone, and a high nibble whose low byte
     // does not follow it: none of them is a reading.
@@ -196,7 +207,7 @@ TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)
         ++sweeps;
     });
     l.onPatternStopped([&] { ++patternStops; });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
 
     std::vector<std::uint8_t> samples(256);
     for (int chunk = 0; chunk < 33; ++chunk) {
@@ -211,22 +222,45 @@ TEST_F(LinkTest, UploadsFillTheCaptureAreasAndSweepsRunOnTheReader)
     ASSERT_TRUE(eventually([&] { return sweeps.load() == 1 && patternStops.load() == 1; }));
     EXPECT_NE(sweepThread, std::this_thread::get_id());
     // 32 chunks fill the area and wrap; the 33rd overwrote the first chunk.
-    EXPECT_EQ(l.captureIndex(2), 256u);
-    EXPECT_EQ(l.captureIndex(0), 0u);
-    std::vector<std::uint8_t> area(kCaptureBytes);
-    l.copyCapture(2, area.data());
+    auto snap = std::make_unique<FpgaLink::CaptureSnapshot>();
+    l.copyCaptures(*snap);
+    const auto& area = (*snap)[2];
     EXPECT_EQ(area[0], 32);
     EXPECT_EQ(area[256], 1);
     EXPECT_EQ(area[8191], static_cast<std::uint8_t>(31 + 255));
+    EXPECT_EQ(std::count((*snap)[0].begin(), (*snap)[0].end(), 0), static_cast<long>(kCaptureBytes));
+
+    // The next chunk of a channel lands at its write index: a channel whose
+    // index was not reset goes on after the 33rd chunk, a reset one starts over.
+    auto pushChunk = [&](int channel, std::uint8_t fill) {
+        std::vector<std::uint8_t> c(256, fill);
+        BlockBuilder bb;
+        bb.upload(channel, c.data(), c.size());
+        bb.record(code::InfoScrRead, 0x01, 0x01); // a mark to wait for
+        fake().pushBlock(bb.b);
+    };
+    std::atomic<int> marks{0};
+    l.onReadAnswer([&](std::uint8_t, std::uint8_t) { ++marks; });
     l.resetCaptureIndices(0x01); // other channels keep their place
-    EXPECT_EQ(l.captureIndex(2), 256u);
-    auto snap = std::make_unique<FpgaLink::CaptureSnapshot>();
+    pushChunk(2, 0xAA);
+    ASSERT_TRUE(eventually([&] { return marks.load() == 1; }));
     l.copyCaptures(*snap);
-    EXPECT_TRUE(std::equal(area.begin(), area.end(), (*snap)[2].begin()));
+    EXPECT_EQ((*snap)[2][255], static_cast<std::uint8_t>(32 + 255));
+    EXPECT_EQ((*snap)[2][256], 0xAA);
+    l.resetCaptureIndices(0x04);
+    pushChunk(2, 0xBB);
+    ASSERT_TRUE(eventually([&] { return marks.load() == 2; }));
+    l.copyCaptures(*snap);
+    EXPECT_EQ((*snap)[2][0], 0xBB);
+    EXPECT_EQ((*snap)[2][256], 0xAA);
+
     l.clearCaptures();
-    EXPECT_EQ(l.captureIndex(2), 0u);
-    l.copyCapture(2, area.data());
-    EXPECT_EQ(std::count(area.begin(), area.end(), 0), static_cast<long>(kCaptureBytes));
+    l.copyCaptures(*snap);
+    EXPECT_EQ(std::count((*snap)[2].begin(), (*snap)[2].end(), 0), static_cast<long>(kCaptureBytes));
+    pushChunk(2, 0xCC);
+    ASSERT_TRUE(eventually([&] { return marks.load() == 3; }));
+    l.copyCaptures(*snap);
+    EXPECT_EQ((*snap)[2][0], 0xCC);
 }
 
 TEST_F(LinkTest, EveryFourthSweepWhileCalibratingRunsOneStep)
@@ -236,7 +270,7 @@ TEST_F(LinkTest, EveryFourthSweepWhileCalibratingRunsOneStep)
     std::atomic<int> steps{0}, sweeps{0};
     l.onCalibration([&] { return calibrating.load(); }, [&] { ++steps; });
     l.onSweep([&] { ++sweeps; });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
 
     BlockBuilder three;
     three.record(code::InfoSweepFin).record(code::InfoSweepFin).record(code::InfoSweepFin);
@@ -244,7 +278,7 @@ TEST_F(LinkTest, EveryFourthSweepWhileCalibratingRunsOneStep)
     BlockBuilder mark;
     mark.record(code::InfoScrRead, 0x01, 0x01);
     std::atomic<int> marks{0};
-    l.onRegisterRead([&](std::uint8_t, std::uint8_t) { ++marks; });
+    l.onReadAnswer([&](std::uint8_t, std::uint8_t) { ++marks; });
     fake().pushBlock(mark.b);
     ASSERT_TRUE(eventually([&] { return marks.load() == 1; }));
     EXPECT_EQ(steps.load(), 0);
@@ -264,11 +298,11 @@ TEST_F(LinkTest, EveryFourthSweepWhileCalibratingRunsOneStep)
 TEST_F(LinkTest, StartWritesTheInitialRegistersInOrderAndShutdownSendsItsTraffic)
 {
     auto& l = make();
-    l.onClearDacOutputs([](CommandPort& p) {
+    clearDac = ([](CommandPort& p) {
         p.queueWrite(0x70, 0, WriteClass::Scope); // dropped: capability not known yet
         p.queueWrite(0x30, 0);
     });
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
     EXPECT_TRUE(l.active());
     EXPECT_TRUE(l.scopeCommandsAllowed());
     EXPECT_EQ(window.started.load(), 1);
@@ -293,7 +327,7 @@ TEST_F(LinkTest, StartWritesTheInitialRegistersInOrderAndShutdownSendsItsTraffic
     EXPECT_EQ(requests[requests.size() - 2], 0xB5);
 
     fake().clearLogs();
-    ASSERT_TRUE(l.shutdown());
+    ASSERT_TRUE(zelbo::engine::shutdownLink(l));
     EXPECT_FALSE(l.readerRunning());
     EXPECT_EQ(fake().writes(), (std::vector<RegWrite>{{0, 0x22, 0}, {0, 0x23, 0}, {0, 0x1A, 0x88},
                                                       {0, 0xFF, 0xEA}, {0, 0xFF, 0x15},
@@ -313,13 +347,13 @@ TEST_F(LinkTest, NoHardwareReadyLeavesTheLinkInactive)
 {
     fake().edit([](FakeScript& s) { s.hardwareReady = false; });
     auto& l = make();
-    EXPECT_EQ(l.start(observer, window), -1);
+    EXPECT_EQ(start(l), -1);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kNoHardwareReadyText}));
     EXPECT_FALSE(l.active());
     EXPECT_EQ(window.started.load(), 0);
     l.queueWrite(0x10, 1);
     EXPECT_EQ(l.pendingLength(), 0u);
-    EXPECT_TRUE(l.shutdown()); // no traffic, the reader stops
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l)); // no traffic, the reader stops
     EXPECT_TRUE(fake().writes().empty());
 }
 
@@ -327,11 +361,11 @@ TEST_F(LinkTest, FailedBringUpStartsNothing)
 {
     fake().edit([](FakeScript& s) { s.resetAck = false; });
     auto& l = make();
-    EXPECT_EQ(l.start(observer, window), kConfigureResetFailed);
+    EXPECT_EQ(start(l), kConfigureResetFailed);
     EXPECT_FALSE(l.readerRunning());
     EXPECT_FALSE(l.active());
     EXPECT_TRUE(fake().writes().empty());
-    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l));
 }
 
 // ---- failures ------------------------------------------------------------------------
@@ -341,10 +375,10 @@ TEST_F(LinkTest, CommunicationErrorDuringShutdownShowsNoMessage)
     // The window is closing and may be waiting for the reader: the reader must
     // not sit in a message box then.
     auto& l = make();
-    ASSERT_EQ(l.start(observer, window), 0);
+    ASSERT_EQ(start(l), 0);
     ASSERT_TRUE(eventually([&] { return l.pendingLength() == 0 && l.writeDone().isSet(); }));
     fake().edit([](FakeScript& s) { s.acceptsCommands = false; });
-    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l));
     EXPECT_FALSE(l.readerRunning());
     EXPECT_TRUE(messages.shown().empty());
     EXPECT_EQ(commErrors.load(), 1);
@@ -358,8 +392,8 @@ TEST_F(LinkTest, FlushFromAnotherThreadSharesTheWireWithTheReader)
     // builds see the two threads share the receive path.
     auto& l = make();
     std::atomic<int> answers{0};
-    l.onRegisterRead([&](std::uint8_t, std::uint8_t) { ++answers; });
-    ASSERT_EQ(l.start(observer, window), 0);
+    l.onReadAnswer([&](std::uint8_t, std::uint8_t) { ++answers; });
+    ASSERT_EQ(start(l), 0);
     ASSERT_TRUE(eventually([&] { return l.pendingLength() == 0 && l.writeDone().isSet(); }));
     fake().clearLogs();
 
@@ -393,7 +427,7 @@ TEST_F(LinkTest, FlushFromAnotherThreadSharesTheWireWithTheReader)
     }
     EXPECT_EQ(n20, 200);
     EXPECT_EQ(n21, 200);
-    EXPECT_TRUE(l.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(l));
 }
 
 } // namespace

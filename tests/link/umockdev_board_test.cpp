@@ -95,7 +95,7 @@ protected:
     int bringUp()
     {
         auto& l = make();
-        return l.start(observer, window);
+        return start(l);
     }
 
     void expectNoFpgaError()

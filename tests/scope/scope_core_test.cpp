@@ -61,7 +61,7 @@ protected:
 
 TEST_F(ScopeCoreTest, FreshStartShowsAndAcquiresAllFourChannels)
 {
-    EXPECT_EQ(core.controlByte() & 0x0F, 0x0F);
+    EXPECT_EQ(core.controlValue() & 0x0F, 0x0F);
     ASSERT_EQ(view.traces.size(), 4u);
     for (int n = 0; n < kChannels; ++n) {
         EXPECT_TRUE(core.channelOn(n));
@@ -168,7 +168,7 @@ TEST_F(ScopeCoreTest, TriggerCodesAcrossTheRangeAndOffsets)
     core.setOutput(1, 0); // "A" output: sign flips, and the trigger follows
     EXPECT_EQ(code(), 0x800 - 256);
     EXPECT_TRUE(core.triggerControls().currentLevelEnabled);
-    EXPECT_EQ(core.controlByte() >> 6, 1);
+    EXPECT_EQ(core.controlValue() >> 6, 1);
 }
 
 TEST_F(ScopeCoreTest, TriggerChannelWithTriggerOffDoesNotArm)
@@ -253,7 +253,7 @@ TEST_F(ScopeCoreTest, ChannelOffHidesTheTraceButKeepsAcquiring)
     port.take();
     core.setChannelOn(2, false);
     EXPECT_FALSE(view.hasTrace("CH3"));
-    EXPECT_EQ(core.controlByte() & 0x0F, 0x0F);
+    EXPECT_EQ(core.controlValue() & 0x0F, 0x0F);
     EXPECT_EQ(port.take(), (std::vector<RegWrite>{{0x70, 0x0F, WriteClass::Scope}}));
     core.setChannelOn(2, true);
     EXPECT_EQ(view.traces.at("CH3"), &core.channel(2));

@@ -13,6 +13,7 @@
 #include "tests/common/recording_message_service.h"
 #include "link/fpga_link.h"
 #include "scope/scope_core.h"
+#include "engine/link_sequences.h"
 
 using namespace std::chrono_literals;
 using namespace zelbo::scope;
@@ -80,7 +81,7 @@ TEST(ScopeOnSimulatedBoard, RunDeliversFourWholeTracesAndStopKeepsThem)
 
     QuietProgress progress;
     QuietWindow window;
-    ASSERT_EQ(link.start(progress, window), 0) << testing::PrintToString(messages.texts());
+    ASSERT_EQ(zelbo::engine::startLink(link, progress, window), 0) << testing::PrintToString(messages.texts());
     ASSERT_TRUE(eventually([&] { return link.scopeCommandsAllowed(); }, 3000ms));
 
     core.applyDefaults();
@@ -132,7 +133,7 @@ TEST(ScopeOnSimulatedBoard, RunDeliversFourWholeTracesAndStopKeepsThem)
         std::lock_guard lk(core.channel(n).traceMutex);
         EXPECT_EQ(core.channel(n).trace.size(), kSamplesPerSweep);
     }
-    EXPECT_TRUE(link.shutdown());
+    EXPECT_TRUE(zelbo::engine::shutdownLink(link));
     EXPECT_TRUE(messages.shown().empty()) << testing::PrintToString(messages.texts());
 }
 
@@ -177,14 +178,14 @@ struct ScopeOnBoard {
         c.setTimerRequest([&l](std::chrono::steady_clock::time_point at) { l.scheduleScopeTimer(at); });
         QuietProgress progress;
         QuietWindow window;
-        if (l.start(progress, window) != 0) return false;
+        if (zelbo::engine::startLink(l, progress, window) != 0) return false;
         if (!eventually([&] { return l.scopeCommandsAllowed(); }, 3000ms)) return false;
         c.applyDefaults();
         return true;
     }
     ~ScopeOnBoard()
     {
-        if (link) link->shutdown();
+        if (link) zelbo::engine::shutdownLink(*link);
     }
 };
 

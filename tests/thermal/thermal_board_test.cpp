@@ -15,6 +15,7 @@
 #include "link/fpga_link.h"
 #include "thermal/thermometer.h"
 #include "tests/common/recording_message_service.h"
+#include "engine/link_sequences.h"
 
 using namespace std::chrono_literals;
 using namespace zelbo;
@@ -50,16 +51,20 @@ protected:
         link = std::make_unique<link::FpgaLink>(messages, options);
         drive = std::make_unique<drive::DriveCore>(*link, messages);
         thermometer.setCoefficients(kA, kB);
-        link->onClearDacOutputs([this](link::CommandPort& p) { drive->clearDacOutputs(p); });
-        link->onTemperature([this](std::uint16_t raw) {
-            thermometer.convert(raw);
-            ++readings;
+        // Reader thread: the answers make whole diode codes.
+        link->onReadAnswer([this](std::uint8_t reg, std::uint8_t value) {
+            if (const auto raw = diodeCodes.take(reg, value)) {
+                thermometer.convert(*raw);
+                ++readings;
+            }
         });
-        ASSERT_EQ(link->start(progress, window), 0);
+        ASSERT_EQ(zelbo::engine::startLink(*link, progress, window,
+                                           [this](link::CommandPort& p) { drive->clearDacOutputs(p); }),
+                  0);
     }
     void TearDown() override
     {
-        if (link) link->shutdown();
+        if (link) zelbo::engine::shutdownLink(*link);
         drive.reset();
         link.reset();
         board.reset();
@@ -68,8 +73,8 @@ protected:
     Reading tick()
     {
         const int before = readings.load();
-        link->queueRead(thermal::kDiodeCodeHighRegister);
-        link->queueRead(thermal::kDiodeCodeLowRegister);
+        link->queueRead(reg::kDiodeCodeHigh);
+        link->queueRead(reg::kDiodeCodeLow);
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (readings.load() == before && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
         EXPECT_GT(readings.load(), before);
@@ -83,6 +88,7 @@ protected:
     std::unique_ptr<link::FpgaLink> link;
     std::unique_ptr<drive::DriveCore> drive;
     thermal::Thermometer thermometer;
+    thermal::DiodeCodeAnswers diodeCodes; // reader thread
     std::atomic<int> readings{0};
 };
 

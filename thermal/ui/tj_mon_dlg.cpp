@@ -1,4 +1,5 @@
 #include "thermal/ui/tj_mon_dlg.h"
+#include "common/log.h"
 
 #include <QCloseEvent>
 
@@ -326,7 +327,7 @@ void CTJMonDlg::exportLog()
         return;
     }
 
-    std::fprintf(stderr, "zelbo: workbook not written: %s\n", error.c_str());
+    zelbo::log::warning("zelbo: workbook not written: " + error);
     messages().show("The workbook could not be written (" + error + "). Data will be saved in a CSV file",
                     "TQ5170x Evaluation Software");
     const std::string csv = csvPathFor(path.toStdString());
