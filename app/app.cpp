@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QScreen>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSettings>
@@ -19,6 +20,15 @@
 
 CTQ5170xHWPApp::CTQ5170xHWPApp(QApplication& app) : app_(app) {}
 CTQ5170xHWPApp::~CTQ5170xHWPApp() = default;
+
+QSize CTQ5170xHWPApp::openingSize(const QSize& available, const QSize& minimum)
+{
+    // The frame's height is not known before the window is shown; a title bar
+    // is at most this tall on the desktops we know.
+    constexpr int kTitleBar = 40;
+    const QSize room(available.width(), available.height() - kTitleBar);
+    return QSize(1280, 800).boundedTo(room).expandedTo(minimum);
+}
 
 QString CTQ5170xHWPApp::alreadyRunningText()
 {
@@ -77,7 +87,9 @@ int CTQ5170xHWPApp::run()
         CTQ5170xHWPDlg window(std::move(setup));
         messages.setOwner(&window);
         if (window.initialised()) {
-            window.resize(1280, 800);
+            const QScreen* screen = window.screen();
+            window.resize(openingSize(screen ? screen->availableGeometry().size() : QSize(1280, 800),
+                                      window.minimumSizeHint().expandedTo(window.minimumSize())));
             window.show();
             code = app_.exec();
         } else {

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include <QSize>
 #include <QString>
 
 #include "app/single_instance.h"
@@ -30,6 +31,11 @@ public:
     // copy keeps it, shows the message and returns false.
     static bool enforceSingleInstance(zelbo::app::SingleInstance& instance, zelbo::MessageService& messages,
                                       const zelbo::app::SingleInstance::Sleeper& sleeper = {});
+
+    // The size the main window opens at: 1280 x 800 where the screen's free
+    // area has room for it and the title bar above it, else as much as fits,
+    // never below the window's own minimum.
+    static QSize openingSize(const QSize& available, const QSize& minimum);
 
 private:
     QApplication& app_;

@@ -48,6 +48,10 @@ def test_single_trigger_takes_one_sweep_and_the_board_no_more(board):
     board.set_trigger(on=False)
     assert board.set_trigger_mode("SINGLE") == "Single"
     assert board.set_holdoff(0) == 0
+    # Set while free running, the mode takes hold with the next sweep: a
+    # sweep the board is acquiring meanwhile is the free run's, not ours.
+    board.capture(timeout=5)
+    time.sleep(0.3)
     for _ in range(2):
         before = _simcontrol.sweeps_acquired()
         board.capture(timeout=5)

@@ -1139,6 +1139,48 @@ Es kann immer nur ein Fenster aktiv sein.</translation>
 <context>
     <name>zelbo::scope::ScopeBinder</name>
     <message>
+        <source>Auto</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>Single</source>
+        <translation>Einzeln</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <comment>trigger state</comment>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Wait</source>
+        <comment>trigger state</comment>
+        <translation>Warten</translation>
+    </message>
+    <message>
+        <source>Armed</source>
+        <comment>trigger state</comment>
+        <translation>Bereit</translation>
+    </message>
+    <message>
+        <source>Trig&apos;d</source>
+        <comment>trigger state</comment>
+        <translation>Ausgel.</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <comment>trigger state</comment>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>Run</source>
+        <comment>trigger state</comment>
+        <translation>Läuft</translation>
+    </message>
+    <message>
         <source>Voltage</source>
         <translation>Spannung</translation>
     </message>

@@ -93,6 +93,31 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 } // namespace
 
+// The trigger's mode and state in the window's language (the core's own
+// texts are the command line's and the settings file's).
+QString ScopeBinder::shownText(TriggerMode mode)
+{
+    switch (mode) {
+    case TriggerMode::Auto: return tr("Auto");
+    case TriggerMode::Normal: return tr("Normal");
+    case TriggerMode::Single: return tr("Single");
+    }
+    return QString::fromUtf8(triggerModeText(mode));
+}
+
+QString ScopeBinder::shownText(TriggerState state)
+{
+    switch (state) {
+    case TriggerState::Stopped: return tr("Stop", "trigger state");
+    case TriggerState::Waiting: return tr("Wait", "trigger state");
+    case TriggerState::Armed: return tr("Armed", "trigger state");
+    case TriggerState::Triggered: return tr("Trig'd", "trigger state");
+    case TriggerState::Auto: return tr("Auto", "trigger state");
+    case TriggerState::FreeRun: return tr("Run", "trigger state");
+    }
+    return QString::fromUtf8(triggerStateText(state));
+}
+
 ScopeBinder::ScopeBinder(ScopeCore& core, CLineChart& chart, Lookup lookup, QWidget* dialogParent,
                          const ScopeControlIds& ids, QObject* parent)
     : QObject(parent), core_(core), chart_(chart), lookup_(std::move(lookup)), ids_(ids)
@@ -198,7 +223,7 @@ void ScopeBinder::bind()
         const QSignalBlocker bl(c);
         c->clear();
         for (int m = 0; m < kTriggerModes; ++m)
-            c->addItem(QString::fromUtf8(triggerModeText(static_cast<TriggerMode>(m))));
+            c->addItem(shownText(static_cast<TriggerMode>(m)));
         connect(c, &QComboBox::currentIndexChanged, this, [this](int idx) {
             if (idx >= 0 && idx < kTriggerModes)
                 core_.setTriggerMode(static_cast<TriggerMode>(idx));
@@ -563,7 +588,7 @@ void ScopeBinder::chartRefresh()
         setCaption(b, QStringLiteral("Run"));
     }
     if (auto* l = qobject_cast<QLabel*>(w(ids_.triggerState)))
-        l->setText(QString::fromUtf8(triggerStateText(core_.triggerState())));
+        l->setText(shownText(core_.triggerState()));
 }
 
 void ScopeBinder::showTriggerMode()
@@ -577,7 +602,7 @@ void ScopeBinder::showTriggerMode()
         sb->setValue(core_.holdoffMs());
     }
     if (auto* l = qobject_cast<QLabel*>(w(ids_.triggerState)))
-        l->setText(QString::fromUtf8(triggerStateText(core_.triggerState())));
+        l->setText(shownText(core_.triggerState()));
 }
 
 void ScopeBinder::saveWaveform()

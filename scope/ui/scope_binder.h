@@ -67,6 +67,9 @@ struct ScopeControlIds {
 class ScopeBinder : public QObject {
     Q_OBJECT
 public:
+    // The trigger's mode and state as the window shows them, translated.
+    static QString shownText(TriggerMode mode);
+    static QString shownText(TriggerState state);
     using Lookup = std::function<QWidget*(int)>;
 
     // `dialogParent` owns the four channel settings dialogs.

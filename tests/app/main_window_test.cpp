@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app.h"
 #include "app/dlg_progress.h"
 #include "app/language.h"
 #include "app/main_window.h"
@@ -392,6 +393,13 @@ TEST_F(Window, FitsALaptopScreen)
     std::printf("main window minimum: %dx%d\n", least.width(), least.height());
     EXPECT_LE(least.width(), 1360);
     EXPECT_LE(least.height(), 700);
+    // It opens at 1280 x 800 where there is room, and on a 1366 x 768 laptop
+    // (a 30-pixel panel) below a title bar.
+    EXPECT_EQ(CTQ5170xHWPApp::openingSize({1920, 1160}, least), QSize(1280, 800));
+    const QSize laptop = CTQ5170xHWPApp::openingSize({1366, 738}, least);
+    EXPECT_EQ(laptop.width(), 1280);
+    EXPECT_LE(laptop.height(), 700);
+    EXPECT_GE(laptop.height(), least.height());
 }
 
 // Every control that writes to the board says what it sets (found through
