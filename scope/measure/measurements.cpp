@@ -7,9 +7,59 @@
 #include <iterator>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelbo::scope {
 
 namespace {
+
+// The extremes and sums of one block of eight samples. The sums go pairwise
+// in one fixed order, even samples and odd samples apart, so that the two
+// lanes of a vector register compute them; the plain code keeps that order
+// and gives the same bits.
+struct BlockFigures {
+    double min, max, sum, sumSq;
+};
+
+inline BlockFigures blockFigures(const TracePoint* q)
+{
+#if defined(__SSE2__)
+    const __m128d a = _mm_set_pd(q[1].second, q[0].second);
+    const __m128d b = _mm_set_pd(q[3].second, q[2].second);
+    const __m128d c = _mm_set_pd(q[5].second, q[4].second);
+    const __m128d d = _mm_set_pd(q[7].second, q[6].second);
+    const __m128d mn = _mm_min_pd(_mm_min_pd(a, b), _mm_min_pd(c, d));
+    const __m128d mx = _mm_max_pd(_mm_max_pd(a, b), _mm_max_pd(c, d));
+    const __m128d sum = _mm_add_pd(_mm_add_pd(a, b), _mm_add_pd(c, d));
+    const __m128d sq = _mm_add_pd(_mm_add_pd(_mm_mul_pd(a, a), _mm_mul_pd(b, b)),
+                                  _mm_add_pd(_mm_mul_pd(c, c), _mm_mul_pd(d, d)));
+    auto lanes = [](__m128d x, double& lo, double& hi) {
+        lo = _mm_cvtsd_f64(x);
+        hi = _mm_cvtsd_f64(_mm_unpackhi_pd(x, x));
+    };
+    double mn0, mn1, mx0, mx1, s0, s1, q0, q1;
+    lanes(mn, mn0, mn1);
+    lanes(mx, mx0, mx1);
+    lanes(sum, s0, s1);
+    lanes(sq, q0, q1);
+    return {mn1 < mn0 ? mn1 : mn0, mx1 > mx0 ? mx1 : mx0, s0 + s1, q0 + q1};
+#else
+    double v[8];
+    for (std::size_t k = 0; k < 8; ++k)
+        v[k] = q[k].second;
+    BlockFigures f{v[0], v[0], 0.0, 0.0};
+    for (double x : v) {
+        f.min = x < f.min ? x : f.min;
+        f.max = x > f.max ? x : f.max;
+    }
+    f.sum = ((v[0] + v[2]) + (v[4] + v[6])) + ((v[1] + v[3]) + (v[5] + v[7]));
+    f.sumSq = ((v[0] * v[0] + v[2] * v[2]) + (v[4] * v[4] + v[6] * v[6])) +
+              ((v[1] * v[1] + v[3] * v[3]) + (v[5] * v[5] + v[7] * v[7]));
+    return f;
+#endif
+}
 
 template <typename F>
 void forEach(std::span<const TracePoint> a, std::span<const TracePoint> b, F&& f)
@@ -116,21 +166,31 @@ void MeasureAccumulator::crossings(State& st, const Config& c, const TracePoint*
 // The plateaus among `count` samples, sample by sample.
 void MeasureAccumulator::plateaus(State& st, const Config& c, const TracePoint* p, std::size_t count)
 {
+    double lo = st.plLo, hi = st.plHi, sum = st.plSum;
+    std::size_t n = st.plCount;
     for (std::size_t k = 0; k < count; ++k) {
         const double v = p[k].second;
-        const double nlo = v < st.plLo ? v : st.plLo, nhi = v > st.plHi ? v : st.plHi;
-        if (st.plCount > 0 && nhi - nlo > c.plTolerance)
+        const double nlo = v < lo ? v : lo, nhi = v > hi ? v : hi;
+        if (n > 0 && nhi - nlo > c.plTolerance) {
+            st.plCount = n;
+            st.plSum = sum;
             closePlateau(st, c);
-        if (st.plCount == 0) {
-            st.plLo = st.plHi = v;
-            st.plSum = 0.0;
-        } else {
-            st.plLo = nlo;
-            st.plHi = nhi;
+            n = 0;
         }
-        st.plSum += v;
-        ++st.plCount;
+        if (n == 0) {
+            lo = hi = v;
+            sum = 0.0;
+        } else {
+            lo = nlo;
+            hi = nhi;
+        }
+        sum += v;
+        ++n;
     }
+    st.plLo = lo;
+    st.plHi = hi;
+    st.plSum = sum;
+    st.plCount = n;
 }
 
 // Whole blocks: the extremes and sums of each first, then sample by sample
@@ -146,24 +206,16 @@ void MeasureAccumulator::blocks(State& st, const Config& c, const TracePoint* p,
     int state = st.state;
     const double below = c.below, above = c.above, tolerance = c.plTolerance;
     const bool swings = c.swings, currentFigures = c.currentFigures;
-    auto lower = [](double a, double b) { return b < a ? b : a; };
-    auto upper = [](double a, double b) { return b > a ? b : a; };
-
     static_assert(kBlock == 8);
     for (std::size_t b = 0; b + kBlock <= count; b += kBlock) {
         const TracePoint* q = p + b;
-        const double v0 = q[0].second, v1 = q[1].second, v2 = q[2].second, v3 = q[3].second;
-        const double v4 = q[4].second, v5 = q[5].second, v6 = q[6].second, v7 = q[7].second;
-        const double mn = lower(lower(lower(v0, v1), lower(v2, v3)), lower(lower(v4, v5), lower(v6, v7)));
-        const double mx = upper(upper(upper(v0, v1), upper(v2, v3)), upper(upper(v4, v5), upper(v6, v7)));
-        const double sum = ((v0 + v1) + (v2 + v3)) + ((v4 + v5) + (v6 + v7));
-        const double sumSq = ((v0 * v0 + v1 * v1) + (v2 * v2 + v3 * v3)) + ((v4 * v4 + v5 * v5) + (v6 * v6 + v7 * v7));
+        const auto [mn, mx, sum, sumSq] = blockFigures(q);
 
         // Below the band with nothing above its top, or above it with nothing
         // below its bottom: the block holds no crossing. Within the spread
         // of the plateau being followed: the block only lengthens it.
         const bool quiet = !swings || (state == -1 && mx <= above) || (state == 1 && mn >= below);
-        const double nlo = lower(plLo, mn), nhi = upper(plHi, mx);
+        const double nlo = mn < plLo ? mn : plLo, nhi = mx > plHi ? mx : plHi;
         const bool flat = !currentFigures || (plCount > 0 && nhi - nlo <= tolerance);
         if (quiet && flat) [[likely]] {
             if (currentFigures) {
