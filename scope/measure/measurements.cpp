@@ -206,6 +206,16 @@ void MeasureAccumulator::blocks(State& st, const Config& c, const TracePoint* p,
     int state = st.state;
     const double below = c.below, above = c.above, tolerance = c.plTolerance;
     const bool swings = c.swings, currentFigures = c.currentFigures;
+    auto save = [&] {
+        st.runSum = runSum;
+        st.runSq = runSq;
+        st.plSum = plSum;
+        st.plLo = plLo;
+        st.plHi = plHi;
+        st.plCount = plCount;
+        st.idx = idx;
+        st.state = state;
+    };
     static_assert(kBlock == 8);
     for (std::size_t b = 0; b + kBlock <= count; b += kBlock) {
         const TracePoint* q = p + b;
@@ -225,14 +235,7 @@ void MeasureAccumulator::blocks(State& st, const Config& c, const TracePoint* p,
                 plCount += kBlock;
             }
         } else {
-            st.runSum = runSum;
-            st.runSq = runSq;
-            st.plSum = plSum;
-            st.plLo = plLo;
-            st.plHi = plHi;
-            st.plCount = plCount;
-            st.idx = idx;
-            st.state = state;
+            save();
             if (b > 0) {
                 st.prevT = q[-1].first;
                 st.prevV = q[-1].second;
@@ -257,14 +260,7 @@ void MeasureAccumulator::blocks(State& st, const Config& c, const TracePoint* p,
         runSq += sumSq;
         idx += kBlock;
     }
-    st.runSum = runSum;
-    st.runSq = runSq;
-    st.plSum = plSum;
-    st.plLo = plLo;
-    st.plHi = plHi;
-    st.plCount = plCount;
-    st.idx = idx;
-    st.state = state;
+    save();
     st.prevT = p[count - 1].first;
     st.prevV = p[count - 1].second;
 }
