@@ -5,6 +5,7 @@
 // ideal level. Pure functions on the trace's points: no allocation, no locks.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -52,72 +53,27 @@ struct Measurement {
 
 // The figures of one sweep gathered sample by sample once its extremes are
 // known: the crossings of the middle level, the sums over whole cycles and the
-// plateaus. measure() runs it as its second pass; the conversion runs it while
-// it converts (taking the extremes from the codes), so both give the same
-// figures to the last bit. Samples must be finite, times ascending.
+// plateaus. measure() runs it as its second pass; the conversion runs it on
+// each short run of points it has just converted (taking the extremes from the
+// codes), so both give the same figures to the last bit.
+//
+// The samples go in blocks of kBlock, counted from the first sample whatever
+// the calls that bring them: a block's sums are added in a fixed order and
+// then to the running sums, and a block that holds no crossing and stays
+// within the plateau being followed is taken whole, sample by sample only
+// where something happens. How the samples are split across feed() calls
+// therefore never changes a figure. Samples must be finite, times ascending.
 class MeasureAccumulator {
 public:
+    static constexpr std::size_t kBlock = 8;
+
     MeasureAccumulator(const MeasureSetup& setup, double lo, double hi);
 
-    // Feeds `count` samples, sample j being next(j) = (time, value). The
-    // running state is copied into locals for the loop, so that it stays in
-    // registers even while the caller stores converted points next to it.
-    template <typename Next>
-    void feed(std::size_t count, Next&& next)
-    {
-        State st = st_;
-        const Config c = c_;
-        for (std::size_t j = 0; j < count; ++j) {
-            const auto [t, v] = next(j);
-            if (c.swings) {
-                if (v < c.below) {
-                    st.state = -1;
-                } else if (v > c.above) {
-                    if (st.state == -1 && st.idx > 0) [[unlikely]] {
-                        // Where the rise passed the band's top, between the two samples.
-                        const double dv = v - st.prevV;
-                        const double f = dv != 0.0 ? (c.above - st.prevV) / dv : 0.0;
-                        const double at = st.prevT + (f < 0.0 ? 0.0 : f > 1.0 ? 1.0 : f) * (t - st.prevT);
-                        if (st.rises == 0) {
-                            st.firstRise = at;
-                            st.sumAtFirst = st.runSum;
-                            st.sqAtFirst = st.runSq;
-                            st.idxFirst = st.idx;
-                        }
-                        st.lastRise = at;
-                        st.sumAtLast = st.runSum;
-                        st.sqAtLast = st.runSq;
-                        st.idxLast = st.idx;
-                        ++st.rises;
-                    }
-                    st.state = 1;
-                }
-            }
-            if (c.currentFigures) {
-                const double nlo = v < st.plLo ? v : st.plLo, nhi = v > st.plHi ? v : st.plHi;
-                if (st.plCount > 0 && nhi - nlo > c.plTolerance) [[unlikely]]
-                    closePlateau(st, c);
-                if (st.plCount == 0) {
-                    st.plLo = st.plHi = v;
-                    st.plSum = 0.0;
-                } else {
-                    st.plLo = nlo;
-                    st.plHi = nhi;
-                }
-                st.plSum += v;
-                ++st.plCount;
-            }
-            st.runSum += v;
-            st.runSq += v * v;
-            ++st.idx;
-            st.prevT = t;
-            st.prevV = v;
-        }
-        st_ = st;
-    }
+    void feed(std::span<const TracePoint> points);
     void add(double t, double v)
     {
-        feed(1, [&](std::size_t) { return std::pair{t, v}; });
+        const TracePoint p{t, v};
+        feed({&p, 1});
     }
 
     Measurement finish();
@@ -128,7 +84,8 @@ private:
         double below = 0.0, above = 0.0;
         bool swings = false, currentFigures = false;
         double plTolerance = 0.0, io = 1.0;
-        std::span<const double> levels;
+        std::array<double, 5> levelAmps{}; // the ideal levels times Io
+        std::size_t levelCount = 0;
     };
     struct State {
         int state = 0; // -1 below the band, +1 above, 0 not yet known
@@ -139,26 +96,20 @@ private:
         double prevT = 0.0, prevV = 0.0;
         // The plateau being followed: its count, spread and sum.
         std::size_t plCount = 0;
-        double plLo = 0.0, plHi = 0.0, plSum = 0.0, plWorst = 0.0;
+        double plLo = 0.0, plHi = 0.0, plSum = 0.0, plWorst = 0.0; // plWorst in A
         int plFound = 0;
     };
-    // Ends the plateau being followed, counting it when it is long enough.
-    static void closePlateau(State& st, const Config& c)
-    {
-        if (st.plCount >= kMinPlateau) {
-            const double level = std::abs(st.plSum / static_cast<double>(st.plCount)) / c.io;
-            double best = std::numeric_limits<double>::infinity();
-            for (double l : c.levels)
-                best = std::min(best, std::abs(level - l));
-            st.plWorst = std::max(st.plWorst, best);
-            ++st.plFound;
-        }
-        st.plCount = 0;
-    }
+    static void blocks(State& st, const Config& c, const TracePoint* p, std::size_t count);
+    static void crossings(State& st, const Config& c, const TracePoint* p, std::size_t count);
+    static void plateaus(State& st, const Config& c, const TracePoint* p, std::size_t count);
+    static void closePlateau(State& st, const Config& c);
     static constexpr std::size_t kMinPlateau = 8; // the shortest run that counts as a plateau
 
     Config c_;
     State st_;
+    // The start of a block whose end has not come yet.
+    std::array<TracePoint, kBlock> pending_{};
+    std::size_t pendingCount_ = 0;
 };
 
 // Measures the points of `first` followed by `second` (the two halves of a

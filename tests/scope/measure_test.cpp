@@ -323,3 +323,141 @@ TEST(Measure, FiguresTakenWhileConvertingEqualThoseMeasuredAfterwards)
         }
     }
 }
+
+namespace {
+
+// Signals that put crossings and plateau ends anywhere within the blocks of
+// eight the accumulator works in: a sine with noise about as large as the
+// hysteresis band, one-sample spikes, and a staircase whose steps last 1 to
+// 60 samples.
+std::vector<TracePoint> awkward(int kind, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<TracePoint> p(kSamplesPerSweep);
+    double level = 0.5;
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        double v = 0.0;
+        switch (kind) {
+        case 0: v = std::sin(double(i) * 0.021) + 0.12 * unit(rng); break;
+        case 1: v = (rng() % 97 == 0) ? 1.0 : (rng() % 89 == 0 ? -1.0 : 0.02 * unit(rng)); break;
+        default:
+            if (left == 0) {
+                left = 1 + rng() % 60;
+                level = std::sin(double(rng() % 9) * std::numbers::pi / 8);
+            }
+            --left;
+            v = level + 0.004 * unit(rng);
+            break;
+        }
+        p[i] = {double(i) * 0.5, v};
+    }
+    return p;
+}
+
+// The figures the block shortcuts must not change, found the plain way.
+struct Plain {
+    int rises = 0, plateaus = 0;
+    std::size_t first = 0, last = 0; // samples of the first and last rise
+    double worstStep = 0.0, cycleSum = 0.0;
+};
+Plain plainScan(std::span<const TracePoint> p, const MeasureSetup& setup)
+{
+    double lo = p[0].second, hi = lo;
+    for (const auto& q : p) {
+        lo = std::min(lo, q.second);
+        hi = std::max(hi, q.second);
+    }
+    const double res = codeResolution(setup.source);
+    const double band = std::max(0.1 * (hi - lo), 2.0 * res) / 2.0, mid = (hi + lo) / 2.0;
+    Plain r;
+    int state = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const double v = p[i].second;
+        if (v < mid - band) {
+            state = -1;
+        } else if (v > mid + band) {
+            if (state == -1) {
+                if (r.rises == 0) r.first = i;
+                r.last = i;
+                ++r.rises;
+            }
+            state = 1;
+        }
+    }
+    for (std::size_t i = r.first; i < r.last; ++i) r.cycleSum += p[i].second;
+    const double tol = std::max(0.03 * setup.ioAmps, 3.0 * res);
+    const auto levels = idealStepLevels(setup.excitation);
+    for (std::size_t from = 0; from < p.size();) {
+        std::size_t to = from + 1;
+        double a = p[from].second, b = a, sum = a;
+        while (to < p.size() && std::max(b, p[to].second) - std::min(a, p[to].second) <= tol) {
+            a = std::min(a, p[to].second);
+            b = std::max(b, p[to].second);
+            sum += p[to++].second;
+        }
+        if (to - from >= 8) {
+            double best = 1e300;
+            for (double l : levels) best = std::min(best, std::abs(std::abs(sum / double(to - from)) / setup.ioAmps - l));
+            r.worstStep = std::max(r.worstStep, best);
+            ++r.plateaus;
+        }
+        from = to;
+    }
+    return r;
+}
+
+} // namespace
+
+TEST(Measure, HowTheSamplesAreSplitChangesNoFigure)
+{
+    std::mt19937 rng(11);
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        const auto pts = awkward(kind, 100u + unsigned(kind));
+        const std::span<const TracePoint> all(pts);
+        const MeasureSetup setup{Source::Current, 1.0, Excitation::QuarterStep};
+        const Measurement whole = measure(all, setup);
+        for (std::size_t cut : {std::size_t{1}, std::size_t{7}, std::size_t{9}, std::size_t{1001}, pts.size() - 3})
+            expectSameFigures(whole, measure(all.first(cut), all.subspan(cut), setup));
+
+        // One at a time, and in runs of 1 to 50.
+        MeasureAccumulator single(setup, whole.min, whole.max), runs(setup, whole.min, whole.max);
+        for (const auto& p : pts) single.add(p.first, p.second);
+        for (std::size_t at = 0; at < pts.size();) {
+            const std::size_t n = std::min<std::size_t>(pts.size() - at, 1 + rng() % 50);
+            runs.feed(all.subspan(at, n));
+            at += n;
+        }
+        expectSameFigures(whole, single.finish());
+        expectSameFigures(whole, runs.finish());
+    }
+}
+
+TEST(Measure, BlockShortcutsMissNoCrossingOrPlateau)
+{
+    for (int kind = 0; kind < 3; ++kind) {
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " seed " << seed);
+            const auto pts = awkward(kind, seed);
+            const MeasureSetup setup{Source::Current, 1.0, Excitation::QuarterStep};
+            const Measurement m = measure(pts, setup);
+            const Plain plain = plainScan(pts, setup);
+            EXPECT_EQ(m.plateaus, plain.plateaus);
+            if (plain.plateaus > 0) {
+                EXPECT_NEAR(m.stepErrorPercent, plain.worstStep * 100.0, 1e-9);
+            }
+            if (plain.rises >= 2) {
+                // rises - 1 periods from the first rise to the last, each
+                // placed between its sample and the one before (0.5 us apart).
+                const double span = m.periodUs * (plain.rises - 1), samples = double(plain.last - plain.first);
+                EXPECT_GE(span, (samples - 1) * 0.5);
+                EXPECT_LE(span, (samples + 1) * 0.5);
+                EXPECT_NEAR(m.mean, plain.cycleSum / samples, 1e-12);
+            } else {
+                EXPECT_TRUE(std::isnan(m.frequencyHz));
+            }
+        }
+    }
+}
