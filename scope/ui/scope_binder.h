@@ -30,6 +30,8 @@ class MessageService;
 namespace zelbo::scope {
 
 class ScopeCore;
+enum class TriggerMode : int;
+enum class TriggerState : int;
 class CLineChart;
 class ChartView;
 
