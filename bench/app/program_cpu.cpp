@@ -6,6 +6,10 @@
 //   bench_program_cpu [seconds=20] [limit-percent=12]
 // Prints the figure; exits 1 when it is above the limit or nothing ran.
 //
+//   bench_program_cpu analysis [seconds=20] [limit-percent=15]
+// The same with the analyser at work as well: one math channel (CH1 x CH2,
+// measured in the strip) and the spectrum dock on CH2.
+//
 //   bench_program_cpu idle [seconds=20] [limit-percent=0.5]
 // The program left powered off: its CPU over the given seconds, then the time
 // from the power button (which starts the oscilloscope) to the first converted
@@ -30,6 +34,8 @@
 #include "app/program_features.h"
 #include "app/style.h"
 #include "scope/scope_core.h"
+#include "scope/ui/analysis_tools.h"
+#include "scope/ui/instrument.h"
 #include "tests/e2e/sim_program.h"
 
 namespace {
@@ -88,7 +94,7 @@ IdleFigures idleRun(int seconds, bool backOff)
     auto& scope = window.features()->scopeCore();
     const std::uint64_t before = scope.sweepsConverted();
     const auto p0 = std::chrono::steady_clock::now();
-    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    QTest::mouseClick(window.control(ctl::kPower), Qt::LeftButton);
     if (e2e::waitUntil([&] { return scope.sweepsConverted() > before; }, 5000))
         f.latencyMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p0).count();
     return f;
@@ -122,8 +128,13 @@ int main(int argc, char** argv)
         const int secs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
         return idleMain(secs, argc > 3 ? std::atof(argv[3]) : 0.5);
     }
+    const bool analysis = argc > 1 && std::string(argv[1]) == "analysis";
+    if (analysis) {
+        --argc;
+        ++argv;
+    }
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    const double limit = argc > 2 ? std::atof(argv[2]) : 12.0;
+    const double limit = argc > 2 ? std::atof(argv[2]) : analysis ? 15.0 : 12.0;
 
     // Transfers cost what they cost on the bus, so that the reader's pacing
     // and the CPU it takes look like they do with a real board.
@@ -133,14 +144,22 @@ int main(int argc, char** argv)
         return 1;
     }
     CTQ5170xHWPDlg& window = *program.window;
-    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    QTest::mouseClick(window.control(ctl::kPower), Qt::LeftButton);
     auto& scope = window.features()->scopeCore();
     if (!e2e::waitUntil([&] { return scope.sweepsConverted() >= 3; }, 5000)) {
         std::fprintf(stderr, "the oscilloscope does not run\n");
         return 1;
     }
+    if (analysis) {
+        auto& tools = window.features()->instrument().analysis();
+        zelbo::scope::analysis::MathSetups setups{};
+        setups[0] = {true, "CH1 * CH2", 20.0, -4, "P1"};
+        tools.applySetups(setups);
+        tools.setSpectrumShown(true);
+        tools.spectrumPanel()->setChannel(1);
+    }
     PaintCounter counter;
-    window.control(1042)->installEventFilter(&counter);
+    window.control(ctl::kChart)->installEventFilter(&counter);
     e2e::waitUntil([] { return false; }, 1000); // settle
 
     const std::uint64_t sweeps0 = scope.sweepsConverted();
@@ -155,9 +174,10 @@ int main(int argc, char** argv)
     const int paints = counter.paints - paints0;
     const double percent = 100.0 * cpu / wall;
 
-    std::printf("program CPU with the oscilloscope running 4 channels: %.1f %% of one core "
+    std::printf("program CPU with the oscilloscope running 4 channels%s: %.1f %% of one core "
                 "(%.2f s CPU in %.1f s; %.1f sweeps/s converted, %.1f chart paints/s; limit %.0f %%)\n",
-                percent, cpu, wall, double(sweeps) / wall, double(paints) / wall, limit);
+                analysis ? ", a math channel and the spectrum" : "", percent, cpu, wall, double(sweeps) / wall,
+                double(paints) / wall, limit);
     std::fflush(stdout);
 
     if (sweeps == 0 || paints == 0) {
