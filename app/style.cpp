@@ -1,5 +1,7 @@
 #include "app/style.h"
 
+#include "widgets/control_ids.h"
+
 #include <QColor>
 #include <QIcon>
 #include <QPainter>
@@ -24,6 +26,7 @@ void applyInstrumentStyle(QApplication& app)
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x9a, 0xa1, 0xa9));
     app.setPalette(p);
 
+    // %1 is the power button's object name, %2 the thermometer gauge's.
     app.setStyleSheet(QStringLiteral(R"(
 QGroupBox {
     font-weight: bold;
@@ -49,17 +52,19 @@ QPushButton:checked {
     background: #cfe0f3; border: 1px solid #2f6fb3; border-radius: 3px; padding: 3px 6px;
 }
 QLineEdit:read-only { background: #eef1f4; }
-QPushButton#id1025 {
+QPushButton#%1 {
     font-size: 15px; font-weight: bold; color: white;
     background: #3f8f4f; border: 1px solid #2d6b3a; border-radius: 5px;
 }
-QPushButton#id1025:checked { background: #b8453c; border-color: #8a3029; }
-QPushButton#id1025:disabled { background: #a9b3ab; border-color: #939c95; color: #eef0ee; }
+QPushButton#%1:checked { background: #b8453c; border-color: #8a3029; }
+QPushButton#%1:disabled { background: #a9b3ab; border-color: #939c95; color: #eef0ee; }
 QFrame#chartFrame { background: #10141a; border: 1px solid #4a5562; border-radius: 3px; }
-QLabel#id1032 { font-size: 20px; font-weight: bold; color: #2c4a6e; background: white;
+QLabel#%2 { font-size: 20px; font-weight: bold; color: #2c4a6e; background: white;
                 border: 1px solid #c3c9d1; border-radius: 3px; }
 QStatusBar QLabel { padding: 0 4px; }
-)"));
+)")
+                          .arg(QLatin1String(zelbo::ctl::kObjectNamePrefix) + QString::number(zelbo::ctl::kPower),
+                               QLatin1String(zelbo::ctl::kObjectNamePrefix) + QString::number(zelbo::ctl::kThermometer)));
 }
 
 QIcon colourSwatch(const QColor& colour)

@@ -20,6 +20,7 @@
 #include <functional>
 
 #include "scope/ui/channel_dlg.h"
+#include "widgets/control_ids.h"
 
 class QWidget;
 
@@ -39,31 +40,32 @@ class ChartView;
 // table leaves the exact id of a field open, these are the ids the program's
 // window uses; a different form passes its own.
 struct ScopeControlIds {
-    std::array<int, 4> channelToggle{1014, 1015, 1016, 1017};
-    std::array<int, 4> popupButton{1018, 1019, 1020, 1021};
-    std::array<int, 4> sourceCombo{1168, 1169, 1170, 1171};
-    std::array<int, 4> outputCombo{1172, 1173, 1174, 1175};
-    std::array<int, 4> valuePerDivText{1080, 1081, 1082, 1083};
-    std::array<int, 4> valuePerDivSpin{1085, 1086, 1087, 1088};
-    int timeBaseText = 1084;
-    int timeBaseSpin = 1089;
-    int samplingRate = 1013;      // index control 0..15
-    int samplingRateText = 0;     // optional text field (0 = none)
-    int triggerButton = 1024;
-    std::array<int, 4> triggerRadio{1105, 1106, 1107, 1108};
-    int voltageLevelSlider = 1072;
-    int voltageLevelEdit = 1073;
-    int currentLevelEdit = 1091;
-    int currentLevelSlider = 1092;
-    int slopeButton = 1027;
-    int runButton = 1026;
-    int calibrateButton = 1156;
-    int saveButton = 1023;
-    int autoCheck = 1190;
-    int autoFrame = 0;            // optional frame shown while "Auto" is checked (0 = none)
-    int triggerMode = 1240;       // combo: Auto, Normal, Single
-    int triggerState = 1241;      // label: what the acquisition is doing
-    int holdoff = 1242;           // spin box in milliseconds
+    template <int (*id)(int)> static constexpr std::array<int, 4> four() { return {id(0), id(1), id(2), id(3)}; }
+    std::array<int, 4> channelToggle = four<ctl::channelToggle>();
+    std::array<int, 4> popupButton = four<ctl::channelPopup>();
+    std::array<int, 4> sourceCombo = four<ctl::channelSource>();
+    std::array<int, 4> outputCombo = four<ctl::channelOutput>();
+    std::array<int, 4> valuePerDivText = four<ctl::valuePerDiv>();
+    std::array<int, 4> valuePerDivSpin = four<ctl::valuePerDivSpin>();
+    int timeBaseText = ctl::kSecPerDiv;
+    int timeBaseSpin = ctl::kSecPerDivSpin;
+    int samplingRate = ctl::kSamplingRate; // index control 0..15
+    int samplingRateText = 0;              // optional text field (0 = none)
+    int triggerButton = ctl::kTriggerOn;
+    std::array<int, 4> triggerRadio = four<ctl::triggerChannel>();
+    int voltageLevelSlider = ctl::kVoltageLevelSlider;
+    int voltageLevelEdit = ctl::kVoltageLevelEdit;
+    int currentLevelEdit = ctl::kCurrentLevelEdit;
+    int currentLevelSlider = ctl::kCurrentLevelSlider;
+    int slopeButton = ctl::kTriggerSlope;
+    int runButton = ctl::kRun;
+    int calibrateButton = ctl::kCalibrate;
+    int saveButton = ctl::kSavePicture;
+    int autoCheck = ctl::kAutoRate;
+    int autoFrame = 0;                     // optional frame shown while "Auto" is checked (0 = none)
+    int triggerMode = ctl::kTriggerMode;   // combo: Auto, Normal, Single
+    int triggerState = ctl::kTriggerState; // label: what the acquisition is doing
+    int holdoff = ctl::kHoldoff;           // spin box in milliseconds
 };
 
 class ScopeBinder : public QObject {
