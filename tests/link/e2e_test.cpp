@@ -2,6 +2,8 @@
 // program does) on the simulated board, which the test steers and inspects.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include "board/sim_board_test.h"
@@ -204,21 +206,26 @@ protected:
 
 TEST_F(RunningLink, WritesAndReadAnswersGoThroughTheReader)
 {
-    std::atomic<int> raw{-1};
-    thermal::DiodeCodeAnswers codes; // reader thread
-    Event whole{Event::Reset::Manual};
-    link->onReadAnswer([&](std::uint8_t reg, std::uint8_t value) {
-        if (const auto code = codes.take(reg, value)) {
-            raw = *code;
-            whole.set();
+    // Owned by the handler as well: the reader thread may still be inside
+    // set() when the wait below returns and this test ends.
+    struct Seen {
+        std::atomic<int> raw{-1};
+        thermal::DiodeCodeAnswers codes; // reader thread
+        Event whole{Event::Reset::Manual};
+    };
+    auto seen = std::make_shared<Seen>();
+    link->onReadAnswer([seen](std::uint8_t reg, std::uint8_t value) {
+        if (const auto code = seen->codes.take(reg, value)) {
+            seen->raw = *code;
+            seen->whole.set();
         }
     });
     link->queueWrite(0x10, 0x5A);
     link->queueRead(0x65);
     link->queueRead(0x64);
-    ASSERT_TRUE(whole.wait(3000ms));
-    EXPECT_GE(raw.load(), 0);
-    EXPECT_LE(raw.load(), 0xFFF);
+    ASSERT_TRUE(seen->whole.wait(3000ms));
+    EXPECT_GE(seen->raw.load(), 0);
+    EXPECT_LE(seen->raw.load(), 0xFFF);
     ASSERT_TRUE(link->waitWriteDone(2000ms));
     EXPECT_EQ(board.registerValue(0x10), 0x5A);
     EXPECT_TRUE(messages.shown().empty());
