@@ -1163,7 +1163,19 @@ scope::RecordStatus Session::record(const std::filesystem::path& path, double se
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     if (gmtime_r(&now, &utc)) std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    const scope::recording::HeaderInfo header = scope::recordingHeader(*scope_, started);
+    scope::recording::HeaderInfo header = scope::recordingHeader(*scope_, started);
+    // The math channels that are on go into the header as expressions, as the
+    // window's recordings have them: a reader computes them from the records.
+    std::array<scope::analysis::Unit, scope::kChannels> units{};
+    for (int k = 0; k < scope::kChannels; ++k)
+        units[static_cast<std::size_t>(k)] = scope::analysis::unitOf(scope_->source(k));
+    for (std::size_t m = 0; m < math_.size(); ++m) {
+        if (!math_[m].on || math_[m].expression.empty()) continue;
+        const auto e = scope::analysis::MathExpression::parse(math_[m].expression, units, nullptr);
+        if (e)
+            header.math.push_back({scope::analysis::mathKey(static_cast<int>(m)), math_[m].label.substr(0, 7),
+                                   e->unit().text(), e->text()});
+    }
     const std::string where = path.string();
     std::string error;
     auto sink = header.mask ? scope::openFileSink(where, &error) : nullptr;

@@ -24,6 +24,7 @@ def test_record_writes_what_open_recording_reads_back(powered, tmp_path):
     assert rec.channels[1] == {"key": "CH2", "label": "OUT1B", "unit": "V", "source": "Voltage"}
     assert rec.channels[2] == {"key": "CH3", "label": "OUT2B", "unit": "A", "source": "Current"}
     assert rec.time_base == b.status()["timebase"] and rec.started.endswith("Z")
+    assert rec.math == []
     # The same sweeps as a capture sees them: codes times the factors.
     assert np.isfinite(rec.data).all()
     assert rec.t(0)[1] == pytest.approx(rec.sample_period[0])
@@ -31,6 +32,22 @@ def test_record_writes_what_open_recording_reads_back(powered, tmp_path):
     part = zelbo.open_recording(str(path), first=1, count=1)
     assert len(part) == 1 and part.index[0] == rec.index[1]
     np.testing.assert_array_equal(part[0], rec[1])
+
+
+def test_a_recording_names_the_math_channels_that_were_on(powered, tmp_path):
+    b = powered
+    b.set_source(2, "I", 0)
+    assert b.set_math(1, "CH2 * CH3") == "W"
+    try:
+        path = tmp_path / "math.zrec"
+        b.record(path, seconds=0.3)
+        rec = zelbo.open_recording(path)
+        assert rec.math == [{"key": "M2", "label": "", "unit": "W", "expression": "CH2 * CH3"}]
+        # What the header names is what a reader needs: M2 from the records.
+        p = rec.data[0, 1] * rec.data[0, 2]
+        assert np.isfinite(p).all() and p.shape == (4096,)
+    finally:
+        b.set_math(1, "")
 
 
 def test_record_refuses_bad_arguments_and_no_power(tmp_path):

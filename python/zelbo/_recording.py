@@ -18,6 +18,9 @@ class Recording:
       not readable JSON (the samples are still read)
     - ``channels``: per channel 0..3, ``None`` when not recorded, else a
       dict ``key``, ``label``, ``unit`` ('V' or 'A'), ``source``
+    - ``math``: the math channels that were on, each a dict ``key`` ('M1'),
+      ``label``, ``unit``, ``expression`` ('CH1 * CH3'); their values are not
+      in the file, the expression over ``data`` gives them
     - ``index``: the sweep numbers (uint64), ``sample_period``: seconds per sweep
     - ``data``: sweeps x 4 x samples, in V or A; NaN where a channel was not
       recorded or not converted in that sweep
@@ -48,6 +51,14 @@ class Recording:
             c = listed.pop(0) if listed else {}
             self.channels.append({"key": f"CH{k + 1}", "label": str(c.get("label", "")),
                                   "unit": str(c.get("unit", "")), "source": str(c.get("source", ""))})
+
+    @property
+    def math(self):
+        """The math channels that were on while recording (see the class)."""
+        listed = self.header.get("math")
+        listed = listed if isinstance(listed, list) else []
+        return [{k: str(m.get(k, "")) for k in ("key", "label", "unit", "expression")}
+                for m in listed if isinstance(m, dict) and m.get("expression")]
 
     @property
     def time_base(self):

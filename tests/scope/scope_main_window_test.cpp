@@ -18,8 +18,10 @@
 #include "scope/ui/chart_view.h"
 #include "scope/ui/scope_binder.h"
 #include "tests/scope/fakes.h"
+#include "widgets/control_ids.h"
 
 using namespace zelbo::scope;
+namespace ctl = zelbo::ctl;
 
 namespace {
 
@@ -69,8 +71,8 @@ TEST(ScopeOnMainWindow, BindsEveryControlAndSwapsTheChartIn)
     core.setView(&chart);
     ScopeBinder binder(core, chart, [&](int id) { return w->control(id); }, w.get());
     auto* view = new ChartView(chart);
-    ASSERT_TRUE(w->replaceControl(1042, view));
-    EXPECT_EQ(w->control(1042), view);
+    ASSERT_TRUE(w->replaceControl(ctl::kChart, view));
+    EXPECT_EQ(w->control(ctl::kChart), view);
     binder.setChartView(view);
     binder.bind();
     binder.setDefaults();
@@ -92,18 +94,18 @@ TEST(ScopeOnMainWindow, BindsEveryControlAndSwapsTheChartIn)
                    ids.autoCheck, ids.triggerRadio[0], ids.popupButton[0]})
         EXPECT_NE(qobject_cast<QAbstractButton*>(w->control(id)), nullptr) << id;
 
-    EXPECT_EQ(qobject_cast<QLineEdit*>(w->control(1084))->text(), "2.5 ms");
-    qobject_cast<QAbstractSlider*>(w->control(1089))->setValue(20);
-    EXPECT_EQ(qobject_cast<QLineEdit*>(w->control(1084))->text(), "2.5 s");
-    EXPECT_EQ(qobject_cast<QAbstractSlider*>(w->control(1089))->value(), 15);
-    qobject_cast<QAbstractSlider*>(w->control(1013))->setValue(0);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(w->control(ctl::kSecPerDiv))->text(), "2.5 ms");
+    qobject_cast<QAbstractSlider*>(w->control(ctl::kSecPerDivSpin))->setValue(20);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(w->control(ctl::kSecPerDiv))->text(), "2.5 s");
+    EXPECT_EQ(qobject_cast<QAbstractSlider*>(w->control(ctl::kSecPerDivSpin))->value(), 15);
+    qobject_cast<QAbstractSlider*>(w->control(ctl::kSamplingRate))->setValue(0);
     EXPECT_EQ(port.last(0x72), 0x7C);
     EXPECT_EQ(port.last(0x73), 0x3E);
     w->enableGroups(0x3F, true); // as power on does
     binder.reapplySourceChoices();
-    EXPECT_FALSE(w->control(1172)->isEnabled()); // voltage: fixed output
-    qobject_cast<QAbstractButton*>(w->control(1024))->click();
-    EXPECT_EQ(qobject_cast<QAbstractButton*>(w->control(1024))->text(), "OFF");
+    EXPECT_FALSE(w->control(ctl::kChannelOutput)->isEnabled()); // voltage: fixed output
+    qobject_cast<QAbstractButton*>(w->control(ctl::kTriggerOn))->click();
+    EXPECT_EQ(qobject_cast<QAbstractButton*>(w->control(ctl::kTriggerOn))->text(), "OFF");
     EXPECT_EQ(port.last(0x77), 0x08);
 
     messages.queueAnswer(zelbo::MsgAnswer::Ok);

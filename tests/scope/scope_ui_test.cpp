@@ -30,9 +30,11 @@
 #include "scope/ui/scope_binder.h"
 #include "tests/scope/fakes.h"
 #include "widgets/colour_picker.h"
+#include "widgets/control_ids.h"
 #include "widgets/meter_wnd.h"
 
 using namespace zelbo::scope;
+namespace ctl = zelbo::ctl;
 
 namespace {
 
@@ -65,27 +67,27 @@ class Form : public QWidget {
 public:
     Form()
     {
-        for (int id = 1014; id <= 1017; ++id)
+        for (int id = ctl::kChannelToggle; id <= ctl::channelToggle(3); ++id)
             add<QCheckBox>(id);
-        for (int id = 1018; id <= 1021; ++id)
+        for (int id = ctl::kChannelPopup; id <= ctl::channelPopup(3); ++id)
             add<QPushButton>(id);
-        for (int id = 1168; id <= 1175; ++id)
+        for (int id = ctl::kChannelSource; id <= ctl::channelOutput(3); ++id)
             add<QComboBox>(id);
-        for (int id = 1080; id <= 1084; ++id)
+        for (int id = ctl::kValuePerDiv; id <= ctl::kSecPerDiv; ++id)
             add<QLineEdit>(id);
-        for (int id = 1085; id <= 1089; ++id)
+        for (int id = ctl::kValuePerDivSpin; id <= ctl::kSecPerDivSpin; ++id)
             add<QSpinBox>(id);
-        add<QSlider>(1013)->setOrientation(Qt::Horizontal);
-        add<QPushButton>(1024);
-        for (int id = 1105; id <= 1108; ++id)
+        add<QSlider>(ctl::kSamplingRate)->setOrientation(Qt::Horizontal);
+        add<QPushButton>(ctl::kTriggerOn);
+        for (int id = ctl::kTriggerChannel; id <= ctl::triggerChannel(3); ++id)
             add<QRadioButton>(id);
-        add<QSlider>(1072)->setOrientation(Qt::Vertical);
-        add<QLineEdit>(1073);
-        add<QLineEdit>(1091);
-        add<QSlider>(1092)->setOrientation(Qt::Vertical);
-        for (int id : {1027, 1026, 1156, 1023})
+        add<QSlider>(ctl::kVoltageLevelSlider)->setOrientation(Qt::Vertical);
+        add<QLineEdit>(ctl::kVoltageLevelEdit);
+        add<QLineEdit>(ctl::kCurrentLevelEdit);
+        add<QSlider>(ctl::kCurrentLevelSlider)->setOrientation(Qt::Vertical);
+        for (int id : {ctl::kTriggerSlope, ctl::kRun, ctl::kCalibrate, ctl::kSavePicture})
             add<QPushButton>(id);
-        add<QCheckBox>(1190);
+        add<QCheckBox>(ctl::kAutoRate);
     }
     template <typename T>
     T* add(int id)
@@ -127,114 +129,114 @@ protected:
 
 TEST_F(BinderTest, ShowsTheStartUpStateAndFillsTheCombos)
 {
-    for (int id = 1014; id <= 1017; ++id)
+    for (int id = ctl::kChannelToggle; id <= ctl::channelToggle(3); ++id)
         EXPECT_TRUE(form.get<QCheckBox>(id)->isChecked()) << id;
-    EXPECT_EQ(form.get<QComboBox>(1168)->count(), 3);
-    EXPECT_EQ(form.get<QComboBox>(1168)->itemText(2), "ICC");
-    EXPECT_EQ(form.get<QComboBox>(1174)->itemText(0), "OUT2A");
-    EXPECT_EQ(form.get<QComboBox>(1173)->currentIndex(), 1);
-    EXPECT_FALSE(form.get<QComboBox>(1172)->isEnabled());
-    EXPECT_EQ(form.get<QLineEdit>(1080)->text(), "20 V");
-    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), "2.5 ms");
-    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 11);
-    EXPECT_EQ(form.get<QSlider>(1013)->value(), 6);
-    EXPECT_EQ(form.get<QSlider>(1013)->toolTip(), "150 kHz");
-    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "ON");
-    EXPECT_EQ(form.get<QSlider>(1072)->value(), 2048);
-    EXPECT_FALSE(form.get<QSlider>(1072)->isEnabled());
-    EXPECT_EQ(form.get<QLineEdit>(1073)->text(), "0.000");
-    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Run");
+    EXPECT_EQ(form.get<QComboBox>(ctl::kChannelSource)->count(), 3);
+    EXPECT_EQ(form.get<QComboBox>(ctl::kChannelSource)->itemText(2), "ICC");
+    EXPECT_EQ(form.get<QComboBox>(ctl::channelOutput(2))->itemText(0), "OUT2A");
+    EXPECT_EQ(form.get<QComboBox>(ctl::channelOutput(1))->currentIndex(), 1);
+    EXPECT_FALSE(form.get<QComboBox>(ctl::kChannelOutput)->isEnabled());
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kValuePerDiv)->text(), "20 V");
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kSecPerDiv)->text(), "2.5 ms");
+    EXPECT_EQ(form.get<QSpinBox>(ctl::kSecPerDivSpin)->value(), 11);
+    EXPECT_EQ(form.get<QSlider>(ctl::kSamplingRate)->value(), 6);
+    EXPECT_EQ(form.get<QSlider>(ctl::kSamplingRate)->toolTip(), "150 kHz");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kTriggerOn)->text(), "ON");
+    EXPECT_EQ(form.get<QSlider>(ctl::kVoltageLevelSlider)->value(), 2048);
+    EXPECT_FALSE(form.get<QSlider>(ctl::kVoltageLevelSlider)->isEnabled());
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kVoltageLevelEdit)->text(), "0.000");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kRun)->text(), "Run");
     EXPECT_EQ(chart.traces().size(), 4u);
 }
 
 TEST_F(BinderTest, HorizontalControls)
 {
-    form.get<QSpinBox>(1089)->setValue(20);
-    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 15);
-    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), "2.5 s");
+    form.get<QSpinBox>(ctl::kSecPerDivSpin)->setValue(20);
+    EXPECT_EQ(form.get<QSpinBox>(ctl::kSecPerDivSpin)->value(), 15);
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kSecPerDiv)->text(), "2.5 s");
     EXPECT_EQ(chart.timePerDivText(), "2.5 s");
 
-    form.get<QCheckBox>(1190)->setChecked(true);
-    form.get<QSlider>(1013)->setValue(15);
-    EXPECT_EQ(form.get<QSpinBox>(1089)->value(), 5);
-    EXPECT_EQ(form.get<QLineEdit>(1084)->text(), QString::fromUtf8("25 µs"));
+    form.get<QCheckBox>(ctl::kAutoRate)->setChecked(true);
+    form.get<QSlider>(ctl::kSamplingRate)->setValue(15);
+    EXPECT_EQ(form.get<QSpinBox>(ctl::kSecPerDivSpin)->value(), 5);
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kSecPerDiv)->text(), QString::fromUtf8("25 µs"));
     EXPECT_EQ(port.last(0x72), 0);
 }
 
 TEST_F(BinderTest, SourceAndOutputChanges)
 {
-    form.get<QComboBox>(1168)->setCurrentIndex(1); // CH1 current
+    form.get<QComboBox>(ctl::kChannelSource)->setCurrentIndex(1); // CH1 current
     EXPECT_EQ(port.last(0x78), 0x14);
-    EXPECT_EQ(form.get<QSpinBox>(1085)->maximum(), 6);
-    EXPECT_EQ(form.get<QLineEdit>(1080)->text(), "10 A");
-    EXPECT_TRUE(form.get<QComboBox>(1172)->isEnabled());
-    form.get<QComboBox>(1172)->setCurrentIndex(1);
+    EXPECT_EQ(form.get<QSpinBox>(ctl::kValuePerDivSpin)->maximum(), 6);
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kValuePerDiv)->text(), "10 A");
+    EXPECT_TRUE(form.get<QComboBox>(ctl::kChannelOutput)->isEnabled());
+    form.get<QComboBox>(ctl::kChannelOutput)->setCurrentIndex(1);
     EXPECT_EQ(core.directionSign(0), -1.0);
     EXPECT_EQ(binder->channelDialog(0)->nameEdit()->text(), "OUT1B");
     EXPECT_EQ(core.channel(0).label, "OUT1B");
 
     // The dialog's source radios drive the same setting.
     binder->channelDialog(1)->sourceButtons()->button(2)->click();
-    EXPECT_EQ(form.get<QComboBox>(1169)->currentIndex(), 2);
+    EXPECT_EQ(form.get<QComboBox>(ctl::channelSource(1))->currentIndex(), 2);
     EXPECT_EQ(core.source(1), Source::Icc);
-    EXPECT_FALSE(form.get<QComboBox>(1173)->isEnabled());
+    EXPECT_FALSE(form.get<QComboBox>(ctl::channelOutput(1))->isEnabled());
 }
 
 TEST_F(BinderTest, TriggerControls)
 {
-    form.get<QPushButton>(1024)->click();
-    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "OFF");
-    EXPECT_TRUE(form.get<QSlider>(1072)->isEnabled());
-    EXPECT_FALSE(form.get<QSlider>(1092)->isEnabled());
+    form.get<QPushButton>(ctl::kTriggerOn)->click();
+    EXPECT_EQ(form.get<QPushButton>(ctl::kTriggerOn)->text(), "OFF");
+    EXPECT_TRUE(form.get<QSlider>(ctl::kVoltageLevelSlider)->isEnabled());
+    EXPECT_FALSE(form.get<QSlider>(ctl::kCurrentLevelSlider)->isEnabled());
     port.take();
 
-    form.get<QSlider>(1072)->setValue(0);
-    EXPECT_EQ(form.get<QLineEdit>(1073)->text(), "36.000");
+    form.get<QSlider>(ctl::kVoltageLevelSlider)->setValue(0);
+    EXPECT_EQ(form.get<QLineEdit>(ctl::kVoltageLevelEdit)->text(), "36.000");
     EXPECT_FALSE(port.last(0x76)); // applied a moment later
     QTest::qWait(40);
     EXPECT_EQ(port.last(0x76), 0xFF);
     EXPECT_EQ(port.last(0x77), 0x09);
 
-    auto* edit = form.get<QLineEdit>(1073);
+    auto* edit = form.get<QLineEdit>(ctl::kVoltageLevelEdit);
     // Letters are no level: the last one stays (not 0 V), and it is said.
     QStringList notes;
     QObject::connect(binder.get(), &ScopeBinder::entryNote, [&](const QString& t) { notes << t; });
     edit->setText("zz");
     emit edit->editingFinished();
     EXPECT_EQ(edit->text(), "36.000");
-    EXPECT_EQ(form.get<QSlider>(1072)->value(), 0);
+    EXPECT_EQ(form.get<QSlider>(ctl::kVoltageLevelSlider)->value(), 0);
     ASSERT_EQ(notes.size(), 1);
     EXPECT_EQ(notes[0], "Trigger level: \"zz\" is not a number; kept 36.000 V.");
     edit->setText("0,0");
     emit edit->editingFinished();
     EXPECT_EQ(edit->text(), "0.000");
-    EXPECT_EQ(form.get<QSlider>(1072)->value(), 2048);
+    EXPECT_EQ(form.get<QSlider>(ctl::kVoltageLevelSlider)->value(), 2048);
 
-    form.get<QPushButton>(1027)->click();
-    EXPECT_EQ(form.get<QPushButton>(1027)->text(), "-");
+    form.get<QPushButton>(ctl::kTriggerSlope)->click();
+    EXPECT_EQ(form.get<QPushButton>(ctl::kTriggerSlope)->text(), "-");
     EXPECT_EQ(port.last(0x77), 0x88);
 
-    form.get<QRadioButton>(1107)->click();
+    form.get<QRadioButton>(ctl::triggerChannel(2))->click();
     EXPECT_EQ(core.triggerChannel(), 2);
     EXPECT_EQ(core.channel(2).triggerFlag, 1);
 }
 
 TEST_F(BinderTest, RunChannelsAndDialogSettings)
 {
-    form.get<QPushButton>(1026)->click();
-    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Stop");
+    form.get<QPushButton>(ctl::kRun)->click();
+    EXPECT_EQ(form.get<QPushButton>(ctl::kRun)->text(), "Stop");
     EXPECT_EQ(arms, 1);
-    form.get<QCheckBox>(1015)->setChecked(false);
+    form.get<QCheckBox>(ctl::channelToggle(1))->setChecked(false);
     EXPECT_FALSE(chart.hasTrace("CH2"));
     EXPECT_EQ(port.last(0x70), 0x0F);
-    form.get<QPushButton>(1026)->click();
-    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Run");
+    form.get<QPushButton>(ctl::kRun)->click();
+    EXPECT_EQ(form.get<QPushButton>(ctl::kRun)->text(), "Run");
     EXPECT_EQ(port.last(0x70), 0x00);
 
     auto* dlg = binder->channelDialog(0);
-    form.get<QPushButton>(1018)->click();
+    form.get<QPushButton>(ctl::kChannelPopup)->click();
     EXPECT_TRUE(dlg->isVisible());
-    EXPECT_EQ(form.get<QPushButton>(1018)->text(), "<");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kChannelPopup)->text(), "<");
     dlg->positionSlider()->setValue(-4); // two divisions up
     EXPECT_EQ(core.channel(0).verticalPosition, 4);
     EXPECT_EQ(dlg->divEdit()->text(), "2.0");
@@ -244,54 +246,54 @@ TEST_F(BinderTest, RunChannelsAndDialogSettings)
     dlg->colourPicker()->setCurrentIndex(7); // Blue
     emit dlg->colourPicker()->activated(7);
     EXPECT_EQ(core.channel(0).colour, 0xFF0000FFu);
-    form.get<QPushButton>(1018)->click();
+    form.get<QPushButton>(ctl::kChannelPopup)->click();
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kChannelPopup)->text(), ">");
 
     // Pop-ups closing from the window's side.
-    form.get<QPushButton>(1018)->click();
-    form.get<QPushButton>(1020)->click();
+    form.get<QPushButton>(ctl::kChannelPopup)->click();
+    form.get<QPushButton>(ctl::channelPopup(2))->click();
     binder->hideTopChannelDialog();
     EXPECT_FALSE(binder->channelDialog(2)->isVisible());
-    EXPECT_EQ(form.get<QPushButton>(1020)->text(), ">");
+    EXPECT_EQ(form.get<QPushButton>(ctl::channelPopup(2))->text(), ">");
     EXPECT_TRUE(dlg->isVisible());
     binder->hideChannelDialogs();
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(form.get<QPushButton>(1018)->text(), ">");
-    form.get<QPushButton>(1019)->click();
+    EXPECT_EQ(form.get<QPushButton>(ctl::kChannelPopup)->text(), ">");
+    form.get<QPushButton>(ctl::channelPopup(1))->click();
     binder->channelDialog(1)->reject(); // its own close button
-    EXPECT_EQ(form.get<QPushButton>(1019)->text(), ">");
+    EXPECT_EQ(form.get<QPushButton>(ctl::channelPopup(1))->text(), ">");
 }
 
 TEST_F(BinderTest, MainWindowHooks)
 {
     // Power on checks Run itself; the hook must not start twice.
-    form.get<QPushButton>(1026)->setChecked(true);
+    form.get<QPushButton>(ctl::kRun)->setChecked(true);
     binder->startScope();
     EXPECT_EQ(arms, 1);
-    EXPECT_EQ(form.get<QPushButton>(1026)->text(), "Stop");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kRun)->text(), "Stop");
     binder->stopScope();
-    EXPECT_FALSE(form.get<QPushButton>(1026)->isChecked());
+    EXPECT_FALSE(form.get<QPushButton>(ctl::kRun)->isChecked());
     EXPECT_FALSE(core.running());
     EXPECT_EQ(port.last(0x70), 0x00);
     binder->startScope();
     EXPECT_EQ(arms, 2);
-    EXPECT_TRUE(form.get<QPushButton>(1026)->isChecked());
+    EXPECT_TRUE(form.get<QPushButton>(ctl::kRun)->isChecked());
 
     // Enabling a control group re-enables every OUTPUT combo; the source
     // choices put the voltage channels' combos back.
-    for (int id = 1172; id <= 1175; ++id)
+    for (int id = ctl::kChannelOutput; id <= ctl::channelOutput(3); ++id)
         form.get<QComboBox>(id)->setEnabled(true);
-    form.get<QComboBox>(1169)->setCurrentIndex(1);
+    form.get<QComboBox>(ctl::channelSource(1))->setCurrentIndex(1);
     binder->reapplySourceChoices();
-    EXPECT_FALSE(form.get<QComboBox>(1172)->isEnabled());
-    EXPECT_TRUE(form.get<QComboBox>(1173)->isEnabled());
+    EXPECT_FALSE(form.get<QComboBox>(ctl::kChannelOutput)->isEnabled());
+    EXPECT_TRUE(form.get<QComboBox>(ctl::channelOutput(1))->isEnabled());
 
     core.setTriggerOn(true);
     port.take();
     binder->applyTriggerState();
     EXPECT_EQ(port.last(0x77), 0x08);
-    EXPECT_EQ(form.get<QPushButton>(1024)->text(), "OFF");
+    EXPECT_EQ(form.get<QPushButton>(ctl::kTriggerOn)->text(), "OFF");
 }
 
 TEST_F(BinderTest, SavesTheWaveformAndReportsAFailure)
