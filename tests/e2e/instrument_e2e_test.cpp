@@ -277,8 +277,11 @@ TEST_F(Instrument, HeadlessMeasureGivesTheFiguresTheStripShows)
         // one, and may start a sample apart.
         const double code = zelbo::scope::codeResolution(sources[n]);
         const auto same = [&](const char* what, double a, double b, double tolerance) {
-            if (std::isnan(a) || std::isnan(b)) EXPECT_EQ(std::isnan(a), std::isnan(b)) << what;
-            else EXPECT_NEAR(a, b, tolerance) << what;
+            if (std::isnan(a) || std::isnan(b)) {
+                EXPECT_EQ(std::isnan(a), std::isnan(b)) << what;
+            } else {
+                EXPECT_NEAR(a, b, tolerance) << what;
+            }
         };
         same("min", h.min, w.min, code);
         same("max", h.max, w.max, code);

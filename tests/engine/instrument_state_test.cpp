@@ -111,8 +111,9 @@ TEST(InstrumentState, RefusesWhatTheStateForbids)
             const auto why = s.begin(next, [](EndCause) { return true; });
             ASSERT_TRUE(why) << activityName(running) << " then " << activityName(next);
             EXPECT_EQ(s.activity(), running) << "a refused start changes nothing";
-            if (running != next)
+            if (running != next) {
                 EXPECT_NE(why->find(activityName(running)), std::string::npos) << *why;
+            }
         }
     }
 }
