@@ -160,15 +160,15 @@ TEST_F(Thermal, ARunLogsTheModelsTemperaturesAndSavesAWorkbook)
     EXPECT_TRUE(monitor()->elapsedLabel()->isVisible());
     // While it runs, the drive's controls are the monitor's.
     ASSERT_TRUE(e2e::waitUntil([&] { return std::abs(board.dut().vrefVolts - 0.5) < 0.05; }, 5000));
-    ASSERT_NE(window->control(1069), nullptr);
-    EXPECT_FALSE(window->control(1069)->isEnabled()); // VREF
+    ASSERT_NE(window->control(ctl::kVrefEdit), nullptr);
+    EXPECT_FALSE(window->control(ctl::kVrefEdit)->isEnabled()); // VREF
 
     ASSERT_TRUE(e2e::waitUntil([&] { return monitor()->finishDialog() && monitor()->finishDialog()->isVisible(); },
                                20000));
     EXPECT_FALSE(monitor()->running());
     EXPECT_EQ(monitor()->startButton()->text(), "Start");
-    EXPECT_TRUE(window->control(1069)->isEnabled());
-    EXPECT_EQ(window->control<QLineEdit>(1069)->text(), "1.50");
+    EXPECT_TRUE(window->control(ctl::kVrefEdit)->isEnabled());
+    EXPECT_EQ(window->control<QLineEdit>(ctl::kVrefEdit)->text(), "1.50");
 
     // Each step's pins went out through the pin registers.
     const auto w = writes();
@@ -234,7 +234,7 @@ TEST_F(Thermal, StopEndsARunAndGivesTheControlsBack)
     EXPECT_FALSE(monitor()->running());
     EXPECT_EQ(monitor()->startButton()->text(), "Start");
     EXPECT_FALSE(monitor()->elapsedLabel()->isVisible());
-    EXPECT_TRUE(window->control(1069)->isEnabled());
+    EXPECT_TRUE(window->control(ctl::kVrefEdit)->isEnabled());
     QTest::qWait(1500);
     EXPECT_FALSE(monitor()->finishDialog() && monitor()->finishDialog()->isVisible());
     EXPECT_LT(board.dut().vrefVolts, 0.75); // the second step never came

@@ -60,7 +60,7 @@ int main(int argc, char** argv)
         return 1;
     }
     CTQ5170xHWPDlg& window = *program.window;
-    QTest::mouseClick(window.control(1025), Qt::LeftButton);
+    QTest::mouseClick(window.control(ctl::kPower), Qt::LeftButton);
     window.link().waitWriteDone(std::chrono::milliseconds(3000));
     window.features()->drive().core().setPin(zelbo::drive::Pin::Enable, true); // the coils carry current
     window.onCommand(CTQ5170xHWPDlg::ID_VIEW_TJMONITOR);
