@@ -112,6 +112,11 @@ const std::vector<Entry>& entries()
              f.click(ctl::kRun);
              ASSERT_FALSE(f.runShown());
          }},
+        {"channelHidden",
+         [](ScopeCombined& f) {
+             f.click(ctl::channelToggle(1)); // CH2 off: its trace goes, its acquisition stays
+             ASSERT_FALSE(f.button(ctl::channelToggle(1))->isChecked());
+         }},
         {"normalTriggered",
          [](ScopeCombined& f) {
              f.triggerOnCh1At("2.500");
@@ -177,17 +182,34 @@ const std::vector<Entry>& entries()
          }},
         {"recording",
          [](ScopeCombined& f) {
+             // CH1 on another source than the settings file saved has: the
+             // file opened changes what a recorded channel measures.
+             auto* source = f.combo(ctl::channelSource(0));
+             source->setCurrentIndex(source->currentIndex() == 0 ? 1 : 0);
+             ASSERT_TRUE(f.sweeps(1));
              f.recording = f.dataPath("rec.zrec");
              ASSERT_TRUE(f.instrument().startRecordingTo(f.recording));
              ASSERT_TRUE(f.sweeps(2));
          },
          [](ScopeCombined& f, bool poweredAgain) {
-             // Not an end of its own: the recording goes on, and takes the
-             // sweeps after power on.
-             EXPECT_TRUE(f.instrument().recorder().status().active);
+             auto& rec = f.instrument().recorder();
+             if (f.eventName == "fileOpen") {
+                 // It stops by itself, says so, and Record is released.
+                 EXPECT_TRUE(waitUntil([&] { return !rec.status().active; }, 5000));
+                 f.refresh();
+                 EXPECT_EQ(rec.status().reason, zelbo::scope::RecordStop::SourceChanged);
+                 EXPECT_FALSE(f.instrument().recordButton()->isChecked());
+                 ASSERT_FALSE(f.msgs().shown().empty());
+                 EXPECT_NE(f.msgs().shown().back().text.find("source changed"), std::string::npos)
+                     << f.msgs().shown().back().text;
+                 return;
+             }
+             // Otherwise not an end of its own: the recording goes on, and
+             // takes the sweeps after power on.
+             EXPECT_TRUE(rec.status().active);
              if (poweredAgain) {
-                 const auto before = f.instrument().recorder().status().sweeps;
-                 EXPECT_TRUE(waitUntil([&] { return f.instrument().recorder().status().sweeps >= before + 2; }, 5000));
+                 const auto before = rec.status().sweeps;
+                 EXPECT_TRUE(waitUntil([&] { return rec.status().sweeps >= before + 2; }, 5000));
              }
          }},
         {"analysis",
@@ -295,6 +317,10 @@ protected:
                 EXPECT_TRUE(sweeps(2)) << "shown " << st.toStdString() << ", but no sweep comes";
             }
         }
+        // The chart draws the channels whose toggles are on.
+        for (int n = 0; n < 4; ++n)
+            EXPECT_EQ(features().chart().hasTrace(zelbo::scope::channelKey(n)), button(ctl::channelToggle(n))->isChecked())
+                << "CH" << n + 1;
         // The "1:1" button says whether the chart is zoomed.
         if (auto* view = features().chartView()) {
             view->repaint();
@@ -384,7 +410,7 @@ TEST_P(ScopeInteraction, TheBoardsScopeDoesWhatTheWindowShows)
     if (!recording.isEmpty()) {
         instrument().stopRecording();
         const auto st = instrument().recorder().status();
-        EXPECT_EQ(st.reason, zelbo::scope::RecordStop::User);
+        EXPECT_EQ(st.reason, ev == "fileOpen" ? zelbo::scope::RecordStop::SourceChanged : zelbo::scope::RecordStop::User);
         expectRecordingWhole(st.sweeps);
     }
 }
