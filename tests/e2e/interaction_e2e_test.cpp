@@ -97,18 +97,6 @@ const std::vector<Entry>& entries()
     return e;
 }
 
-struct Param {
-    std::size_t entry, event;
-};
-
-std::vector<Param> allParams()
-{
-    std::vector<Param> p;
-    for (std::size_t a = 0; a < entries().size(); ++a)
-        for (std::size_t e = 0; e < events().size(); ++e) p.push_back({a, e});
-    return p;
-}
-
 class Interaction : public Combined, public ::testing::WithParamInterface<Param> {
 protected:
     // The window's groups, its drive and the board, side by side.
@@ -292,7 +280,7 @@ TEST_F(Bench, AMonitorWindowClosedWhileRunningStopsItsRun)
     EXPECT_TRUE(enabled(ctl::kVrefEdit));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryActivity, Interaction, ::testing::ValuesIn(allParams()),
+INSTANTIATE_TEST_SUITE_P(EveryActivity, Interaction, ::testing::ValuesIn(everyEntryWithEveryEvent(entries().size())),
                          [](const ::testing::TestParamInfo<Param>& i) {
                              return std::string(entries()[i.param.entry].name) + "_" +
                                     events()[i.param.event].name;

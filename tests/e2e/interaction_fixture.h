@@ -136,4 +136,17 @@ inline const std::vector<Event>& events()
     return e;
 }
 
+// A case of a matrix: entry (an activity, a state) met by event.
+struct Param {
+    std::size_t entry, event;
+};
+
+inline std::vector<Param> everyEntryWithEveryEvent(std::size_t entries)
+{
+    std::vector<Param> p;
+    for (std::size_t a = 0; a < entries; ++a)
+        for (std::size_t e = 0; e < events().size(); ++e) p.push_back({a, e});
+    return p;
+}
+
 } // namespace e2e

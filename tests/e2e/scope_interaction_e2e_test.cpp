@@ -67,6 +67,15 @@ public:
         if (!button(ctl::kTriggerOn)->isChecked()) click(ctl::kTriggerOn); // enables the level edit
         type(ctl::kVoltageLevelEdit, volts);
     }
+    // The trigger on CH1 at `volts` in `mode`: sweeps come, shown as `state`.
+    void sweepingOn(TriggerMode mode, const char* volts, TriggerState state)
+    {
+        setMode(mode);
+        triggerOnCh1At(volts);
+        ASSERT_TRUE(sweeps(2)) << "no sweep at " << volts << " V";
+        refresh();
+        EXPECT_EQ(stateShown(), shown(state));
+    }
     // Waits for `n` more sweeps converted.
     bool sweeps(std::uint64_t n, int ms = 5000)
     {
@@ -117,21 +126,10 @@ const std::vector<Entry>& entries()
              f.click(ctl::channelToggle(1)); // CH2 off: its trace goes, its acquisition stays
              ASSERT_FALSE(f.button(ctl::channelToggle(1))->isChecked());
          }},
-        {"normalTriggered",
-         [](ScopeCombined& f) {
-             f.triggerOnCh1At("2.500");
-             ASSERT_TRUE(f.sweeps(2)) << "OUT1A crosses 2.5 V";
-             f.refresh();
-             EXPECT_EQ(f.stateShown(), f.shown(TriggerState::Triggered));
-         }},
-        {"autoForced",
-         [](ScopeCombined& f) {
-             f.setMode(TriggerMode::Auto);
-             f.triggerOnCh1At(kNeverCrossed);
-             ASSERT_TRUE(f.sweeps(2)) << "Auto sweeps without a trigger";
-             f.refresh();
-             EXPECT_EQ(f.stateShown(), f.shown(TriggerState::Auto));
-         }},
+        // OUT1A crosses 2.5 V.
+        {"normalTriggered", [](ScopeCombined& f) { f.sweepingOn(TriggerMode::Normal, "2.500", TriggerState::Triggered); }},
+        // Auto sweeps without a trigger.
+        {"autoForced", [](ScopeCombined& f) { f.sweepingOn(TriggerMode::Auto, kNeverCrossed, TriggerState::Auto); }},
         {"singleArmed",
          [](ScopeCombined& f) {
              f.setMode(TriggerMode::Single);
@@ -240,18 +238,6 @@ const std::vector<Entry>& entries()
          }},
     };
     return e;
-}
-
-struct Param {
-    std::size_t entry, event;
-};
-
-std::vector<Param> allParams()
-{
-    std::vector<Param> p;
-    for (std::size_t a = 0; a < entries().size(); ++a)
-        for (std::size_t e = 0; e < events().size(); ++e) p.push_back({a, e});
-    return p;
 }
 
 class ScopeInteraction : public ScopeCombined, public ::testing::WithParamInterface<Param> {
@@ -415,7 +401,7 @@ TEST_P(ScopeInteraction, TheBoardsScopeDoesWhatTheWindowShows)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryState, ScopeInteraction, ::testing::ValuesIn(allParams()),
+INSTANTIATE_TEST_SUITE_P(EveryState, ScopeInteraction, ::testing::ValuesIn(everyEntryWithEveryEvent(entries().size())),
                          [](const ::testing::TestParamInfo<Param>& i) {
                              return std::string(entries()[i.param.entry].name) + "_" +
                                     events()[i.param.event].name;

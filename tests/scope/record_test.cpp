@@ -107,6 +107,14 @@ public:
         return !failWrites || writes == 1;
     }
     bool close() override { return true; }
+    // One that never stalls.
+    static std::unique_ptr<StallingSink> free(std::size_t* written = nullptr)
+    {
+        auto sink = std::make_unique<StallingSink>();
+        sink->released = true;
+        sink->written = written;
+        return sink;
+    }
     void release()
     {
         std::lock_guard lk(m);
@@ -399,11 +407,8 @@ TEST(Recording, ARecordedChannelsNewSourceEndsTheRecording)
     CoreFeed feed;
     SweepRecorder rec(16);
     feed.core.setSweepObserver(&rec);
-    auto sink = std::make_unique<StallingSink>();
-    sink->released = true;
     std::size_t written = 0;
-    sink->written = &written;
-    ASSERT_TRUE(rec.start(std::move(sink), header(0x03), {}, nullptr));
+    ASSERT_TRUE(rec.start(StallingSink::free(&written), header(0x03), {}, nullptr));
     feed.sweep(0);
     feed.core.setSource(2, Source::Current); // not recorded
     feed.sweep(1);
