@@ -132,8 +132,11 @@ const std::vector<Entry>& entries()
         {"autoForced", [](ScopeCombined& f) { f.sweepingOn(TriggerMode::Auto, kNeverCrossed, TriggerState::Auto); }},
         {"singleArmed",
          [](ScopeCombined& f) {
-             f.setMode(TriggerMode::Single);
+             // Set up while stopped, so that no sweep under way is taken.
              f.triggerOnCh1At(kNeverCrossed);
+             f.click(ctl::kRun); // off
+             f.setMode(TriggerMode::Single);
+             f.click(ctl::kRun); // on: armed
              f.settle();
              EXPECT_EQ(f.stateShown(), f.shown(TriggerState::Armed));
          },
@@ -154,8 +157,8 @@ const std::vector<Entry>& entries()
          }},
         {"singleTaken",
          [](ScopeCombined& f) {
-             f.setMode(TriggerMode::Single);
              f.click(ctl::kRun); // off
+             f.setMode(TriggerMode::Single);
              f.click(ctl::kRun); // on: one sweep at once (trigger off)
              ASSERT_TRUE(waitUntil([&] { return !f.scope().running(); }, 5000)) << "the Single sweep";
              f.refresh();
