@@ -242,7 +242,7 @@ void ScopeCore::setSource(int n, Source source)
         if (triggerOn_)
             triggerSetupLocked(true, w);
     }
-    send(w);
+    sendTriggerSetup(w);
 }
 
 Source ScopeCore::source(int n) const
@@ -273,7 +273,7 @@ void ScopeCore::setOutput(int n, int outputIndex)
         if (triggerOn_ && n == (control_ >> 6))
             triggerSetupLocked(true, w);
     }
-    send(w);
+    sendTriggerSetup(w);
 }
 
 int ScopeCore::output(int n) const
@@ -483,7 +483,7 @@ void ScopeCore::applyTriggerSetup(bool armed)
         std::lock_guard lk(mutex_);
         triggerSetupLocked(armed, w);
     }
-    send(w);
+    sendTriggerSetup(w);
 }
 
 void ScopeCore::setTriggerOn(bool on)
@@ -497,7 +497,27 @@ void ScopeCore::setTriggerOn(bool on)
         if (running_.load())
             w.push_back({reg::kScopeControl, control_});
     }
+    sendTriggerSetup(w);
+}
+
+void ScopeCore::sendTriggerSetup(const Writes& w)
+{
+    // The board searches for the trigger anew from here: the state shown and
+    // Auto's time-out start again with it (a trigger switched on while
+    // sweeping freely is waited for, or forced, from now).
+    std::function<void(TimePoint)> request;
+    TimePoint at{};
+    {
+        std::lock_guard lk(mutex_);
+        if (running_.load() && !parked_ && !w.empty()) {
+            forced_ = false;
+            startTriggerCycleLocked(std::chrono::steady_clock::now());
+            requestTimerLocked(request, at);
+        }
+    }
     send(w);
+    if (request)
+        request(at);
 }
 
 bool ScopeCore::triggerOn() const
@@ -527,7 +547,7 @@ void ScopeCore::setTriggerChannel(int t)
         std::lock_guard lk(mutex_);
         triggerSetupLocked(triggerOn_, w);
     }
-    send(w);
+    sendTriggerSetup(w);
 }
 
 int ScopeCore::triggerChannel() const
@@ -544,7 +564,7 @@ void ScopeCore::setSlopeMinus(bool minus)
         slopeMinus_ = minus;
         triggerSetupLocked(triggerOn_, w);
     }
-    send(w);
+    sendTriggerSetup(w);
 }
 
 bool ScopeCore::slopeMinus() const
@@ -580,7 +600,7 @@ int ScopeCore::setVoltageLevelText(std::string_view text)
         voltageSlider_ = pos = levelToSlider(level, kVoltLevelTop, kVoltSliderStep, kVoltSliderMax);
         triggerSetupLocked(triggerOn_, w);
     }
-    send(w);
+    sendTriggerSetup(w);
     return pos;
 }
 
@@ -595,7 +615,7 @@ int ScopeCore::setCurrentLevelText(std::string_view text)
         currentSlider_ = pos = levelToSlider(level, kAmpLevelTop, kAmpSliderStep, kAmpSliderMax);
         triggerSetupLocked(triggerOn_, w);
     }
-    send(w);
+    sendTriggerSetup(w);
     return pos;
 }
 

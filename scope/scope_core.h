@@ -197,6 +197,9 @@ private:
     };
 
     void send(const Writes& writes);
+    // Sends a trigger set up anew (the configuration bytes, level and slope)
+    // and, while running, starts the trigger's cycle again.
+    void sendTriggerSetup(const Writes& writes);
     void triggerSetupLocked(bool armed, Writes& out);
     void updateTriggerControlsLocked();
     int timeBaseInner(int index, bool link, Writes& out);

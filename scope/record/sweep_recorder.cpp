@@ -80,6 +80,9 @@ std::string SweepRecorder::stopMessage(RecordStop reason)
         return "Recording stopped: the disk could not keep up with the sweeps. "
                "Every sweep up to this point is in the file.";
     case RecordStop::WriteError: return "Recording stopped: the file could not be written (is the disk full?).";
+    case RecordStop::SourceChanged:
+        return "Recording stopped: a recorded channel's source changed, and the file's units would no longer hold. "
+               "Every sweep up to this point is in the file.";
     }
     return {};
 }
@@ -106,6 +109,7 @@ bool SweepRecorder::start(std::unique_ptr<RecordSink> sink, const recording::Hea
 
     sink_ = std::move(sink);
     mask_ = mask;
+    for (std::size_t n = 0; n < kChannels; ++n) sources_[n] = header.channels[n].source;
     recordBytes_ = recording::recordBytes(mask);
     limits_ = limits;
     pool_.assign(depth_, std::vector<std::uint8_t>(recordBytes_));
@@ -155,6 +159,16 @@ void SweepRecorder::onSweep(const SweepFrame& frame)
             endLocked(RecordStop::Overrun);
             return;
         }
+        // The header names each channel's source and unit once, for every
+        // record: a sweep of another quantity (a new SOURCE, a settings file
+        // opened) ends the recording before it, rather than going in under
+        // the wrong unit.
+        for (std::size_t n = 0; n < kChannels; ++n)
+            if ((mask_ & frame.channels & (1u << n)) && !sources_[n].empty() &&
+                sources_[n] != sourceText(frame.sources[n])) {
+                endLocked(RecordStop::SourceChanged);
+                return;
+            }
         slot = free_.back();
         free_.pop_back();
         // Taken: a stop from now on waits for this sweep to be queued, so

@@ -8,6 +8,7 @@
 // Threads: start(), stop() and status() on the GUI thread, onSweep() on the
 // reader thread, the writing on the recorder's own thread.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,7 +44,9 @@ public:
 // A sink on a file created (or truncated) at `path`; nothing when it cannot be opened.
 std::unique_ptr<RecordSink> openFileSink(const std::string& path, std::string* error);
 
-enum class RecordStop { None, User, Duration, Size, Overrun, WriteError };
+// SourceChanged: a recorded channel now measures another quantity than the
+// header names (its unit would no longer hold for the records that follow).
+enum class RecordStop { None, User, Duration, Size, Overrun, WriteError, SourceChanged };
 
 struct RecordLimits {
     double maxSeconds = 0;      // 0 = no limit
@@ -102,6 +105,7 @@ private:
     std::atomic<bool> active_{false};
     bool writerDone_ = true;
     std::uint8_t mask_ = 0;
+    std::array<std::string, kChannels> sources_; // as the header names them ("" = not named)
     std::size_t recordBytes_ = 0;
     RecordLimits limits_;
     RecordStop reason_ = RecordStop::None;

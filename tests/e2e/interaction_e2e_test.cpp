@@ -26,54 +26,12 @@
 #include "engine/instrument_state.h"
 #include "files/settings_core.h"
 #include "scope/calibration.h"
-#include "tests/e2e/program_fixture.h"
+#include "tests/e2e/interaction_fixture.h"
 #include "thermal/ui/thermal_feature.h"
 #include "thermal/ui/tj_mon_dlg.h"
 
 namespace e2e {
 namespace {
-
-using zelbo::engine::Activity;
-using zelbo::engine::InstrumentState;
-namespace group = zelbo::engine::group;
-
-class Combined : public Program {
-public:
-    using Program::clickPower;
-    using Program::waitLockout;
-    CTQ5170xHWPDlg& win() { return *window; }
-    simboard::Control& sim() { return board; }
-    zelbo::app::ProgramFeatures& features() { return *window->features(); }
-    zelbo::drive::DriveCore& drive() { return features().drive().core(); }
-    const InstrumentState& state() { return window->engine().state(); }
-    zelbo::RecordingMessageService& msgs() { return messages; }
-    std::filesystem::path saved() const { return std::filesystem::path(data.path().toStdString()) / "saved.set"; }
-
-    void powerOnSettled()
-    {
-        openReady();
-        if (HasFatalFailure()) return;
-        clickPower();
-        waitLockout();
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(waitUntil([&] { return board.scope().sweepsUploaded >= 2; }, 10000));
-        // The set-up File > Open will load.
-        ASSERT_TRUE(features().settings().core().save(saved()));
-    }
-
-    void click(int id)
-    {
-        auto* b = window->control<QAbstractButton>(id);
-        ASSERT_NE(b, nullptr) << id;
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
-
-    bool enabled(int id)
-    {
-        QWidget* w = window->control(id);
-        return w && w->isEnabled();
-    }
-};
 
 // Two rows that drop ENABLE.
 const std::initializer_list<SequenceRow> kEnableDropped = {{"0", "1.00", "0.50", "1000", "HI", "LO", "LO", "LO", "HI"},
@@ -83,15 +41,6 @@ struct Entry {
     const char* name;
     Activity activity;
     std::function<void(Combined&)> enter;
-};
-
-struct Event {
-    const char* name;
-    std::function<void(Combined&)> happen;
-    // Whether the event can reach the activity: its control is enabled while
-    // it runs (otherwise the activity goes on).
-    std::function<bool(Activity)> reaches;
-    bool closes = false; // the window is gone afterwards
 };
 
 const std::vector<Entry>& entries()
@@ -148,81 +97,8 @@ const std::vector<Entry>& entries()
     return e;
 }
 
-bool modeGroupOn(Activity a) { return InstrumentState::groupsFor(true, a) & group::kMode; }
-
-const std::vector<Event>& events()
-{
-    static const std::vector<Event> e = {
-        {"powerOff",
-         [](Combined& f) {
-             f.waitLockout();
-             f.clickPower();
-         },
-         [](Activity) { return true; }},
-        {"change",
-         [](Combined& f) {
-             f.msgs().queueAnswer(zelbo::MsgAnswer::Yes); // a dynamic window asks before it finishes
-             f.click(ctl::kModeChange);
-         },
-         modeGroupOn},
-        {"close",
-         [](Combined& f) {
-             f.msgs().queueAnswer(zelbo::MsgAnswer::Ok); // "Closing software. Continue?"
-             f.win().close();
-         },
-         [](Activity) { return true; }, true},
-        {"fileOpen",
-         [](Combined& f) {
-             f.features().settings().setPrompts({}, [p = f.saved()] { return QString::fromStdString(p.string()); });
-             f.msgs().queueAnswer(zelbo::MsgAnswer::Yes);
-             f.win().onCommand(CTQ5170xHWPDlg::ID_FILE_OPEN);
-         },
-         [](Activity) { return true; }},
-        {"startAnother",
-         [](Combined& f) {
-             // Calibration from the menu, always at hand; during a calibration
-             // the dynamic window.
-             if (f.state().running(Activity::Calibration)) f.win().onCommand(CTQ5170xHWPDlg::ID_VIEW_DYNAMIC);
-             else f.win().onCommand(CTQ5170xHWPDlg::ID_HELP_CALIBRATE);
-         },
-         [](Activity) { return false; }},
-        {"linkLost", [](Combined& f) { f.sim().setPresent(false); }, [](Activity) { return true; }, true},
-    };
-    return e;
-}
-
-struct Param {
-    std::size_t entry, event;
-};
-
-std::vector<Param> allParams()
-{
-    std::vector<Param> p;
-    for (std::size_t a = 0; a < entries().size(); ++a)
-        for (std::size_t e = 0; e < events().size(); ++e) p.push_back({a, e});
-    return p;
-}
-
 class Interaction : public Combined, public ::testing::WithParamInterface<Param> {
 protected:
-    // The register writes after the supply went off: only the power-off
-    // sequence's own (the scope stopped, PS low) and, when closing, the
-    // shutdown's (every output to 0, the key) may follow.
-    void expectNothingWrittenUnpowered()
-    {
-        const Writes w = writes();
-        const auto off = std::find(w.begin(), w.end(), Write{0x01, 0xE0});
-        ASSERT_NE(off, w.end()) << "the supply went off";
-        for (auto it = off + 1; it != w.end(); ++it) {
-            const bool scope = it->first >= 0x70 && it->first <= 0x7F;
-            const bool psLow = it->first == 0x22 || it->first == 0x23 || (it->first == 0x1A && it->second == 0x87);
-            // Closing: every DAC output to 0, then the shutdown key.
-            const bool shutdown = (it->first == 0x1A && it->second == 0x88) || it->first == 0xFF;
-            EXPECT_TRUE(scope || psLow || shutdown) << "register " << it->first << " <- " << it->second
-                                        << " written to an unpowered board";
-        }
-    }
-
     // The window's groups, its drive and the board, side by side.
     void expectBoardEqualsWindow()
     {
@@ -404,7 +280,7 @@ TEST_F(Bench, AMonitorWindowClosedWhileRunningStopsItsRun)
     EXPECT_TRUE(enabled(ctl::kVrefEdit));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryActivity, Interaction, ::testing::ValuesIn(allParams()),
+INSTANTIATE_TEST_SUITE_P(EveryActivity, Interaction, ::testing::ValuesIn(everyEntryWithEveryEvent(entries().size())),
                          [](const ::testing::TestParamInfo<Param>& i) {
                              return std::string(entries()[i.param.entry].name) + "_" +
                                     events()[i.param.event].name;

@@ -107,6 +107,14 @@ public:
         return !failWrites || writes == 1;
     }
     bool close() override { return true; }
+    // One that never stalls.
+    static std::unique_ptr<StallingSink> free(std::size_t* written = nullptr)
+    {
+        auto sink = std::make_unique<StallingSink>();
+        sink->released = true;
+        sink->written = written;
+        return sink;
+    }
     void release()
     {
         std::lock_guard lk(m);
@@ -129,7 +137,9 @@ recording::HeaderInfo header(std::uint8_t mask)
     recording::HeaderInfo h;
     h.mask = mask;
     for (int n = 0; n < kChannels; ++n)
-        h.channels[static_cast<std::size_t>(n)] = {channelKey(n), n == 1 ? "coil \"1\"" : "", "V", "Voltage"};
+        // The sources CoreFeed converts with (a recording ends on a new one).
+        h.channels[static_cast<std::size_t>(n)] = {channelKey(n), n == 1 ? "coil \"1\"" : "", "V",
+                                                   n == 1 ? "Current" : n == 3 ? "ICC" : "Voltage"};
     h.timeBase = "2.5 ms";
     h.samplingRate = "150 kHz";
     h.started = "2026-12-07T12:00:00Z";
@@ -387,6 +397,30 @@ TEST(Recording, LimitsAndFailedWritesEndTheRecordingAndSaySo)
     std::string error;
     EXPECT_FALSE(openFileSink("/nonexistent-dir/x.zrec", &error));
     EXPECT_FALSE(error.empty());
+}
+
+// The header gives each channel's source and unit once: a recorded channel
+// that changes what it measures ends the recording (with every sweep before
+// it kept and the reason said), a channel not recorded does not.
+TEST(Recording, ARecordedChannelsNewSourceEndsTheRecording)
+{
+    CoreFeed feed;
+    SweepRecorder rec(16);
+    feed.core.setSweepObserver(&rec);
+    std::size_t written = 0;
+    ASSERT_TRUE(rec.start(StallingSink::free(&written), header(0x03), {}, nullptr));
+    feed.sweep(0);
+    feed.core.setSource(2, Source::Current); // not recorded
+    feed.sweep(1);
+    EXPECT_TRUE(rec.status().active);
+    feed.core.setSource(1, Source::Voltage); // the coil current's channel now a voltage
+    feed.sweep(2);
+    feed.sweep(3);
+    const RecordStatus st = rec.stop();
+    EXPECT_EQ(st.reason, RecordStop::SourceChanged);
+    EXPECT_EQ(st.sweeps, 2u);
+    EXPECT_EQ(written, recording::encodeHeader(header(0x03)).size() + 2 * recording::recordBytes(0x03));
+    EXPECT_NE(SweepRecorder::stopMessage(st.reason).find("source changed"), std::string::npos);
 }
 
 TEST(Recording, AStopWhileASweepIsBeingTakenStillWritesEverySweepItCounts)

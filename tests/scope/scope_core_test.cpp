@@ -493,6 +493,39 @@ TEST_F(TriggerModeTest, AutoForcesASweepWhenNoTriggerComesAndArmsAgain)
     EXPECT_TRUE(core.running());
 }
 
+// The trigger switched on (or off) while sweeping: the board searches anew,
+// and the state and Auto's time-out follow at once, not at a sweep that a
+// level never crossed would never bring.
+TEST_F(TriggerModeTest, ATriggerSwitchedOnWhileRunningIsWaitedForOrForced)
+{
+    core.setTriggerMode(TriggerMode::Auto);
+    run();
+    sweep();
+    EXPECT_EQ(core.triggerState(), TriggerState::FreeRun);
+    timer = {};
+    const auto t0 = Clock::now();
+    core.setTriggerOn(true);
+    EXPECT_EQ(core.triggerState(), TriggerState::Armed);
+    ASSERT_GT(timer, t0) << "Auto's time-out was not asked for";
+    port.take();
+    core.onTimer(timer);
+    auto w = port.take();
+    ASSERT_EQ(w.size(), 4u) << "Auto did not force a sweep";
+    for (const auto& x : w) EXPECT_EQ(x.value & 0x01, 0) << int(x.reg);
+    // A new level while the forced sweep is due: the level is searched for,
+    // the next sweep is not shown as forced.
+    core.setVoltageLevelText("1.0");
+    sweep();
+    EXPECT_EQ(core.triggerState(), TriggerState::Triggered);
+    // Off again: free running at once.
+    core.setTriggerOn(false);
+    EXPECT_EQ(core.triggerState(), TriggerState::FreeRun);
+    // Stopped, a trigger change leaves the state alone.
+    core.setRunning(false);
+    core.setTriggerOn(true);
+    EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+}
+
 TEST_F(TriggerModeTest, NormalOnlyShowsThatItWaits)
 {
     core.setTriggerOn(true);
