@@ -116,7 +116,9 @@ protected:
         zelbo::drive::DriveCore& d = drive();
         const bool powered = s.powered();
         const int supply = powered ? (d.vcc() == zelbo::drive::Vcc::V5_0 ? 5000 : 3300) : 0;
-        if (!s.running(Activity::AdvanceMode)) EXPECT_EQ(board.supplyMillivolts(), supply);
+        if (!s.running(Activity::AdvanceMode)) {
+            EXPECT_EQ(board.supplyMillivolts(), supply);
+        }
         if (powered && s.idle()) {
             using zelbo::drive::Pin;
             for (Pin p : {Pin::Enable, Pin::Mode0, Pin::Mode1, Pin::CwCcw})
@@ -126,9 +128,13 @@ protected:
             EXPECT_EQ(board.dacCode(133), zelbo::drive::DriveCore::referenceCode(d.vref())) << "VREF";
             EXPECT_EQ(board.clockGenerator().running, d.clockRunning()) << "the clock";
         }
-        if (!powered) EXPECT_FALSE(board.clockGenerator().running) << "no clock on an unpowered board";
+        if (!powered) {
+            EXPECT_FALSE(board.clockGenerator().running) << "no clock on an unpowered board";
+        }
         EXPECT_EQ(board.registerValue(160) != 0, d.secondRunning()) << "the sweep's run toggle";
-        if (!s.running(Activity::Sequence)) EXPECT_EQ(board.registerValue(192), 0) << "the pattern sequencer";
+        if (!s.running(Activity::Sequence)) {
+            EXPECT_EQ(board.registerValue(192), 0) << "the pattern sequencer";
+        }
     }
 };
 
@@ -175,7 +181,9 @@ TEST_P(Interaction, TheBoardDoesWhatTheWindowShows)
     }
     if (std::string(event.name) == "powerOff") expectNothingWrittenUnpowered();
     expectBoardEqualsWindow();
-    if (ended) EXPECT_NE(window->statusPaneText(0).indexOf("stopped"), -1) << window->statusPaneText(0).toStdString();
+    if (ended) {
+        EXPECT_NE(window->statusPaneText(0).indexOf("stopped"), -1) << window->statusPaneText(0).toStdString();
+    }
     board.setVirtualTime(false);
 }
 

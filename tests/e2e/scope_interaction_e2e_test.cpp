@@ -334,7 +334,9 @@ protected:
         EXPECT_TRUE(inOrder) << "a sweep is missing or out of order";
         EXPECT_EQ(std::filesystem::file_size(recording.toStdString()), h.dataOffset + n * h.recordBytes)
             << "a partial record";
-        if (counted) EXPECT_EQ(n, *counted) << "sweeps in the file against the recorder's count";
+        if (counted) {
+            EXPECT_EQ(n, *counted) << "sweeps in the file against the recorder's count";
+        }
         else EXPECT_GE(n, recordedBefore);
     }
 };
