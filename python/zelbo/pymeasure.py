@@ -124,6 +124,8 @@ class ZelboBoard(Instrument):
             out.append((int(code), text.strip('"')))
 
     def shutdown(self):
-        """Stops the clock and powers the board off."""
+        """Stops the clock and powers the board off; returns once the server
+        has done both (*OPC? answers after the commands before it)."""
         self.write("CLOC:STOP;:POW OFF")
+        self.ask("*OPC?")
         super().shutdown()
