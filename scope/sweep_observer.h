@@ -14,13 +14,6 @@
 
 namespace zelbo::scope {
 
-// How one channel's codes became values: value = code * (code < 0 ? neg : pos) + add.
-struct ChannelScale {
-    double pos = 0.0;
-    double neg = 0.0;
-    double add = 0.0;
-};
-
 struct SweepFrame {
     std::uint64_t index = 0;   // 1 for the first sweep converted since the core was made
     std::uint8_t channels = 0; // bit n = channel n converted in this sweep
