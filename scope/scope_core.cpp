@@ -63,6 +63,34 @@ void convertSweep(Trace& scratch, bool timesValid, const std::uint8_t* raw, doub
     }
 }
 
+// The same from a block's keys (see decodeKeys()).
+template <bool WriteTimes, bool Negated>
+void convertKeysRun(TracePoint* out, const std::int16_t* keys, std::size_t first, std::size_t count, double period,
+                    double scalePos, double scaleNeg, double add)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        if constexpr (WriteTimes)
+            out[j].first = static_cast<double>(first + j) * period;
+        const int r = Negated ? -keys[first + j] : keys[first + j];
+        out[j].second = codeValue(r, scalePos, scaleNeg, add);
+    }
+}
+
+template <bool Negated>
+void convertKeys(Trace& scratch, bool timesValid, const std::int16_t* keys, double period, const double scale[2],
+                 double add)
+{
+    auto one = scratch.array_one();
+    auto two = scratch.array_two();
+    if (timesValid) {
+        convertKeysRun<false, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
+        convertKeysRun<false, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+    } else {
+        convertKeysRun<true, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
+        convertKeysRun<true, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+    }
+}
+
 // A block's codes as keys that order like their values (negated for
 // negative scales), with their extremes, for measureKeys(). Eight codes to a
 // vector register: the high byte's two bits shifted to the top and back down
@@ -913,14 +941,21 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         // halves keep their layout and sample i stays where it was.
         bool measuredHere = false;
         if (measure) {
-            // The figures from the codes, which measure as the values do.
-            const SweepKeys keys = decodeKeys(raw, kSamplesPerSweep, scale[0] < 0.0, keys_.data());
+            // The figures from the codes, which measure as the values do;
+            // the conversion then reads the codes already taken apart.
+            const bool negated = scale[0] < 0.0;
+            const SweepKeys keys = decodeKeys(raw, kSamplesPerSweep, negated, keys_.data());
             frame_.measurements[n] = measureKeys(keys, period, frame_.scales[n],
                                                  MeasureSetup{sources[n], drive.ioAmps, drive.excitation},
                                                  &keyLimits_[n]);
             measuredHere = frame_.measurements[n].samples > 0;
+            if (negated)
+                convertKeys<true>(scratch, timesValid, keys_.data(), period, scale, add);
+            else
+                convertKeys<false>(scratch, timesValid, keys_.data(), period, scale, add);
+        } else {
+            convertSweep(scratch, timesValid, raw, period, scale, add);
         }
-        convertSweep(scratch, timesValid, raw, period, scale, add);
         allMeasured = allMeasured && measuredHere;
 
         {

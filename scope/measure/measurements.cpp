@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <numbers>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -385,7 +386,7 @@ inline std::int64_t sum32(__m128i v)
 }
 
 // The same sums for blocks of eight keys, in vector lanes: the plain sums in
-// 16-bit lanes (32 blocks of keys up to 512 stay within them), the squares
+// 16-bit lanes (up to 33 blocks of keys up to 512 stay within them), the squares
 // in 32-bit lanes; flush() moves them into a KeySums.
 class BlockSums {
 public:
@@ -396,8 +397,9 @@ public:
         pos_ = _mm_add_epi16(pos_, p);
         sqAll_ = _mm_add_epi32(sqAll_, _mm_madd_epi16(x, x));
         sqPos_ = _mm_add_epi32(sqPos_, _mm_madd_epi16(p, p));
+        ++blocks_;
     }
-    bool full() { return ++blocks_ == 32; }
+    bool full() const { return blocks_ >= 32; }
     void flush(KeySums& s)
     {
         const __m128i ones = _mm_set1_epi16(1);
@@ -527,6 +529,16 @@ private:
             samples<true, false>(from, to);
         else if (c_.currentFigures)
             samples<false, true>(from, to);
+    }
+    // Block b key by key: all eight in a loop of fixed length (the keys
+    // before the first one outside change nothing, but skipping them would
+    // cost a mispredicted branch); then the bounds for the next.
+    [[gnu::noinline]] void slowBlock(std::size_t b)
+    {
+        base_ = b;
+        samples(b, b + kBlock);
+        if (ends_ >= kEnds) closePlateaus();
+        bounds();
     }
     void rise(std::size_t i);
     KeySums sums(std::size_t from, std::size_t to) const;
@@ -673,41 +685,58 @@ void KeyScan::run()
 #if defined(__SSE2__)
     BlockSums pending; // the blocks since run_ was last brought up to date
     __m128i lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_)), hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
-    for (std::size_t b = 0; b < whole; b += kBlock) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b));
-        const int outside = _mm_movemask_epi8(_mm_or_si128(_mm_cmpgt_epi16(x, hi), _mm_cmpgt_epi16(lo, x)));
-        if (outside != 0) [[unlikely]] {
-            // A rise needs the sums up to here: a key above the band, after
-            // one below it unless the last side was below.
-            if (c_.swings &&
-                _mm_movemask_epi8(_mm_cmpgt_epi16(x, _mm_set1_epi16(static_cast<std::int16_t>(aboveKey_)))) != 0 &&
-                (state_ == -1 ||
-                 _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_set1_epi16(static_cast<std::int16_t>(belowKey_)), x)) != 0))
-                pending.flush(run_);
-            // All eight in a loop of fixed length: the keys before the first
-            // one outside change nothing, but skipping them would cost a
-            // mispredicted branch.
-            base_ = b;
-            samples(b, b + kBlock);
-            if (ends_ >= kEnds) closePlateaus();
-            bounds();
-            lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_));
-            hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
+    auto outside = [&](__m128i x) { return _mm_or_si128(_mm_cmpgt_epi16(x, hi), _mm_cmpgt_epi16(lo, x)); };
+    // A block with a key outside goes key by key (slowBlock(), which leaves
+    // the vector sums alone, so that they stay in registers here). A rise
+    // there needs the sums up to the block: a key above the band, after one
+    // below it unless the last side was below.
+    auto mayRise = [&](__m128i x) {
+        return c_.swings &&
+               _mm_movemask_epi8(_mm_cmpgt_epi16(x, _mm_set1_epi16(static_cast<std::int16_t>(aboveKey_)))) != 0 &&
+               (state_ == -1 ||
+                _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_set1_epi16(static_cast<std::int16_t>(belowKey_)), x)) != 0);
+    };
+    std::size_t b = 0;
+    for (; b + 2 * kBlock <= whole; b += 2 * kBlock) {
+        // Two blocks to a test while nothing happens.
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b + kBlock));
+        if (_mm_movemask_epi8(_mm_or_si128(outside(x), outside(y))) != 0) [[unlikely]] {
+            if (_mm_movemask_epi8(outside(x)) != 0) {
+                if (mayRise(x)) pending.flush(run_);
+                slowBlock(b);
+                lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_));
+                hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
+            }
+            if (_mm_movemask_epi8(outside(y)) != 0) {
+                if (mayRise(y)) {
+                    pending.add(x);
+                    pending.flush(run_);
+                    x = _mm_setzero_si128();
+                }
+                slowBlock(b + kBlock);
+                lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_));
+                hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
+            }
         }
         pending.add(x);
+        pending.add(y);
         if (pending.full()) pending.flush(run_);
+    }
+    if (b < whole) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b));
+        if (_mm_movemask_epi8(outside(x)) != 0) {
+            if (mayRise(x)) pending.flush(run_);
+            slowBlock(b);
+        }
+        pending.add(x);
     }
     pending.flush(run_);
 #else
     for (std::size_t b = 0; b < whole; b += kBlock) {
         std::size_t first = 0;
         while (first < kBlock && k_[b + first] >= lo_ && k_[b + first] <= hi_) ++first;
-        if (first < kBlock) {
-            base_ = b;
-            samples(b + first, b + kBlock);
-            if (ends_ >= kEnds) closePlateaus();
-            bounds();
-        }
+        if (first < kBlock) slowBlock(b);
         for (std::size_t j = 0; j < kBlock; ++j) run_.add(k_[b + j]);
     }
 #endif
@@ -774,9 +803,9 @@ Measurement measureKeys(const SweepKeys& sweep, double periodUs, const ChannelSc
     };
     const double a = value(sweep.lo), b = value(sweep.hi);
     if (!std::isfinite(a) || !std::isfinite(b)) return {};
-    KeyLimits local;
-    KeyScan scan(sweep, periodUs, scale, detail::measureBand(setup, std::min(a, b), std::max(a, b)),
-                 limits ? *limits : local);
+    std::optional<KeyLimits> local;
+    if (!limits) limits = &local.emplace();
+    KeyScan scan(sweep, periodUs, scale, detail::measureBand(setup, std::min(a, b), std::max(a, b)), *limits);
     scan.run();
     return scan.finish();
 }
