@@ -42,8 +42,9 @@ public:
     virtual void onSweep(const SweepFrame& frame) = 0;
     // Asked on the reader thread before each sweep is converted. An observer
     // that will measure the sweep fills in the drive and returns true; the
-    // conversion then measures as it converts, which costs next to nothing,
-    // and hands the figures over in the frame.
+    // conversion then measures from the codes it converts, which costs less
+    // than measuring the traces afterwards, and hands the figures over in the
+    // frame.
     virtual bool measureWhileConverting(MeasureDrive& /*drive*/) { return false; }
 };
 

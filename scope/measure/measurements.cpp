@@ -796,7 +796,8 @@ Measurement KeyScan::finish()
 Measurement measureKeys(const SweepKeys& sweep, double periodUs, const ChannelScale& scale, const MeasureSetup& setup,
                         KeyLimits* limits)
 {
-    if (sweep.keys.empty()) return {};
+    // The thresholds need the value to follow the key: scales of one sign.
+    if (sweep.keys.empty() || !(scale.pos * scale.neg > 0.0)) return {};
     auto value = [&](int key) {
         const int r = sweep.negated ? -key : key;
         return r * (r < 0 ? scale.neg : scale.pos) + scale.add;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -256,6 +257,10 @@ void expectCloseFigures(const Measurement& a, const Measurement& b)
         << a.stepErrorPercent << " against " << b.stepErrorPercent;
 }
 
+struct Unmeasured : SweepObserver {
+    void onSweep(const SweepFrame&) override {}
+};
+
 // Keeps what the core measured while converting, and measures the traces
 // again afterwards the way the strip does.
 struct BothWays : SweepObserver {
@@ -340,9 +345,23 @@ TEST(Measure, FiguresTakenWhileConvertingEqualThoseMeasuredAfterwards)
         }
         core.processSweep(areas, offsets);
         ASSERT_TRUE(both.measured);
+        std::array<std::vector<TracePoint>, kChannels> measuredTraces;
         for (std::size_t n = 0; n < kChannels; ++n) {
             SCOPED_TRACE(n);
             expectCloseFigures(both.inline_[n], both.after[n]);
+            measuredTraces[n].assign(core.channel(int(n)).trace.begin(), core.channel(int(n)).trace.end());
+        }
+        // Measuring converts from the codes it took apart: the traces are
+        // the very ones a conversion without measuring gives.
+        Unmeasured none;
+        core.setSweepObserver(&none);
+        core.processSweep(areas, offsets);
+        core.setSweepObserver(&both);
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            const std::vector<TracePoint> plain(core.channel(int(n)).trace.begin(), core.channel(int(n)).trace.end());
+            ASSERT_EQ(plain.size(), measuredTraces[n].size());
+            EXPECT_EQ(std::memcmp(plain.data(), measuredTraces[n].data(), plain.size() * sizeof(TracePoint)), 0)
+                << "channel " << n;
         }
     }
 }
@@ -624,6 +643,12 @@ TEST(Measure, FiguresFromTheCodesEqualAPlainScanOfTheValues)
         }
     }
     EXPECT_EQ(cases, 5 * 7 * 7 * 3);
+
+    // Scales of opposite signs would not keep the values in key order:
+    // nothing is measured rather than something wrong.
+    const std::vector<std::int16_t> keys{-3, 5, 9};
+    EXPECT_EQ(measureKeys(SweepKeys{keys, -3, 9, false}, 1.0, ChannelScale{0.01, -0.01, 0.0}, MeasureSetup{}).samples,
+              0u);
 }
 
 TEST(Measure, FiguresFromTheCodesKeepTheirPlateauLimitsPerScale)
