@@ -421,10 +421,10 @@ private:
 //
 // The blocks of eight whose keys all lie within [lo_, hi_] (on their side of
 // the band, within the plateau being followed) only add to the sums. The
-// others go key by key without a branch on the data: a plateau's end is
-// written down as it is found, and the plateaus are closed (their sums taken
-// from the keys, their level compared with the ideal ones) in batches. Only a
-// rising crossing, a few per sweep, takes the running sums there and then.
+// others go key by key from the running sums at their start: a plateau's end
+// is written down with the sums before it, and the plateaus are closed
+// (their level compared with the ideal ones) in batches; a rising crossing,
+// a few per sweep, takes the sums with their squares there and then.
 class KeyScan {
 public:
     KeyScan(const SweepKeys& sweep, double periodUs, const ChannelScale& scale, const detail::MeasureBand& band,
@@ -541,7 +541,6 @@ private:
         bounds();
     }
     void rise(std::size_t i);
-    KeySums sums(std::size_t from, std::size_t to) const;
     void closePlateaus();
     double sumOf(const KeySums& d, std::size_t count) const
     {
@@ -570,7 +569,12 @@ private:
     // found since the last batch was closed.
     int plLo_ = 0, plHi_ = 0, plLimit_ = 0;
     std::size_t plFrom_ = 0, ends_ = 0;
-    std::array<std::uint32_t, kEnds + kBlock> end_{};
+    struct End {
+        std::uint32_t at;
+        std::int64_t all, pos; // the sums before key `at`
+    };
+    std::array<End, kEnds + kBlock> end_{};
+    std::int64_t plAll_ = 0, plPos_ = 0; // the sums before key plFrom_
     double plWorst_ = 0.0;
     int plFound_ = 0;
     std::array<std::int16_t, kMaxKey - kMinKey + 1>& limits_;
@@ -605,6 +609,7 @@ void KeyScan::samples(std::size_t from, std::size_t to)
 {
     int state = state_, lo = plLo_, hi = plHi_, lim = plLimit_;
     std::size_t ends = ends_;
+    std::int64_t all = run_.all, pos = run_.pos; // before key i
     for (std::size_t i = from; i < to; ++i) {
         const int key = k_[i];
         if constexpr (Crossings) {
@@ -621,7 +626,7 @@ void KeyScan::samples(std::size_t from, std::size_t to)
             const int own = limit(key), nlim = key < lo ? own : lim;
             const int nlo = std::min(lo, key), nhi = std::max(hi, key);
             if (nhi > nlim) {
-                end_[ends++] = static_cast<std::uint32_t>(i);
+                end_[ends++] = {static_cast<std::uint32_t>(i), all, pos};
                 lo = hi = key;
                 lim = own;
             } else {
@@ -629,6 +634,8 @@ void KeyScan::samples(std::size_t from, std::size_t to)
                 hi = nhi;
                 lim = nlim;
             }
+            all += key;
+            pos += key > 0 ? key : 0;
         }
     }
     ends_ = ends;
@@ -638,42 +645,24 @@ void KeyScan::samples(std::size_t from, std::size_t to)
     plLimit_ = lim;
 }
 
-// The plain sums (no squares) over keys from..to-1.
-KeySums KeyScan::sums(std::size_t from, std::size_t to) const
-{
-    KeySums s;
-    std::size_t i = from;
-#if defined(__SSE2__)
-    __m128i all = _mm_setzero_si128(), pos = _mm_setzero_si128();
-    const __m128i ones = _mm_set1_epi16(1);
-    for (; i + kBlock <= to; i += kBlock) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + i));
-        all = _mm_add_epi32(all, _mm_madd_epi16(x, ones));
-        pos = _mm_add_epi32(pos, _mm_madd_epi16(_mm_max_epi16(x, _mm_setzero_si128()), ones));
-    }
-    s.all = sum32(all);
-    s.pos = sum32(pos);
-#endif
-    for (; i < to; ++i) {
-        s.all += k_[i];
-        s.pos += k_[i] > 0 ? k_[i] : 0;
-    }
-    return s;
-}
-
 // The plateaus whose ends were written down, but the one still followed.
 void KeyScan::closePlateaus()
 {
     for (std::size_t e = 0; e < ends_; ++e) {
-        const std::size_t to = end_[e], count = to - plFrom_;
+        const std::size_t to = end_[e].at, count = to - plFrom_;
         if (count >= kMinPlateau) {
             // In amperes: one division, the levels scaled by Io beforehand.
-            const double level = std::abs(sumOf(sums(plFrom_, to), count)) / static_cast<double>(count);
+            KeySums d;
+            d.all = end_[e].all - plAll_;
+            d.pos = end_[e].pos - plPos_;
+            const double level = std::abs(sumOf(d, count)) / static_cast<double>(count);
             const double best = detail::levelDistance(c_, level);
             plWorst_ = best > plWorst_ ? best : plWorst_;
             ++plFound_;
         }
         plFrom_ = to;
+        plAll_ = end_[e].all;
+        plPos_ = end_[e].pos;
     }
     ends_ = 0;
 }
@@ -687,15 +676,9 @@ void KeyScan::run()
     __m128i lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_)), hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
     auto outside = [&](__m128i x) { return _mm_or_si128(_mm_cmpgt_epi16(x, hi), _mm_cmpgt_epi16(lo, x)); };
     // A block with a key outside goes key by key (slowBlock(), which leaves
-    // the vector sums alone, so that they stay in registers here). A rise
-    // there needs the sums up to the block: a key above the band, after one
-    // below it unless the last side was below.
-    auto mayRise = [&](__m128i x) {
-        return c_.swings &&
-               _mm_movemask_epi8(_mm_cmpgt_epi16(x, _mm_set1_epi16(static_cast<std::int16_t>(aboveKey_)))) != 0 &&
-               (state_ == -1 ||
-                _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_set1_epi16(static_cast<std::int16_t>(belowKey_)), x)) != 0);
-    };
+    // the vector sums alone, so that they stay in registers here), with the
+    // sums brought up to the block's start: a plateau's end or a rise there
+    // takes them from that point on.
     std::size_t b = 0;
     for (; b + 2 * kBlock <= whole; b += 2 * kBlock) {
         // Two blocks to a test while nothing happens.
@@ -703,17 +686,15 @@ void KeyScan::run()
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b + kBlock));
         if (_mm_movemask_epi8(_mm_or_si128(outside(x), outside(y))) != 0) [[unlikely]] {
             if (_mm_movemask_epi8(outside(x)) != 0) {
-                if (mayRise(x)) pending.flush(run_);
+                pending.flush(run_);
                 slowBlock(b);
                 lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_));
                 hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
             }
             if (_mm_movemask_epi8(outside(y)) != 0) {
-                if (mayRise(y)) {
-                    pending.add(x);
-                    pending.flush(run_);
-                    x = _mm_setzero_si128();
-                }
+                pending.add(x);
+                pending.flush(run_);
+                x = _mm_setzero_si128();
                 slowBlock(b + kBlock);
                 lo = _mm_set1_epi16(static_cast<std::int16_t>(lo_));
                 hi = _mm_set1_epi16(static_cast<std::int16_t>(hi_));
@@ -726,7 +707,7 @@ void KeyScan::run()
     if (b < whole) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k_ + b));
         if (_mm_movemask_epi8(outside(x)) != 0) {
-            if (mayRise(x)) pending.flush(run_);
+            pending.flush(run_);
             slowBlock(b);
         }
         pending.add(x);
@@ -744,7 +725,7 @@ void KeyScan::run()
     samples(whole, n_);
     for (std::size_t i = whole; i < n_; ++i) run_.add(k_[i]);
     if (c_.currentFigures) {
-        end_[ends_++] = static_cast<std::uint32_t>(n_);
+        end_[ends_++] = {static_cast<std::uint32_t>(n_), run_.all, run_.pos};
         closePlateaus();
     }
 }
