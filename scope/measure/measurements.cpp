@@ -777,8 +777,9 @@ Measurement KeyScan::finish()
 Measurement measureKeys(const SweepKeys& sweep, double periodUs, const ChannelScale& scale, const MeasureSetup& setup,
                         KeyLimits* limits)
 {
-    // The thresholds need the value to follow the key: scales of one sign.
-    if (sweep.keys.empty() || !(scale.pos * scale.neg > 0.0)) return {};
+    // The thresholds need the value to follow the key: scales of one sign;
+    // the plateau limits are kept for keys of ten-bit codes.
+    if (sweep.keys.empty() || !(scale.pos * scale.neg > 0.0) || sweep.lo < -512 || sweep.hi > 512) return {};
     auto value = [&](int key) {
         const int r = sweep.negated ? -key : key;
         return r * (r < 0 ? scale.neg : scale.pos) + scale.add;

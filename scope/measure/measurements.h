@@ -77,7 +77,8 @@ struct SweepKeys {
 // eight keys that stay on their side of the band and within the plateau being
 // followed are taken whole with one vector compare. No allocation.
 // Sums are exact for up to 2^20 keys. Nothing is measured (samples 0) when
-// the scales are not of one sign or the extremes' values are not finite.
+// the scales are not of one sign, a key lies outside -512..512 or the
+// extremes' values are not finite.
 //
 // `limits`, when given, keeps what depends only on the channel's scale and
 // the plateau tolerance from one sweep to the next (one per channel).

@@ -649,14 +649,23 @@ TEST(Measure, FiguresFromTheCodesEqualAPlainScanOfTheValues)
     const std::vector<std::int16_t> keys{-3, 5, 9};
     EXPECT_EQ(measureKeys(SweepKeys{keys, -3, 9, false}, 1.0, ChannelScale{0.01, -0.01, 0.0}, MeasureSetup{}).samples,
               0u);
+    // Nor are keys that no ten-bit code gives.
+    const std::vector<std::int16_t> wide{-600, 5, 9};
+    EXPECT_EQ(measureKeys(SweepKeys{wide, -600, 9, false}, 1.0, ChannelScale{0.01, 0.01, 0.0},
+                          MeasureSetup{Source::Current, 1.0, Excitation::QuarterStep})
+                  .samples,
+              0u);
 }
 
 TEST(Measure, FiguresFromTheCodesKeepTheirPlateauLimitsPerScale)
 {
-    // One cache of plateau limits met by two scales in turn: each sweep must
-    // be measured with its own.
-    std::mt19937 rng(5);
-    const std::vector<int> codes = shapedCodes(1, kSamplesPerSweep, rng);
+    // One cache of plateau limits met by two scales in turn, with the same
+    // tolerance (3 % of Io, above three codes of either): each sweep must be
+    // measured with its own.
+    // A slow ramp, one code every third sample: how long a plateau lasts
+    // depends on how many codes the tolerance spans.
+    std::vector<int> codes(kSamplesPerSweep);
+    for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = int(i / 3 % 300) - 150;
     KeyLimits limits;
     for (int round = 0; round < 4; ++round) {
         const double full = round % 2 ? kAmpFullScale : kAmpFullScale / 4;
@@ -665,9 +674,10 @@ TEST(Measure, FiguresFromTheCodesKeepTheirPlateauLimitsPerScale)
         std::vector<double> values(codes.size());
         for (std::size_t i = 0; i < codes.size(); ++i)
             values[i] = codes[i] * (codes[i] < 0 ? scale.neg : scale.pos);
-        const MeasureSetup setup{Source::Current, 0.2, Excitation::QuarterStep};
+        const MeasureSetup setup{Source::Current, 2.0, Excitation::QuarterStep};
         const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
-        expectCloseFigures(measureKeys(SweepKeys{keys, *lo, *hi, false}, 1.0, scale, setup, &limits),
-                           plainFigures(values, 1.0, setup));
+        const Measurement m = measureKeys(SweepKeys{keys, *lo, *hi, false}, 1.0, scale, setup, &limits);
+        expectCloseFigures(m, plainFigures(values, 1.0, setup));
+        EXPECT_GT(m.plateaus, 0);
     }
 }
