@@ -5,6 +5,10 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelbo::scope {
 
 namespace {
@@ -32,56 +36,97 @@ inline double codeValue(int r, double scalePos, double scaleNeg, double add)
     return r * s + add;
 }
 
-// Samples first..first+count-1 of a capture block into trace points; with
-// Measure, each short run of points goes to the accumulator as soon as it is
-// made, while it is still in the first-level cache.
-template <bool WriteTimes, bool Measure>
+// Samples first..first+count-1 of a capture block into trace points.
+template <bool WriteTimes>
 void convertRun(TracePoint* out, const std::uint8_t* raw, std::size_t first, std::size_t count, double period,
-                double scalePos, double scaleNeg, double add, MeasureAccumulator* acc)
+                double scalePos, double scaleNeg, double add)
 {
-    constexpr std::size_t kRun = 256; // 4 KiB of points
-    for (std::size_t from = 0; from < count; from += kRun) {
-        const std::size_t to = std::min(count, from + kRun);
-        for (std::size_t j = from; j < to; ++j) {
-            const std::size_t i = first + j;
-            if constexpr (WriteTimes)
-                out[j].first = static_cast<double>(i) * period;
-            out[j].second = codeValue(sampleCode(raw, i), scalePos, scaleNeg, add);
-        }
-        if constexpr (Measure)
-            acc->feed({out + from, to - from});
+    const std::uint8_t* in = raw + 2 * first;
+    for (std::size_t j = 0; j < count; ++j, in += 2) {
+        if constexpr (WriteTimes)
+            out[j].first = static_cast<double>(first + j) * period;
+        out[j].second = codeValue(sampleCode(in, 0), scalePos, scaleNeg, add);
     }
 }
 
-template <bool Measure>
 void convertSweep(Trace& scratch, bool timesValid, const std::uint8_t* raw, double period, const double scale[2],
-                  double add, MeasureAccumulator* acc)
+                  double add)
 {
     auto one = scratch.array_one();
     auto two = scratch.array_two();
     if (timesValid) {
-        convertRun<false, Measure>(one.first, raw, 0, one.second, period, scale[0], scale[1], add, acc);
-        convertRun<false, Measure>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add, acc);
+        convertRun<false>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
+        convertRun<false>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
     } else {
-        convertRun<true, Measure>(one.first, raw, 0, one.second, period, scale[0], scale[1], add, acc);
-        convertRun<true, Measure>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add, acc);
+        convertRun<true>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
+        convertRun<true>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
     }
 }
 
-// The lowest and highest value a block converts to, from its codes alone.
-// The codes are compared in offset binary, which orders them as their values
-// and fits 16-bit lanes, eight to a vector register.
-std::pair<double, double> valueExtremes(const std::uint8_t* raw, std::size_t count, double scalePos,
-                                        double scaleNeg, double add)
+// The same from a block's keys (see decodeKeys()).
+template <bool WriteTimes, bool Negated>
+void convertKeysRun(TracePoint* out, const std::int16_t* keys, std::size_t first, std::size_t count, double period,
+                    double scalePos, double scaleNeg, double add)
 {
-    std::int16_t lo = 0x3FF, hi = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto u = static_cast<std::int16_t>((((raw[2 * i] & 0x03) << 8) | raw[2 * i + 1]) ^ 0x200);
-        lo = u < lo ? u : lo;
-        hi = u > hi ? u : hi;
+    for (std::size_t j = 0; j < count; ++j) {
+        if constexpr (WriteTimes)
+            out[j].first = static_cast<double>(first + j) * period;
+        const int r = Negated ? -keys[first + j] : keys[first + j];
+        out[j].second = codeValue(r, scalePos, scaleNeg, add);
     }
-    const double a = codeValue(lo - 0x200, scalePos, scaleNeg, add), b = codeValue(hi - 0x200, scalePos, scaleNeg, add);
-    return a <= b ? std::pair{a, b} : std::pair{b, a};
+}
+
+template <bool Negated>
+void convertKeys(Trace& scratch, bool timesValid, const std::int16_t* keys, double period, const double scale[2],
+                 double add)
+{
+    auto one = scratch.array_one();
+    auto two = scratch.array_two();
+    if (timesValid) {
+        convertKeysRun<false, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
+        convertKeysRun<false, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+    } else {
+        convertKeysRun<true, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
+        convertKeysRun<true, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+    }
+}
+
+// A block's codes as keys that order like their values (negated for
+// negative scales), with their extremes, for measureKeys(). Eight codes to a
+// vector register: the high byte's two bits shifted to the top and back down
+// arithmetically give the sign, the low byte goes below them.
+SweepKeys decodeKeys(const std::uint8_t* raw, std::size_t count, bool negate, std::int16_t* out)
+{
+    std::size_t whole = 0;
+    int lo = 0x7FFF, hi = -0x8000;
+#if defined(__SSE2__)
+    whole = count - count % 8;
+    const __m128i flip = negate ? _mm_set1_epi16(-1) : _mm_setzero_si128();
+    __m128i mn = _mm_set1_epi16(0x7FFF), mx = _mm_set1_epi16(-0x8000);
+    for (std::size_t i = 0; i < whole; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + 2 * i));
+        const __m128i code = _mm_or_si128(_mm_srai_epi16(_mm_slli_epi16(x, 14), 6), _mm_srli_epi16(x, 8));
+        const __m128i key = _mm_sub_epi16(_mm_xor_si128(code, flip), flip);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), key);
+        mn = _mm_min_epi16(mn, key);
+        mx = _mm_max_epi16(mx, key);
+    }
+    alignas(16) std::int16_t lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), mn);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), mx);
+    for (int k = 0; k < 8; ++k) {
+        lo = std::min<int>(lo, lanes[k]);
+        hi = std::max<int>(hi, lanes[8 + k]);
+    }
+#endif
+    for (std::size_t i = whole; i < count; ++i) {
+        const int r = sampleCode(raw, i);
+        const int key = negate ? -r : r;
+        out[i] = static_cast<std::int16_t>(key);
+        lo = std::min(lo, key);
+        hi = std::max(hi, key);
+    }
+    return {std::span<const std::int16_t>(out, count), lo, hi, negate};
 }
 
 } // namespace
@@ -916,16 +961,21 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
         // halves keep their layout and sample i stays where it was.
         bool measuredHere = false;
         if (measure) {
-            const auto [lo, hi] = valueExtremes(raw, kSamplesPerSweep, scale[0], scale[1], add);
-            if (std::isfinite(lo) && std::isfinite(hi)) {
-                MeasureAccumulator acc(MeasureSetup{sources[n], drive.ioAmps, drive.excitation}, lo, hi);
-                convertSweep<true>(scratch, timesValid, raw, period, scale, add, &acc);
-                frame_.measurements[n] = acc.finish();
-                measuredHere = true;
-            }
+            // The figures from the codes, which measure as the values do;
+            // the conversion then reads the codes already taken apart.
+            const bool negated = scale[0] < 0.0;
+            const SweepKeys keys = decodeKeys(raw, kSamplesPerSweep, negated, keys_.data());
+            frame_.measurements[n] = measureKeys(keys, period, frame_.scales[n],
+                                                 MeasureSetup{sources[n], drive.ioAmps, drive.excitation},
+                                                 &keyLimits_[n]);
+            measuredHere = frame_.measurements[n].samples > 0;
+            if (negated)
+                convertKeys<true>(scratch, timesValid, keys_.data(), period, scale, add);
+            else
+                convertKeys<false>(scratch, timesValid, keys_.data(), period, scale, add);
+        } else {
+            convertSweep(scratch, timesValid, raw, period, scale, add);
         }
-        if (!measuredHere)
-            convertSweep<false>(scratch, timesValid, raw, period, scale, add, nullptr);
         allMeasured = allMeasured && measuredHere;
 
         {

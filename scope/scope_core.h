@@ -260,6 +260,9 @@ private:
     std::array<double, kChannels> tracePeriod_{};
     // One per channel: the sweep observer sees every channel's block at once.
     std::array<std::array<std::uint8_t, kCaptureBytes>, kChannels> shortBlock_{};
+    // One channel's codes as keys, for measuring (reader thread).
+    alignas(16) std::array<std::int16_t, kSamplesPerSweep> keys_{};
+    std::array<KeyLimits, kChannels> keyLimits_{};
     SweepObserver* observer_ = nullptr;
     SweepFrame frame_{};
 };

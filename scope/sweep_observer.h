@@ -14,13 +14,6 @@
 
 namespace zelbo::scope {
 
-// How one channel's codes became values: value = code * (code < 0 ? neg : pos) + add.
-struct ChannelScale {
-    double pos = 0.0;
-    double neg = 0.0;
-    double add = 0.0;
-};
-
 struct SweepFrame {
     std::uint64_t index = 0;   // 1 for the first sweep converted since the core was made
     std::uint8_t channels = 0; // bit n = channel n converted in this sweep
@@ -49,8 +42,9 @@ public:
     virtual void onSweep(const SweepFrame& frame) = 0;
     // Asked on the reader thread before each sweep is converted. An observer
     // that will measure the sweep fills in the drive and returns true; the
-    // conversion then measures as it converts, which costs next to nothing,
-    // and hands the figures over in the frame.
+    // conversion then measures from the codes it converts, which costs less
+    // than measuring the traces afterwards, and hands the figures over in the
+    // frame.
     virtual bool measureWhileConverting(MeasureDrive& /*drive*/) { return false; }
 };
 

@@ -3,7 +3,8 @@
 //  - BM_MeasureVsConversion: per sweep of 4 x 4096 samples, the conversion
 //    with the measurements of all four channels taken alongside, against the
 //    conversion alone; counter "ratio" is the first over the second (target
-//    <= 1.05);
+//    <= 1.05); four coil currents with the plateau search, and
+//    BM_MeasureVsConversionVoltage the same sweep read as four voltages;
 //  - BM_MeasureAfterConversion: measuring the converted traces afterwards,
 //    as the strip does for a zoomed part, as a ratio to the conversion;
 //  - BM_RecorderThroughput: sweeps streamed to a file in the temporary folder
@@ -55,10 +56,10 @@ struct Sweep {
 struct Core {
     zelbo::link::NullCommandPort port;
     ScopeCore core{port};
-    Core()
+    explicit Core(Source source = Source::Current)
     {
         core.applyDefaults();
-        for (int n = 0; n < kChannels; ++n) core.setSource(n, Source::Current);
+        for (int n = 0; n < kChannels; ++n) core.setSource(n, source);
         core.setRunning(true);
     }
 };
@@ -80,9 +81,9 @@ struct Ignore : SweepObserver {
 // The same sweep converted with the measurer installed (measuring while
 // converting, then keeping the figures) and with an observer that measures
 // nothing, alternately, so both see the same machine load.
-void BM_MeasureVsConversion(benchmark::State& state)
+void measureVsConversion(benchmark::State& state, Source source)
 {
-    Core c;
+    Core c(source);
     Sweep sweep;
     SweepMeasurer measurer;
     measurer.setDrive(1.0, Excitation::QuarterStep);
@@ -104,7 +105,11 @@ void BM_MeasureVsConversion(benchmark::State& state)
     state.counters["with_measurement_us"] = measured / n * 1e6;
     state.counters["ratio"] = plain > 0 ? measured / plain : 0;
 }
+void BM_MeasureVsConversion(benchmark::State& state) { measureVsConversion(state, Source::Current); }
 BENCHMARK(BM_MeasureVsConversion)->Unit(benchmark::kMicrosecond);
+// The same sweep read as four voltages: no plateaus to follow.
+void BM_MeasureVsConversionVoltage(benchmark::State& state) { measureVsConversion(state, Source::Voltage); }
+BENCHMARK(BM_MeasureVsConversionVoltage)->Unit(benchmark::kMicrosecond);
 
 // What measuring a converted trace afterwards costs (the strip does this for a
 // zoomed part of the trace), against the conversion.

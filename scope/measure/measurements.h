@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <span>
 #include <string>
@@ -51,6 +52,45 @@ struct Measurement {
     int plateaus = 0;
 };
 
+// How one channel's codes became values: value = code * (code < 0 ? neg : pos) + add.
+// Both scales have the same sign, so the value follows the code monotonically.
+struct ChannelScale {
+    double pos = 0.0;
+    double neg = 0.0;
+    double add = 0.0;
+};
+
+// A sweep's converter codes as keys that order like their values: the code
+// itself for positive scales, the code negated for negative ones (a current
+// read on its reversed output). Keys lie in -512..512.
+struct SweepKeys {
+    std::span<const std::int16_t> keys;
+    int lo = 0, hi = 0;   // the lowest and highest key
+    bool negated = false; // key = -code
+};
+
+// The figures of a converted sweep from its keys alone, the same figures
+// measure() gives on the converted values (to within the last bits of the
+// sums, which are taken here in exact integers). The crossing band and the
+// plateau tolerance become key thresholds, found once with the conversion's
+// own arithmetic, so every decision falls as it does on the values; blocks of
+// eight keys that stay on their side of the band and within the plateau being
+// followed are taken whole with one vector compare. No allocation.
+// Sums are exact for up to 2^20 keys. Nothing is measured (samples 0) when
+// the scales are not of one sign, a key lies outside -512..512 or the
+// extremes' values are not finite.
+//
+// `limits`, when given, keeps what depends only on the channel's scale and
+// the plateau tolerance from one sweep to the next (one per channel).
+struct KeyLimits {
+    ChannelScale scale{};
+    bool negated = false;
+    double tolerance = -1.0;
+    std::array<std::int16_t, 1025> limit{}; // per lowest key of a plateau, its highest
+};
+Measurement measureKeys(const SweepKeys& sweep, double periodUs, const ChannelScale& scale, const MeasureSetup& setup,
+                        KeyLimits* limits = nullptr);
+
 // The figures of one sweep gathered sample by sample once its extremes are
 // known: the crossings of the middle level, the sums over whole cycles and the
 // plateaus. measure() runs it as its second pass; the conversion runs it on
@@ -63,6 +103,21 @@ struct Measurement {
 // within the plateau being followed is taken whole, sample by sample only
 // where something happens. How the samples are split across feed() calls
 // therefore never changes a figure. Samples must be finite, times ascending.
+namespace detail {
+// Where a sweep's figures are decided, from its setup and extremes.
+struct MeasureBand {
+    double lo, hi, ioAmps;
+    double below = 0.0, above = 0.0; // the crossing band
+    bool swings = false, currentFigures = false;
+    double plTolerance = 0.0, io = 1.0;
+    std::array<double, 5> levelAmps{}; // the ideal levels times Io
+    std::size_t levelCount = 0;
+};
+MeasureBand measureBand(const MeasureSetup& setup, double lo, double hi);
+// How far a plateau's level (in A) lies from the nearest ideal level.
+double levelDistance(const MeasureBand& band, double level);
+} // namespace detail
+
 class MeasureAccumulator {
 public:
     static constexpr std::size_t kBlock = 8;
@@ -79,14 +134,7 @@ public:
     Measurement finish();
 
 private:
-    struct Config {
-        double lo, hi, ioAmps;
-        double below = 0.0, above = 0.0;
-        bool swings = false, currentFigures = false;
-        double plTolerance = 0.0, io = 1.0;
-        std::array<double, 5> levelAmps{}; // the ideal levels times Io
-        std::size_t levelCount = 0;
-    };
+    using Config = detail::MeasureBand;
     struct State {
         int state = 0; // -1 below the band, +1 above, 0 not yet known
         double firstRise = 0.0, lastRise = 0.0, runSum = 0.0, runSq = 0.0;

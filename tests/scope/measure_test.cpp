@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -233,6 +234,33 @@ void expectSameFigures(const Measurement& a, const Measurement& b)
         EXPECT_TRUE(same(xs[k], ys[k])) << "figure " << k << ": " << xs[k] << " against " << ys[k];
 }
 
+// Equal but for the last bits of the sums: the counts, extremes and crossing
+// times exactly (the same decisions on the same values), mean and RMS to
+// 1e-12 of the signal's size and 1e-9 relative, the step error to 1e-9 %.
+// Sums taken from integer codes and sums taken value by value round apart.
+void expectCloseFigures(const Measurement& a, const Measurement& b)
+{
+    auto same = [](double x, double y) { return (std::isnan(x) && std::isnan(y)) || x == y; };
+    auto near = [](double x, double y, double tol) {
+        return (std::isnan(x) && std::isnan(y)) || std::abs(x - y) <= tol;
+    };
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_EQ(a.plateaus, b.plateaus);
+    const double exact[] = {a.min, a.max, a.peakToPeak, a.frequencyHz, a.periodUs, a.peakCurrent, a.peakErrorPercent};
+    const double other[] = {b.min, b.max, b.peakToPeak, b.frequencyHz, b.periodUs, b.peakCurrent, b.peakErrorPercent};
+    for (std::size_t k = 0; k < std::size(exact); ++k)
+        EXPECT_TRUE(same(exact[k], other[k])) << "figure " << k << ": " << exact[k] << " against " << other[k];
+    const double size = std::max({std::abs(a.min), std::abs(a.max), 1e-3});
+    EXPECT_TRUE(near(a.mean, b.mean, 1e-12 * size)) << a.mean << " against " << b.mean;
+    EXPECT_TRUE(near(a.rms, b.rms, 1e-9 * std::abs(b.rms) + 1e-12 * size)) << a.rms << " against " << b.rms;
+    EXPECT_TRUE(near(a.stepErrorPercent, b.stepErrorPercent, 1e-9))
+        << a.stepErrorPercent << " against " << b.stepErrorPercent;
+}
+
+struct Unmeasured : SweepObserver {
+    void onSweep(const SweepFrame&) override {}
+};
+
 // Keeps what the core measured while converting, and measures the traces
 // again afterwards the way the strip does.
 struct BothWays : SweepObserver {
@@ -317,9 +345,23 @@ TEST(Measure, FiguresTakenWhileConvertingEqualThoseMeasuredAfterwards)
         }
         core.processSweep(areas, offsets);
         ASSERT_TRUE(both.measured);
+        std::array<std::vector<TracePoint>, kChannels> measuredTraces;
         for (std::size_t n = 0; n < kChannels; ++n) {
             SCOPED_TRACE(n);
-            expectSameFigures(both.inline_[n], both.after[n]);
+            expectCloseFigures(both.inline_[n], both.after[n]);
+            measuredTraces[n].assign(core.channel(int(n)).trace.begin(), core.channel(int(n)).trace.end());
+        }
+        // Measuring converts from the codes it took apart: the traces are
+        // the very ones a conversion without measuring gives.
+        Unmeasured none;
+        core.setSweepObserver(&none);
+        core.processSweep(areas, offsets);
+        core.setSweepObserver(&both);
+        for (std::size_t n = 0; n < kChannels; ++n) {
+            const std::vector<TracePoint> plain(core.channel(int(n)).trace.begin(), core.channel(int(n)).trace.end());
+            ASSERT_EQ(plain.size(), measuredTraces[n].size());
+            EXPECT_EQ(std::memcmp(plain.data(), measuredTraces[n].data(), plain.size() * sizeof(TracePoint)), 0)
+                << "channel " << n;
         }
     }
 }
@@ -459,5 +501,183 @@ TEST(Measure, BlockShortcutsMissNoCrossingOrPlateau)
                 EXPECT_TRUE(std::isnan(m.frequencyHz));
             }
         }
+    }
+}
+
+namespace {
+
+// The figures the plain way, value by value in the order of the samples,
+// written from their definitions: the band from the extremes, each rising
+// crossing interpolated, mean and RMS over whole cycles (long double sums),
+// plateaus as the longest runs within the tolerance.
+Measurement plainFigures(const std::vector<double>& v, double period, const MeasureSetup& setup)
+{
+    Measurement m;
+    m.samples = v.size();
+    const double lo = *std::min_element(v.begin(), v.end()), hi = *std::max_element(v.begin(), v.end());
+    m.min = lo;
+    m.max = hi;
+    m.peakToPeak = hi - lo;
+    const double res = codeResolution(setup.source);
+    const double band = std::max(0.1 * (hi - lo), 2.0 * res) / 2.0, mid = (hi + lo) / 2.0;
+    int state = 0, rises = 0;
+    double first = 0, last = 0;
+    std::size_t iFirst = 0, iLast = 0;
+    for (std::size_t i = 0; hi - lo > 4.0 * res && i < v.size(); ++i) {
+        if (v[i] < mid - band) {
+            state = -1;
+        } else if (v[i] > mid + band) {
+            if (state == -1 && i > 0) {
+                const double f = std::clamp((mid + band - v[i - 1]) / (v[i] - v[i - 1]), 0.0, 1.0);
+                const double at = double(i - 1) * period + f * period;
+                if (rises++ == 0) {
+                    first = at;
+                    iFirst = i;
+                }
+                last = at;
+                iLast = i;
+            }
+            state = 1;
+        }
+    }
+    std::size_t from = 0, to = v.size();
+    if (rises >= 2 && last > first) {
+        m.periodUs = (last - first) / (rises - 1);
+        m.frequencyHz = 1e6 / m.periodUs;
+        from = iFirst;
+        to = iLast;
+    }
+    long double sum = 0, sq = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        sum += v[i];
+        sq += static_cast<long double>(v[i]) * v[i];
+    }
+    m.mean = static_cast<double>(sum / (to - from));
+    m.rms = static_cast<double>(std::sqrt(sq / (to - from)));
+    if (setup.source == Source::Current && setup.ioAmps > 0) {
+        const double tol = std::max(0.03 * setup.ioAmps, 3.0 * res);
+        double worst = 0;
+        for (std::size_t a = 0; a < v.size();) {
+            std::size_t b = a + 1;
+            double pl = v[a], ph = v[a];
+            long double s = v[a];
+            while (b < v.size() && std::max(ph, v[b]) - std::min(pl, v[b]) <= tol) {
+                pl = std::min(pl, v[b]);
+                ph = std::max(ph, v[b]);
+                s += v[b++];
+            }
+            if (b - a >= 8) {
+                double best = 1e300;
+                for (double l : idealStepLevels(setup.excitation))
+                    best = std::min(best, std::abs(std::abs(static_cast<double>(s / (b - a))) - l * setup.ioAmps));
+                worst = std::max(worst, best);
+                ++m.plateaus;
+            }
+            a = b;
+        }
+        m.peakCurrent = std::max(std::abs(lo), std::abs(hi));
+        m.peakErrorPercent = (m.peakCurrent - setup.ioAmps) / setup.ioAmps * 100.0;
+        if (m.plateaus > 0) m.stepErrorPercent = worst / setup.ioAmps * 100.0;
+    }
+    return m;
+}
+
+// Codes of several shapes, `count` of them.
+std::vector<int> shapedCodes(int shape, std::size_t count, std::mt19937& rng)
+{
+    std::vector<int> c(count);
+    std::uniform_int_distribution<int> noise(-2, 2), any(-512, 511);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double ph = double(i) * 0.011;
+        switch (shape) {
+        case 0: c[i] = int(std::lround(300 * std::sin(ph))) + noise(rng); break;                                 // noisy sine
+        case 1: c[i] = int(std::lround(450 * std::cos(std::floor(double(i) / 13.0) * std::numbers::pi / 8))); break; // staircase
+        case 2: c[i] = std::clamp(int(2000 * std::sin(ph)), -512, 511); break;                                   // clipped at full scale
+        case 3: c[i] = any(rng); break;                                                                           // full-scale noise
+        case 4: c[i] = -7 + noise(rng) / 2; break;                                                                // flat: no crossing
+        case 5: c[i] = i < count / 2 ? -512 : 511; break;                                                         // pinned at both ends
+        default: c[i] = (i / 61) % 2 ? 180 + noise(rng) : -3; break;                                             // square
+        }
+    }
+    return c;
+}
+
+} // namespace
+
+TEST(Measure, FiguresFromTheCodesEqualAPlainScanOfTheValues)
+{
+    std::mt19937 rng(23);
+    struct Channel {
+        Source source;
+        double sign, offset;
+    };
+    const Channel channels[] = {{Source::Voltage, 1.0, 0.037}, {Source::Current, 1.0, 0.0},
+                                {Source::Current, -1.0, 0.0049}, {Source::Current, -1.0, -0.0},
+                                {Source::Icc, 1.0, -0.002}};
+    const std::size_t counts[] = {kSamplesPerSweep, 1, 7, 8, 9, 1000, 4093};
+    int cases = 0;
+    for (const Channel& ch : channels) {
+        const double full = ch.source == Source::Voltage ? kVoltFullScale : kAmpFullScale;
+        const ChannelScale scale{ch.sign * 2.0 / 511.0 * full, ch.sign * 2.0 / 512.0 * full, ch.sign * ch.offset};
+        for (int shape = 0; shape < 7; ++shape) {
+            for (std::size_t count : counts) {
+                SCOPED_TRACE(testing::Message() << "source " << int(ch.source) << " sign " << ch.sign << " shape "
+                                                << shape << " count " << count);
+                const std::vector<int> codes = shapedCodes(shape, count, rng);
+                std::vector<std::int16_t> keys(count);
+                std::vector<double> values(count);
+                const bool negated = scale.pos < 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const int r = codes[i];
+                    keys[i] = static_cast<std::int16_t>(negated ? -r : r);
+                    values[i] = r * (r < 0 ? scale.neg : scale.pos) + scale.add;
+                }
+                const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
+                for (double io : {0.0, 0.7, 2.5}) {
+                    const MeasureSetup setup{ch.source, io, Excitation(shape % 4)};
+                    const Measurement m = measureKeys(SweepKeys{keys, *lo, *hi, negated}, 6.25, scale, setup);
+                    expectCloseFigures(m, plainFigures(values, 6.25, setup));
+                    ++cases;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(cases, 5 * 7 * 7 * 3);
+
+    // Scales of opposite signs would not keep the values in key order:
+    // nothing is measured rather than something wrong.
+    const std::vector<std::int16_t> keys{-3, 5, 9};
+    EXPECT_EQ(measureKeys(SweepKeys{keys, -3, 9, false}, 1.0, ChannelScale{0.01, -0.01, 0.0}, MeasureSetup{}).samples,
+              0u);
+    // Nor are keys that no ten-bit code gives.
+    const std::vector<std::int16_t> wide{-600, 5, 9};
+    EXPECT_EQ(measureKeys(SweepKeys{wide, -600, 9, false}, 1.0, ChannelScale{0.01, 0.01, 0.0},
+                          MeasureSetup{Source::Current, 1.0, Excitation::QuarterStep})
+                  .samples,
+              0u);
+}
+
+TEST(Measure, FiguresFromTheCodesKeepTheirPlateauLimitsPerScale)
+{
+    // One cache of plateau limits met by two scales in turn, with the same
+    // tolerance (3 % of Io, above three codes of either): each sweep must be
+    // measured with its own.
+    // A slow ramp, one code every third sample: how long a plateau lasts
+    // depends on how many codes the tolerance spans.
+    std::vector<int> codes(kSamplesPerSweep);
+    for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = int(i / 3 % 300) - 150;
+    KeyLimits limits;
+    for (int round = 0; round < 4; ++round) {
+        const double full = round % 2 ? kAmpFullScale : kAmpFullScale / 4;
+        const ChannelScale scale{2.0 / 511.0 * full, 2.0 / 512.0 * full, 0.0};
+        std::vector<std::int16_t> keys(codes.begin(), codes.end());
+        std::vector<double> values(codes.size());
+        for (std::size_t i = 0; i < codes.size(); ++i)
+            values[i] = codes[i] * (codes[i] < 0 ? scale.neg : scale.pos);
+        const MeasureSetup setup{Source::Current, 2.0, Excitation::QuarterStep};
+        const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
+        const Measurement m = measureKeys(SweepKeys{keys, *lo, *hi, false}, 1.0, scale, setup, &limits);
+        expectCloseFigures(m, plainFigures(values, 1.0, setup));
+        EXPECT_GT(m.plateaus, 0);
     }
 }
