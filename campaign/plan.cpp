@@ -60,9 +60,9 @@ struct Fault {
     std::string what;
 };
 
-class Reader {
+class PlanReader {
 public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
+    explicit PlanReader(std::string source) : source_(std::move(source)) {}
 
     PlanResult read(std::string_view text)
     {
@@ -523,7 +523,7 @@ std::vector<Point> Plan::points() const
 PlanResult readPlan(std::string_view text, const std::string& source)
 {
     if (text.size() > 1 << 20) return {std::nullopt, source + ":1: the plan is larger than 1 MiB"};
-    return Reader(source).read(text);
+    return PlanReader(source).read(text);
 }
 
 PlanResult readPlanFile(const std::string& path)

@@ -22,7 +22,6 @@ constexpr std::uint8_t kReqReset = 0xB9;
 constexpr std::uint16_t kChunkCode = 8;
 constexpr std::uint16_t kClosingCode = 0x19;
 constexpr std::size_t kImageChunk = 512;
-constexpr int kBulkOut = 2;
 } // namespace
 
 bool readImageFile(const std::string& path, std::vector<std::uint8_t>& image)

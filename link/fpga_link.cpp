@@ -9,8 +9,6 @@ namespace zelbo::link {
 
 namespace {
 constexpr std::uint8_t kReqStatus = 0xFD;
-constexpr int kBulkIn = 1;
-constexpr int kBulkOut = 2;
 constexpr std::uint8_t kFrameRead = 0x80;
 constexpr std::uint8_t kFrameBlock = 0x03;
 } // namespace

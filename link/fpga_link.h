@@ -52,6 +52,10 @@ inline constexpr std::size_t kMaxBlockData = 503;
 inline constexpr std::size_t kCaptureBytes = 8192;
 inline constexpr int kChannels = 4;
 inline constexpr std::uint16_t kVendorIndex = 0xBEEF;
+// The bridge's bulk pipes: answers and captures in, frames and the FPGA
+// image out.
+inline constexpr int kBulkIn = 1;
+inline constexpr int kBulkOut = 2;
 
 // Vendor requests of link start and shutdown. Host-ready drives port A bit 7:
 // value 0 sets it (the host is there), 1 clears it. The scope capability
