@@ -206,7 +206,9 @@ void ScopeCore::setRunning(bool run)
             if (triggerOn_)
                 triggerSetupLocked(true, w);
             arm = armRequest_;
+            awaitingArm_.store(static_cast<bool>(arm));
         } else {
+            awaitingArm_.store(false);
             w.push_back({reg::kScopeControl, static_cast<std::uint8_t>(control_ & 0xF0)});
             triggerState_.store(static_cast<int>(TriggerState::Stopped));
         }
@@ -877,6 +879,11 @@ void ScopeCore::arm()
     TimePoint at{};
     {
         std::lock_guard lk(mutex_);
+        // Run went off before the arm came (switched off again, or a Single
+        // ended by a sweep from before): the board stays stopped, as shown.
+        if (!running_.load())
+            return;
+        awaitingArm_.store(false);
         for (int n = 0; n < kChannels; ++n)
             w.push_back({static_cast<std::uint8_t>(reg::kScopeChannelConfig + n), state_[static_cast<std::size_t>(n)].config});
         const auto div = kSampleRates[static_cast<std::size_t>(sampleRate_)].divider;
@@ -899,7 +906,7 @@ void ScopeCore::arm()
 
 std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const CalibrationOffsets& offsets)
 {
-    if (!running_.load())
+    if (!running_.load() || awaitingArm_.load())
         return 0x01; // only CH1's counter, as the board's upload order starts there
 
     std::uint8_t control;
@@ -999,7 +1006,16 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
             const bool armed = (state_[static_cast<std::size_t>(control_ >> 6)].config & kCfgArmed) != 0;
             TriggerState next = !armed ? TriggerState::FreeRun : forced_ ? TriggerState::Auto : TriggerState::Triggered;
             forced_ = false;
-            if (triggerMode_ == TriggerMode::Single) {
+            if (!running_.load()) {
+                // Run went off while this sweep was converted: the stop's
+                // state stands, or the window would show Run on a stopped
+                // board.
+                next = TriggerState::Stopped;
+            } else if (awaitingArm_.load()) {
+                // Run went off and on again while this sweep, from before,
+                // was converted: the new Run's arm decides what comes next.
+                next = static_cast<TriggerState>(triggerState_.load());
+            } else if (triggerMode_ == TriggerMode::Single) {
                 // One sweep, then stop: no later sweep reaches the traces.
                 singleTaken_ = true;
                 running_.store(false);

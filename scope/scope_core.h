@@ -246,6 +246,10 @@ private:
     bool parked_ = false;     // the board holds a trigger level no sample reaches
     bool forced_ = false;     // Auto: the board was told to sweep without the trigger
     bool singleTaken_ = false;
+    // Run is on and its arm has been asked for but has not come yet: the
+    // board is not acquiring for this Run, so a sweep still on its way from
+    // before belongs to no one.
+    std::atomic<bool> awaitingArm_{false};
     TimePoint rearmAt_{};     // holdoff ends (parked only)
     TimePoint autoAt_{};      // Auto gives up waiting (armed only)
     std::atomic<int> triggerState_{static_cast<int>(TriggerState::Stopped)};

@@ -296,6 +296,7 @@ TEST_F(ScopeCoreTest, SweepConversionScalesOffsetsAndTimes)
     core.setSource(3, Source::Icc);
     core.setSamplingRate(9); // 1 us
     core.setRunning(true);
+    core.arm(); // as the reader does when Run asks for it
 
     Capture cap;
     cap.put(0, 0, 0x1FF);
@@ -345,6 +346,7 @@ TEST_F(ScopeCoreTest, SweepConversionRespectsRunAndControlByte)
     EXPECT_TRUE(core.channel(0).trace.empty());
 
     core.setRunning(true);
+    core.arm(); // as the reader does when Run asks for it
     core.setChannelOn(3, false); // still acquired
     EXPECT_EQ(core.processSweep(cap.areas(), {}), 0x0F);
 
@@ -365,6 +367,7 @@ TEST_F(ScopeCoreTest, SwapsTracesWhileTheGuiReadsThem)
     // The reader thread converts sweeps while the GUI thread reads traces
     // under their lock and changes settings: every trace it sees is whole.
     core.setRunning(true);
+    core.arm(); // as the reader does when Run asks for it
     Capture cap;
     for (std::size_t i = 0; i < kSamplesPerSweep; ++i)
         for (int n = 0; n < 4; ++n)
@@ -524,6 +527,73 @@ TEST_F(TriggerModeTest, ATriggerSwitchedOnWhileRunningIsWaitedForOrForced)
     core.setRunning(false);
     core.setTriggerOn(true);
     EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+}
+
+// Run switched off on the window's thread while the reader converts a sweep:
+// whatever the trigger, the state the window shows is the stop's, and no
+// timer comes for a stopped scope.
+TEST_F(TriggerModeTest, AStopWhileASweepIsConvertedLeavesTheStateStopped)
+{
+    struct StopMidway : SweepObserver {
+        ScopeCore* core = nullptr;
+        bool measureWhileConverting(MeasureDrive&) override
+        {
+            core->setRunning(false);
+            return false;
+        }
+        void onSweep(const SweepFrame&) override {}
+    };
+    for (const bool triggerOn : {false, true})
+        for (const TriggerMode mode : {TriggerMode::Auto, TriggerMode::Normal, TriggerMode::Single}) {
+            SCOPED_TRACE(std::string(triggerOn ? "trigger on, " : "trigger off, ") + triggerModeText(mode));
+            core.setTriggerOn(triggerOn);
+            core.setTriggerMode(mode);
+            core.setHoldoffMs(mode == TriggerMode::Normal ? 50.0 : 0.0);
+            run();
+            StopMidway stop;
+            stop.core = &core;
+            core.setSweepObserver(&stop);
+            timer = {};
+            sweep();
+            core.setSweepObserver(nullptr);
+            EXPECT_FALSE(core.running());
+            EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+            EXPECT_EQ(timer, Clock::time_point{});
+            // The next Run starts from there as usual.
+            run();
+            EXPECT_NE(core.triggerState(), TriggerState::Stopped);
+            core.setRunning(false);
+        }
+}
+
+// Run asks the reader for the arm; until it comes the board is not acquiring
+// for this Run. A sweep from before that arrives meanwhile is nobody's (not
+// a Single's), and an arm that comes after Run went off again starts nothing.
+TEST_F(TriggerModeTest, OnlyTheArmStartsARunAndOnlyWhileRunIsOn)
+{
+    int armsAsked = 0;
+    core.setArmRequest([&] { ++armsAsked; });
+    core.setTriggerMode(TriggerMode::Single);
+    core.setRunning(true);
+    EXPECT_EQ(armsAsked, 1);
+    sweep(); // under way before Run
+    EXPECT_EQ(core.sweepsConverted(), 0u);
+    EXPECT_TRUE(core.running());
+    core.arm();
+    sweep();
+    EXPECT_EQ(core.sweepsConverted(), 1u);
+    EXPECT_FALSE(core.running()) << "the Single's own sweep ends it";
+
+    for (const TriggerMode mode : {TriggerMode::Auto, TriggerMode::Single}) {
+        core.setTriggerMode(mode);
+        core.setRunning(true);
+        core.setRunning(false);
+        port.take();
+        core.arm(); // late, from the Run just ended
+        for (const RegWrite& w : port.take())
+            EXPECT_FALSE(w.reg == 0x70 && (w.value & 0x0F) != 0) << "acquisition started with Run off";
+        EXPECT_EQ(core.triggerState(), TriggerState::Stopped);
+    }
 }
 
 TEST_F(TriggerModeTest, NormalOnlyShowsThatItWaits)
