@@ -36,58 +36,33 @@ inline double codeValue(int r, double scalePos, double scaleNeg, double add)
     return r * s + add;
 }
 
-// Samples first..first+count-1 of a capture block into trace points.
-template <bool WriteTimes>
-void convertRun(TracePoint* out, const std::uint8_t* raw, std::size_t first, std::size_t count, double period,
-                double scalePos, double scaleNeg, double add)
-{
-    const std::uint8_t* in = raw + 2 * first;
-    for (std::size_t j = 0; j < count; ++j, in += 2) {
-        if constexpr (WriteTimes)
-            out[j].first = static_cast<double>(first + j) * period;
-        out[j].second = codeValue(sampleCode(in, 0), scalePos, scaleNeg, add);
-    }
-}
-
-void convertSweep(Trace& scratch, bool timesValid, const std::uint8_t* raw, double period, const double scale[2],
-                  double add)
-{
-    auto one = scratch.array_one();
-    auto two = scratch.array_two();
-    if (timesValid) {
-        convertRun<false>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
-        convertRun<false>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
-    } else {
-        convertRun<true>(one.first, raw, 0, one.second, period, scale[0], scale[1], add);
-        convertRun<true>(two.first, raw, one.second, two.second, period, scale[0], scale[1], add);
-    }
-}
-
-// The same from a block's keys (see decodeKeys()).
-template <bool WriteTimes, bool Negated>
-void convertKeysRun(TracePoint* out, const std::int16_t* keys, std::size_t first, std::size_t count, double period,
-                    double scalePos, double scaleNeg, double add)
+// Samples first..first+count-1 of a sweep into trace points; code(i) is
+// sample i's signed converter code (from the capture block, or from the keys
+// decodeKeys() made of it).
+template <bool WriteTimes, typename Code>
+void convertRun(TracePoint* out, std::size_t first, std::size_t count, double period, const double scale[2],
+                double add, const Code& code)
 {
     for (std::size_t j = 0; j < count; ++j) {
         if constexpr (WriteTimes)
             out[j].first = static_cast<double>(first + j) * period;
-        const int r = Negated ? -keys[first + j] : keys[first + j];
-        out[j].second = codeValue(r, scalePos, scaleNeg, add);
+        out[j].second = codeValue(code(first + j), scale[0], scale[1], add);
     }
 }
 
-template <bool Negated>
-void convertKeys(Trace& scratch, bool timesValid, const std::int16_t* keys, double period, const double scale[2],
-                 double add)
+// A whole sweep into the trace buffer, whose two contiguous halves keep their
+// layout; the times only where they are not already those of this period.
+template <typename Code>
+void convertSweep(Trace& scratch, bool timesValid, double period, const double scale[2], double add, const Code& code)
 {
     auto one = scratch.array_one();
     auto two = scratch.array_two();
     if (timesValid) {
-        convertKeysRun<false, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
-        convertKeysRun<false, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+        convertRun<false>(one.first, 0, one.second, period, scale, add, code);
+        convertRun<false>(two.first, one.second, two.second, period, scale, add, code);
     } else {
-        convertKeysRun<true, Negated>(one.first, keys, 0, one.second, period, scale[0], scale[1], add);
-        convertKeysRun<true, Negated>(two.first, keys, one.second, two.second, period, scale[0], scale[1], add);
+        convertRun<true>(one.first, 0, one.second, period, scale, add, code);
+        convertRun<true>(two.first, one.second, two.second, period, scale, add, code);
     }
 }
 
@@ -976,12 +951,13 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
                                                  MeasureSetup{sources[n], drive.ioAmps, drive.excitation},
                                                  &keyLimits_[n]);
             measuredHere = frame_.measurements[n].samples > 0;
+            const std::int16_t* k = keys_.data();
             if (negated)
-                convertKeys<true>(scratch, timesValid, keys_.data(), period, scale, add);
+                convertSweep(scratch, timesValid, period, scale, add, [k](std::size_t i) { return -k[i]; });
             else
-                convertKeys<false>(scratch, timesValid, keys_.data(), period, scale, add);
+                convertSweep(scratch, timesValid, period, scale, add, [k](std::size_t i) { return int{k[i]}; });
         } else {
-            convertSweep(scratch, timesValid, raw, period, scale, add);
+            convertSweep(scratch, timesValid, period, scale, add, [raw](std::size_t i) { return sampleCode(raw, i); });
         }
         allMeasured = allMeasured && measuredHere;
 
