@@ -49,6 +49,9 @@ protected:
     void TearDown() override
     {
         link.reset();
+        // The node's listener first, so that umockdev's thread is done with
+        // the handler before the handler goes.
+        if (attached_) umockdev_testbed_detach_ioctl(testbed_, kNode, nullptr);
         g_object_unref(handler_);
         g_object_unref(testbed_);
         LinkTest::TearDown();
@@ -58,7 +61,7 @@ protected:
     void plugIn(bool busy)
     {
         busy_.store(busy);
-        umockdev_testbed_attach_ioctl(testbed_, kNode, handler_, nullptr);
+        attached_ = umockdev_testbed_attach_ioctl(testbed_, kNode, handler_, nullptr);
         ASSERT_TRUE(umockdev_testbed_add_from_string(
             testbed_,
             (std::string("P: /devices/usb1\nN: bus/usb/001/002\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n"
@@ -133,6 +136,7 @@ private:
 
     UMockdevTestbed* testbed_ = nullptr;
     UMockdevIoctlBase* handler_ = nullptr;
+    bool attached_ = false;
     // Read on umockdev's handler thread, whose hand-over TSan cannot see, and
     // which may outlive the fixture: so process-wide (each case is a process).
     static inline std::atomic<bool> busy_{false};
