@@ -77,6 +77,9 @@ public:
         for (Urb& u : done_) g_object_unref(u.data);
         for (Urb& u : waiting_) g_object_unref(u.data);
         for (Urb& u : discarded_) g_object_unref(u.data);
+        // The nodes' listeners first, so that umockdev's threads are done
+        // with the handlers before the handlers go.
+        for (const std::string& node : attached_) umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
         g_object_unref(handler_);
         if (other_ != nullptr) g_object_unref(other_);
         g_object_unref(testbed_);
@@ -90,7 +93,10 @@ public:
         other_ = umockdev_ioctl_base_new();
         g_signal_connect(other_, "handle-ioctl", G_CALLBACK(&FakeBus::onOtherIoctl), this);
         const char* node = "/dev/bus/usb/001/090";
-        umockdev_testbed_attach_ioctl(testbed_, node, other_, nullptr);
+        if (umockdev_testbed_attach_ioctl(testbed_, node, other_, nullptr)) {
+            std::lock_guard<std::mutex> lock(m_);
+            attached_.emplace_back(node);
+        }
         umockdev_testbed_add_from_string(testbed_, sysfsEntry(port, serial, 90).c_str(), nullptr);
     }
     int otherIoctls() const { return otherIoctls_.load(); }
@@ -373,8 +379,9 @@ private:
         char node[64];
         std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", addr);
         const std::string entry = sysfsEntry(port_, serial_, addr);
-        umockdev_testbed_attach_ioctl(testbed_, node, handler_, nullptr);
+        const bool attached = umockdev_testbed_attach_ioctl(testbed_, node, handler_, nullptr);
         std::lock_guard<std::mutex> lock(m_);
+        if (attached) attached_.emplace_back(node);
         node_ = node;
         umockdev_testbed_add_from_string(testbed_, entry.c_str(), nullptr);
     }
@@ -413,6 +420,7 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::string node_;
+    std::vector<std::string> attached_; // every node given a listener
     std::list<Urb> done_, waiting_, discarded_;
     bool cyclePending_ = false;
     bool stop_ = false;
