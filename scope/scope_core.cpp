@@ -174,7 +174,9 @@ void ScopeCore::setRunning(bool run)
     std::function<void()> arm;
     {
         std::lock_guard lk(mutex_);
-        running_.store(run);
+        // Run is stored last: whoever sees it (the reader thread, the
+        // window, without the lock) sees the arm awaited or the state
+        // stopped with it.
         if (run) {
             if (view_)
                 view_->resetScroll();
@@ -187,6 +189,7 @@ void ScopeCore::setRunning(bool run)
             w.push_back({reg::kScopeControl, static_cast<std::uint8_t>(control_ & 0xF0)});
             triggerState_.store(static_cast<int>(TriggerState::Stopped));
         }
+        running_.store(run);
     }
     send(w);
     if (arm)
@@ -994,9 +997,10 @@ std::uint8_t ScopeCore::processSweep(const CaptureAreas& areas, const Calibratio
             } else if (triggerMode_ == TriggerMode::Single) {
                 // One sweep, then stop: no later sweep reaches the traces.
                 singleTaken_ = true;
-                running_.store(false);
                 w.push_back({reg::kScopeControl, static_cast<std::uint8_t>(control_ & 0xF0)});
                 next = TriggerState::Stopped;
+                triggerState_.store(static_cast<int>(next)); // before Run goes off, as in setRunning()
+                running_.store(false);
             } else if (parked_) {
                 rearmAt_ = now + std::chrono::microseconds(static_cast<std::int64_t>(holdoffMs_ * 1000.0));
                 next = TriggerState::Waiting;
