@@ -3,8 +3,10 @@
 //  - BM_MeasureVsConversion: per sweep of 4 x 4096 samples, the conversion
 //    with the measurements of all four channels taken alongside, against the
 //    conversion alone; counter "ratio" is the first over the second (target
-//    <= 1.05); four coil currents with the plateau search, and
-//    BM_MeasureVsConversionVoltage the same sweep read as four voltages;
+//    <= 1.05); four coil currents with the plateau search, a step every
+//    40, 160 or 640 samples (the argument: the cost follows the number of
+//    plateau ends, not of samples), and BM_MeasureVsConversionVoltage the
+//    sweep of 40 samples a step read as four voltages;
 //  - BM_MeasureAfterConversion: measuring the converted traces afterwards,
 //    as the strip does for a zoomed part, as a ratio to the conversion;
 //  - BM_RecorderThroughput: sweeps streamed to a file in the temporary folder
@@ -32,16 +34,18 @@ using namespace zelbo::scope;
 
 namespace {
 
-// Sine-like codes (so the crossing and plateau paths do real work).
+// Sine-like codes (so the crossing and plateau paths do real work): a
+// staircase of 16 steps a period, a step every `perStep` samples, with a code
+// of noise.
 struct Sweep {
     std::array<std::vector<std::uint8_t>, kChannels> bytes;
     CaptureAreas areas;
-    Sweep()
+    explicit Sweep(std::size_t perStep = 40)
     {
         for (std::size_t n = 0; n < kChannels; ++n) {
             bytes[n].resize(kCaptureBytes);
             for (std::size_t i = 0; i < kSamplesPerSweep; ++i) {
-                const int pos = static_cast<int>(i / 40 + n * 4);
+                const int pos = static_cast<int>(i / perStep + n * 4);
                 const int code = static_cast<int>(std::lround(400 * std::cos(pos * std::numbers::pi / 8))) +
                                  static_cast<int>((i * 7 + n) % 3) - 1;
                 const unsigned u = static_cast<unsigned>(code) & 0x3FF;
@@ -81,10 +85,10 @@ struct Ignore : SweepObserver {
 // The same sweep converted with the measurer installed (measuring while
 // converting, then keeping the figures) and with an observer that measures
 // nothing, alternately, so both see the same machine load.
-void measureVsConversion(benchmark::State& state, Source source)
+void measureVsConversion(benchmark::State& state, Source source, std::size_t perStep)
 {
     Core c(source);
-    Sweep sweep;
+    Sweep sweep(perStep);
     SweepMeasurer measurer;
     measurer.setDrive(1.0, Excitation::QuarterStep);
     Ignore ignore;
@@ -105,10 +109,13 @@ void measureVsConversion(benchmark::State& state, Source source)
     state.counters["with_measurement_us"] = measured / n * 1e6;
     state.counters["ratio"] = plain > 0 ? measured / plain : 0;
 }
-void BM_MeasureVsConversion(benchmark::State& state) { measureVsConversion(state, Source::Current); }
-BENCHMARK(BM_MeasureVsConversion)->Unit(benchmark::kMicrosecond);
+void BM_MeasureVsConversion(benchmark::State& state)
+{
+    measureVsConversion(state, Source::Current, static_cast<std::size_t>(state.range(0)));
+}
+BENCHMARK(BM_MeasureVsConversion)->Arg(40)->Arg(160)->Arg(640)->Unit(benchmark::kMicrosecond);
 // The same sweep read as four voltages: no plateaus to follow.
-void BM_MeasureVsConversionVoltage(benchmark::State& state) { measureVsConversion(state, Source::Voltage); }
+void BM_MeasureVsConversionVoltage(benchmark::State& state) { measureVsConversion(state, Source::Voltage, 40); }
 BENCHMARK(BM_MeasureVsConversionVoltage)->Unit(benchmark::kMicrosecond);
 
 // What measuring a converted trace afterwards costs (the strip does this for a
