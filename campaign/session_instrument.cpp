@@ -8,8 +8,6 @@
 #include "drive/pins.h"
 #include "engine/session.h"
 #include "link/bring_up.h"
-#include "scope/record/recording_format.h"
-#include "scope/record/sweep_recorder.h"
 #include "scope/scope_core.h"
 
 namespace zelbo::campaign {
@@ -123,15 +121,10 @@ std::optional<double> SessionInstrument::tj()
 
 std::uint64_t SessionInstrument::record(const std::filesystem::path& path, int sweeps)
 {
-    // The session's recording ends on a size: the header and `sweeps`
-    // records, so it holds exactly that many (its start time is always the
-    // same twenty characters). The time is a bound over as many sweeps.
-    const auto header = scope::recordingHeader(s_.scope(), "2000-01-01T00:00:00Z");
-    const std::uint64_t each = scope::recording::recordBytes(header.mask);
-    const std::uint64_t bytes = scope::recording::encodeHeader(header).size() +
-                                static_cast<std::uint64_t>(sweeps) * each + each / 2;
+    // The session ends the recording once it holds `sweeps` sweeps; the
+    // time is a bound over as many.
     const double seconds = 1.0 + static_cast<double>(sweeps) * static_cast<double>(measureTimeout_.count()) / 1000.0;
-    return s_.record(path, std::min(seconds, 86400.0), bytes).sweeps;
+    return s_.record(path, std::min(seconds, 86400.0), 0, static_cast<std::uint64_t>(std::max(sweeps, 1))).sweeps;
 }
 
 void SessionInstrument::pause(std::chrono::milliseconds how)

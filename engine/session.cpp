@@ -20,6 +20,7 @@
 #include "scope/analysis/math_expression.h"
 #include "scope/calibration.h"
 #include "scope/calibration_file.h"
+#include "scope/record/recording_format.h"
 #include "thermal/thermometer.h"
 
 namespace zelbo::engine {
@@ -1152,7 +1153,8 @@ double Session::setTrigger(bool on, int channel, double level, bool falling)
 
 // ---------------------------------------------------------------- recording, output
 
-scope::RecordStatus Session::record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes)
+scope::RecordStatus Session::record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes,
+                                    std::uint64_t sweeps)
 {
     if (!(seconds >= 0.1 && seconds <= 86400))
         throw std::invalid_argument("A recording lasts 0.1 to 86400 seconds, not " + number(seconds) + ".");
@@ -1175,6 +1177,13 @@ scope::RecordStatus Session::record(const std::filesystem::path& path, double se
         if (e)
             header.math.push_back({scope::analysis::mathKey(static_cast<int>(m)), math_[m].label.substr(0, 7),
                                    e->unit().text(), e->text()});
+    }
+    if (sweeps > 0 && header.mask) {
+        // A count of sweeps is a size: this header and that many records,
+        // the limit halfway into the next one.
+        const std::uint64_t each = scope::recording::recordBytes(header.mask);
+        const std::uint64_t bySweeps = scope::recording::encodeHeader(header).size() + sweeps * each + each / 2;
+        maxBytes = maxBytes > 0 ? std::min(maxBytes, bySweeps) : bySweeps;
     }
     const std::string where = path.string();
     std::string error;

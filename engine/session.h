@@ -298,12 +298,14 @@ public:
     // Records every converted sweep of the acquired channels into a recording
     // file (the window's format, written by the window's recorder) for
     // `seconds` (0.1 to 86400), or until the file would pass `maxBytes` (0:
-    // any size); waits for the end. The acquisition is started when it is
+    // any size), or once it holds `sweeps` sweeps (0: any number); waits for
+    // the end. The acquisition is started when it is
     // not running. An interruption or a lost board ends the file whole
     // (every sweep taken is in it) before the wait gives up. Throws
     // SessionError when the recording cannot start or stops by itself
     // (the disk could not keep up, a write failed).
-    scope::RecordStatus record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes = 0);
+    scope::RecordStatus record(const std::filesystem::path& path, double seconds, std::uint64_t maxBytes = 0,
+                               std::uint64_t sweeps = 0);
     // What the window's output selection sets: the output (0 A, 1 B) a
     // coil-current channel probes; refused for a voltage or ICC channel,
     // whose output is fixed. Returns the output's name ("OUT2B").

@@ -155,7 +155,8 @@ TEST(CampaignOnSimBoard, ThreeTemperaturesFourVrefsTwoModes)
 
 // A plan that keeps its sweeps: one recording per point beside the
 // database, readable by the recording reader, with the sweeps asked of the
-// channels the plan shows (among those acquired), at the point's current.
+// channels the plan shows (among those acquired), at the point's current,
+// and exactly as many with a math channel named in the header too.
 TEST(CampaignOnSimBoard, RecordedSweepsOpenWithTheRecordingReader)
 {
     const fs::path dir = fs::temp_directory_path() / ("zelbo-campaign-rec-" + std::to_string(::getpid()));
@@ -181,6 +182,7 @@ min = 0
     zelbo::engine::SessionOptions so;
     so.sim = true;
     zelbo::engine::Session session(so);
+    session.setMath(0, "(CH3 - CH4) * 1000 / 1000 + 0");
     SessionInstrument inst(session);
     {
         ResultStore store((dir / "rec.sqlite").string());
@@ -216,6 +218,9 @@ min = 0
             << error;
         EXPECT_EQ(header.mask & 0x0C, 0x0C);
         EXPECT_EQ(sweeps, 3) << name;
+        const auto info = zelbo::scope::recording::headerInfo(header);
+        ASSERT_EQ(info.math.size(), 1u) << header.json;
+        EXPECT_EQ(info.math[0].key, "M1");
         // The coil's peak current, as the model drives it (front-end offsets
         // left in: a generous band).
         EXPECT_NEAR(peak, vref / 5 / 0.2, 0.15 * vref / 5 / 0.2 + 0.1) << name;
