@@ -15,8 +15,8 @@
 using namespace usbbridge;
 using fake::Bytes;
 
-// Outside the unnamed namespace: the TEST_F classes below derive from it,
-// and in a unity batch their file counts as a header.
+namespace {
+
 struct BridgeTest : ::testing::Test {
     fake::Driver drv;
     std::unique_ptr<Bridge> bridge;
@@ -28,6 +28,8 @@ struct BridgeTest : ::testing::Test {
         bridge->pauseTime = std::chrono::milliseconds(1);
     }
 };
+
+} // namespace
 
 TEST_F(BridgeTest, BulkExportsCheckTheEndpointBeforeTransferring)
 {
