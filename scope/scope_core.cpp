@@ -873,8 +873,7 @@ void ScopeCore::arm()
         parked_ = false;
         forced_ = false;
         singleTaken_ = false;
-        if (running_.load())
-            startTriggerCycleLocked(std::chrono::steady_clock::now());
+        startTriggerCycleLocked(std::chrono::steady_clock::now());
         requestTimerLocked(request, at);
     }
     send(w);
